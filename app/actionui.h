@@ -1,0 +1,49 @@
+#pragma once
+// Everything an engine needs from the person in front of it. The window answers with dialogs,
+// the command line with terminal prompts and flags, the tests with a script.
+
+#include "app/fileinfo.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class Button { None, Ok, Cancel, Yes, No, Ignore, Abort, Retry };
+enum class Icon { None, Information, Warning, Error, Question };
+
+struct Question {
+    std::string text;
+    Icon icon = Icon::None;
+    std::vector<Button> buttons{Button::Ok};
+    // The safe answer: taken by Enter, and by the command line when nobody can answer.
+    Button defaultButton = Button::Ok;
+    // A short key that lets the command line answer this question from a flag ("truncate").
+    std::string id;
+};
+
+struct FileDialog {
+    enum class Kind { Open, Save };
+    Kind kind = Kind::Open;
+    std::string filter;         // "description|pattern|description|pattern..."
+    std::string defaultExt;     // ".raw"
+    std::string initialName;    // proposed file name
+    bool overwritePrompt = false;
+    bool mustExist = false;
+};
+
+class ActionUi {
+public:
+    virtual ~ActionUi() = default;
+    virtual Button ask(const Question& question) = 0;
+    virtual std::optional<std::string> chooseFile(const FileDialog& dialog) = 0;
+    // The typed-agreement gate in front of every overwrite.
+    virtual bool confirmOverwrite(const TFileInfo& target) = 0;
+    virtual void progress(int percent, const std::string& status) = 0;
+    // Lets pending events run, so Stop buttons and other commands work during long loops.
+    virtual void pump() = 0;
+    virtual bool stopRequested() = 0;
+
+    // Conveniences over ask().
+    void message(const std::string& text) { ask(Question{text, Icon::None, {Button::Ok}, Button::Ok, {}}); }
+    void error(const std::string& text) { ask(Question{text, Icon::Error, {Button::Ok}, Button::Ok, {}}); }
+};

@@ -1,0 +1,22 @@
+#pragma once
+// The record that describes a selectable item; every tool gets its own copy.
+
+#include <cstdint>
+#include <string>
+
+struct TFileInfo {
+    std::string FileName;    // what is opened: "\\.\PHYSICALDRIVE<n>", "\\.\<letter>:" or a path
+    std::string Description; // copy source/target label, compared by the Copy button rule
+    std::string DefaultName; // short name for proposed file names, titles and messages
+    std::string DefaultExt;  // ".raw", ".iso", ".drv" or ".prt"
+    int64_t Size = 0;        // bytes in the selected range
+    int64_t Offset = 0;      // first byte of the range within FileName
+    std::string DisplayText; // shown in the selection label
+    int64_t BaseOffset = 0;  // Offset when the item was selected
+    int64_t BaseSize = 0;    // Size when the item was selected
+    bool CanRead = false;
+    bool CanWrite = false;
+    std::string DriveText; // drive number, volume root, or file name
+
+    bool operator==(const TFileInfo&) const = default;
+};

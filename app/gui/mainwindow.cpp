@@ -1,0 +1,756 @@
+#include "app/gui/mainwindow.h"
+
+#include "app/gui/qt_dialogs.h"
+#include "app/selection.h"
+#include "app/user_error.h"
+#include "discovery/drives.h"
+#include "platform/platform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const kWebsite = "https://tarnwick.org/";
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+std::vector<std::string> rowTexts(const QTreeWidgetItem* item) {
+    std::vector<std::string> row;
+    for (int c = 0; c < item->columnCount(); ++c) row.push_back(item->text(c).toStdString());
+    return row;
+}
+
+QTreeWidget* makeList(const QStringList& titles, const std::vector<int>& widths, const QString& hint) {
+    auto* list = new QTreeWidget;
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setAllColumnsShowFocus(true);
+    list->setColumnCount(int(titles.size()));
+    list->setHeaderLabels(titles);
+    for (size_t i = 0; i < widths.size(); ++i) list->setColumnWidth(int(i), widths[i]);
+    list->setToolTip(hint);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    return list;
+}
+
+// A label that acts like a link: "Refresh" at the top right of a group.
+QLabel* makeLinkLabel(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setCursor(Qt::PointingHandCursor);
+    QFont f = label->font();
+    f.setUnderline(true);
+    label->setFont(f);
+    label->setStyleSheet("color: blue");
+    return label;
+}
+
+// White while the user types in an edit, the button face otherwise.
+void setEditColour(QLineEdit* edit, bool entered) {
+    QPalette p = edit->palette();
+    p.setColor(QPalette::Base, entered ? QColor(Qt::white) : QApplication::palette().color(QPalette::Button));
+    edit->setPalette(p);
+}
+
+} // namespace
+
+// The main window's ActionUi: questions go to the dialogs (Qt's or a test's), progress to the
+// progress bar and the status bar, pumping to the event loop, stop to StopRequested.
+class MainWindowUi final : public ActionUi {
+public:
+    MainWindowUi(TfrmMain& window, ActionUi* dialogs) : window_(window), dialogs_(dialogs) {}
+    void setDialogs(ActionUi* dialogs) { dialogs_ = dialogs; }
+
+    Button ask(const Question& question) override { return dialogs_->ask(question); }
+    std::optional<std::string> chooseFile(const FileDialog& dialog) override { return dialogs_->chooseFile(dialog); }
+    bool confirmOverwrite(const TFileInfo& target) override { return dialogs_->confirmOverwrite(target); }
+    void progress(int percent, const std::string& status) override {
+        window_.pgbProgress->setValue(percent);
+        window_.sbrProgress->setText(q(status));
+    }
+    void pump() override { dialogs_->pump(); }
+    bool stopRequested() override { return window_.StopRequested; }
+
+private:
+    TfrmMain& window_;
+    ActionUi* dialogs_;
+};
+
+TfrmMain::TfrmMain(Options options, QWidget* parent)
+    : QMainWindow(parent), options_(options),
+      backend_(options.backend ? options.backend : &platform::systemBackend()) {
+    setObjectName("frmMain");
+    setWindowTitle("Easy drive and partition tool");
+    if (!options_.dialogs) {
+        qtDialogs_ = std::make_unique<QtDialogs>(this);
+        options_.dialogs = qtDialogs_.get();
+    }
+    ui_ = std::make_unique<MainWindowUi>(*this, options_.dialogs);
+
+    buildLayout();
+    buildMenus();
+
+    tmrRefresh = new QTimer(this);
+    tmrRefresh->setObjectName("tmrRefresh");
+    tmrRefresh->setInterval(200);
+    connect(tmrRefresh, &QTimer::timeout, this, &TfrmMain::tmrRefreshTimer);
+
+    tmrDeviceChange = new QTimer(this);
+    tmrDeviceChange->setObjectName("tmrDeviceChange");
+    tmrDeviceChange->setInterval(1000);
+    connect(tmrDeviceChange, &QTimer::timeout, this, &TfrmMain::tmrDeviceChangeTimer);
+    tmrDeviceChange->start();
+
+    startWatch();
+
+    resize(768, 617);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    ShowSelection();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+ActionUi& TfrmMain::actionUi() { return *ui_; }
+
+void TfrmMain::setDialogs(ActionUi* dialogs) {
+    options_.dialogs = dialogs;
+    ui_->setDialogs(dialogs);
+}
+
+void TfrmMain::setLongLivedWindows(QWidget* partInfo, QWidget* license, QWidget* toDo, QWidget* links,
+                                   QWidget* credits, QWidget* version, QWidget* knownIssues) {
+    frmPartInfo_ = partInfo;
+    frmLicense_ = license;
+    frmToDo_ = toDo;
+    frmLinks_ = links;
+    frmCredits_ = credits;
+    frmVersion_ = version;
+    frmKnownIssues_ = knownIssues;
+}
+
+void TfrmMain::buildLayout() {
+    auto* central = new QWidget;
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(4, 0, 4, 0);
+    outer->setSpacing(2);
+
+    pnlTop = new QWidget;
+    pnlTop->setObjectName("pnlTop");
+    pnlTop->setFixedHeight(9);
+    outer->addWidget(pnlTop);
+    Splitter1 = new QSplitter(Qt::Vertical);
+    Splitter1->setObjectName("Splitter1");
+    Splitter1->hide();
+    outer->addWidget(Splitter1);
+
+    // Volumes.
+    grbVolumes = new QGroupBox("Logical &volumes (formatted partitions with station letter assigned, or "
+                               "partitionless devices like floppy and cd-rom)");
+    grbVolumes->setObjectName("grbVolumes");
+    lvwDrives = makeList({"Label", "Station", "Drive type", "Filesystem", "Size (MiB)", "Available", "Serial",
+                          "Max File name", "Size (bytes)", "Available (bytes)", ""},
+                         {100, 50, 80, 70, 70, 70, 70, 90, 100, 100},
+                         "These are logical volumes. Left to select, double-click to open the file browser, "
+                         "right click for action");
+    lvwDrives->setObjectName("lvwDrives");
+    lvwDrives->header()->hideSection(10); // the drive type number
+    lblRefreshVolumes = makeLinkLabel("Refresh");
+    lblRefreshVolumes->setObjectName("lblRefreshVolumes");
+    btnRefresh = new QPushButton("&Refresh");
+    btnRefresh->setObjectName("btnRefresh");
+    btnRefresh->hide();
+    {
+        auto* l = new QVBoxLayout(grbVolumes);
+        auto* top = new QHBoxLayout;
+        top->addStretch();
+        top->addWidget(btnRefresh);
+        top->addWidget(lblRefreshVolumes);
+        l->addLayout(top);
+        l->addWidget(lvwDrives);
+    }
+
+    // Physical drives.
+    grbLogicalDrives = new QGroupBox("Physical &drives - raw drive, independant of partitions");
+    grbLogicalDrives->setObjectName("grbLogicalDrives");
+    QStringList driveTitles;
+    for (const auto& t : drives::columnTitles()) driveTitles << q(t);
+    driveTitles << q(drives::kGeometryTitle);
+    lvwLogicalDrives = makeList(driveTitles, {45, 70, 70, 70, 70, 70, 65, 65, 70, 110, 110},
+                                "These are physically available devices like harddisk and usb sticks");
+    lvwLogicalDrives->setObjectName("lvwLogicalDrives");
+    lvwLogicalDrives->header()->hideSection(11); // the geometry product has no column of its own
+    lblRefreshDrives = makeLinkLabel("Refresh");
+    lblRefreshDrives->setObjectName("lblRefreshDrives");
+    btnRefreshPartitions = new QPushButton("Re&fresh");
+    btnRefreshPartitions->setObjectName("btnRefreshPartitions");
+    btnRefreshPartitions->hide();
+    {
+        auto* l = new QVBoxLayout(grbLogicalDrives);
+        auto* top = new QHBoxLayout;
+        top->addStretch();
+        top->addWidget(btnRefreshPartitions);
+        top->addWidget(lblRefreshDrives);
+        l->addLayout(top);
+        l->addWidget(lvwLogicalDrives);
+    }
+
+    // Partitions.
+    grbPartitions = new QGroupBox("&Partitions on selected drive (select above)");
+    grbPartitions->setObjectName("grbPartitions");
+    lvwPartitions = makeList({"Index", "Drive", "boot", "CHS start", "Type", "CHS end", "start (#sector)",
+                              "size (#sector)", "size (bytes)", "size (MiB)", "Kind", "File system"},
+                             {45, 45, 40, 110, 40, 110, 90, 90, 100, 70, 70, 150},
+                             "These are partitions on selected physical device");
+    lvwPartitions->setObjectName("lvwPartitions");
+    (new QVBoxLayout(grbPartitions))->addWidget(lvwPartitions);
+
+    // Selection editor.
+    grbSelection = new QGroupBox("Selected item:");
+    grbSelection->setObjectName("grbSelection");
+    lblSelected = new QLabel("  None");
+    lblSelected->setObjectName("lblSelected");
+    lblSelected->setStyleSheet("color: red; font-weight: bold");
+    lblSelected->setContextMenuPolicy(Qt::CustomContextMenu);
+    edtOffset = new QLineEdit;
+    edtOffset->setObjectName("edtOffset");
+    edtSize = new QLineEdit;
+    edtSize->setObjectName("edtSize");
+    for (QLineEdit* e : {edtOffset, edtSize}) {
+        setEditColour(e, false); // button face until the edit is entered
+        e->installEventFilter(this);
+    }
+    chbAsHex = new QCheckBox("As hex");
+    chbAsHex->setObjectName("chbAsHex");
+    cbbAdjustAction = new QComboBox;
+    cbbAdjustAction->setObjectName("cbbAdjustAction");
+    for (const auto& t : selection::adjustActionTexts()) cbbAdjustAction->addItem(q(t));
+    cbbAdjustAction->setPlaceholderText("Action");
+    cbbAdjustAction->setCurrentIndex(-1);
+    btnSkip512bytes = new QPushButton("&Do");
+    btnSkip512bytes->setObjectName("btnSkip512bytes");
+    Button1 = new QPushButton("...");
+    Button1->setObjectName("Button1");
+    Button1->setFixedWidth(28);
+    {
+        auto* l = new QVBoxLayout(grbSelection);
+        auto* row1 = new QHBoxLayout;
+        auto* nameLabel = new QLabel("Name: ");
+        row1->addWidget(nameLabel);
+        row1->addWidget(lblSelected, 1);
+        row1->addWidget(Button1);
+        l->addLayout(row1);
+        auto* row2 = new QHBoxLayout;
+        auto* offsetLabel = new QLabel("&Offset");
+        offsetLabel->setBuddy(edtOffset);
+        auto* sizeLabel = new QLabel("&Size");
+        sizeLabel->setBuddy(edtSize);
+        auto* adjustLabel = new QLabel("Adj&ust selection:");
+        adjustLabel->setBuddy(cbbAdjustAction);
+        row2->addWidget(offsetLabel);
+        row2->addWidget(edtOffset);
+        row2->addWidget(sizeLabel);
+        row2->addWidget(edtSize);
+        row2->addWidget(chbAsHex);
+        row2->addSpacing(12);
+        row2->addWidget(adjustLabel);
+        row2->addWidget(cbbAdjustAction, 1);
+        row2->addWidget(btnSkip512bytes);
+        l->addLayout(row2);
+    }
+
+    // Actions.
+    grbSelected = new QGroupBox("With selected item do");
+    grbSelected->setObjectName("grbSelected");
+    pnlButtons = new QWidget;
+    pnlButtons->setObjectName("pnlButtons");
+    btnWriteFile = new QPushButton("&Write to file");
+    btnWriteFile->setObjectName("btnWriteFile");
+    btnWriteFile->setEnabled(false);
+    btnReadFile = new QPushButton("&Import from file");
+    btnReadFile->setObjectName("btnReadFile");
+    btnReadFile->setEnabled(false);
+    btnDisassemble = new QPushButton("Dis&assemble");
+    btnDisassemble->setObjectName("btnDisassemble");
+    btnHexView = new QPushButton("He&x view");
+    btnHexView->setObjectName("btnHexView");
+    btnGraphView = new QPushButton("Grap&hical view");
+    btnGraphView->setObjectName("btnGraphView");
+    btnStop = new QPushButton("&Stop");
+    btnStop->setObjectName("btnStop");
+    btnStop->hide();
+    {
+        auto* l = new QHBoxLayout(pnlButtons);
+        l->setContentsMargins(0, 0, 0, 0);
+        l->addWidget(btnWriteFile);
+        l->addWidget(btnReadFile);
+        // The hex view button lies on top of the disassemble button, in the same place.
+        auto* stack = new QWidget;
+        auto* sl = new QGridLayout(stack);
+        sl->setContentsMargins(0, 0, 0, 0);
+        sl->addWidget(btnDisassemble, 0, 0);
+        sl->addWidget(btnHexView, 0, 0);
+        l->addWidget(stack);
+        l->addWidget(btnGraphView);
+        l->addWidget(btnStop);
+        l->addStretch();
+    }
+    grbDirectCopy = new QGroupBox("Direct copy - with selected item do:");
+    grbDirectCopy->setObjectName("grbDirectCopy");
+    btnSetSource = new QPushButton("Set as so&urce");
+    btnSetSource->setObjectName("btnSetSource");
+    btnSetTarget = new QPushButton("Set as &target");
+    btnSetTarget->setObjectName("btnSetTarget");
+    btnInstantCopy = new QPushButton("Cop&y");
+    btnInstantCopy->setObjectName("btnInstantCopy");
+    btnInstantCopy->setEnabled(false);
+    lblSource = new QLabel("<select source>");
+    lblSource->setObjectName("lblSource");
+    lblSource->setTextFormat(Qt::PlainText);
+    lblTarget = new QLabel("<select target>");
+    lblTarget->setObjectName("lblTarget");
+    lblTarget->setTextFormat(Qt::PlainText);
+    lblInfo = new QLabel("<Select source and target with identical size>");
+    lblInfo->setObjectName("lblInfo");
+    lblInfo->setTextFormat(Qt::PlainText);
+    {
+        auto* l = new QGridLayout(grbDirectCopy);
+        l->addWidget(btnSetSource, 0, 0);
+        l->addWidget(lblSource, 0, 1);
+        l->addWidget(btnSetTarget, 1, 0);
+        l->addWidget(lblTarget, 1, 1);
+        l->addWidget(btnInstantCopy, 2, 0);
+        l->addWidget(lblInfo, 2, 1);
+        l->setColumnStretch(1, 1);
+    }
+    pgbProgress = new QProgressBar;
+    pgbProgress->setObjectName("pgbProgress");
+    pgbProgress->setRange(0, 100);
+    pgbProgress->setValue(0);
+    {
+        auto* l = new QVBoxLayout(grbSelected);
+        auto* top = new QHBoxLayout;
+        top->addWidget(pnlButtons, 1);
+        top->addWidget(grbDirectCopy, 1);
+        l->addLayout(top);
+        l->addWidget(pgbProgress);
+    }
+
+    // The lower groups can be resized against each other; the volume list takes what is left.
+    Splitter2 = new QSplitter(Qt::Vertical);
+    Splitter2->setObjectName("Splitter2");
+    Splitter2->setChildrenCollapsible(false);
+    for (QWidget* w : {static_cast<QWidget*>(grbVolumes), static_cast<QWidget*>(grbLogicalDrives),
+                       static_cast<QWidget*>(grbPartitions), static_cast<QWidget*>(grbSelection),
+                       static_cast<QWidget*>(grbSelected)})
+        Splitter2->addWidget(w);
+    Splitter2->setStretchFactor(0, 1);
+    for (int i = 1; i < 5; ++i) Splitter2->setStretchFactor(i, 0);
+    outer->addWidget(Splitter2, 1);
+    setCentralWidget(central);
+
+    sbrProgress = new QLabel("Hint: left click to select, right-click for instant action on selected item.");
+    sbrProgress->setObjectName("sbrProgress");
+    statusBar()->addWidget(sbrProgress, 1);
+
+    lblRefreshVolumes->installEventFilter(this);
+    lblRefreshDrives->installEventFilter(this);
+    lblSelected->installEventFilter(this);
+    connect(btnRefresh, &QPushButton::clicked, this, &TfrmMain::btnRefreshClick);
+    connect(btnRefreshPartitions, &QPushButton::clicked, this, &TfrmMain::btnRefreshPartitionsClick);
+
+    connect(lvwDrives, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwDrivesSelectItem);
+    connect(lvwLogicalDrives, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwLogicalDrivesSelectItem);
+    connect(lvwPartitions, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwPartitionsSelectItem);
+    for (QWidget* w : {static_cast<QWidget*>(lvwDrives), static_cast<QWidget*>(lvwLogicalDrives),
+                       static_cast<QWidget*>(lvwPartitions)})
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, w](const QPoint& pos) { pumSelection->popup(w->mapToGlobal(pos)); });
+    connect(lblSelected, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (lblSelectedHasPopup) pumSelection->popup(lblSelected->mapToGlobal(pos));
+    });
+
+    connect(edtOffset, &QLineEdit::textChanged, this, &TfrmMain::edtOffsetChange);
+    connect(edtSize, &QLineEdit::textChanged, this, &TfrmMain::edtSizeChange);
+    connect(chbAsHex, &QCheckBox::clicked, this, &TfrmMain::chbAsHexClick);
+    connect(btnSkip512bytes, &QPushButton::clicked, this, &TfrmMain::btnSkip512bytesClick);
+    connect(Button1, &QPushButton::clicked, this, &TfrmMain::Selectfile1Click);
+    connect(btnSetSource, &QPushButton::clicked, this, &TfrmMain::btnSetSourceClick);
+    connect(btnSetTarget, &QPushButton::clicked, this, &TfrmMain::btnSetTargetClick);
+    connect(btnInstantCopy, &QPushButton::clicked, this, &TfrmMain::btnInstantCopyClick);
+    connect(btnStop, &QPushButton::clicked, this, &TfrmMain::btnStopClick);
+    connect(btnWriteFile, &QPushButton::clicked, this, &TfrmMain::btnWriteFileClick);
+    connect(btnReadFile, &QPushButton::clicked, this, &TfrmMain::btnReadFileClick);
+    connect(btnHexView, &QPushButton::clicked, this, &TfrmMain::btnHexViewClick);
+    connect(btnGraphView, &QPushButton::clicked, this, &TfrmMain::btnGraphViewClick);
+    connect(btnDisassemble, &QPushButton::clicked, this, &TfrmMain::btnDisassembleClick);
+}
+
+QAction* TfrmMain::addItem(QMenu* menu, const QString& caption, const QString& name, std::function<void()> handler) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(name);
+    if (handler) connect(a, &QAction::triggered, this, [this, handler] { guarded(handler); });
+    return a;
+}
+
+QAction* TfrmMain::menuItem(const QString& name) const { return findChild<QAction*>(name); }
+
+void TfrmMain::buildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu1");
+
+    QMenu* file = bar->addMenu("&File");
+    file->menuAction()->setObjectName("File1");
+    addItem(file, "E&xit", "Exit1", [this] { close(); });
+    file->addSeparator();
+    addItem(file, "Select &file", "Selectfile1", [this] { Selectfile1Click(); });
+
+    mnuSelection = bar->addMenu("S&election");
+    mnuSelection->menuAction()->setObjectName("Selection1");
+    mnuSelection->addSeparator();
+    addItem(mnuSelection, "He&x view", "Hexview1", [this] { btnHexViewClick(); });
+    addItem(mnuSelection, "Grap&hical view", "Graphicalview1", [this] { btnGraphViewClick(); });
+    addItem(mnuSelection, "Dis&assemble", "Disassemble1", [this] { btnDisassembleClick(); });
+    addItem(mnuSelection, "Virus scan", "Virusscan1");
+    addItem(mnuSelection, "Speed &test", "Speedtest1");
+    mnuSelection->addSeparator();
+    addItem(mnuSelection, "Calculate MD5 sum", "CalculateMD5sum1");
+    addItem(mnuSelection, "Calculate SHA1 sum", "CalculateSHA1sum1");
+    addItem(mnuSelection, "Calculate MD5 and SHA1", "CalculateMD5andSHA11");
+    mnuSelection->addSeparator();
+    addItem(mnuSelection, "&Save as", "Saveas1", [this] { btnWriteFileClick(); });
+    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1");
+    addItem(mnuSelection, "Save as compressed", "Saveascompressed1");
+    mnuSelection->addSeparator();
+    QMenu* destructive = mnuSelection->addMenu("&Destructive actions");
+    destructive->menuAction()->setObjectName("Destructiveactions1");
+    addItem(destructive, "Load from zip", "Loadfromzip1")->setVisible(false);
+    addItem(destructive, "&Load from file", "Loadfromfile1", [this] { btnReadFileClick(); });
+    addItem(destructive, "Load from compressed image", "Loadfromcompressedimage1");
+    destructive->addSeparator();
+    addItem(destructive, "Edit partition table", "Editpartitiontable1")->setEnabled(false);
+    destructive->addSeparator();
+    addItem(destructive, "Erase", "Erase1");
+    destructive->addSeparator();
+    addItem(destructive, "Set as copy &target", "Setascopytarget1", [this] { btnSetTargetClick(); });
+    mnuSelection->addSeparator();
+    addItem(mnuSelection, "Set as copy so&urce", "Setascopysource1", [this] { btnSetSourceClick(); });
+    mnuSelection->menuAction()->setEnabled(false);
+
+    const auto show = [this](QWidget** w) {
+        return [w] {
+            if (*w) {
+                (*w)->show();
+                (*w)->setFocus();
+            }
+        };
+    };
+    QMenu* extra = bar->addMenu("Ext&ra");
+    extra->menuAction()->setObjectName("Extra1");
+    addItem(extra, "Pa&rtition and MBR additional reading (offline)", "PartitionandMBRadditionalreadingoffline1",
+            show(&frmPartInfo_));
+    addItem(extra, "&Usefull links (online)", "Usefulllinksonline1", show(&frmLinks_));
+    extra->addSeparator();
+    addItem(extra, "&Credits", "Credits1", show(&frmCredits_));
+
+    QMenu* help = bar->addMenu("&Help");
+    help->menuAction()->setObjectName("Help1");
+    addItem(help, "&Documentation (html)", "Documentationhtml1", [this] { openDocument("tarnwick.htm"); });
+    addItem(help, "Documentation (&pdf)", "Documentationpdf1", [this] { openDocument("tarnwick.pdf"); });
+    addItem(help, "&Website", "Website1", [] { QDesktopServices::openUrl(QUrl(kWebsite)); });
+
+    QMenu* about = bar->addMenu("&About");
+    about->menuAction()->setObjectName("About1");
+    addItem(about, "&Version", "Version1", show(&frmVersion_));
+    addItem(about, "&License", "License1", show(&frmLicense_));
+    addItem(about, "&Credits", "Credits2", show(&frmCredits_));
+    about->addSeparator();
+    addItem(about, "&To-Do and limitations", "ToDoandlimitations1", show(&frmToDo_));
+    addItem(about, "Known &Issues", "KnownIssues1", [this] {
+        if (frmKnownIssues_) frmKnownIssues_->setVisible(true);
+    });
+
+    pumSelection = new QMenu(this);
+    pumSelection->setObjectName("pumSelection");
+    QAction* select = pumSelection->addAction("Select");
+    select->setObjectName("Select1");
+    pumSelection->setDefaultAction(select); // shown bold; it has no action of its own
+    pumSelection->addSeparator();
+}
+
+void TfrmMain::openDocument(const QString& fileName) {
+    // A missing file or browser is not reported.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(QCoreApplication::applicationDirPath()).filePath(fileName)));
+}
+
+void TfrmMain::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ui_->error(e.what());
+    }
+}
+
+void TfrmMain::copyMenu(QMenu* from, QMenu* to, bool canRead) {
+    for (QAction* item : from->actions()) {
+        if (item->isSeparator()) {
+            to->addSeparator();
+            continue;
+        }
+        QAction* copy = nullptr;
+        if (QMenu* sub = item->menu()) {
+            QMenu* subCopy = to->addMenu(item->text());
+            copyMenu(sub, subCopy, canRead);
+            copy = subCopy->menuAction();
+        } else {
+            copy = to->addAction(item->text());
+            connect(copy, &QAction::triggered, item, &QAction::trigger);
+        }
+        copy->setVisible(item->isVisible());
+        copy->setEnabled(item->isEnabled() && canRead);
+    }
+}
+
+void TfrmMain::UpdateSelectionMenus() {
+    const auto state = selection::menuState(Selection);
+    btnDisassemble->setVisible(options_.disassemblerAvailable);
+    menuItem("Disassemble1")->setVisible(options_.disassemblerAvailable);
+    menuItem("Saveaszip2GBmax1")->setEnabled(state.saveAsZip);
+    for (const char* name : {"Loadfromzip1", "Loadfromfile1", "Loadfromcompressedimage1"})
+        menuItem(name)->setEnabled(state.loadItems);
+
+    const auto items = pumSelection->actions();
+    for (int i = 1; i < items.size(); ++i) {
+        pumSelection->removeAction(items[i]);
+        if (items[i]->parent() == pumSelection) items[i]->deleteLater();
+        if (QMenu* sub = items[i]->menu()) sub->deleteLater();
+    }
+    pumSelection->addSeparator();
+    copyMenu(mnuSelection, pumSelection, Selection.CanRead);
+    mnuSelection->menuAction()->setEnabled(state.selectionMenu);
+}
+
+void TfrmMain::DisableButtons() {
+    for (QPushButton* b : findChildren<QPushButton*>()) b->setEnabled(false);
+    btnStop->setEnabled(true);
+}
+
+void TfrmMain::EnableButtons() {
+    for (QPushButton* b : findChildren<QPushButton*>()) b->setEnabled(true);
+}
+
+void TfrmMain::setEditText(QLineEdit* edit, const std::string& text) {
+    // Only a real change fires the edit's change handler.
+    if (edit->text() != q(text)) edit->setText(q(text));
+}
+
+void TfrmMain::ShowSelection() {
+    const bool hex = chbAsHex->isChecked();
+    setEditText(edtOffset, selection::formatNumber(Selection.Offset, hex));
+    setEditText(edtSize, selection::formatNumber(Selection.Size, hex));
+    lblSelected->setText(q("  " + Selection.DisplayText));
+    UpdateSelectionMenus();
+}
+
+void TfrmMain::edtOffsetChange() {
+    guarded([this] {
+        Selection.Offset = selection::parseInteger(edtOffset->text().toStdString(), chbAsHex->isChecked());
+        Selection.Description = selection::rangeDescription(Selection);
+        ShowSelection();
+    });
+}
+
+void TfrmMain::edtSizeChange() {
+    guarded([this] {
+        Selection.Size = selection::parseInteger(edtSize->text().toStdString(), chbAsHex->isChecked());
+        Selection.Description = selection::rangeDescription(Selection);
+        ShowSelection();
+    });
+}
+
+void TfrmMain::chbAsHexClick() { ShowSelection(); }
+
+void TfrmMain::btnSkip512bytesClick() {
+    const auto action = static_cast<selection::AdjustAction>(cbbAdjustAction->currentIndex());
+    if (!selection::applyAdjust(Selection, action)) {
+        ui_->message(selection::kNoActionSelected);
+        return;
+    }
+    ShowSelection();
+}
+
+void TfrmMain::lblSelectedClick() {
+    if (!Selection.FileName.empty()) lblSelectedHasPopup = true;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edtOffset && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QString text = key->text();
+        // Only keys that type a character are filtered; Tab, Delete and the arrows pass.
+        if (text.size() == 1) {
+            const char32_t c = text.at(0).unicode();
+            const bool typed = (c >= 0x20 && c != 0x7F) || (c < 0x20 && c != 9 && c != 27);
+            if (typed && !selection::offsetKeyAllowed(c, chbAsHex->isChecked())) return true;
+        }
+    }
+    if ((watched == edtOffset || watched == edtSize) &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        setEditColour(static_cast<QLineEdit*>(watched), event->type() == QEvent::FocusIn);
+    }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == lblRefreshVolumes) btnRefreshClick();
+        else if (watched == lblRefreshDrives) btnRefreshPartitionsClick();
+        else if (watched == lblSelected) lblSelectedClick();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::setSelectionFromRow(QTreeWidget* list, TFileInfo (*build)(const std::vector<std::string>&)) {
+    Selection = build(rowTexts(list->selectedItems().first()));
+    btnWriteFile->setEnabled(true);
+    btnReadFile->setEnabled(true);
+    ShowSelection();
+}
+
+// A list reports a row losing its selection through the same signal as a row gaining it; only
+// a gained row changes the selection, so the row the user picked is the one that stays.
+void TfrmMain::lvwDrivesSelectItem() {
+    if (lvwDrives->selectedItems().isEmpty()) return;
+    setSelectionFromRow(lvwDrives, selection::fromVolumeRow);
+    lvwLogicalDrives->clearSelection();
+    lvwPartitions->clearSelection();
+}
+
+void TfrmMain::lvwLogicalDrivesSelectItem() {
+    if (lvwLogicalDrives->selectedItems().isEmpty()) return;
+    setSelectionFromRow(lvwLogicalDrives, selection::fromDriveRow);
+    readPartitionTable(Selection.FileName, Selection.DriveText, 0);
+    lvwDrives->clearSelection();
+}
+
+void TfrmMain::lvwPartitionsSelectItem() {
+    if (lvwPartitions->selectedItems().isEmpty()) return;
+    setSelectionFromRow(lvwPartitions, selection::fromPartitionRow);
+    lvwLogicalDrives->clearSelection();
+    lvwDrives->clearSelection();
+}
+
+void TfrmMain::readPartitionTable(const std::string&, const std::string&, int64_t) {
+    lvwPartitions->clear();
+    lvwPartitions->setEnabled(true);
+}
+
+void TfrmMain::Selectfile1Click() {
+    guarded([this] {
+        FileDialog dialog;
+        dialog.kind = FileDialog::Kind::Open;
+        dialog.mustExist = true;
+        const auto path = ui_->chooseFile(dialog);
+        if (!path) return;
+        Selection = selection::fromFile(*backend_, Selection, *path);
+        btnWriteFile->setEnabled(true);
+        btnReadFile->setEnabled(true);
+        ShowSelection();
+    });
+}
+
+void TfrmMain::updateCopyButton() { btnInstantCopy->setEnabled(selection::copyEnabled(CopySource, CopyTarget)); }
+
+void TfrmMain::btnSetSourceClick() {
+    CopySource = Selection;
+    lblSource->setText(q(CopySource.Description));
+    updateCopyButton();
+}
+
+void TfrmMain::btnSetTargetClick() {
+    CopyTarget = Selection;
+    lblTarget->setText(q(CopyTarget.Description));
+    updateCopyButton();
+}
+
+void TfrmMain::btnStopClick() {
+    Question question{selection::kStopQuestion, Icon::Warning, {Button::Yes, Button::No}, Button::No, "stop"};
+    if (ui_->ask(question) != Button::Yes) return;
+    StopRequested = true;
+    btnStop->hide();
+}
+
+// Actions whose engines are not part of this build yet do nothing.
+void TfrmMain::btnWriteFileClick() {}
+void TfrmMain::btnReadFileClick() {}
+void TfrmMain::btnInstantCopyClick() {}
+void TfrmMain::btnHexViewClick() {}
+void TfrmMain::btnGraphViewClick() {}
+void TfrmMain::btnDisassembleClick() {}
+
+void TfrmMain::btnRefreshClick() {
+    ++volumeRefreshes_;
+    lvwDrives->clear();
+}
+
+void TfrmMain::btnRefreshPartitionsClick() {
+    ++driveRefreshes_;
+    lvwLogicalDrives->clear();
+    const char separator = QLocale().decimalPoint().at(0).toLatin1();
+    for (const auto& row : drives::scan(*backend_)) {
+        QStringList texts;
+        for (const auto& t : row.texts(separator ? separator : '.')) texts << q(t);
+        lvwLogicalDrives->addTopLevelItem(new QTreeWidgetItem(texts));
+    }
+}
+
+void TfrmMain::tmrDeviceChangeTimer() {
+    tmrDeviceChange->stop();
+    btnRefreshClick();
+    btnRefreshPartitionsClick();
+}
+
+void TfrmMain::tmrRefreshTimer() { tmrRefresh->stop(); }
+
+void TfrmMain::deviceChangeMessage() {
+    // Starting a running timer would restart its countdown; a burst of messages must lead to
+    // one refresh a second after the first.
+    if (!tmrDeviceChange->isActive()) tmrDeviceChange->start();
+}
+
+void TfrmMain::startWatch() {
+    watch_ = backend_->watchDevices();
+    if (!watch_ || watch_->pollDescriptor() < 0) return;
+    watchNotifier_ = new QSocketNotifier(watch_->pollDescriptor(), QSocketNotifier::Read, this);
+    connect(watchNotifier_, &QSocketNotifier::activated, this, [this] {
+        if (watch_->takeEvents() > 0) deviceChangeMessage();
+    });
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!tmrDeviceChange->isActive()) tmrDeviceChange->start();
+}

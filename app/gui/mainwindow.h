@@ -1,0 +1,185 @@
+#pragma once
+// The main window: the three device lists, the selection editor, the action buttons and menus.
+// It binds controls to the engines; the rules themselves live in app/selection.h and the
+// discovery engines.
+
+#include "app/actionui.h"
+#include "app/fileinfo.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSocketNotifier;
+class QSplitter;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QAction;
+
+namespace platform {
+class Backend;
+class DeviceWatch;
+} // namespace platform
+
+namespace selection {
+enum class AdjustAction;
+}
+
+// The dialogs of the main window's own handlers; tests swap in a scripted one.
+class MainWindowUi;
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Options {
+        platform::Backend* backend = nullptr; // the system's when null
+        bool disassemblerAvailable = false;
+        // Dialogs for questions, file choices and the overwrite gate; Qt's own when null.
+        ActionUi* dialogs = nullptr;
+    };
+    explicit TfrmMain(Options options, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Shared state, read by every tool when it starts.
+    TFileInfo Selection;
+    TFileInfo CopySource;
+    TFileInfo CopyTarget;
+    bool StopRequested = false;
+
+    void ShowSelection();
+    void UpdateSelectionMenus();
+    void DisableButtons();
+    void EnableButtons();
+
+    // The user interface every long action of this window talks through.
+    ActionUi& actionUi();
+    void setDialogs(ActionUi* dialogs);
+
+    // Windows opened from the menus; they live as long as the main window.
+    void setLongLivedWindows(QWidget* partInfo, QWidget* license, QWidget* toDo, QWidget* links,
+                             QWidget* credits, QWidget* version, QWidget* knownIssues);
+
+    // Called for every device-change message the system sends.
+    void deviceChangeMessage();
+
+    // Counters that let tests see how often the lists were rebuilt.
+    int volumeRefreshCount() const { return volumeRefreshes_; }
+    int driveRefreshCount() const { return driveRefreshes_; }
+
+    // Controls, named as the rest of the program refers to them.
+    QWidget* pnlTop = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    QGroupBox* grbVolumes = nullptr;
+    QTreeWidget* lvwDrives = nullptr;
+    QLabel* lblRefreshVolumes = nullptr;
+    QPushButton* btnRefresh = nullptr;
+    QGroupBox* grbLogicalDrives = nullptr;
+    QTreeWidget* lvwLogicalDrives = nullptr;
+    QLabel* lblRefreshDrives = nullptr;
+    QPushButton* btnRefreshPartitions = nullptr;
+    QGroupBox* grbPartitions = nullptr;
+    QTreeWidget* lvwPartitions = nullptr;
+    QGroupBox* grbSelection = nullptr;
+    QLabel* lblSelected = nullptr;
+    QLineEdit* edtOffset = nullptr;
+    QLineEdit* edtSize = nullptr;
+    QCheckBox* chbAsHex = nullptr;
+    QComboBox* cbbAdjustAction = nullptr;
+    QPushButton* btnSkip512bytes = nullptr;
+    QPushButton* Button1 = nullptr;
+    QGroupBox* grbSelected = nullptr;
+    QWidget* pnlButtons = nullptr;
+    QPushButton* btnWriteFile = nullptr;
+    QPushButton* btnReadFile = nullptr;
+    QPushButton* btnDisassemble = nullptr;
+    QPushButton* btnHexView = nullptr;
+    QPushButton* btnGraphView = nullptr;
+    QPushButton* btnStop = nullptr;
+    QGroupBox* grbDirectCopy = nullptr;
+    QPushButton* btnSetSource = nullptr;
+    QPushButton* btnSetTarget = nullptr;
+    QPushButton* btnInstantCopy = nullptr;
+    QLabel* lblSource = nullptr;
+    QLabel* lblTarget = nullptr;
+    QLabel* lblInfo = nullptr;
+    QProgressBar* pgbProgress = nullptr;
+    QLabel* sbrProgress = nullptr;
+    QTimer* tmrRefresh = nullptr;
+    QTimer* tmrDeviceChange = nullptr;
+    QMenu* mnuSelection = nullptr;
+    QMenu* pumSelection = nullptr;
+    // True once a click on the selection label gave it the popup menu.
+    bool lblSelectedHasPopup = false;
+
+    // Menu items by name (for example "Saveascompressed1"), or nullptr.
+    QAction* menuItem(const QString& name) const;
+
+public slots:
+    void btnRefreshClick();
+    void btnRefreshPartitionsClick();
+    void tmrDeviceChangeTimer();
+    void tmrRefreshTimer();
+    void lvwDrivesSelectItem();
+    void lvwLogicalDrivesSelectItem();
+    void lvwPartitionsSelectItem();
+    void Selectfile1Click();
+    void edtOffsetChange();
+    void edtSizeChange();
+    void chbAsHexClick();
+    void btnSkip512bytesClick();
+    void lblSelectedClick();
+    void btnSetSourceClick();
+    void btnSetTargetClick();
+    void btnStopClick();
+    void btnWriteFileClick();
+    void btnReadFileClick();
+    void btnInstantCopyClick();
+    void btnHexViewClick();
+    void btnGraphViewClick();
+    void btnDisassembleClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    QAction* addItem(QMenu* menu, const QString& caption, const QString& name, std::function<void()> handler = {});
+    void copyMenu(QMenu* from, QMenu* to, bool canRead);
+    void setEditText(QLineEdit* edit, const std::string& text);
+    void setSelectionFromRow(QTreeWidget* list, TFileInfo (*build)(const std::vector<std::string>&));
+    void readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset);
+    void updateCopyButton();
+    void openDocument(const QString& fileName);
+    // Runs a handler and shows any error it raises in the error box; the window goes on.
+    void guarded(const std::function<void()>& handler);
+    void startWatch();
+
+    Options options_;
+    platform::Backend* backend_;
+    std::unique_ptr<MainWindowUi> ui_;
+    std::unique_ptr<ActionUi> qtDialogs_;
+    std::unique_ptr<platform::DeviceWatch> watch_;
+    QSocketNotifier* watchNotifier_ = nullptr;
+    QWidget* frmPartInfo_ = nullptr;
+    QWidget* frmLicense_ = nullptr;
+    QWidget* frmToDo_ = nullptr;
+    QWidget* frmLinks_ = nullptr;
+    QWidget* frmCredits_ = nullptr;
+    QWidget* frmVersion_ = nullptr;
+    QWidget* frmKnownIssues_ = nullptr;
+    int volumeRefreshes_ = 0;
+    int driveRefreshes_ = 0;
+};

@@ -1,0 +1,229 @@
+#include "app/selection.h"
+
+#include "app/user_error.h"
+#include "platform/platform.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+
+namespace selection {
+namespace {
+
+const std::string& cell(const Row& row, size_t column) {
+    static const std::string empty;
+    return column < row.size() ? row[column] : empty;
+}
+
+bool isHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    return std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+}
+
+// Reads integers the way the edits always have: leading blanks, an optional sign, and a "$" or
+// "0x" prefix for hexadecimal. Hexadecimal takes up to 16 digits and keeps the 64-bit pattern
+// (FFFFFFFFFFFFFFFF is -1); decimal must fit in 64 signed bits.
+bool readInteger(const std::string& text, int64_t& out) {
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    bool hex = false;
+    if (i < text.size() && text[i] == '$') {
+        hex = true;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        hex = true;
+        i += 2;
+    }
+    if (i >= text.size()) return false;
+    uint64_t value = 0;
+    if (hex) {
+        size_t digits = 0;
+        for (; i < text.size(); ++i) {
+            if (!isHexDigit(text[i]) || ++digits > 16) return false;
+            value = value << 4 | uint64_t(hexValue(text[i]));
+        }
+    } else {
+        const uint64_t limit = negative ? uint64_t(std::numeric_limits<int64_t>::max()) + 1
+                                        : uint64_t(std::numeric_limits<int64_t>::max());
+        for (; i < text.size(); ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+            const uint64_t digit = uint64_t(text[i] - '0');
+            if (value > (limit - digit) / 10) return false;
+            value = value * 10 + digit;
+        }
+    }
+    out = negative ? int64_t(0 - value) : int64_t(value);
+    return true;
+}
+
+} // namespace
+
+int64_t columnNumber(const Row& row, size_t column) {
+    int64_t value = 0;
+    return readInteger(cell(row, column), value) ? value : 0;
+}
+
+TFileInfo fromVolumeRow(const Row& row) {
+    const std::string& label = cell(row, 0);
+    const std::string& station = cell(row, 1);
+    const std::string& type = cell(row, 2);
+    TFileInfo info;
+    info.FileName = std::string("\\\\.\\") + (station.empty() ? std::string() : station.substr(0, 1)) + ":";
+    info.Description = station;
+    info.DefaultName = label;
+    const bool dvd = type.find("dvd") != std::string::npos;
+    info.DefaultExt = dvd ? ".iso" : ".raw";
+    info.Size = columnNumber(row, 8);
+    info.Offset = 0;
+    info.DisplayText = "Volume: " + station + " " + label;
+    info.BaseOffset = info.Offset;
+    info.BaseSize = info.Size;
+    info.DriveText = station;
+    info.CanRead = type != "Network";
+    info.CanWrite = type != "Network" && !dvd;
+    return info;
+}
+
+TFileInfo fromDriveRow(const Row& row) {
+    const std::string& n = cell(row, 0);
+    TFileInfo info;
+    info.FileName = "\\\\.\\PHYSICALDRIVE" + n;
+    info.Description = "Logical drive " + n;
+    info.DefaultName = "DRIVE_" + n;
+    info.DefaultExt = ".drv";
+    info.Size = columnNumber(row, 9);
+    info.Offset = 0;
+    info.DisplayText = "LOGICAL DRIVE " + n + "   ( " + cell(row, 8) + " MiB )";
+    info.BaseOffset = info.Offset;
+    info.BaseSize = info.Size;
+    info.DriveText = n;
+    info.CanRead = true;
+    info.CanWrite = true;
+    return info;
+}
+
+TFileInfo fromPartitionRow(const Row& row) {
+    const std::string& i = cell(row, 0);
+    const std::string& d = cell(row, 1);
+    TFileInfo info;
+    info.FileName = "\\\\.\\PHYSICALDRIVE" + d;
+    info.DefaultName = "DRIVE_" + d + "P" + i;
+    info.DefaultExt = ".prt";
+    info.Size = columnNumber(row, 8);
+    // Tables count 512-byte sectors whatever the drive's own sector size.
+    info.Offset = columnNumber(row, 6) * 512;
+    info.Description = "Logical drive " + d + " partition " + i + " offset: " + std::to_string(info.Offset) +
+                       " size: " + std::to_string(info.Size);
+    info.DisplayText = "LOGICAL DRIVE " + d + " PARTITION " + i + "   ( " + cell(row, 9) + " MiB )";
+    info.BaseOffset = info.Offset;
+    info.BaseSize = info.Size;
+    info.DriveText = d;
+    info.CanRead = true;
+    info.CanWrite = true;
+    return info;
+}
+
+TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const std::string& path) {
+    int64_t size = 0;
+    {
+        auto stream = backend.open(path, platform::OpenMode::Read);
+        if (!stream) throw UserError("Cannot open file \"" + path + "\". " + stream.error().text);
+        auto length = (*stream)->length();
+        if (!length) throw UserError("Cannot open file \"" + path + "\". " + length.error().text);
+        size = *length;
+    }
+    TFileInfo info = previous;
+    info.FileName = path;
+    info.Description = path;
+    info.DisplayText = path;
+    info.DefaultName = std::filesystem::path(path).filename().string();
+    info.Offset = 0;
+    info.Size = size;
+    info.BaseOffset = 0;
+    info.BaseSize = size;
+    // A picked file is readable by definition; writable when it can be opened for writing.
+    info.CanRead = true;
+    info.CanWrite = static_cast<bool>(backend.open(path, platform::OpenMode::ReadWrite));
+    return info;
+}
+
+std::string rangeDescription(const TFileInfo& info) {
+    return info.DisplayText + " offset: " + std::to_string(info.Offset) + " size: " + std::to_string(info.Size);
+}
+
+int64_t parseInteger(const std::string& text, bool asHex) {
+    int64_t value = 0;
+    if (!readInteger(asHex ? "$" + text : text, value))
+        throw UserError("'" + text + "' is not a valid integer value");
+    return value;
+}
+
+std::string formatNumber(int64_t value, bool asHex) {
+    if (!asHex) return std::to_string(value);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%08llX", static_cast<unsigned long long>(value));
+    return buf;
+}
+
+bool offsetKeyAllowed(char32_t key, bool asHex) {
+    if (key == 8 || key == 13 || (key >= '0' && key <= '9')) return true;
+    return asHex && ((key >= 'A' && key <= 'F') || (key >= 'a' && key <= 'f'));
+}
+
+const std::vector<std::string>& adjustActionTexts() {
+    static const std::vector<std::string> texts{
+        "Skip 512 bytes (for example boot record)",
+        "Select only boot record (MBR, code + partition table)",
+        "Select MBR code only",
+        "Select partition table only",
+        "Undo changes",
+    };
+    return texts;
+}
+
+bool applyAdjust(TFileInfo& info, AdjustAction action) {
+    switch (action) {
+    case AdjustAction::None: return false;
+    case AdjustAction::Skip512:
+        info.Offset = info.BaseOffset + 512;
+        info.Size = info.BaseSize - 512;
+        break;
+    case AdjustAction::BootRecord:
+        info.Offset = info.BaseOffset;
+        info.Size = 512;
+        break;
+    case AdjustAction::MbrCode:
+        info.Offset = info.BaseOffset;
+        info.Size = 446;
+        break;
+    case AdjustAction::PartitionTable: // the four entries and the signature
+        info.Offset = info.BaseOffset + 446;
+        info.Size = 66;
+        break;
+    case AdjustAction::Undo:
+        info.Offset = info.BaseOffset;
+        info.Size = info.BaseSize;
+        break;
+    }
+    info.Description = rangeDescription(info);
+    return true;
+}
+
+bool copyEnabled(const TFileInfo& source, const TFileInfo& target) {
+    return source.Size != 0 && source.Size == target.Size && source.Description != target.Description;
+}
+
+MenuState menuState(const TFileInfo& info) {
+    MenuState s;
+    s.selectionMenu = info.CanRead;
+    s.saveAsZip = info.Size <= 0x7FFFFFFF && info.CanRead;
+    s.loadItems = info.CanWrite;
+    return s;
+}
+
+} // namespace selection

@@ -1,0 +1,180 @@
+#include "cli/cli.h"
+
+#include "app/selection.h"
+#include "app/user_error.h"
+#include "cli/terminal_ui.h"
+#include "discovery/drives.h"
+#include "platform/platform.h"
+
+#include <clocale>
+#include <istream>
+#include <map>
+#include <ostream>
+#include <regex>
+
+namespace cli {
+namespace {
+
+const char kUsage[] =
+    "usage: tarnwick-cli COMMAND [ARGS] [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  drives              list the physical drives (tab-separated, with a header line)\n"
+    "  select SELECTION    show the item a selection stands for\n"
+    "\n"
+    "SELECTION is a drive number (0), a partition (0p2: the second row of drive 0's\n"
+    "partition list), a volume (C:), a device node or a file path.\n"
+    "\n"
+    "options:\n"
+    "  --offset N          first byte of the range, counted from the start of the device\n"
+    "                      or file (decimal, or hexadecimal with a 0x prefix)\n"
+    "  --size N            number of bytes in the range\n"
+    "  -h, --help          show this text\n"
+    "\n"
+    "Questions are asked on the terminal; when standard input is not a terminal each one\n"
+    "takes its safe answer. Exit status: 0 done, 1 failed or refused, 2 usage error.\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Args {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> values; // options that take a value
+    bool help = false;
+};
+
+Args parseArgs(const std::vector<std::string>& args) {
+    static const std::vector<std::string> valued{"--offset", "--size"};
+    Args parsed;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            parsed.help = true;
+        } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
+            if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
+            parsed.values[a] = args[++i];
+        } else if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
+            const std::string key = a.substr(0, a.find('='));
+            if (std::find(valued.begin(), valued.end(), key) == valued.end()) throw UsageError("unknown option " + key);
+            parsed.values[key] = a.substr(a.find('=') + 1);
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw UsageError("unknown option " + a);
+        } else {
+            parsed.positional.push_back(a);
+        }
+    }
+    return parsed;
+}
+
+std::optional<int64_t> number(const Args& args, const std::string& key) {
+    auto it = args.values.find(key);
+    if (it == args.values.end()) return std::nullopt;
+    try {
+        return selection::parseInteger(it->second, false);
+    } catch (const UserError& e) {
+        throw UsageError(key + ": " + e.what());
+    }
+}
+
+void printRow(std::ostream& out, const std::vector<std::string>& cells) {
+    for (size_t i = 0; i < cells.size(); ++i) out << (i ? "\t" : "") << cells[i];
+    out << "\n";
+}
+
+char decimalSeparator() {
+    std::setlocale(LC_NUMERIC, "");
+    const char* point = std::localeconv()->decimal_point;
+    const char c = (point && *point) ? *point : '.';
+    std::setlocale(LC_NUMERIC, "C");
+    return c;
+}
+
+int drivesCommand(platform::Backend& backend, Io& io) {
+    auto titles = drives::columnTitles();
+    titles.push_back(drives::kGeometryTitle);
+    printRow(io.out, titles);
+    const char separator = decimalSeparator();
+    for (const auto& row : drives::scan(backend)) printRow(io.out, row.texts(separator));
+    return Completed;
+}
+
+int selectCommand(platform::Backend& backend, const Args& args, Io& io) {
+    if (args.positional.size() != 2) throw UsageError("select needs one SELECTION");
+    const TFileInfo info =
+        resolveSelection(backend, args.positional[1], number(args, "--offset"), number(args, "--size"));
+    const std::vector<std::pair<const char*, std::string>> fields{
+        {"FileName", info.FileName},
+        {"Description", info.Description},
+        {"DefaultName", info.DefaultName},
+        {"DefaultExt", info.DefaultExt},
+        {"Size", std::to_string(info.Size)},
+        {"Offset", std::to_string(info.Offset)},
+        {"DisplayText", info.DisplayText},
+        {"BaseOffset", std::to_string(info.BaseOffset)},
+        {"BaseSize", std::to_string(info.BaseSize)},
+        {"CanRead", info.CanRead ? "true" : "false"},
+        {"CanWrite", info.CanWrite ? "true" : "false"},
+        {"DriveText", info.DriveText},
+    };
+    for (const auto& [name, value] : fields) io.out << name << "\t" << value << "\n";
+    if (auto drive = platform::parsePhysicalDriveName(info.FileName)) {
+        const std::string node = backend.physicalDriveNode(*drive);
+        if (!node.empty()) io.out << "Device\t" << node << "\n";
+    }
+    return Completed;
+}
+
+} // namespace
+
+TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, std::optional<int64_t> offset,
+                           std::optional<int64_t> size) {
+    static const std::regex driveRe("[0-9]{1,2}");
+    static const std::regex partitionRe("([0-9]{1,2})[pP]([0-9]+)");
+    static const std::regex volumeRe("[A-Za-z]:\\\\?");
+    std::smatch m;
+    TFileInfo info;
+    if (std::regex_match(spec, driveRe)) {
+        const int n = std::stoi(spec);
+        const auto rows = drives::scan(backend);
+        if (n >= int(rows.size())) throw UserError("There is no physical drive " + std::to_string(n) + ".");
+        info = selection::fromDriveRow(rows[size_t(n)].texts());
+    } else if (std::regex_match(spec, m, partitionRe)) {
+        throw UserError("Partition lists are not available in this version.");
+    } else if (std::regex_match(spec, volumeRe)) {
+        throw UserError("Volume lists are not available in this version.");
+    } else {
+        info = selection::fromFile(backend, TFileInfo{}, spec);
+    }
+    // The window's edits show the values and rebuild the description the same way.
+    if (offset) info.Offset = *offset;
+    if (size) info.Size = *size;
+    info.Description = selection::rangeDescription(info);
+    return info;
+}
+
+int run(const std::vector<std::string>& argv, platform::Backend& backend, Io io) {
+    try {
+        const Args args = parseArgs(argv);
+        if (args.help) {
+            io.out << kUsage;
+            return Completed;
+        }
+        if (args.positional.empty()) throw UsageError("no command given");
+        const std::string& command = args.positional[0];
+        if (command == "drives") {
+            if (args.positional.size() != 1) throw UsageError("drives takes no arguments");
+            return drivesCommand(backend, io);
+        }
+        if (command == "select") return selectCommand(backend, args, io);
+        throw UsageError("unknown command " + command);
+    } catch (const UsageError& e) {
+        io.err << "tarnwick-cli: " << e.what() << "\n\n" << kUsage;
+        return Usage;
+    } catch (const std::exception& e) {
+        io.err << e.what() << "\n";
+        return Failed;
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,35 @@
+#pragma once
+// tarnwick-cli: the engines behind a terminal. Kept apart from main() so tests run it in-process
+// against a test backend.
+
+#include "app/fileinfo.h"
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+class Backend;
+}
+
+namespace cli {
+
+enum ExitCode { Completed = 0, Failed = 1, Usage = 2 };
+
+struct Io {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    bool interactive = false;  // standard input is a terminal
+    bool progressLine = false; // standard error is a terminal
+};
+
+int run(const std::vector<std::string>& args, platform::Backend& backend, Io io);
+
+// "0" (a drive), "0p2" (the second row of drive 0's partition list), "C:" (a volume), or a path;
+// then --offset and --size narrow it as the selection edits do. Throws UserError.
+TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec,
+                           std::optional<int64_t> offset = std::nullopt, std::optional<int64_t> size = std::nullopt);
+
+} // namespace cli

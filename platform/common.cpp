@@ -1,0 +1,51 @@
+#include "platform/platform.h"
+
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+namespace platform {
+
+Error errnoError(int code) { return Error{code, std::strerror(code)}; }
+
+DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t mediaType) {
+    DiskGeometry g;
+    g.mediaType = mediaType;
+    g.tracksPerCylinder = 255;
+    g.sectorsPerTrack = 63;
+    g.bytesPerSector = bytesPerSector;
+    const int64_t cylinderBytes = 255 * 63 * int64_t(bytesPerSector);
+    g.cylinders = (size > 0 && cylinderBytes > 0) ? size / cylinderBytes : 0;
+    return g;
+}
+
+std::optional<ByteRange> ByteRange::make(int64_t offset, int64_t size) {
+    if (offset < 0 || size < 0 || offset > std::numeric_limits<int64_t>::max() - size) return std::nullopt;
+    return ByteRange{offset, size};
+}
+
+static const char kDrivePrefix[] = "\\\\.\\PHYSICALDRIVE";
+
+std::string physicalDriveName(int index) { return kDrivePrefix + std::to_string(index); }
+
+std::optional<int> parsePhysicalDriveName(const std::string& name) {
+    const size_t n = std::strlen(kDrivePrefix);
+    if (name.size() <= n || name.size() > n + 3) return std::nullopt;
+    for (size_t i = 0; i < n; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != kDrivePrefix[i]) return std::nullopt;
+    int value = 0;
+    for (size_t i = n; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return std::nullopt;
+        value = value * 10 + (name[i] - '0');
+    }
+    return value;
+}
+
+std::optional<char> parseVolumeName(const std::string& name) {
+    if (name.size() != 6 || name.compare(0, 4, "\\\\.\\") != 0 || name[5] != ':') return std::nullopt;
+    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(name[4])));
+    if (c < 'A' || c > 'Z') return std::nullopt;
+    return c;
+}
+
+} // namespace platform

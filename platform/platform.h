@@ -1,0 +1,133 @@
+#pragma once
+// The operating system as the engines see it: raw byte streams on devices and files, the three
+// disk queries, device-change events, memory size and ticks. No Qt here.
+//
+// Device names are the ones the user interface builds:
+//   "\\.\PHYSICALDRIVE<n>"  physical drive n (also used for partitions, by byte offset)
+//   "\\.\<letter>:"         a logical volume
+//   anything else           a plain path (a file, or a device node such as /dev/sdb)
+
+#include "platform/result.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class OpenMode {
+    Read,      // existing device or file, read only; never blocks other readers
+    Write,     // existing device or file, write only, exclusive
+    ReadWrite, // existing device or file, exclusive
+    Create,    // create or replace a file, read and write, exclusive
+};
+
+enum class SeekOrigin { Begin, Current, End };
+
+// The Windows DISK_GEOMETRY record, which is also what the drive list shows.
+struct DiskGeometry {
+    int64_t cylinders = 0;
+    int32_t mediaType = 0; // 11 removable, 12 fixed (Windows MEDIA_TYPE values)
+    uint32_t tracksPerCylinder = 0;
+    uint32_t sectorsPerTrack = 0;
+    uint32_t bytesPerSector = 0;
+
+    // cylinders x tracks x sectors x bytes, in 64 bits.
+    int64_t product() const {
+        return cylinders * int64_t(tracksPerCylinder) * int64_t(sectorsPerTrack) * int64_t(bytesPerSector);
+    }
+};
+
+struct DiskGeometryEx {
+    DiskGeometry geometry;
+    int64_t diskSize = 0;
+};
+
+// The geometry Windows reports for a modern disk: 255 tracks, 63 sectors, cylinders from the size.
+DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t mediaType);
+
+// A half-open byte range [offset, offset + size). Invariant: offset >= 0, size >= 0 and the end
+// fits in int64_t; make() refuses anything else.
+struct ByteRange {
+    int64_t offset = 0;
+    int64_t size = 0;
+
+    static std::optional<ByteRange> make(int64_t offset, int64_t size);
+    int64_t end() const { return offset + size; }
+    bool empty() const { return size == 0; }
+    bool contains(const ByteRange& other) const { return other.offset >= offset && other.end() <= end(); }
+    // Ranges that only touch (one ends where the other starts) do not overlap.
+    bool overlaps(const ByteRange& other) const {
+        return !empty() && !other.empty() && offset < other.end() && other.offset < end();
+    }
+    bool operator==(const ByteRange&) const = default;
+};
+
+// An open device or file. The destructor closes it.
+// read() and write() loop over short transfers and EINTR: they return the number of bytes moved,
+// which is less than asked only at the end of the data (read) or when the medium is full (write),
+// or an error when nothing could be moved because of one.
+class RawStream {
+public:
+    virtual ~RawStream() = default;
+    RawStream() = default;
+    RawStream(const RawStream&) = delete;
+    RawStream& operator=(const RawStream&) = delete;
+
+    virtual Result<int64_t> read(void* buffer, int64_t count) = 0;
+    virtual Result<int64_t> write(const void* buffer, int64_t count) = 0;
+    // Returns the new position from the start.
+    virtual Result<int64_t> seek(int64_t offset, SeekOrigin origin) = 0;
+    virtual Result<int64_t> position() = 0;
+    // Bytes in a file, or the device's size.
+    virtual Result<int64_t> length() = 0;
+    // Sets the length of a file (not of a device).
+    virtual Result<void> truncate(int64_t length) = 0;
+    // Pushes written data to the medium (fsync).
+    virtual Result<void> flush() = 0;
+
+    // The three disk queries. On a plain file they describe the file as a disk.
+    virtual Result<DiskGeometry> geometry() = 0;
+    virtual Result<DiskGeometryEx> geometryEx() = 0;
+    virtual Result<int64_t> lengthInfo() = 0;
+};
+
+// A source of device-change events (a device added, removed or changed).
+class DeviceWatch {
+public:
+    virtual ~DeviceWatch() = default;
+    // A descriptor that becomes readable when events are pending, or -1 when the backend
+    // delivers none (the window then relies on its manual refresh).
+    virtual int pollDescriptor() const = 0;
+    // Consumes the pending events and returns how many of them were device changes.
+    virtual int takeEvents() = 0;
+};
+
+// One operating system, or a stand-in for one.
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) = 0;
+    // The node that "\\.\PHYSICALDRIVE<n>" stands for (empty when there is none); shown to users
+    // of the command line so that they know which device a number means.
+    virtual std::string physicalDriveNode(int index) = 0;
+    virtual std::unique_ptr<DeviceWatch> watchDevices() = 0;
+    virtual int64_t totalPhysicalMemory() = 0;
+    // Milliseconds from an arbitrary start, wrapping at 32 bits like the system's tick count.
+    virtual uint32_t ticks() = 0;
+};
+
+// The backend of the machine the program runs on.
+Backend& systemBackend();
+
+// "\\.\PHYSICALDRIVE" + index.
+std::string physicalDriveName(int index);
+// The index of "\\.\PHYSICALDRIVE<n>" (case-insensitive prefix), or nullopt for other names.
+std::optional<int> parsePhysicalDriveName(const std::string& name);
+// The letter of "\\.\<letter>:" in upper case, or nullopt for other names.
+std::optional<char> parseVolumeName(const std::string& name);
+
+} // namespace platform

@@ -1,0 +1,71 @@
+#pragma once
+// A stand-in operating system for tests and the demo drive: image files presented as numbered
+// physical drives, with injectable faults and a record of every access outside the allowed bytes.
+
+#include "platform/platform.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::testing {
+
+struct Faults {
+    bool failOpen = false;        // the drive cannot be opened (ends a drive scan)
+    bool failGeometry = false;    // the plain geometry query fails
+    bool failGeometryEx = false;  // the extended geometry query fails
+    bool failLength = false;      // the length query fails
+    std::optional<int64_t> readErrorAt;  // a read that covers this byte fails with EIO
+    std::optional<int64_t> writeErrorAt; // a write that covers this byte fails with EIO
+    std::optional<int64_t> shortWriteAt; // writes stop here, as on a full medium
+    std::optional<int64_t> endsAt;       // reads stop here although the size says more
+};
+
+struct VirtualDrive {
+    std::string imagePath;
+    uint32_t bytesPerSector = 512;
+    int32_t mediaType = 12;
+    Faults faults;
+    // When set, writes outside this range are refused and recorded as violations.
+    std::optional<ByteRange> writable;
+};
+
+class TestBackend final : public Backend {
+public:
+    // Drives beyond the virtual ones, volumes and memory/ticks come from the fallback when one
+    // is given; plain paths are always opened through the system's backend.
+    explicit TestBackend(Backend* fallback = nullptr);
+    ~TestBackend() override;
+
+    int addDrive(VirtualDrive drive);
+    VirtualDrive& drive(int index) { return drives_.at(size_t(index)); }
+    int driveCount() const { return int(drives_.size()); }
+    void removeLastDrive() { drives_.pop_back(); }
+
+    // Every access that fell outside what a drive allows; tests expect none.
+    const std::vector<std::string>& violations() const { return *violations_; }
+    // Streams opened through this backend and not yet closed.
+    int openStreams() const { return *openStreams_; }
+
+    // Makes the watch descriptor readable with this many pending device changes.
+    void signalDeviceChange(int count = 1);
+    void setPhysicalMemory(int64_t bytes) { memory_ = bytes; }
+
+    Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) override;
+    std::string physicalDriveNode(int index) override;
+    std::unique_ptr<DeviceWatch> watchDevices() override;
+    int64_t totalPhysicalMemory() override;
+    uint32_t ticks() override;
+
+private:
+    Backend* fallback_;
+    std::vector<VirtualDrive> drives_;
+    std::shared_ptr<std::vector<std::string>> violations_ = std::make_shared<std::vector<std::string>>();
+    std::shared_ptr<int> openStreams_ = std::make_shared<int>(0);
+    int pipe_[2] = {-1, -1};
+    std::optional<int64_t> memory_;
+};
+
+} // namespace platform::testing
