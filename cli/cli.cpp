@@ -4,6 +4,7 @@
 #include "app/user_error.h"
 #include "cli/terminal_ui.h"
 #include "discovery/drives.h"
+#include "discovery/partitions.h"
 #include "platform/platform.h"
 
 #include <clocale>
@@ -20,6 +21,8 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  drives              list the physical drives (tab-separated, with a header line)\n"
+    "  partitions SOURCE   list the partition table of a drive number, device node or\n"
+    "                      image file (--offset N reads the table at that byte)\n"
     "  select SELECTION    show the item a selection stands for\n"
     "\n"
     "SELECTION is a drive number (0), a partition (0p2: the second row of drive 0's\n"
@@ -99,6 +102,29 @@ int drivesCommand(platform::Backend& backend, Io& io) {
     return Completed;
 }
 
+// A drive number stands for "\\.\PHYSICALDRIVE<n>" with the number as drive text; anything else
+// is opened as it is named.
+std::pair<std::string, std::string> deviceOf(const std::string& source) {
+    static const std::regex driveRe("[0-9]{1,2}");
+    if (std::regex_match(source, driveRe)) return {platform::physicalDriveName(std::stoi(source)), source};
+    return {source, source};
+}
+
+int partitionsCommand(platform::Backend& backend, const Args& args, Io& io) {
+    if (args.positional.size() != 2) throw UsageError("partitions needs one SOURCE");
+    const auto [device, driveText] = deviceOf(args.positional[1]);
+    const PartitionWalkResult walk =
+        ReadPartitionTable(backend, device, driveText, number(args, "--offset").value_or(0));
+    std::vector<std::string> titles(kPartitionColumnTitles.begin(), kPartitionColumnTitles.end());
+    printRow(io.out, titles);
+    for (const auto& row : walk.rows) {
+        const auto cells = row.cells();
+        printRow(io.out, std::vector<std::string>(cells.begin(), cells.end()));
+    }
+    for (const auto& message : walk.messages) io.err << message << "\n";
+    return walk.messages.empty() ? Completed : Failed;
+}
+
 int selectCommand(platform::Backend& backend, const Args& args, Io& io) {
     if (args.positional.size() != 2) throw UsageError("select needs one SELECTION");
     const TFileInfo info =
@@ -140,7 +166,17 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
         if (n >= int(rows.size())) throw UserError("There is no physical drive " + std::to_string(n) + ".");
         info = selection::fromDriveRow(rows[size_t(n)].texts());
     } else if (std::regex_match(spec, m, partitionRe)) {
-        throw UserError("Partition lists are not available in this version.");
+        const std::string drive = m[1].str();
+        const PartitionWalkResult walk =
+            ReadPartitionTable(backend, platform::physicalDriveName(std::stoi(drive)), drive, 0);
+        const size_t row = size_t(std::stoul(m[2].str()));
+        if (row == 0 || row > walk.rows.size()) {
+            std::string text;
+            for (const auto& message : walk.messages) text += message + "\n";
+            throw UserError(text + "The partition list of drive " + drive + " has no row " + m[2].str() + ".");
+        }
+        const auto cells = walk.rows[row - 1].cells();
+        info = selection::fromPartitionRow(std::vector<std::string>(cells.begin(), cells.end()));
     } else if (std::regex_match(spec, volumeRe)) {
         throw UserError("Volume lists are not available in this version.");
     } else {
@@ -167,6 +203,7 @@ int run(const std::vector<std::string>& argv, platform::Backend& backend, Io io)
             return drivesCommand(backend, io);
         }
         if (command == "select") return selectCommand(backend, args, io);
+        if (command == "partitions") return partitionsCommand(backend, args, io);
         throw UsageError("unknown command " + command);
     } catch (const UsageError& e) {
         io.err << "tarnwick-cli: " << e.what() << "\n\n" << kUsage;

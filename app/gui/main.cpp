@@ -3,6 +3,7 @@
 #include "app/gui/application.h"
 #include "app/gui/longlived.h"
 #include "app/gui/mainwindow.h"
+#include "discovery/partitions.h"
 #include "inspect/disasm_library.h"
 
 #include <cstdio>
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 1;
     }
+    PartitionTypeNames(); // built once, before any window needs it
     // Loaded before any window exists; the program runs without it.
     disasm::DisasmLibrary disassembler = disasm::DisasmLibrary::load();
 

@@ -4,6 +4,7 @@
 #include "app/selection.h"
 #include "app/user_error.h"
 #include "discovery/drives.h"
+#include "discovery/partitions.h"
 #include "platform/platform.h"
 
 #include <QAction>
@@ -133,7 +134,9 @@ TfrmMain::TfrmMain(Options options, QWidget* parent)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    ShowSelection();
+    // Nothing is selected yet: the edits stay empty and the popup holds only "Select".
+    btnDisassemble->setVisible(options_.disassemblerAvailable);
+    menuItem("Disassemble1")->setVisible(options_.disassemblerAvailable);
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -225,8 +228,9 @@ void TfrmMain::buildLayout() {
     // Partitions.
     grbPartitions = new QGroupBox("&Partitions on selected drive (select above)");
     grbPartitions->setObjectName("grbPartitions");
-    lvwPartitions = makeList({"Index", "Drive", "boot", "CHS start", "Type", "CHS end", "start (#sector)",
-                              "size (#sector)", "size (bytes)", "size (MiB)", "Kind", "File system"},
+    QStringList partitionTitles;
+    for (const auto& t : kPartitionColumnTitles) partitionTitles << QString::fromUtf8(t.data(), int(t.size()));
+    lvwPartitions = makeList(partitionTitles,
                              {45, 45, 40, 110, 40, 110, 90, 90, 100, 70, 70, 150},
                              "These are partitions on selected physical device");
     lvwPartitions->setObjectName("lvwPartitions");
@@ -502,7 +506,6 @@ void TfrmMain::buildMenus() {
     QAction* select = pumSelection->addAction("Select");
     select->setObjectName("Select1");
     pumSelection->setDefaultAction(select); // shown bold; it has no action of its own
-    pumSelection->addSeparator();
 }
 
 void TfrmMain::openDocument(const QString& fileName) {
@@ -663,8 +666,15 @@ void TfrmMain::lvwPartitionsSelectItem() {
     lvwDrives->clearSelection();
 }
 
-void TfrmMain::readPartitionTable(const std::string&, const std::string&, int64_t) {
+void TfrmMain::readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset) {
     lvwPartitions->clear();
+    const PartitionWalkResult walk = ReadPartitionTable(*backend_, device, driveText, offset);
+    for (const auto& row : walk.rows) {
+        QStringList texts;
+        for (const auto& cell : row.cells()) texts << q(cell);
+        lvwPartitions->addTopLevelItem(new QTreeWidgetItem(texts));
+    }
+    for (const auto& message : walk.messages) ui_->message(message);
     lvwPartitions->setEnabled(true);
 }
 
@@ -733,7 +743,15 @@ void TfrmMain::tmrDeviceChangeTimer() {
     btnRefreshPartitionsClick();
 }
 
-void TfrmMain::tmrRefreshTimer() { tmrRefresh->stop(); }
+// After a label change the partition list is read again from the selected partition's first byte.
+void TfrmMain::tmrRefreshTimer() {
+    tmrRefresh->stop();
+    const auto selected = lvwPartitions->selectedItems();
+    if (selected.isEmpty()) return;
+    const auto row = rowTexts(selected.first());
+    const std::string drive = row.size() > 1 ? row[1] : std::string();
+    readPartitionTable("\\\\.\\PHYSICALDRIVE" + drive, drive, selection::columnNumber(row, 6) * 512);
+}
 
 void TfrmMain::deviceChangeMessage() {
     // Starting a running timer would restart its countdown; a burst of messages must lead to

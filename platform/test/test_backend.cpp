@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace platform::testing {
+namespace platform::testkit {
 namespace {
 
 bool covers(int64_t pos, int64_t count, std::optional<int64_t> byte) {
@@ -169,4 +169,4 @@ int64_t TestBackend::totalPhysicalMemory() {
 
 uint32_t TestBackend::ticks() { return systemBackend().ticks(); }
 
-} // namespace platform::testing
+} // namespace platform::testkit

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::testing {
+namespace platform::testkit {
 
 struct Faults {
     bool failOpen = false;        // the drive cannot be opened (ends a drive scan)
@@ -24,6 +24,9 @@ struct Faults {
 };
 
 struct VirtualDrive {
+    VirtualDrive() = default;
+    explicit VirtualDrive(std::string path) : imagePath(std::move(path)) {}
+
     std::string imagePath;
     uint32_t bytesPerSector = 512;
     int32_t mediaType = 12;
@@ -68,4 +71,4 @@ private:
     std::optional<int64_t> memory_;
 };
 
-} // namespace platform::testing
+} // namespace platform::testkit

@@ -1,20 +1,21 @@
 #include "discovery/partitions.h"
 #include "platform/test/test_backend.h"
+#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using platform::testing::Faults;
-using platform::testing::TestBackend;
-using platform::testing::VirtualDrive;
+using fixtures::writeFile;
+using platform::testkit::Faults;
+using platform::testkit::TestBackend;
+using platform::testkit::VirtualDrive;
 
 namespace {
 
@@ -51,7 +52,8 @@ public:
     // A signed table with the given slots (slot 1 first).
     void table(int64_t sector, std::initializer_list<PartitionEntry> slots) {
         int slot = 1;
-        for (const auto& e : slots) put(sector, slot++, e);
+        for (const auto& e : slots)
+            put(sector, slot++, e);
         sign(sector);
     }
 
@@ -72,26 +74,6 @@ public:
 
     std::vector<uint8_t> bytes;
 };
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "tarnwick-partitions-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
-
-void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
 
 // Passes everything through and records where each read started; can pretend that the length
 // query fails.
@@ -155,7 +137,8 @@ private:
 std::vector<std::string> summary(const PartitionWalkResult& r) {
     std::vector<std::string> out;
     for (const auto& row : r.rows)
-        out.push_back(row.index + " " + row.type + " " + row.startSector + " " + row.sectorCount + " " + row.kind);
+        out.push_back(row.index + " " + row.type + " " + row.startSector + " " + row.sectorCount + " " +
+                      row.kind);
     return out;
 }
 
@@ -168,16 +151,17 @@ std::vector<std::string> starts(const PartitionWalkResult& r, const std::string&
 
 std::vector<std::string> toText(const std::vector<uint64_t>& values) {
     std::vector<std::string> out;
-    for (auto v : values) out.push_back(std::to_string(v));
+    for (auto v : values)
+        out.push_back(std::to_string(v));
     return out;
 }
 
 class PartitionWalkTest : public ::testing::Test {
 protected:
     std::string save(const std::vector<uint8_t>& bytes) {
-        const fs::path path = dir.path / ("disk" + std::to_string(++images) + ".img");
+        const std::string path = dir.file("disk" + std::to_string(++images) + ".img");
         writeFile(path, bytes);
-        return path.string();
+        return path;
     }
 
     // Presents the image as physical drive 0 and walks it the way the drive list does.
@@ -204,7 +188,7 @@ protected:
         return result;
     }
 
-    TempDir dir;
+    fixtures::TempDir dir;
     int images = 0;
 };
 
@@ -280,9 +264,10 @@ TEST(PartitionTypeNames, HoldsExactlyTheKnownTypes) {
 }
 
 TEST(PartitionRowText, CellsFollowTheColumnTitles) {
-    EXPECT_EQ(std::vector<std::string>(kPartitionColumnTitles.begin(), kPartitionColumnTitles.end()),
-              (std::vector<std::string>{"Index", "Drive", "boot", "CHS start", "Type", "CHS end", "start (#sector)",
-                                        "size (#sector)", "size (bytes)", "size (MiB)", "Kind", "File system"}));
+    EXPECT_EQ(
+        std::vector<std::string>(kPartitionColumnTitles.begin(), kPartitionColumnTitles.end()),
+        (std::vector<std::string>{"Index", "Drive", "boot", "CHS start", "Type", "CHS end", "start (#sector)",
+                                  "size (#sector)", "size (bytes)", "size (MiB)", "Kind", "File system"}));
 
     PartitionEntry e = part(0x0C, 100, 4096, 0x80);
     e.startHead = 1;
@@ -292,8 +277,9 @@ TEST(PartitionRowText, CellsFollowTheColumnTitles) {
     e.endSector = 5;
     e.endCylinder = 6;
     const PartitionRow row = MakePartitionRow(e, 3, 1024, false, "7");
-    const std::array<std::string, 12> cells = {"3",    "7",    "*",       "(C3 H1 S2)", "0C",       "(C6 H4 S5)",
-                                               "102",  "4096", "2097152", "2",          "Extended", "FAT32 LBA"};
+    const std::array<std::string, 12> cells = {"3",       "7",          "*",        "(C3 H1 S2)",
+                                               "0C",      "(C6 H4 S5)", "102",      "4096",
+                                               "2097152", "2",          "Extended", "FAT32 LBA"};
     EXPECT_EQ(row.cells(), cells);
     EXPECT_EQ(row.absoluteStart, 102u);
     EXPECT_EQ(row.slot, 3);
@@ -302,7 +288,8 @@ TEST(PartitionRowText, CellsFollowTheColumnTitles) {
 }
 
 TEST(PartitionRowText, LargeValuesStayUnsignedAnd64Bit) {
-    const PartitionRow row = MakePartitionRow(part(0x07, 0xFFFFFFFF, 0xFFFFFFFF), 1, int64_t(2048) * 512, true, "0");
+    const PartitionRow row =
+        MakePartitionRow(part(0x07, 0xFFFFFFFF, 0xFFFFFFFF), 1, int64_t(2048) * 512, true, "0");
     EXPECT_EQ(row.sectorCount, "4294967295");
     EXPECT_EQ(row.sizeBytes, "2199023255040");
     EXPECT_EQ(row.sizeMiB, "2097151");
@@ -333,8 +320,9 @@ TEST_F(PartitionWalkTest, OneFat32PrimaryGivesOneRow) {
     const auto r = walk(disk);
     EXPECT_TRUE(r.messages.empty());
     ASSERT_EQ(r.rows.size(), 1u);
-    const std::array<std::string, 12> cells = {"1",       "0",         "",        "(C0 H1 S1)", "0B",      "(C1023 H254 S63)",
-                                               "63",      "1000000",   "512000000", "488",      "Primary", "FAT32"};
+    const std::array<std::string, 12> cells = {
+        "1",  "0",       "",          "(C0 H1 S1)", "0B",      "(C1023 H254 S63)",
+        "63", "1000000", "512000000", "488",        "Primary", "FAT32"};
     EXPECT_EQ(r.rows[0].cells(), cells);
 }
 
@@ -404,7 +392,8 @@ TEST_F(PartitionWalkTest, ThreeLogicalPartitionsWithAbsoluteStarts) {
     EXPECT_TRUE(r.messages.empty());
     EXPECT_EQ(summary(r), (std::vector<std::string>{"1 05 2048 1000 Primary", "1 83 2049 299 Extended",
                                                     "1 83 2349 299 Extended", "1 83 2649 299 Extended"}));
-    for (const auto& row : r.rows) EXPECT_EQ(row.drive, "0");
+    for (const auto& row : r.rows)
+        EXPECT_EQ(row.drive, "0");
 }
 
 TEST_F(PartitionWalkTest, EveryExtendedEntryOfTheMbrStartsItsOwnChain) {
@@ -414,8 +403,9 @@ TEST_F(PartitionWalkTest, EveryExtendedEntryOfTheMbrStartsItsOwnChain) {
     disk.chain(2000, 2, 20, 0x0C);
 
     EXPECT_EQ(summary(walk(disk)),
-              (std::vector<std::string>{"1 05 1000 500 Primary", "1 07 1001 9 Extended", "1 07 1011 9 Extended",
-                                        "2 05 2000 500 Primary", "1 0C 2001 19 Extended", "1 0C 2021 19 Extended"}));
+              (std::vector<std::string>{"1 05 1000 500 Primary", "1 07 1001 9 Extended",
+                                        "1 07 1011 9 Extended", "2 05 2000 500 Primary",
+                                        "1 0C 2001 19 Extended", "1 0C 2021 19 Extended"}));
 }
 
 TEST_F(PartitionWalkTest, OnlyType05IsFollowed) {
@@ -440,9 +430,9 @@ TEST_F(PartitionWalkTest, ChainedTablesListOrdinarySlotsOfAnyTypeButNoLinks) {
     disk.table(1000, {part(0x83, 10, 5), part(0x82, 20, 5), part(0x0F, 30, 5), part(0x05, 500, 100)});
     disk.table(1500, {part(0x07, 2, 3)});
 
-    EXPECT_EQ(summary(walk(disk)),
-              (std::vector<std::string>{"1 05 1000 1000 Primary", "1 83 1010 5 Extended", "2 82 1020 5 Extended",
-                                        "3 0F 1030 5 Extended", "1 07 1502 3 Extended"}));
+    EXPECT_EQ(summary(walk(disk)), (std::vector<std::string>{"1 05 1000 1000 Primary", "1 83 1010 5 Extended",
+                                                             "2 82 1020 5 Extended", "3 0F 1030 5 Extended",
+                                                             "1 07 1502 3 Extended"}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -451,8 +441,9 @@ TEST_F(PartitionWalkTest, ChainedTablesListOrdinarySlotsOfAnyTypeButNoLinks) {
 TEST_F(PartitionWalkTest, MessagesUseTheExactTexts) {
     EXPECT_EQ(kMsgFailedToOpenDevice, "Failed to open device");
     EXPECT_EQ(kMsgFailedToReadMbr, "Failed to read MBR");
-    EXPECT_EQ(kMsgNoPartitionTable, "MBR does not contain a partition table\n\nThe partition table may be zero or "
-                                    "contain random data\n\nIgnoring... ");
+    EXPECT_EQ(kMsgNoPartitionTable,
+              "MBR does not contain a partition table\n\nThe partition table may be zero or "
+              "contain random data\n\nIgnoring... ");
 }
 
 TEST_F(PartitionWalkTest, BlankDiskShowsNoTableMessageAndNoRows) {
@@ -484,8 +475,10 @@ TEST_F(PartitionWalkTest, ShortFirstSectorFailsToReadMbr) {
         int64_t offset;
     };
     std::vector<Case> cases;
-    cases.push_back({"300-byte device", std::vector<uint8_t>(full.bytes.begin(), full.bytes.begin() + 300), {}, 0});
-    cases.push_back({"511-byte device", std::vector<uint8_t>(full.bytes.begin(), full.bytes.begin() + 511), {}, 0});
+    cases.push_back(
+        {"300-byte device", std::vector<uint8_t>(full.bytes.begin(), full.bytes.begin() + 300), {}, 0});
+    cases.push_back(
+        {"511-byte device", std::vector<uint8_t>(full.bytes.begin(), full.bytes.begin() + 511), {}, 0});
     cases.push_back({"empty device", {}, {}, 0});
     Faults endsEarly;
     endsEarly.endsAt = 511;
@@ -519,7 +512,7 @@ TEST_F(PartitionWalkTest, OpenFailureShowsMessageAndNoRows) {
     const auto missing = ReadPartitionTable(noDrives, "\\\\.\\PHYSICALDRIVE3", "3", 0);
     EXPECT_EQ(missing.messages, std::vector<std::string>{std::string(kMsgFailedToOpenDevice)});
 
-    const auto noFile = ReadPartitionTable(platform::systemBackend(), (dir.path / "absent.img").string(), "x", 0);
+    const auto noFile = ReadPartitionTable(platform::systemBackend(), dir.file("absent.img"), "x", 0);
     EXPECT_EQ(noFile.messages, std::vector<std::string>{std::string(kMsgFailedToOpenDevice)});
     EXPECT_TRUE(noFile.rows.empty());
 }
@@ -570,14 +563,15 @@ TEST_F(PartitionWalkTest, ChainedTableWithoutSignatureEndsOnlyThatBranch) {
 TEST_F(PartitionWalkTest, ChainedTablePastTheDeviceEndIsNotRead) {
     Disk disk(100);
     disk.table(0, {part(0x05, 100, 10), part(0x05, 99, 1)});
-    disk.put(99, 1, part(0x83, 0, 0)); // the last sector is readable but holds no table
+    disk.put(99, 1, part(0x83, 0, 0));          // the last whole sector is readable but holds no table
+    disk.bytes.resize(disk.bytes.size() + 100); // and sector 100 is only partly there
     for (bool failLength : {false, true}) {
         SCOPED_TRACE(failLength ? "length unknown" : "length known");
         std::vector<int64_t> reads;
         const auto r = walkRecorded(disk, failLength, reads);
         EXPECT_TRUE(r.messages.empty());
         EXPECT_EQ(summary(r), (std::vector<std::string>{"1 05 100 10 Primary", "2 05 99 1 Primary"}));
-        // Sector 99 is the last one and may be read; sector 100 lies beyond the end.
+        // Sector 99 is the last whole one and may be read; sector 100 does not fit.
         if (failLength)
             EXPECT_EQ(reads, (std::vector<int64_t>{0, 100 * 512, 99 * 512}));
         else
@@ -617,9 +611,9 @@ TEST_F(PartitionWalkTest, LinkBackToAnEarlierTableIsNotFollowed) {
         std::vector<int64_t> reads;
         const auto r = walkRecorded(disk, failLength, reads);
         EXPECT_TRUE(r.messages.empty());
-        EXPECT_EQ(summary(r),
-                  (std::vector<std::string>{"1 05 1000 100 Primary", "1 83 1001 9 Extended", "1 83 1011 9 Extended",
-                                            "1 83 1021 9 Extended", "2 0B 3000 10 Primary"}));
+        EXPECT_EQ(summary(r), (std::vector<std::string>{"1 05 1000 100 Primary", "1 83 1001 9 Extended",
+                                                        "1 83 1011 9 Extended", "1 83 1021 9 Extended",
+                                                        "2 0B 3000 10 Primary"}));
         EXPECT_EQ(reads, (std::vector<int64_t>{0, 1000 * 512, 1010 * 512, 1020 * 512}));
     }
 }
@@ -678,41 +672,41 @@ std::string findSfdisk() {
     return {};
 }
 
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
+std::string shellQuoted(const std::string& s) {
+    return "'" + s + "'";
+}
 
 class SfdiskImageTest : public PartitionWalkTest {
 protected:
     void SetUp() override {
         sfdisk = findSfdisk();
-        if (sfdisk.empty()) GTEST_SKIP() << "sfdisk (package fdisk) is not installed: no real partition tables to read";
+        if (sfdisk.empty())
+            GTEST_SKIP() << "sfdisk (package fdisk) is not installed: no real partition tables to read";
     }
 
     // Runs sfdisk with the script on a sparse image of the given size; returns the image path.
     std::string partition(int64_t bytes, const std::string& script) {
-        const fs::path image = dir.path / ("sfdisk" + std::to_string(++images) + ".img");
+        const std::string image = dir.file("sfdisk" + std::to_string(++images) + ".img");
         writeFile(image, {});
         fs::resize_file(image, uintmax_t(bytes));
-        const fs::path scriptFile = dir.path / "script.txt";
-        std::ofstream(scriptFile) << script;
-        const fs::path log = dir.path / "sfdisk.log";
-        const std::string command = quoted(sfdisk) + " --no-reread --no-tell-kernel " + quoted(image.string()) + " < " +
-                                    quoted(scriptFile.string()) + " > " + quoted(log.string()) + " 2>&1";
-        if (std::system(command.c_str()) != 0) {
-            std::ifstream in(log);
-            std::stringstream text;
-            text << in.rdbuf();
-            ADD_FAILURE() << "sfdisk failed:\n" << text.str();
-        }
-        return image.string();
+        const std::string scriptFile = dir.file("script.txt");
+        writeFile(scriptFile, std::vector<uint8_t>(script.begin(), script.end()));
+        std::string output;
+        const int status = fixtures::shell(shellQuoted(sfdisk) + " --no-reread --no-tell-kernel " +
+                                               shellQuoted(image) + " < " + shellQuoted(scriptFile) + " 2>&1",
+                                           &output);
+        EXPECT_EQ(status, 0) << "sfdisk failed:\n" << output;
+        return image;
     }
 
-    // sfdisk's own reading of the image: "start size type" per partition, in partition-number order.
+    // sfdisk's own reading of the image: "start size" per partition, in partition-number order.
     std::vector<std::string> dump(const std::string& image) {
-        const fs::path log = dir.path / "dump.txt";
-        const std::string command = quoted(sfdisk) + " --dump " + quoted(image) + " > " + quoted(log.string()) + " 2>&1";
-        EXPECT_EQ(std::system(command.c_str()), 0);
+        std::string output;
+        EXPECT_EQ(fixtures::shell(shellQuoted(sfdisk) + " --dump " + shellQuoted(image) + " 2>&1", &output),
+                  0)
+            << output;
         std::vector<std::string> out;
-        std::ifstream in(log);
+        std::stringstream in(output);
         for (std::string line; std::getline(in, line);) {
             const auto start = line.find("start=");
             const auto size = line.find("size=");
@@ -725,9 +719,7 @@ protected:
 
     PartitionWalkResult walkImage(const std::string& image) {
         TestBackend backend;
-        VirtualDrive drive;
-        drive.imagePath = image;
-        backend.addDrive(drive);
+        backend.addDrive(VirtualDrive(image));
         auto r = ReadPartitionTable(backend, kDrive0, "0", 0);
         EXPECT_EQ(backend.openStreams(), 0);
         return r;
@@ -735,6 +727,21 @@ protected:
 
     std::string sfdisk;
 };
+
+// Three logical partitions, and a primary in slot 3 that lies after the extended partition.
+const char* const kThreeLogicalsScript = "label: dos\n"
+                                         "unit: sectors\n"
+                                         "\n"
+                                         "start=2048, size=20480, type=83\n"
+                                         "start=22528, size=65536, type=5\n"
+                                         "start=24576, size=8192, type=83\n"
+                                         "start=34816, size=8192, type=82\n"
+                                         "start=45056, size=8192, type=7\n"
+                                         "start=90112, size=4096, type=c\n";
+const int64_t kThreeLogicalsDiskBytes = int64_t(131072) * 512;
+const std::vector<std::string> kThreeLogicalsRows = {"1 83 2048 20480 Primary",  "2 05 22528 65536 Primary",
+                                                     "1 83 24576 8192 Extended", "1 82 34816 8192 Extended",
+                                                     "1 07 45056 8192 Extended", "3 0C 90112 4096 Primary"};
 
 TEST_F(SfdiskImageTest, BootableFat32AndExtendedWithTwoLogicals) {
     const int64_t sectors = 262144; // 128 MiB
@@ -751,7 +758,8 @@ TEST_F(SfdiskImageTest, BootableFat32AndExtendedWithTwoLogicals) {
     ASSERT_EQ(r.rows.size(), 4u);
 
     const std::array<std::string, 12> fat32 = {
-        "1", "0", "*", "(C0 H32 S33)", "0B", r.rows[0].chsEnd, "2048", "81920", "41943040", "40", "Primary", "FAT32"};
+        "1",    "0",     "*",        "(C0 H32 S33)", "0B",      r.rows[0].chsEnd,
+        "2048", "81920", "41943040", "40",           "Primary", "FAT32"};
     EXPECT_EQ(r.rows[0].cells(), fat32);
     EXPECT_EQ(r.rows[1].index, "2");
     EXPECT_EQ(r.rows[1].type, "05");
@@ -770,29 +778,35 @@ TEST_F(SfdiskImageTest, BootableFat32AndExtendedWithTwoLogicals) {
     }
     // sfdisk chose where the logical partitions start; it must agree with what we read.
     std::vector<std::string> ours;
-    for (const auto& row : r.rows) ours.push_back(row.startSector + " " + row.sectorCount);
+    for (const auto& row : r.rows)
+        ours.push_back(row.startSector + " " + row.sectorCount);
     EXPECT_EQ(ours, dump(image));
 }
 
 TEST_F(SfdiskImageTest, ThreeLogicalsListedBeforeThePrimaryAfterTheExtended) {
-    const std::string image = partition(int64_t(131072) * 512, "label: dos\n"
-                                                               "unit: sectors\n"
-                                                               "\n"
-                                                               "start=2048, size=20480, type=83\n"
-                                                               "start=22528, size=65536, type=5\n"
-                                                               "start=24576, size=8192, type=83\n"
-                                                               "start=34816, size=8192, type=82\n"
-                                                               "start=45056, size=8192, type=7\n"
-                                                               "start=90112, size=4096, type=c\n");
-    const auto r = walkImage(image);
+    const auto r = walkImage(partition(kThreeLogicalsDiskBytes, kThreeLogicalsScript));
     EXPECT_TRUE(r.messages.empty());
-    EXPECT_EQ(summary(r), (std::vector<std::string>{"1 83 2048 20480 Primary", "2 05 22528 65536 Primary",
-                                                    "1 83 24576 8192 Extended", "1 82 34816 8192 Extended",
-                                                    "1 07 45056 8192 Extended", "3 0C 90112 4096 Primary"}));
+    EXPECT_EQ(summary(r), kThreeLogicalsRows);
     std::vector<std::string> names;
-    for (const auto& row : r.rows) names.push_back(row.fileSystem);
-    EXPECT_EQ(names, (std::vector<std::string>{"Linux native", "Extended", "Linux native", "Linux swap / Solaris x86",
-                                               "IFS (NTFS / HPFS)", "FAT32 LBA"}));
+    for (const auto& row : r.rows)
+        names.push_back(row.fileSystem);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Linux native", "Extended", "Linux native",
+                                        "Linux swap / Solaris x86", "IFS (NTFS / HPFS)", "FAT32 LBA"}));
+}
+
+TEST_F(SfdiskImageTest, LoopDeviceGivesTheSameRowsAsItsImage) {
+    const std::string image = partition(kThreeLogicalsDiskBytes, kThreeLogicalsScript);
+    fixtures::LoopDevice loop(image);
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+
+    const auto r = ReadPartitionTable(platform::systemBackend(), loop.node(), "0", 0);
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(summary(r), kThreeLogicalsRows);
+    const auto fromImage = walkImage(image);
+    ASSERT_EQ(r.rows.size(), fromImage.rows.size());
+    for (size_t i = 0; i < r.rows.size(); ++i)
+        EXPECT_EQ(r.rows[i].cells(), fromImage.rows[i].cells());
 }
 
 } // namespace

@@ -49,7 +49,9 @@ public:
     }
     platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
     platform::Result<void> flush() override { return {}; }
-    platform::Result<platform::DiskGeometry> geometry() override { return platform::modernGeometry(size_, 512, 12); }
+    platform::Result<platform::DiskGeometry> geometry() override {
+        return platform::modernGeometry(size_, 512, 12);
+    }
     platform::Result<platform::DiskGeometryEx> geometryEx() override {
         return platform::DiskGeometryEx{platform::modernGeometry(size_, 512, 12), size_};
     }
@@ -84,7 +86,8 @@ void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset
     require(device.reads >= 1 && device.reads <= kMaxPartitionTables, "read more tables than allowed");
     require(r.messages.size() <= 1, "more than one message");
     require(r.rows.size() <= size_t(kPartitionSlotCount) * size_t(device.reads), "more rows than slots read");
-    if (!r.messages.empty() && r.messages[0] == kMsgFailedToReadMbr) require(r.rows.empty(), "rows without an MBR");
+    if (!r.messages.empty() && r.messages[0] == kMsgFailedToReadMbr)
+        require(r.rows.empty(), "rows without an MBR");
     for (const PartitionRow& row : r.rows) {
         require(row.slot >= 1 && row.slot <= kPartitionSlotCount, "slot out of range");
         require(row.index == std::to_string(row.slot), "index text");
@@ -131,10 +134,13 @@ public:
     std::vector<uint8_t> next() {
         const uint32_t sectors = pick(10) == 0 ? 1 + pick(600) : 1 + pick(64);
         std::vector<uint8_t> disk(size_t(sectors) * 512, 0);
-        if (pick(3) == 0) legalChain(disk, sectors);
-        else randomTables(disk, sectors);
+        if (pick(3) == 0)
+            legalChain(disk, sectors);
+        else
+            randomTables(disk, sectors);
         // A few stray bytes, and sometimes a length that is no multiple of 512.
-        for (uint32_t n = pick(4); n > 0; --n) disk[pick(uint32_t(disk.size()))] = uint8_t(pick(256));
+        for (uint32_t n = pick(4); n > 0; --n)
+            disk[pick(uint32_t(disk.size()))] = uint8_t(pick(256));
         if (pick(8) == 0) disk.resize(disk.size() - pick(512));
         return disk;
     }
@@ -142,12 +148,15 @@ public:
 private:
     uint32_t pick(uint32_t n) { return n == 0 ? 0 : uint32_t(rng_() % n); }
 
-    void slot(std::vector<uint8_t>& disk, uint32_t sector, int index, uint8_t type, uint32_t first, uint32_t count) {
+    void slot(std::vector<uint8_t>& disk, uint32_t sector, int index, uint8_t type, uint32_t first,
+              uint32_t count) {
         uint8_t* p = disk.data() + size_t(sector) * 512 + 446 + size_t(index) * 16;
         p[0] = pick(4) == 0 ? 0x80 : 0;
-        for (int i = 1; i < 4; ++i) p[i] = uint8_t(pick(256));
+        for (int i = 1; i < 4; ++i)
+            p[i] = uint8_t(pick(256));
         p[4] = type;
-        for (int i = 5; i < 8; ++i) p[i] = uint8_t(pick(256));
+        for (int i = 5; i < 8; ++i)
+            p[i] = uint8_t(pick(256));
         for (int i = 0; i < 4; ++i) {
             p[8 + i] = uint8_t(first >> (8 * i));
             p[12 + i] = uint8_t(count >> (8 * i));
@@ -162,18 +171,26 @@ private:
         switch (pick(6)) {
         case 0:
         case 1:
-        case 2: return kPartitionTypeExtended;
-        case 3: return 0x83;
-        case 4: return 0;
-        default: return uint8_t(pick(256));
+        case 2:
+            return kPartitionTypeExtended;
+        case 3:
+            return 0x83;
+        case 4:
+            return 0;
+        default:
+            return uint8_t(pick(256));
         }
     }
     uint32_t first(uint32_t sectors) {
         switch (pick(10)) {
-        case 0: return 0;
-        case 1: return 0xFFFFFFFF - pick(4);
-        case 2: return uint32_t(rng_());
-        default: return pick(sectors + 2);
+        case 0:
+            return 0;
+        case 1:
+            return 0xFFFFFFFF - pick(4);
+        case 2:
+            return uint32_t(rng_());
+        default:
+            return pick(sectors + 2);
         }
     }
 
@@ -186,7 +203,8 @@ private:
         sign(disk, 0);
         for (uint32_t at = extStart; at < sectors; at += spacing) {
             slot(disk, at, 0, 0x83, 1, spacing);
-            if (at + spacing < sectors) slot(disk, at, 1, kPartitionTypeExtended, at + spacing - extStart, spacing);
+            if (at + spacing < sectors)
+                slot(disk, at, 1, kPartitionTypeExtended, at + spacing - extStart, spacing);
             if (pick(50) != 0) sign(disk, at);
             if (pick(40) == 0) slot(disk, at, 2 + int(pick(2)), kPartitionTypeExtended, first(sectors), 1);
         }
@@ -221,8 +239,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if ((arg == "--disks" || arg == "--seed") && i + 1 < argc) {
             const unsigned long value = std::strtoul(argv[++i], nullptr, 10);
-            if (arg == "--disks") disks = long(value);
-            else seed = uint32_t(value);
+            if (arg == "--disks")
+                disks = long(value);
+            else
+                seed = uint32_t(value);
         } else {
             files.push_back(argv[i]);
         }

@@ -1,0 +1,206 @@
+#include "discovery/partitions.h"
+
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+namespace {
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+struct TableSector {
+    std::array<PartitionEntry, kPartitionSlotCount> slots;
+    bool hasSignature = false; // 0x55 0xAA at the end
+};
+
+class Walker {
+public:
+    Walker(platform::RawStream& device, const std::string& driveText, PartitionWalkResult& out)
+        : device_(device), driveText_(driveText), out_(out) {
+        // Without a length the forward-only rule and the table budget still end every chain.
+        if (auto length = device_.length(); length && *length >= 0) length_ = *length;
+    }
+
+    void walk(bool first, int64_t tableOffset, int64_t extendedStart) {
+        ++tablesRead_;
+        const auto table = readTable(tableOffset);
+        if (!table) {
+            if (first) out_.messages.emplace_back(kMsgFailedToReadMbr);
+            return;
+        }
+        if (!table->hasSignature) {
+            if (!first) return;
+            out_.messages.emplace_back(kMsgNoPartitionTable);
+        }
+        for (int i = 0; i < kPartitionSlotCount; ++i) {
+            const PartitionEntry& e = table->slots[size_t(i)];
+            const bool listed =
+                (first || e.type != kPartitionTypeExtended) && (e.firstSector != 0 || e.sectorCount != 0);
+            if (listed) out_.rows.push_back(MakePartitionRow(e, i + 1, tableOffset, first, driveText_));
+
+            if (e.type != kPartitionTypeExtended || e.firstSector == 0) continue;
+            // The master boot record's extended entry fixes the extended start; links further down
+            // the chain count from it.
+            const int64_t base = first ? tableOffset : extendedStart;
+            const auto next = offsetFrom(base, e.firstSector);
+            if (!next || !mayFollow(tableOffset, *next)) continue;
+            // Right away, so that the logical partitions follow their extended entry's row.
+            walk(false, *next, first ? *next : extendedStart);
+        }
+    }
+
+private:
+    // The four slots, or nothing when the sector cannot be read whole.
+    std::optional<TableSector> readTable(int64_t tableOffset) {
+        if (tableOffset < 0) return std::nullopt;
+        if (tableOffset != 0) {
+            if (!device_.seek(tableOffset, platform::SeekOrigin::Begin)) return std::nullopt;
+        }
+        std::array<uint8_t, kPartitionSectorSize> sector{};
+        const auto n = device_.read(sector.data(), kPartitionSectorSize);
+        if (!n || *n != kPartitionSectorSize) return std::nullopt;
+
+        TableSector table;
+        for (int i = 0; i < kPartitionSlotCount; ++i)
+            table.slots[size_t(i)] = DecodePartitionEntry(std::span<const uint8_t, kPartitionSlotSize>(
+                sector.data() + kPartitionSlotOffset + i * kPartitionSlotSize, kPartitionSlotSize));
+        table.hasSignature = sector[510] == 0x55 && sector[511] == 0xAA;
+        return table;
+    }
+
+    static std::optional<int64_t> offsetFrom(int64_t base, uint32_t sectors) {
+        const int64_t delta = int64_t(sectors) * kPartitionSectorSize;
+        if (base > std::numeric_limits<int64_t>::max() - delta) return std::nullopt;
+        return base + delta;
+    }
+
+    // A chain only moves forward, stays on the device and ends within the table budget, so a
+    // link back to a table already read, or to itself, cannot make the walk go round.
+    bool mayFollow(int64_t current, int64_t next) const {
+        if (tablesRead_ >= kMaxPartitionTables) return false;
+        if (next <= current) return false;
+        if (length_ && (*length_ < kPartitionSectorSize || next > *length_ - kPartitionSectorSize))
+            return false;
+        return true;
+    }
+
+    platform::RawStream& device_;
+    const std::string& driveText_;
+    PartitionWalkResult& out_;
+    std::optional<int64_t> length_;
+    int tablesRead_ = 0;
+};
+
+} // namespace
+
+PartitionEntry DecodePartitionEntry(std::span<const uint8_t, kPartitionSlotSize> b) {
+    PartitionEntry e;
+    e.bootIndicator = b[0];
+    e.startHead = b[1];
+    e.startSector = b[2];
+    e.startCylinder = b[3];
+    e.type = b[4];
+    e.endHead = b[5];
+    e.endSector = b[6];
+    e.endCylinder = b[7];
+    e.firstSector = le32(b.data() + 8);
+    e.sectorCount = le32(b.data() + 12);
+    return e;
+}
+
+ChsAddress DecodeChs(uint8_t headByte, uint8_t sectorByte, uint8_t cylinderByte) {
+    return ChsAddress{(int(sectorByte & 0xC0) << 2) | int(cylinderByte), int(headByte),
+                      int(sectorByte & 0x3F)};
+}
+
+std::string FormatChs(const ChsAddress& chs) {
+    char text[48];
+    std::snprintf(text, sizeof text, "(C%d H%d S%d)", chs.cylinder, chs.head, chs.sector);
+    return text;
+}
+
+const std::array<std::string, 256>& PartitionTypeNames() {
+    static const std::array<std::string, 256> names = [] {
+        std::array<std::string, 256> n;
+        n[0x00] = "Empty";
+        n[0x01] = "FAT12";
+        n[0x04] = "FAT16 (<32M)";
+        n[0x05] = "Extended";
+        n[0x06] = "FAT16 (> 32M)";
+        n[0x07] = "IFS (NTFS / HPFS)";
+        n[0x08] = "AIX boot partition / DELL spanning";
+        n[0x09] = "AIX data partition";
+        n[0x0A] = "OS/2 Boot Manager";
+        n[0x0B] = "FAT32";
+        n[0x0C] = "FAT32 LBA";
+        n[0x0E] = "FAT16 LBA";
+        n[0x0F] = "Extended (LBA)";
+        n[0x11] = "Hidden FT12";
+        n[0x12] = "Configuration/diagnostics";
+        n[0x14] = "Hidden FAT16 <32M";
+        n[0x16] = "Hidden FAT16 >=32M";
+        n[0x17] = "Hidden IFS (HPFS / NTFS)";
+        n[0x82] = "Linux swap / Solaris x86";
+        n[0x83] = "Linux native";
+        n[0x84] = "Hibernation partition";
+        n[0x85] = "Linux extended";
+        n[0x86] = "FAT16 volume set /Linux RAID superblock";
+        n[0x87] = "NTFS volume set";
+        return n;
+    }();
+    return names;
+}
+
+std::array<std::string, kPartitionColumnCount> PartitionRow::cells() const {
+    return {index,       drive,       boot,      chsStart, type, chsEnd,
+            startSector, sectorCount, sizeBytes, sizeMiB,  kind, fileSystem};
+}
+
+PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tableOffset, bool first,
+                              const std::string& driveText) {
+    PartitionRow row;
+    row.entry = entry;
+    row.slot = slot;
+    row.tableOffset = tableOffset;
+    // 64-bit on purpose: a chained table far out plus a large first sector passes 2^32.
+    row.absoluteStart = uint64_t(tableOffset / kPartitionSectorSize) + entry.firstSector;
+    const uint64_t bytes = uint64_t(entry.sectorCount) * kPartitionSectorSize;
+
+    char type[4];
+    std::snprintf(type, sizeof type, "%02X", unsigned(entry.type));
+
+    row.index = std::to_string(slot);
+    row.drive = driveText;
+    row.boot = entry.bootable() ? "*" : "";
+    row.chsStart = FormatChs(DecodeChs(entry.startHead, entry.startSector, entry.startCylinder));
+    row.type = type;
+    row.chsEnd = FormatChs(DecodeChs(entry.endHead, entry.endSector, entry.endCylinder));
+    row.startSector = std::to_string(row.absoluteStart);
+    row.sectorCount = std::to_string(entry.sectorCount);
+    row.sizeBytes = std::to_string(bytes);
+    row.sizeMiB = std::to_string(bytes / (1024 * 1024));
+    row.kind = first ? "Primary" : "Extended";
+    row.fileSystem = PartitionTypeNames()[entry.type];
+    return row;
+}
+
+PartitionWalkResult WalkPartitionTable(platform::RawStream& device, const std::string& driveText,
+                                       int64_t offset) {
+    PartitionWalkResult result;
+    Walker(device, driveText, result).walk(true, offset, offset);
+    return result;
+}
+
+PartitionWalkResult ReadPartitionTable(platform::Backend& backend, const std::string& devicePath,
+                                       const std::string& driveText, int64_t offset) {
+    auto device = backend.open(devicePath, platform::OpenMode::Read);
+    if (!device) {
+        PartitionWalkResult result;
+        result.messages.emplace_back(kMsgFailedToOpenDevice);
+        return result;
+    }
+    // The device closes when the stream goes out of scope, on every path.
+    return WalkPartitionTable(**device, driveText, offset);
+}

@@ -1,0 +1,114 @@
+#pragma once
+// Partition table walk: the master boot record at a byte offset of a device, its four slots, and
+// the chain of extended partition tables behind it, turned into the rows of the partition list.
+// Plain C++; the window shows the rows and the messages in the order they are returned.
+
+#include "platform/platform.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Partition tables count 512 bytes per sector, whatever the drive reports.
+inline constexpr int64_t kPartitionSectorSize = 512;
+inline constexpr int kPartitionSlotOffset = 446; // 0x1BE
+inline constexpr int kPartitionSlotSize = 16;
+inline constexpr int kPartitionSlotCount = 4;
+// A malformed chain ends after this many table sectors, the first one included.
+inline constexpr int kMaxPartitionTables = 256;
+
+inline constexpr uint8_t kPartitionTypeExtended = 0x05; // the only link type that is followed
+
+inline constexpr std::string_view kMsgFailedToOpenDevice = "Failed to open device";
+inline constexpr std::string_view kMsgFailedToReadMbr = "Failed to read MBR";
+inline constexpr std::string_view kMsgNoPartitionTable =
+    "MBR does not contain a partition table\n\nThe partition table may be zero or contain random "
+    "data\n\nIgnoring... ";
+
+// One 16-byte slot of a partition table sector.
+struct PartitionEntry {
+    uint8_t bootIndicator = 0; // any non-zero value counts as bootable
+    uint8_t startHead = 0;
+    uint8_t startSector = 0; // bits 0-5 sector, bits 6-7 are cylinder bits 8-9
+    uint8_t startCylinder = 0;
+    uint8_t type = 0;
+    uint8_t endHead = 0;
+    uint8_t endSector = 0;
+    uint8_t endCylinder = 0;
+    uint32_t firstSector = 0; // relative to the table's sector, or to the extended start for links
+    uint32_t sectorCount = 0;
+
+    bool bootable() const { return bootIndicator != 0; }
+    bool operator==(const PartitionEntry&) const = default;
+};
+
+// Decodes a slot from its bytes (little endian, independent of the host's layout and packing).
+PartitionEntry DecodePartitionEntry(std::span<const uint8_t, kPartitionSlotSize> bytes);
+
+struct ChsAddress {
+    int cylinder = 0; // 0..1023
+    int head = 0;     // 0..255
+    int sector = 0;   // 0..63
+    bool operator==(const ChsAddress&) const = default;
+};
+
+ChsAddress DecodeChs(uint8_t headByte, uint8_t sectorByte, uint8_t cylinderByte);
+// "(C<cylinder> H<head> S<sector>)"
+std::string FormatChs(const ChsAddress& chs);
+
+// Type names by type byte; types without a name have the empty text. Built on first use: call it
+// once at start-up so that nothing is built later.
+const std::array<std::string, 256>& PartitionTypeNames();
+
+inline constexpr int kPartitionColumnCount = 12;
+inline constexpr std::array<std::string_view, kPartitionColumnCount> kPartitionColumnTitles = {
+    "Index",           "Drive",          "boot",         "CHS start",  "Type", "CHS end",
+    "start (#sector)", "size (#sector)", "size (bytes)", "size (MiB)", "Kind", "File system"};
+
+// One row of the partition list: the column texts, plus the decoded numbers behind them so that
+// selecting a row needs no parsing.
+struct PartitionRow {
+    std::string index;       // slot 1 to 4 within its table
+    std::string drive;       // the drive text given to the walk
+    std::string boot;        // "*" or empty
+    std::string chsStart;    // "(C%d H%d S%d)"
+    std::string type;        // two upper-case hexadecimal digits
+    std::string chsEnd;      // "(C%d H%d S%d)"
+    std::string startSector; // absolute sector: table offset div 512 + first sector
+    std::string sectorCount;
+    std::string sizeBytes;
+    std::string sizeMiB;
+    std::string kind;       // "Primary" for the table read first, else "Extended"
+    std::string fileSystem; // type name, possibly empty
+
+    PartitionEntry entry;
+    int slot = 0;               // 1 to 4
+    uint64_t absoluteStart = 0; // the "start (#sector)" value
+    int64_t tableOffset = 0;    // byte offset of the table sector that holds the slot
+
+    // The texts in column order, as in kPartitionColumnTitles.
+    std::array<std::string, kPartitionColumnCount> cells() const;
+};
+
+struct PartitionWalkResult {
+    std::vector<PartitionRow> rows;
+    std::vector<std::string> messages; // shown one after another, in this order
+};
+
+// Builds the row for a slot of the table at tableOffset.
+PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tableOffset, bool first,
+                              const std::string& driveText);
+
+// Walks the table at the byte offset of an open device and the extended chain behind it. The
+// stream is positioned only when the offset is not 0: a freshly opened stream is at its start.
+// Links are followed only forward (beyond the table that holds them) and, when the device's length
+// is known, only to tables that lie inside it; at most kMaxPartitionTables sectors are read.
+PartitionWalkResult WalkPartitionTable(platform::RawStream& device, const std::string& driveText,
+                                       int64_t offset);
+
+// Opens the device for reading, walks its table at the byte offset, and closes it again.
+PartitionWalkResult ReadPartitionTable(platform::Backend& backend, const std::string& devicePath,
+                                       const std::string& driveText, int64_t offset);

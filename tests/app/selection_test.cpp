@@ -1,0 +1,225 @@
+// How rows, files, edits and adjust actions turn into the selection record.
+
+#include "app/selection.h"
+#include "app/user_error.h"
+#include "platform/platform.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+using namespace selection;
+
+namespace {
+
+using R = std::pair<int64_t, int64_t>;
+
+Row driveRow(const std::string& n, const std::string& bytes, const std::string& mib) {
+    return {n, "Fixed", "60801", "255", "63", "512", "500.1", "500107", mib, bytes, bytes, "500105249280"};
+}
+
+Row volumeRow(const std::string& label, const std::string& station, const std::string& type,
+              const std::string& bytes) {
+    return {label, station, type, "NTFS", "0", "0", "1234ABCD", "255 characters", bytes, "0", "3"};
+}
+
+Row partitionRow(const std::string& i, const std::string& d, const std::string& start, const std::string& sectors) {
+    const int64_t n = std::stoll(sectors);
+    return {i, d, "", "(C0 H1 S1)", "0B", "(C1023 H254 S63)", start, sectors, std::to_string(n * 512),
+            std::to_string(n * 512 / 1048576), "Primary", "FAT32"};
+}
+
+TEST(RowSelection, PhysicalDrive) {
+    const TFileInfo info = fromDriveRow(driveRow("0", "500107862016", "476940"));
+    EXPECT_EQ(info.FileName, "\\\\.\\PHYSICALDRIVE0");
+    EXPECT_EQ(info.Description, "Logical drive 0");
+    EXPECT_EQ(info.DefaultName, "DRIVE_0");
+    EXPECT_EQ(info.DefaultExt, ".drv");
+    EXPECT_EQ(info.Size, 500107862016);
+    EXPECT_EQ(info.Offset, 0);
+    EXPECT_EQ(info.DisplayText, "LOGICAL DRIVE 0   ( 476940 MiB )");
+    EXPECT_EQ(info.BaseSize, info.Size);
+    EXPECT_EQ(info.DriveText, "0");
+    EXPECT_TRUE(info.CanRead);
+    EXPECT_TRUE(info.CanWrite);
+}
+
+TEST(RowSelection, PartitionOffsetCountsSectorsOf512Bytes) {
+    const TFileInfo info = fromPartitionRow(partitionRow("2", "0", "63", "1000000"));
+    EXPECT_EQ(info.Offset, 32256);
+    EXPECT_EQ(info.BaseOffset, 32256);
+    EXPECT_EQ(info.Size, 512000000);
+    EXPECT_EQ(info.DefaultName, "DRIVE_0P2");
+    EXPECT_EQ(info.DefaultExt, ".prt");
+    EXPECT_EQ(info.FileName, "\\\\.\\PHYSICALDRIVE0");
+    EXPECT_EQ(info.Description, "Logical drive 0 partition 2 offset: 32256 size: 512000000");
+    EXPECT_EQ(info.DisplayText, "LOGICAL DRIVE 0 PARTITION 2   ( 488 MiB )");
+    EXPECT_EQ(info.DriveText, "0");
+
+    // Start sectors beyond 32 bits stay exact.
+    EXPECT_EQ(fromPartitionRow(partitionRow("1", "3", "4294967295", "4294967295")).Offset, 4294967295LL * 512);
+}
+
+TEST(RowSelection, VolumeKindsDecideExtensionAndFlags) {
+    const TFileInfo disk = fromVolumeRow(volumeRow("SYSTEM", "C:\\", "Hard disk", "1048575"));
+    EXPECT_EQ(disk.FileName, "\\\\.\\C:");
+    EXPECT_EQ(disk.Description, "C:\\");
+    EXPECT_EQ(disk.DefaultName, "SYSTEM");
+    EXPECT_EQ(disk.DefaultExt, ".raw");
+    EXPECT_EQ(disk.Size, 1048575);
+    EXPECT_EQ(disk.DisplayText, "Volume: C:\\ SYSTEM");
+    EXPECT_EQ(disk.DriveText, "C:\\");
+    EXPECT_TRUE(disk.CanRead && disk.CanWrite);
+
+    const TFileInfo dvd = fromVolumeRow(volumeRow("CD", "E:\\", "cdrom/dvd", "700000000"));
+    EXPECT_EQ(dvd.DefaultExt, ".iso");
+    EXPECT_TRUE(dvd.CanRead);
+    EXPECT_FALSE(dvd.CanWrite);
+
+    const TFileInfo net = fromVolumeRow(volumeRow("share", "Z:\\", "Network", "0"));
+    EXPECT_FALSE(net.CanRead);
+    EXPECT_FALSE(net.CanWrite);
+}
+
+TEST(RowSelection, NumbersThatAreNotNumbersReadAsZero) {
+    EXPECT_EQ(columnNumber({"a", "12x"}, 1), 0);
+    EXPECT_EQ(columnNumber({"a"}, 5), 0);
+    EXPECT_EQ(fromDriveRow({"1"}).Size, 0);
+}
+
+TEST(EditNumbers, DecimalAndHexadecimal) {
+    EXPECT_EQ(parseInteger("446", false), 446);
+    EXPECT_EQ(parseInteger("1be", true), 446);
+    EXPECT_EQ(parseInteger("1BE", true), 446);
+    EXPECT_EQ(parseInteger("-512", false), -512) << "negative values are kept; each tool checks them";
+    EXPECT_EQ(parseInteger("9223372036854775807", false), INT64_MAX);
+    EXPECT_EQ(parseInteger("-9223372036854775808", false), INT64_MIN);
+    EXPECT_EQ(parseInteger("FFFFFFFFFFFFFFFF", true), -1);
+    EXPECT_EQ(parseInteger(" 12", false), 12);
+
+    EXPECT_EQ(formatNumber(446, true), "000001BE");
+    EXPECT_EQ(formatNumber(0x123456789A, true), "123456789A");
+    EXPECT_EQ(formatNumber(-1, true), "FFFFFFFFFFFFFFFF");
+    EXPECT_EQ(formatNumber(446, false), "446");
+}
+
+TEST(EditNumbers, InvalidTextsNameTheText) {
+    for (const auto& [text, hex] : std::vector<std::pair<std::string, bool>>{
+             {"", false}, {"", true}, {"1be", false}, {"12 ", false}, {"abc", false}, {"-", false},
+             {"99999999999999999999", false}, {"9223372036854775808", false}, {"10000000000000000", true},
+             {"-5", true}, {"0x", false}}) {
+        try {
+            parseInteger(text, hex);
+            ADD_FAILURE() << "accepted '" << text << "'";
+        } catch (const UserError& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + text + "' is not a valid integer value");
+        }
+    }
+}
+
+TEST(EditNumbers, OffsetKeyFilter) {
+    for (char32_t c : {U'0', U'9', char32_t(8), char32_t(13)}) EXPECT_TRUE(offsetKeyAllowed(c, false));
+    for (char32_t c : {U'a', U'F', U'-', U' ', U'x', U'$', char32_t(22)}) EXPECT_FALSE(offsetKeyAllowed(c, false));
+    for (char32_t c : {U'a', U'f', U'A', U'F'}) EXPECT_TRUE(offsetKeyAllowed(c, true));
+    for (char32_t c : {U'g', U'G', U'x'}) EXPECT_FALSE(offsetKeyAllowed(c, true));
+}
+
+TEST(AdjustActions, WorkFromTheBaseRange) {
+    TFileInfo info = fromDriveRow(driveRow("1", "1000000", "0"));
+    info.Offset = 777;
+    info.Size = 5;
+    ASSERT_TRUE(applyAdjust(info, AdjustAction::Skip512));
+    ASSERT_TRUE(applyAdjust(info, AdjustAction::Skip512));
+    EXPECT_EQ(info.Offset, 512) << "twice is the same as once";
+    EXPECT_EQ(info.Size, 1000000 - 512);
+    EXPECT_EQ(info.Description, info.DisplayText + " offset: 512 size: 999488");
+
+    applyAdjust(info, AdjustAction::BootRecord);
+    EXPECT_EQ(R(info.Offset, info.Size), R(0, 512));
+    applyAdjust(info, AdjustAction::MbrCode);
+    EXPECT_EQ(R(info.Offset, info.Size), R(0, 446));
+    applyAdjust(info, AdjustAction::PartitionTable);
+    EXPECT_EQ(R(info.Offset, info.Size), R(446, 66));
+    applyAdjust(info, AdjustAction::Undo);
+    EXPECT_EQ(R(info.Offset, info.Size), R(0, 1000000));
+
+    const TFileInfo before = info;
+    EXPECT_FALSE(applyAdjust(info, AdjustAction::None));
+    EXPECT_EQ(info, before);
+
+    TFileInfo part = fromPartitionRow(partitionRow("1", "0", "2048", "100"));
+    applyAdjust(part, AdjustAction::PartitionTable);
+    EXPECT_EQ(part.Offset, 2048 * 512 + 446) << "relative to the item's own start";
+    EXPECT_EQ(adjustActionTexts().size(), 5u);
+}
+
+TEST(CopyRule, SizesMustMatchAndDescriptionsDiffer) {
+    TFileInfo a = fromPartitionRow(partitionRow("1", "0", "63", "100"));
+    TFileInfo b = fromPartitionRow(partitionRow("2", "0", "163", "100"));
+    EXPECT_TRUE(copyEnabled(a, b));
+    EXPECT_FALSE(copyEnabled(a, a)) << "the same item as source and target";
+    b.Size = 99;
+    EXPECT_FALSE(copyEnabled(a, b));
+    EXPECT_FALSE(copyEnabled(TFileInfo{}, TFileInfo{})) << "nothing to copy";
+    TFileInfo c = a;
+    c.Description = "logical drive 0 partition 1 offset: 32256 size: 51200";
+    EXPECT_TRUE(copyEnabled(a, c)) << "descriptions compare case-sensitively";
+}
+
+TEST(MenuRules, ZipLimitAndFlags) {
+    TFileInfo info;
+    info.CanRead = true;
+    info.Size = 2147483647;
+    EXPECT_TRUE(menuState(info).saveAsZip);
+    info.Size = 2147483648;
+    EXPECT_FALSE(menuState(info).saveAsZip);
+    info.Size = -1;
+    EXPECT_TRUE(menuState(info).saveAsZip);
+    info.CanRead = false;
+    info.Size = 10;
+    EXPECT_FALSE(menuState(info).saveAsZip);
+    EXPECT_FALSE(menuState(info).selectionMenu);
+    info.CanWrite = true;
+    EXPECT_TRUE(menuState(info).loadItems);
+}
+
+TEST(FileSelection, TakesTheWholeFileAndItsWritability) {
+    fixtures::TempDir dir;
+    const std::string path = dir.file("big.img");
+    { std::ofstream(path).put('x'); }
+    std::filesystem::resize_file(path, 5000000000); // sparse: over 4 GiB without the disk space
+    TFileInfo previous = fromDriveRow(driveRow("0", "1000", "0"));
+    previous.Offset = 99;
+    const TFileInfo info = fromFile(platform::systemBackend(), previous, path);
+    EXPECT_EQ(info.Size, 5000000000);
+    EXPECT_EQ(info.BaseSize, 5000000000);
+    EXPECT_EQ(info.Offset, 0);
+    EXPECT_EQ(info.FileName, path);
+    EXPECT_EQ(info.Description, path);
+    EXPECT_EQ(info.DisplayText, path);
+    EXPECT_EQ(info.DefaultName, "big.img");
+    EXPECT_EQ(info.DefaultExt, ".drv") << "kept from the previous selection";
+    EXPECT_EQ(info.DriveText, "0");
+    EXPECT_TRUE(info.CanRead);
+    EXPECT_TRUE(info.CanWrite);
+
+    if (::geteuid() != 0) { // root may write anything, whatever the mode says
+        ::chmod(path.c_str(), 0444);
+        EXPECT_FALSE(fromFile(platform::systemBackend(), TFileInfo{}, path).CanWrite);
+    }
+}
+
+TEST(FileSelection, OpenFailureNamesTheFile) {
+    try {
+        fromFile(platform::systemBackend(), TFileInfo{}, "/nonexistent/x.img");
+        FAIL();
+    } catch (const UserError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file \"/nonexistent/x.img\". No such file or directory");
+    }
+}
+
+} // namespace

@@ -1,0 +1,399 @@
+// The platform layer's contract, run against every backend that presents bytes: a plain file,
+// an image file shown as a numbered drive by the test backend, and a real loop device.
+
+#include "platform/linux/sysfs.h"
+#include "platform/platform.h"
+#include "platform/test/test_backend.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/mount.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+using namespace platform;
+using platform::testkit::TestBackend;
+using platform::testkit::VirtualDrive;
+using fixtures::patternByte;
+
+namespace {
+
+constexpr int64_t kImageSize = 4 * 1024 * 1024;
+
+enum class Kind { File, VirtualDrive, LoopDevice };
+
+std::string kindName(const testing::TestParamInfo<Kind>& info) {
+    switch (info.param) {
+    case Kind::File: return "File";
+    case Kind::VirtualDrive: return "VirtualDrive";
+    case Kind::LoopDevice: return "LoopDevice";
+    }
+    return "";
+}
+
+class StreamContract : public testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        image_ = dir_.file("disk.img");
+        fixtures::writePatternFile(image_, kImageSize);
+        switch (GetParam()) {
+        case Kind::File: name_ = image_; break;
+        case Kind::VirtualDrive:
+            test_.addDrive(VirtualDrive{image_});
+            name_ = physicalDriveName(0);
+            break;
+        case Kind::LoopDevice:
+            loop_ = std::make_unique<fixtures::LoopDevice>(image_);
+            if (!loop_->available()) GTEST_SKIP() << loop_->reason();
+            name_ = loop_->node();
+            break;
+        }
+    }
+    Backend& backend() { return GetParam() == Kind::VirtualDrive ? static_cast<Backend&>(test_) : systemBackend(); }
+    std::unique_ptr<RawStream> open(OpenMode mode) {
+        auto s = backend().open(name_, mode);
+        EXPECT_TRUE(s.ok()) << (s.ok() ? "" : s.error().text);
+        return s.ok() ? std::move(*s) : nullptr;
+    }
+    bool isDisk() const { return GetParam() != Kind::File; }
+
+    fixtures::TempDir dir_;
+    std::string image_;
+    std::string name_;
+    TestBackend test_;
+    std::unique_ptr<fixtures::LoopDevice> loop_;
+};
+
+TEST_P(StreamContract, ReadsSeeksAndReportsLength) {
+    auto s = open(OpenMode::Read);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(*s->length(), kImageSize);
+    EXPECT_EQ(*s->position(), 0);
+
+    std::vector<uint8_t> buf(10000);
+    ASSERT_EQ(*s->read(buf.data(), 10000), 10000);
+    for (int i = 0; i < 10000; ++i) ASSERT_EQ(buf[size_t(i)], patternByte(i)) << i;
+    EXPECT_EQ(*s->position(), 10000);
+
+    // 64-bit seeks from each origin, all reported from the start.
+    EXPECT_EQ(*s->seek(1000, SeekOrigin::Current), 11000);
+    EXPECT_EQ(*s->seek(-4096, SeekOrigin::End), kImageSize - 4096);
+    EXPECT_EQ(*s->seek(512, SeekOrigin::Begin), 512);
+    ASSERT_EQ(*s->read(buf.data(), 1), 1);
+    EXPECT_EQ(buf[0], patternByte(512));
+
+    // At the end a read comes up short, then empty; neither is an error.
+    s->seek(kImageSize - 100, SeekOrigin::Begin);
+    EXPECT_EQ(*s->read(buf.data(), 8192), 100);
+    EXPECT_EQ(*s->read(buf.data(), 8192), 0);
+}
+
+TEST_P(StreamContract, WritesOnlyTheBytesAsked) {
+    {
+        auto s = open(OpenMode::ReadWrite);
+        ASSERT_TRUE(s);
+        const std::vector<uint8_t> data(3000, 0xA5);
+        ASSERT_EQ(*s->seek(70000, SeekOrigin::Begin), 70000);
+        EXPECT_EQ(*s->write(data.data(), 3000), 3000);
+        EXPECT_TRUE(s->flush().ok());
+    }
+    const auto bytes = fixtures::readFile(image_);
+    ASSERT_EQ(int64_t(bytes.size()), kImageSize);
+    for (int64_t i = 0; i < kImageSize; ++i) {
+        const uint8_t want = (i >= 70000 && i < 73000) ? 0xA5 : patternByte(i);
+        ASSERT_EQ(bytes[size_t(i)], want) << "byte " << i;
+    }
+}
+
+TEST_P(StreamContract, ReadOnlyStreamRefusesWrites) {
+    auto s = open(OpenMode::Read);
+    ASSERT_TRUE(s);
+    const char c = 0;
+    EXPECT_FALSE(s->write(&c, 1).ok());
+    EXPECT_EQ(fixtures::readFile(image_)[0], patternByte(0));
+}
+
+TEST_P(StreamContract, DiskQueriesDescribeTheSize) {
+    auto s = open(OpenMode::Read);
+    ASSERT_TRUE(s);
+    if (!isDisk()) {
+        // A plain file is no disk: the queries fail rather than invent a geometry.
+        EXPECT_FALSE(s->geometryEx().ok());
+        EXPECT_FALSE(s->lengthInfo().ok());
+        return;
+    }
+    auto ex = s->geometryEx();
+    ASSERT_TRUE(ex.ok());
+    EXPECT_EQ(ex->diskSize, kImageSize);
+    EXPECT_EQ(ex->geometry.tracksPerCylinder, 255u);
+    EXPECT_EQ(ex->geometry.sectorsPerTrack, 63u);
+    EXPECT_EQ(ex->geometry.bytesPerSector, 512u);
+    EXPECT_EQ(ex->geometry.cylinders, kImageSize / (255 * 63 * 512));
+    EXPECT_EQ(ex->geometry.mediaType, 12);
+    EXPECT_EQ(*s->lengthInfo(), kImageSize);
+    EXPECT_EQ(s->geometry()->cylinders, ex->geometry.cylinders);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StreamContract,
+                         testing::Values(Kind::File, Kind::VirtualDrive, Kind::LoopDevice), kindName);
+
+TEST(Names, PhysicalDriveAndVolumeNames) {
+    EXPECT_EQ(physicalDriveName(3), "\\\\.\\PHYSICALDRIVE3");
+    EXPECT_EQ(parsePhysicalDriveName("\\\\.\\PHYSICALDRIVE12"), 12);
+    EXPECT_EQ(parsePhysicalDriveName("\\\\.\\physicaldrive0"), 0);
+    EXPECT_FALSE(parsePhysicalDriveName("\\\\.\\PHYSICALDRIVE"));
+    EXPECT_FALSE(parsePhysicalDriveName("\\\\.\\PHYSICALDRIVE1a"));
+    EXPECT_FALSE(parsePhysicalDriveName("\\\\.\\PHYSICALDRIVE1000"));
+    EXPECT_FALSE(parsePhysicalDriveName("/dev/sda"));
+    EXPECT_EQ(parseVolumeName("\\\\.\\c:"), 'C');
+    EXPECT_FALSE(parseVolumeName("\\\\.\\C:\\"));
+    EXPECT_FALSE(parseVolumeName("C:"));
+    EXPECT_FALSE(parseVolumeName("\\\\.\\1:"));
+}
+
+TEST(ByteRangeTest, InvariantOverlapAndContainment) {
+    EXPECT_FALSE(ByteRange::make(-1, 10));
+    EXPECT_FALSE(ByteRange::make(0, -1));
+    EXPECT_FALSE(ByteRange::make(INT64_MAX, 1));
+    EXPECT_TRUE(ByteRange::make(INT64_MAX - 1, 1));
+
+    const ByteRange a{0, 512}, b{512, 512}, c{511, 2}, empty{100, 0};
+    EXPECT_FALSE(a.overlaps(b)) << "ranges that only touch do not overlap";
+    EXPECT_TRUE(a.overlaps(c));
+    EXPECT_TRUE(c.overlaps(b));
+    EXPECT_FALSE(a.overlaps(empty));
+    EXPECT_TRUE(ByteRange({0, 1024}).contains(b));
+    EXPECT_FALSE(a.contains(c));
+}
+
+TEST(ModernGeometry, CylindersFromSize) {
+    const auto g = modernGeometry(500107862016, 512, 12);
+    EXPECT_EQ(g.cylinders, 60801);
+    EXPECT_EQ(g.product(), int64_t(60801) * 255 * 63 * 512);
+    EXPECT_EQ(modernGeometry(1000, 512, 11).cylinders, 0);
+    EXPECT_EQ(modernGeometry(int64_t(255) * 63 * 4096 * 10, 4096, 12).cylinders, 10);
+}
+
+TEST(FileLocking, WritersExcludeEachOtherButNotReaders) {
+    fixtures::TempDir dir;
+    const std::string file = dir.file("locked.img");
+    fixtures::writePatternFile(file, 4096);
+    auto writer = systemBackend().open(file, OpenMode::ReadWrite);
+    ASSERT_TRUE(writer.ok());
+    EXPECT_FALSE(systemBackend().open(file, OpenMode::Write).ok());
+    // Create must not empty a file someone else is writing.
+    EXPECT_FALSE(systemBackend().open(file, OpenMode::Create).ok());
+    EXPECT_EQ(fixtures::readFile(file).size(), 4096u);
+    EXPECT_TRUE(systemBackend().open(file, OpenMode::Read).ok());
+}
+
+TEST(FileCreate, ReplacesAndTruncates) {
+    fixtures::TempDir dir;
+    const std::string file = dir.file("new.raw");
+    fixtures::writePatternFile(file, 10000);
+    auto s = systemBackend().open(file, OpenMode::Create);
+    ASSERT_TRUE(s.ok());
+    EXPECT_EQ(*(*s)->length(), 0);
+    const std::vector<uint8_t> data(16384, 7);
+    EXPECT_EQ(*(*s)->write(data.data(), 16384), 16384);
+    EXPECT_TRUE((*s)->truncate(10000).ok());
+    EXPECT_EQ(*(*s)->length(), 10000);
+    s = Error{};
+    EXPECT_EQ(fixtures::readFile(file).size(), 10000u);
+
+    EXPECT_FALSE(systemBackend().open(dir.file("missing"), OpenMode::Read).ok());
+    auto missing = systemBackend().open(dir.file("missing"), OpenMode::ReadWrite);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().code, ENOENT);
+    EXPECT_FALSE(missing.error().text.empty());
+    EXPECT_FALSE(systemBackend().open(dir.path().string(), OpenMode::Read).ok()) << "a folder is no stream";
+}
+
+TEST(SysfsDisks, OrderAndFilter) {
+    fixtures::TempDir dir;
+    const auto add = [&](const std::string& name, const std::string& size) {
+        std::filesystem::create_directories(dir.path() / name);
+        std::ofstream(dir.path() / name / "size") << size << "\n";
+    };
+    add("sdb", "100");
+    add("loop10", "8");
+    add("loop2", "8");
+    add("loop3", "0"); // nothing attached
+    add("ram0", "8192");
+    add("zram0", "8192");
+    add("sda", "100");
+    add("nvme0n1", "100");
+    add("cciss!c0d0", "100");
+    std::vector<std::string> names, nodes;
+    for (const auto& d : sysfs::listDisks(dir.path().string())) {
+        names.push_back(d.name);
+        nodes.push_back(d.node);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"cciss!c0d0", "loop2", "loop10", "nvme0n1", "sda", "sdb"}));
+    EXPECT_EQ(nodes.front(), "/dev/cciss/c0d0");
+    EXPECT_EQ(nodes.back(), "/dev/sdb");
+}
+
+// --- The test backend's own promises: faults happen where asked and out-of-range writes are
+// caught, so the tests that rely on it can trust it.
+
+class TestBackendFaults : public testing::Test {
+protected:
+    void SetUp() override {
+        image_ = dir_.file("d.img");
+        fixtures::writePatternFile(image_, 1 << 20);
+    }
+    fixtures::TempDir dir_;
+    std::string image_;
+    TestBackend backend_;
+};
+
+TEST_F(TestBackendFaults, DrivesAreNumberedAndEndAtAGap) {
+    backend_.addDrive(VirtualDrive{image_});
+    backend_.addDrive(VirtualDrive{image_});
+    EXPECT_TRUE(backend_.open(physicalDriveName(1), OpenMode::Read).ok());
+    EXPECT_FALSE(backend_.open(physicalDriveName(2), OpenMode::Read).ok());
+    backend_.drive(1).faults.failOpen = true;
+    EXPECT_FALSE(backend_.open(physicalDriveName(1), OpenMode::Read).ok());
+    EXPECT_FALSE(backend_.open(physicalDriveName(0), OpenMode::Create).ok());
+    EXPECT_EQ(backend_.physicalDriveNode(0), image_);
+}
+
+TEST_F(TestBackendFaults, ReadErrorEndAndShortWrite) {
+    VirtualDrive d{image_};
+    d.faults.readErrorAt = 8192 * 3 + 5;
+    d.faults.shortWriteAt = 100000;
+    d.faults.endsAt = 200000;
+    backend_.addDrive(d);
+    auto s = std::move(*backend_.open(physicalDriveName(0), OpenMode::ReadWrite));
+    std::vector<uint8_t> buf(8192);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(*s->read(buf.data(), 8192), 8192);
+    auto failed = s->read(buf.data(), 8192);
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().code, EIO);
+
+    s->seek(200000 - 10, SeekOrigin::Begin);
+    EXPECT_EQ(*s->read(buf.data(), 8192), 10) << "the device ends early";
+    EXPECT_EQ(*s->length(), 1 << 20) << "although its size says more";
+
+    s->seek(100000 - 100, SeekOrigin::Begin);
+    EXPECT_EQ(*s->write(buf.data(), 8192), 100);
+    auto full = s->write(buf.data(), 8192);
+    ASSERT_FALSE(full.ok());
+    EXPECT_EQ(full.error().code, ENOSPC);
+}
+
+TEST_F(TestBackendFaults, WritesOutsideTheAllowedRangeAreRecorded) {
+    VirtualDrive d{image_};
+    d.writable = ByteRange{4096, 4096};
+    backend_.addDrive(d);
+    {
+        auto s = std::move(*backend_.open(physicalDriveName(0), OpenMode::Write));
+        EXPECT_EQ(backend_.openStreams(), 1);
+        std::vector<uint8_t> buf(4096, 1);
+        s->seek(4096, SeekOrigin::Begin);
+        EXPECT_EQ(*s->write(buf.data(), 4096), 4096);
+        EXPECT_TRUE(backend_.violations().empty());
+        EXPECT_FALSE(s->write(buf.data(), 1).ok());
+        s->seek(4095, SeekOrigin::Begin);
+        EXPECT_FALSE(s->write(buf.data(), 2).ok());
+    }
+    EXPECT_EQ(backend_.violations().size(), 2u);
+    EXPECT_EQ(backend_.openStreams(), 0);
+    const auto bytes = fixtures::readFile(image_);
+    EXPECT_EQ(bytes[4095], patternByte(4095));
+    EXPECT_EQ(bytes[8192], patternByte(8192));
+}
+
+TEST_F(TestBackendFaults, WritePastTheEndIsRecordedAndStopsAtTheEnd) {
+    backend_.addDrive(VirtualDrive{image_});
+    auto s = std::move(*backend_.open(physicalDriveName(0), OpenMode::Write));
+    std::vector<uint8_t> buf(100, 1);
+    s->seek((1 << 20) - 50, SeekOrigin::Begin);
+    EXPECT_EQ(*s->write(buf.data(), 100), 50);
+    EXPECT_EQ(backend_.violations().size(), 1u);
+    EXPECT_EQ(fixtures::readFile(image_).size(), size_t(1 << 20));
+}
+
+TEST_F(TestBackendFaults, FallbackDrivesFollowTheVirtualOnes) {
+    fixtures::TempDir other;
+    const std::string second = other.file("second.img");
+    fixtures::writePatternFile(second, 512 * 100);
+    testkit::TestBackend inner;
+    inner.addDrive(VirtualDrive{second});
+    testkit::TestBackend outer(&inner);
+    outer.addDrive(VirtualDrive{image_});
+    EXPECT_EQ(*(*outer.open(physicalDriveName(0), OpenMode::Read))->length(), 1 << 20);
+    EXPECT_EQ(*(*outer.open(physicalDriveName(1), OpenMode::Read))->length(), 512 * 100);
+    EXPECT_FALSE(outer.open(physicalDriveName(2), OpenMode::Read).ok());
+    EXPECT_EQ(outer.physicalDriveNode(1), second);
+}
+
+TEST(DeviceWatch, TestBackendSignalsArePolledAndCounted) {
+    testkit::TestBackend backend;
+    auto watch = backend.watchDevices();
+    pollfd p{watch->pollDescriptor(), POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0);
+    backend.signalDeviceChange(3);
+    EXPECT_EQ(::poll(&p, 1, 0), 1);
+    EXPECT_EQ(watch->takeEvents(), 3);
+    EXPECT_EQ(watch->takeEvents(), 0);
+}
+
+TEST(DeviceWatch, KernelReportsAttachingAndDetachingALoopDevice) {
+    fixtures::TempDir dir;
+    const std::string image = dir.file("w.img");
+    fixtures::writePatternFile(image, 1 << 20);
+    auto watch = systemBackend().watchDevices();
+    if (watch->pollDescriptor() < 0) GTEST_SKIP() << "no kernel device-event source here";
+    const auto waitForEvents = [&] {
+        int total = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p{watch->pollDescriptor(), POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) total += watch->takeEvents();
+            else if (total > 0) break;
+        }
+        return total;
+    };
+    {
+        fixtures::LoopDevice loop(image);
+        if (!loop.available()) GTEST_SKIP() << loop.reason();
+        EXPECT_GT(waitForEvents(), 0) << "attach";
+    }
+    EXPECT_GT(waitForEvents(), 0) << "detach";
+}
+
+TEST(BlockDevices, WritersAreExclusiveAndAMountedFileSystemCannotBeOverwritten) {
+    fixtures::TempDir dir;
+    const std::string image = dir.file("ext4.img");
+    fixtures::writePatternFile(image, 16 << 20);
+    fixtures::LoopDevice loop(image);
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+    {
+        auto writer = systemBackend().open(loop.node(), OpenMode::ReadWrite);
+        ASSERT_TRUE(writer.ok()) << writer.error().text;
+        auto second = systemBackend().open(loop.node(), OpenMode::Write);
+        ASSERT_FALSE(second.ok());
+        EXPECT_EQ(second.error().code, EBUSY);
+        EXPECT_TRUE(systemBackend().open(loop.node(), OpenMode::Read).ok()) << "readers are never blocked";
+    }
+    if (fixtures::shell("mkfs.ext4 -q -F '" + loop.node() + "' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "mkfs.ext4 is not available";
+    const std::string mountPoint = dir.file("mnt");
+    std::filesystem::create_directory(mountPoint);
+    if (::mount(loop.node().c_str(), mountPoint.c_str(), "ext4", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount ext4 here: " << std::strerror(errno);
+    auto busy = systemBackend().open(loop.node(), OpenMode::ReadWrite);
+    EXPECT_TRUE(systemBackend().open(loop.node(), OpenMode::Read).ok());
+    ::umount(mountPoint.c_str());
+    ASSERT_FALSE(busy.ok());
+    EXPECT_EQ(busy.error().code, EBUSY);
+}
+
+} // namespace

@@ -1,0 +1,81 @@
+#include "fixtures.h"
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fixtures {
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string templ = (fs::temp_directory_path() / "tarnwick-test-XXXXXX").string();
+    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+uint8_t patternByte(int64_t position, uint8_t seed) {
+    // Differs between neighbouring sectors, so a block written to the wrong place shows.
+    return uint8_t((position * 131) ^ (position >> 9) ^ seed);
+}
+
+void writePatternFile(const std::string& path, int64_t size, uint8_t seed) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<char> block(1 << 16);
+    for (int64_t pos = 0; pos < size;) {
+        const int64_t n = std::min<int64_t>(int64_t(block.size()), size - pos);
+        for (int64_t i = 0; i < n; ++i) block[size_t(i)] = char(patternByte(pos + i, seed));
+        out.write(block.data(), n);
+        pos += n;
+    }
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+int shell(const std::string& command, std::string* output) {
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return -1;
+    std::array<char, 4096> buf{};
+    std::string text;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+    const int status = ::pclose(p);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+LoopDevice::LoopDevice(const std::string& image) {
+    if (::geteuid() != 0) {
+        reason_ = "loop devices need root";
+        return;
+    }
+    std::string out;
+    if (shell("losetup -f --show '" + image + "' 2>/dev/null", &out) != 0 || out.empty()) {
+        reason_ = "losetup could not attach a loop device here";
+        return;
+    }
+    node_ = out.substr(0, out.find('\n'));
+}
+
+LoopDevice::~LoopDevice() {
+    if (!node_.empty()) shell("losetup -d '" + node_ + "' 2>/dev/null");
+}
+
+} // namespace fixtures

@@ -1,0 +1,52 @@
+#pragma once
+// Temporary folders, image files and loop devices for tests.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+// A folder removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes a file of `size` bytes whose byte i is pattern(i) (a repeatable, position-dependent value).
+void writePatternFile(const std::string& path, int64_t size, uint8_t seed = 0);
+uint8_t patternByte(int64_t position, uint8_t seed = 0);
+std::vector<uint8_t> readFile(const std::string& path);
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Runs a shell command; returns its exit status and fills `output` with its standard output.
+int shell(const std::string& command, std::string* output = nullptr);
+
+// A loop device attached to an image file, detached when the object goes. Tests that need one
+// call available() and skip with reason() when there is none (not root, no loop support).
+class LoopDevice {
+public:
+    explicit LoopDevice(const std::string& image);
+    ~LoopDevice();
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    bool available() const { return !node_.empty(); }
+    const std::string& node() const { return node_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string node_;
+    std::string reason_;
+};
+
+} // namespace fixtures
