@@ -7,14 +7,37 @@
 #include "discovery/partitions.h"
 #include "platform/platform.h"
 
+#include <algorithm>
+#include <cctype>
 #include <clocale>
 #include <istream>
 #include <map>
 #include <ostream>
-#include <regex>
 
 namespace cli {
 namespace {
+
+bool allDigits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// "0" to "99": a drive number.
+bool isDriveNumber(const std::string& s) { return allDigits(s) && s.size() <= 2; }
+
+// "<drive>p<row>", for example "0p2".
+bool isPartitionSpec(const std::string& s, std::string& drive, std::string& row) {
+    const auto p = s.find_first_of("pP");
+    if (p == std::string::npos) return false;
+    drive = s.substr(0, p);
+    row = s.substr(p + 1);
+    return isDriveNumber(drive) && allDigits(row) && row.size() <= 9;
+}
+
+// "C:" or "C:\".
+bool isVolumeSpec(const std::string& s) {
+    return (s.size() == 2 || (s.size() == 3 && s[2] == '\\')) && std::isalpha(static_cast<unsigned char>(s[0])) &&
+           s[1] == ':';
+}
 
 const char kUsage[] =
     "usage: tarnwick-cli COMMAND [ARGS] [OPTIONS]\n"
@@ -105,8 +128,7 @@ int drivesCommand(platform::Backend& backend, Io& io) {
 // A drive number stands for "\\.\PHYSICALDRIVE<n>" with the number as drive text; anything else
 // is opened as it is named.
 std::pair<std::string, std::string> deviceOf(const std::string& source) {
-    static const std::regex driveRe("[0-9]{1,2}");
-    if (std::regex_match(source, driveRe)) return {platform::physicalDriveName(std::stoi(source)), source};
+    if (isDriveNumber(source)) return {platform::physicalDriveName(std::stoi(source)), source};
     return {source, source};
 }
 
@@ -155,29 +177,25 @@ int selectCommand(platform::Backend& backend, const Args& args, Io& io) {
 
 TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, std::optional<int64_t> offset,
                            std::optional<int64_t> size) {
-    static const std::regex driveRe("[0-9]{1,2}");
-    static const std::regex partitionRe("([0-9]{1,2})[pP]([0-9]+)");
-    static const std::regex volumeRe("[A-Za-z]:\\\\?");
-    std::smatch m;
     TFileInfo info;
-    if (std::regex_match(spec, driveRe)) {
+    std::string drive, rowText;
+    if (isDriveNumber(spec)) {
         const int n = std::stoi(spec);
         const auto rows = drives::scan(backend);
         if (n >= int(rows.size())) throw UserError("There is no physical drive " + std::to_string(n) + ".");
         info = selection::fromDriveRow(rows[size_t(n)].texts());
-    } else if (std::regex_match(spec, m, partitionRe)) {
-        const std::string drive = m[1].str();
+    } else if (isPartitionSpec(spec, drive, rowText)) {
         const PartitionWalkResult walk =
             ReadPartitionTable(backend, platform::physicalDriveName(std::stoi(drive)), drive, 0);
-        const size_t row = size_t(std::stoul(m[2].str()));
+        const size_t row = size_t(std::stoul(rowText));
         if (row == 0 || row > walk.rows.size()) {
             std::string text;
             for (const auto& message : walk.messages) text += message + "\n";
-            throw UserError(text + "The partition list of drive " + drive + " has no row " + m[2].str() + ".");
+            throw UserError(text + "The partition list of drive " + drive + " has no row " + rowText + ".");
         }
         const auto cells = walk.rows[row - 1].cells();
         info = selection::fromPartitionRow(std::vector<std::string>(cells.begin(), cells.end()));
-    } else if (std::regex_match(spec, volumeRe)) {
+    } else if (isVolumeSpec(spec)) {
         throw UserError("Volume lists are not available in this version.");
     } else {
         info = selection::fromFile(backend, TFileInfo{}, spec);

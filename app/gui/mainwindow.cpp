@@ -58,6 +58,7 @@ QTreeWidget* makeList(const QStringList& titles, const std::vector<int>& widths,
     for (size_t i = 0; i < widths.size(); ++i) list->setColumnWidth(int(i), widths[i]);
     list->setToolTip(hint);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
+    list->setMinimumHeight(60);
     return list;
 }
 
@@ -190,15 +191,11 @@ void TfrmMain::buildLayout() {
     btnRefresh = new QPushButton("&Refresh");
     btnRefresh->setObjectName("btnRefresh");
     btnRefresh->hide();
-    {
-        auto* l = new QVBoxLayout(grbVolumes);
-        auto* top = new QHBoxLayout;
-        top->addStretch();
-        top->addWidget(btnRefresh);
-        top->addWidget(lblRefreshVolumes);
-        l->addLayout(top);
-        l->addWidget(lvwDrives);
-    }
+    (new QVBoxLayout(grbVolumes))->addWidget(lvwDrives);
+    // "Refresh" sits in the group's title line, at the right (placed on every resize).
+    lblRefreshVolumes->setParent(grbVolumes);
+    btnRefresh->setParent(grbVolumes);
+    grbVolumes->installEventFilter(this);
 
     // Physical drives.
     grbLogicalDrives = new QGroupBox("Physical &drives - raw drive, independant of partitions");
@@ -215,15 +212,10 @@ void TfrmMain::buildLayout() {
     btnRefreshPartitions = new QPushButton("Re&fresh");
     btnRefreshPartitions->setObjectName("btnRefreshPartitions");
     btnRefreshPartitions->hide();
-    {
-        auto* l = new QVBoxLayout(grbLogicalDrives);
-        auto* top = new QHBoxLayout;
-        top->addStretch();
-        top->addWidget(btnRefreshPartitions);
-        top->addWidget(lblRefreshDrives);
-        l->addLayout(top);
-        l->addWidget(lvwLogicalDrives);
-    }
+    (new QVBoxLayout(grbLogicalDrives))->addWidget(lvwLogicalDrives);
+    lblRefreshDrives->setParent(grbLogicalDrives);
+    btnRefreshPartitions->setParent(grbLogicalDrives);
+    grbLogicalDrives->installEventFilter(this);
 
     // Partitions.
     grbPartitions = new QGroupBox("&Partitions on selected drive (select above)");
@@ -258,6 +250,8 @@ void TfrmMain::buildLayout() {
     for (const auto& t : selection::adjustActionTexts()) cbbAdjustAction->addItem(q(t));
     cbbAdjustAction->setPlaceholderText("Action");
     cbbAdjustAction->setCurrentIndex(-1);
+    cbbAdjustAction->setMinimumContentsLength(20);
+    cbbAdjustAction->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     btnSkip512bytes = new QPushButton("&Do");
     btnSkip512bytes->setObjectName("btnSkip512bytes");
     Button1 = new QPushButton("...");
@@ -311,20 +305,16 @@ void TfrmMain::buildLayout() {
     btnStop->setObjectName("btnStop");
     btnStop->hide();
     {
-        auto* l = new QHBoxLayout(pnlButtons);
+        auto* l = new QGridLayout(pnlButtons);
         l->setContentsMargins(0, 0, 0, 0);
-        l->addWidget(btnWriteFile);
-        l->addWidget(btnReadFile);
+        l->addWidget(btnWriteFile, 0, 0);
+        l->addWidget(btnReadFile, 0, 1);
         // The hex view button lies on top of the disassemble button, in the same place.
-        auto* stack = new QWidget;
-        auto* sl = new QGridLayout(stack);
-        sl->setContentsMargins(0, 0, 0, 0);
-        sl->addWidget(btnDisassemble, 0, 0);
-        sl->addWidget(btnHexView, 0, 0);
-        l->addWidget(stack);
-        l->addWidget(btnGraphView);
-        l->addWidget(btnStop);
-        l->addStretch();
+        l->addWidget(btnDisassemble, 1, 0);
+        l->addWidget(btnHexView, 1, 0);
+        l->addWidget(btnGraphView, 1, 1);
+        l->addWidget(btnStop, 2, 0);
+        l->setRowStretch(3, 1);
     }
     grbDirectCopy = new QGroupBox("Direct copy - with selected item do:");
     grbDirectCopy->setObjectName("grbDirectCopy");
@@ -344,6 +334,9 @@ void TfrmMain::buildLayout() {
     lblInfo = new QLabel("<Select source and target with identical size>");
     lblInfo->setObjectName("lblInfo");
     lblInfo->setTextFormat(Qt::PlainText);
+    // Long descriptions must not widen the window; the label shows what fits.
+    for (QLabel* label : {lblSource, lblTarget, lblInfo})
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     {
         auto* l = new QGridLayout(grbDirectCopy);
         l->addWidget(btnSetSource, 0, 0);
@@ -358,10 +351,11 @@ void TfrmMain::buildLayout() {
     pgbProgress->setObjectName("pgbProgress");
     pgbProgress->setRange(0, 100);
     pgbProgress->setValue(0);
+    pgbProgress->setTextVisible(false);
     {
         auto* l = new QVBoxLayout(grbSelected);
         auto* top = new QHBoxLayout;
-        top->addWidget(pnlButtons, 1);
+        top->addWidget(pnlButtons);
         top->addWidget(grbDirectCopy, 1);
         l->addLayout(top);
         l->addWidget(pgbProgress);
@@ -627,6 +621,11 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if ((watched == edtOffset || watched == edtSize) &&
         (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
         setEditColour(static_cast<QLineEdit*>(watched), event->type() == QEvent::FocusIn);
+    }
+    if (event->type() == QEvent::Resize && (watched == grbVolumes || watched == grbLogicalDrives)) {
+        QLabel* label = watched == grbVolumes ? lblRefreshVolumes : lblRefreshDrives;
+        label->adjustSize();
+        label->move(static_cast<QWidget*>(watched)->width() - label->width() - 10, 0);
     }
     if (event->type() == QEvent::MouseButtonRelease) {
         if (watched == lblRefreshVolumes) btnRefreshClick();

@@ -26,9 +26,11 @@ class CliTest : public testing::Test {
 protected:
     void SetUp() override {
         fixtures::writePatternFile(dir_.file("d0.img"), 64 << 20);
+        fixtures::writeMbr(dir_.file("d0.img"), {{0x0B, 63, 1000, true}, {0x83, 2048, 4096}});
         fixtures::writePatternFile(dir_.file("d1.img"), 4 << 20);
         backend_.addDrive(VirtualDrive(dir_.file("d0.img")));
         backend_.addDrive(VirtualDrive(dir_.file("d1.img")));
+        fixtures::writeFile(dir_.file("blank.img"), {});
     }
     CliRun run(std::vector<std::string> args, const std::string& input = "") {
         std::istringstream in(input);
@@ -100,6 +102,28 @@ TEST_F(CliTest, SelectShowsTheRecordAndTheDeviceBehindIt) {
     const CliRun missing = run({"select", "9"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "There is no physical drive 9.\n");
+}
+
+TEST_F(CliTest, PartitionsAndPartitionSelections) {
+    const CliRun r = run({"partitions", "0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto l = splitLines(r.out);
+    ASSERT_EQ(l.size(), 3u);
+    EXPECT_EQ(l[0], "Index\tDrive\tboot\tCHS start\tType\tCHS end\tstart (#sector)\tsize (#sector)\tsize (bytes)\t"
+                    "size (MiB)\tKind\tFile system");
+    EXPECT_EQ(l[2], "2\t0\t\t(C0 H0 S0)\t83\t(C0 H0 S0)\t2048\t4096\t2097152\t2\tPrimary\tLinux native");
+
+    TFileInfo second = cli::resolveSelection(backend_, "0p2");
+    EXPECT_EQ(second.Offset, 2048 * 512);
+    EXPECT_EQ(second.Size, 4096 * 512);
+    EXPECT_EQ(second.DefaultName, "DRIVE_0P2");
+    EXPECT_THROW(cli::resolveSelection(backend_, "0p3"), UserError);
+
+    // A blank drive: the window's message on stderr, an empty list, and status 1.
+    const CliRun blank = run({"partitions", dir_.file("blank.img")});
+    EXPECT_EQ(blank.status, 1);
+    EXPECT_EQ(blank.err, "Failed to read MBR\n");
+    EXPECT_EQ(run({"partitions", "5"}).err, "Failed to open device\n");
 }
 
 TEST(TerminalAnswers, SafeAnswerUnlessAFlagOrAPersonAnswers) {

@@ -71,23 +71,6 @@ QStringList volumeRow(const QString& label, const QString& station, const QStrin
     return {label, station, type, "NTFS", "0", "0", "1234ABCD", "255 characters", bytes, "0", "3"};
 }
 
-// A master boot record with one FAT32 partition from sector 2048 to the end of a 64 MiB disk.
-void writeMbr(const std::string& image) {
-    std::vector<uint8_t> bytes = fixtures::readFile(image);
-    std::fill(bytes.begin(), bytes.begin() + 512, 0);
-    uint8_t* slot = bytes.data() + 446;
-    slot[0] = 0x80;
-    slot[4] = 0x0B;
-    const uint32_t start = 2048, count = 131072 - 2048;
-    for (int i = 0; i < 4; ++i) {
-        slot[8 + i] = uint8_t(start >> (8 * i));
-        slot[12 + i] = uint8_t(count >> (8 * i));
-    }
-    bytes[510] = 0x55;
-    bytes[511] = 0xAA;
-    fixtures::writeFile(image, bytes);
-}
-
 } // namespace
 
 class MainWindowTest : public QObject {
@@ -114,7 +97,7 @@ private slots:
     void init() {
         backend_ = std::make_unique<TestBackend>();
         fixtures::writePatternFile(dir_.file("d0.img"), 64 << 20);
-        writeMbr(dir_.file("d0.img"));
+        fixtures::writeMbr(dir_.file("d0.img"), {{0x0B, 2048, 131072 - 2048, true}});
         { std::ofstream blank(dir_.file("d1.img"), std::ios::trunc); }
         std::filesystem::resize_file(dir_.file("d1.img"), 4 << 20); // blank
         backend_->addDrive(VirtualDrive(dir_.file("d0.img")));

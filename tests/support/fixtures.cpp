@@ -49,6 +49,24 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+void writeMbr(const std::string& image, const std::vector<Slot>& slots) {
+    std::vector<uint8_t> sector(512, 0);
+    for (size_t i = 0; i < slots.size() && i < 4; ++i) {
+        uint8_t* slot = sector.data() + 446 + 16 * i;
+        slot[0] = slots[i].boot ? 0x80 : 0;
+        slot[4] = slots[i].type;
+        for (int b = 0; b < 4; ++b) {
+            slot[8 + b] = uint8_t(slots[i].first >> (8 * b));
+            slot[12 + b] = uint8_t(slots[i].count >> (8 * b));
+        }
+    }
+    sector[510] = 0x55;
+    sector[511] = 0xAA;
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.write(reinterpret_cast<const char*>(sector.data()), 512);
+    if (!f) throw std::runtime_error("cannot write a boot record into " + image);
+}
+
 int shell(const std::string& command, std::string* output) {
     FILE* p = ::popen(command.c_str(), "r");
     if (!p) return -1;

@@ -29,6 +29,16 @@ uint8_t patternByte(int64_t position, uint8_t seed = 0);
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Writes a master boot record into sector 0 of an image: up to four primary slots (type, first
+// sector, sector count), the signature, and zeros elsewhere in the sector.
+struct Slot {
+    uint8_t type;
+    uint32_t first;
+    uint32_t count;
+    bool boot = false;
+};
+void writeMbr(const std::string& image, const std::vector<Slot>& slots);
+
 // Runs a shell command; returns its exit status and fills `output` with its standard output.
 int shell(const std::string& command, std::string* output = nullptr);
 
