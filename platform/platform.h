@@ -105,6 +105,25 @@ public:
     virtual int takeEvents() = 0;
 };
 
+// What the system says about the volume behind a drive letter.
+struct VolumeInfo {
+    std::string label;
+    uint32_t serial = 0;             // first 4 bytes of the UUID, or the FAT/NTFS volume id
+    uint32_t maxComponentLength = 0; // longest file name the file system takes
+    uint32_t fileSystemFlags = 0;
+    std::string fileSystem;          // upper case, for example "EXT4"
+};
+
+// Windows drive type numbers, which the volume list shows as texts.
+enum DriveType { DriveUnknown = 0, DriveNoRoot = 1, DriveRemovable = 2, DriveFixed = 3, DriveRemote = 4,
+                 DriveCdRom = 5, DriveRamDisk = 6 };
+
+struct FreeSpace {
+    int64_t availableToCaller = 0;
+    int64_t total = 0;
+    int64_t totalFree = 0;
+};
+
 // One operating system, or a stand-in for one.
 class Backend {
 public:
@@ -115,6 +134,17 @@ public:
     // of the command line so that they know which device a number means.
     virtual std::string physicalDriveNode(int index) = 0;
     virtual std::unique_ptr<DeviceWatch> watchDevices() = 0;
+
+    // Volumes by drive letter ('A' to 'Z'). Linux gives mounted file systems letters: C is "/",
+    // then D, E, ... for the other mounts backed by a device, network share or RAM file system.
+    virtual int driveType(char letter) = 0;
+    virtual Result<VolumeInfo> volumeInformation(char letter) = 0;
+    virtual Result<void> setVolumeLabel(char letter, const std::string& label) = 0;
+    // Where the volume's files are (its mount point), or empty.
+    virtual std::string volumeRoot(char letter) = 0;
+    // Free space of the volume that holds a path; a path may also be a root such as "C:\".
+    virtual Result<FreeSpace> freeSpace(const std::string& path) = 0;
+
     virtual int64_t totalPhysicalMemory() = 0;
     // Milliseconds from an arbitrary start, wrapping at 32 bits like the system's tick count.
     virtual uint32_t ticks() = 0;

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -188,6 +189,21 @@ public:
     }
 
     std::unique_ptr<DeviceWatch> watchDevices() override { return std::make_unique<UdevWatch>(); }
+
+    // Volumes: filled in by the volume support (mount table, libblkid, statvfs).
+    int driveType(char) override { return DriveNoRoot; }
+    Result<VolumeInfo> volumeInformation(char) override { return errnoError(ENOENT); }
+    Result<void> setVolumeLabel(char, const std::string&) override { return errnoError(ENOTSUP); }
+    std::string volumeRoot(char) override { return {}; }
+    Result<FreeSpace> freeSpace(const std::string& path) override {
+        struct statvfs st{};
+        if (::statvfs(path.c_str(), &st) != 0) return lastError();
+        FreeSpace f;
+        f.availableToCaller = int64_t(st.f_bavail) * int64_t(st.f_frsize);
+        f.total = int64_t(st.f_blocks) * int64_t(st.f_frsize);
+        f.totalFree = int64_t(st.f_bfree) * int64_t(st.f_frsize);
+        return f;
+    }
 
     int64_t totalPhysicalMemory() override {
         const long pages = ::sysconf(_SC_PHYS_PAGES);

@@ -59,7 +59,10 @@ public:
     Result<int64_t> position() override { return inner_->position(); }
     Result<int64_t> length() override { return size_; }
     Result<void> truncate(int64_t) override { return errnoError(EINVAL); }
-    Result<void> flush() override { return inner_->flush(); }
+    Result<void> flush() override {
+        if (drive_.faults.failFlush) return errnoError(EIO);
+        return inner_->flush();
+    }
 
     Result<DiskGeometry> geometry() override {
         if (drive_.faults.failGeometry) return errnoError(EIO);
@@ -129,6 +132,7 @@ void TestBackend::signalDeviceChange(int count) {
 }
 
 Result<std::unique_ptr<RawStream>> TestBackend::open(const std::string& name, OpenMode mode) {
+    opens_.emplace_back(name, mode);
     if (auto index = parsePhysicalDriveName(name)) {
         if (*index >= driveCount()) {
             if (fallback_) return fallback_->open(physicalDriveName(*index - driveCount()), mode);
@@ -168,5 +172,24 @@ int64_t TestBackend::totalPhysicalMemory() {
 }
 
 uint32_t TestBackend::ticks() { return systemBackend().ticks(); }
+
+int TestBackend::driveType(char letter) { return fallback_ ? fallback_->driveType(letter) : DriveNoRoot; }
+
+Result<VolumeInfo> TestBackend::volumeInformation(char letter) {
+    if (fallback_) return fallback_->volumeInformation(letter);
+    return errnoError(ENOENT);
+}
+
+Result<void> TestBackend::setVolumeLabel(char letter, const std::string& label) {
+    if (fallback_) return fallback_->setVolumeLabel(letter, label);
+    return errnoError(ENOENT);
+}
+
+std::string TestBackend::volumeRoot(char letter) { return fallback_ ? fallback_->volumeRoot(letter) : std::string(); }
+
+Result<FreeSpace> TestBackend::freeSpace(const std::string& path) {
+    if (freeSpace_) return *freeSpace_;
+    return fallback_ ? fallback_->freeSpace(path) : systemBackend().freeSpace(path);
+}
 
 } // namespace platform::testkit

@@ -17,6 +17,7 @@ struct Faults {
     bool failGeometry = false;    // the plain geometry query fails
     bool failGeometryEx = false;  // the extended geometry query fails
     bool failLength = false;      // the length query fails
+    bool failFlush = false;       // flushing written data fails
     std::optional<int64_t> readErrorAt;  // a read that covers this byte fails with EIO
     std::optional<int64_t> writeErrorAt; // a write that covers this byte fails with EIO
     std::optional<int64_t> shortWriteAt; // writes stop here, as on a full medium
@@ -49,6 +50,8 @@ public:
 
     // Every access that fell outside what a drive allows; tests expect none.
     const std::vector<std::string>& violations() const { return *violations_; }
+    // Every open asked of this backend: the name and the mode.
+    const std::vector<std::pair<std::string, OpenMode>>& opens() const { return opens_; }
     // Streams opened through this backend and not yet closed.
     int openStreams() const { return *openStreams_; }
 
@@ -59,6 +62,13 @@ public:
     Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) override;
     std::string physicalDriveNode(int index) override;
     std::unique_ptr<DeviceWatch> watchDevices() override;
+    int driveType(char letter) override;
+    Result<VolumeInfo> volumeInformation(char letter) override;
+    Result<void> setVolumeLabel(char letter, const std::string& label) override;
+    std::string volumeRoot(char letter) override;
+    Result<FreeSpace> freeSpace(const std::string& path) override;
+    // Free space reported for every path, instead of the system's answer.
+    void setFreeSpace(std::optional<FreeSpace> space) { freeSpace_ = space; }
     int64_t totalPhysicalMemory() override;
     uint32_t ticks() override;
 
@@ -69,6 +79,8 @@ private:
     std::shared_ptr<int> openStreams_ = std::make_shared<int>(0);
     int pipe_[2] = {-1, -1};
     std::optional<int64_t> memory_;
+    std::optional<FreeSpace> freeSpace_;
+    std::vector<std::pair<std::string, OpenMode>> opens_;
 };
 
 } // namespace platform::testkit

@@ -114,25 +114,6 @@ private:
 };
 
 // Records the modes that devices are opened with.
-class ModeRecordingBackend final : public platform::Backend {
-public:
-    explicit ModeRecordingBackend(platform::Backend& inner) : inner_(inner) {}
-    platform::Result<std::unique_ptr<platform::RawStream>> open(const std::string& name,
-                                                                platform::OpenMode mode) override {
-        modes.push_back(mode);
-        return inner_.open(name, mode);
-    }
-    std::string physicalDriveNode(int index) override { return inner_.physicalDriveNode(index); }
-    std::unique_ptr<platform::DeviceWatch> watchDevices() override { return inner_.watchDevices(); }
-    int64_t totalPhysicalMemory() override { return inner_.totalPhysicalMemory(); }
-    uint32_t ticks() override { return inner_.ticks(); }
-
-    std::vector<platform::OpenMode> modes;
-
-private:
-    platform::Backend& inner_;
-};
-
 // "index type start count kind": enough to tell rows and their order apart.
 std::vector<std::string> summary(const PartitionWalkResult& r) {
     std::vector<std::string> out;
@@ -526,11 +507,10 @@ TEST_F(PartitionWalkTest, OpensForReadingOnceAndClosesWhenDone) {
     drive.imagePath = save(disk.bytes);
     drive.writable = platform::ByteRange{0, 0}; // any write would be recorded
     drives.addDrive(drive);
-    ModeRecordingBackend backend(drives);
-
-    const auto r = ReadPartitionTable(backend, kDrive0, "0", 0);
+    const auto r = ReadPartitionTable(drives, kDrive0, "0", 0);
     EXPECT_EQ(r.rows.size(), 4u);
-    EXPECT_EQ(backend.modes, std::vector<platform::OpenMode>{platform::OpenMode::Read});
+    ASSERT_EQ(drives.opens().size(), 1u);
+    EXPECT_EQ(drives.opens()[0].second, platform::OpenMode::Read);
     EXPECT_EQ(drives.openStreams(), 0);
     EXPECT_TRUE(drives.violations().empty());
 }
