@@ -38,10 +38,18 @@ public:
     virtual std::optional<std::string> chooseFile(const FileDialog& dialog) = 0;
     // The typed-agreement gate in front of every overwrite.
     virtual bool confirmOverwrite(const TFileInfo& target) = 0;
+    // percent runs from 0 to 100; an empty status leaves the status line as it is.
     virtual void progress(int percent, const std::string& status) = 0;
     // Lets pending events run, so Stop buttons and other commands work during long loops.
     virtual void pump() = 0;
     virtual bool stopRequested() = 0;
+
+    // Busy mode: the window's push buttons are disabled while an action owns the device.
+    virtual void busy(bool /*on*/) {}
+    // Offers (or withdraws) the Stop button; offering it clears any earlier stop request.
+    virtual void stoppable(bool /*on*/) {}
+    // The user's decimal separator, for fractions in status texts.
+    virtual char decimalSeparator() const { return '.'; }
 
     // Conveniences over ask().
     void message(const std::string& text) { ask(Question{text, Icon::None, {Button::Ok}, Button::Ok, {}}); }

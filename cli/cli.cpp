@@ -6,6 +6,7 @@
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "platform/platform.h"
+#include "transfer/transfer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -47,6 +48,10 @@ const char kUsage[] =
     "  partitions SOURCE   list the partition table of a drive number, device node or\n"
     "                      image file (--offset N reads the table at that byte)\n"
     "  select SELECTION    show the item a selection stands for\n"
+    "  dump SOURCE IMAGE   save SOURCE's bytes into the raw image file IMAGE\n"
+    "  restore IMAGE TARGET\n"
+    "                      write the raw image file IMAGE onto TARGET (destroys TARGET's data)\n"
+    "  copy SOURCE TARGET  copy SOURCE onto TARGET of the same size (destroys TARGET's data)\n"
     "\n"
     "SELECTION is a drive number (0), a partition (0p2: the second row of drive 0's\n"
     "partition list), a volume (C:), a device node or a file path.\n"
@@ -55,6 +60,13 @@ const char kUsage[] =
     "  --offset N          first byte of the range, counted from the start of the device\n"
     "                      or file (decimal, or hexadecimal with a 0x prefix)\n"
     "  --size N            number of bytes in the range\n"
+    "  --source-offset N, --source-size N, --target-offset N, --target-size N\n"
+    "                      the same for the two sides of copy\n"
+    "  --agree             agree to overwrite the target (as typing 'i agree' and Yes), and\n"
+    "                      answer restore's warnings so that it goes on\n"
+    "  --ignore-size       restore an image whose length differs from the target's size\n"
+    "  --truncate          cut a dump that ran past the selection's end back to its size\n"
+    "  --replace           replace an existing IMAGE when dumping\n"
     "  -h, --help          show this text\n"
     "\n"
     "Questions are asked on the terminal; when standard input is not a terminal each one\n"
@@ -67,11 +79,15 @@ struct UsageError : std::runtime_error {
 struct Args {
     std::vector<std::string> positional;
     std::map<std::string, std::string> values; // options that take a value
+    std::vector<std::string> flags;            // options without a value
     bool help = false;
+    bool has(const std::string& flag) const { return std::find(flags.begin(), flags.end(), flag) != flags.end(); }
 };
 
 Args parseArgs(const std::vector<std::string>& args) {
-    static const std::vector<std::string> valued{"--offset", "--size"};
+    static const std::vector<std::string> valued{"--offset",        "--size",        "--source-offset",
+                                                 "--source-size",   "--target-offset", "--target-size"};
+    static const std::vector<std::string> switches{"--agree", "--ignore-size", "--truncate", "--replace"};
     Args parsed;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -84,6 +100,8 @@ Args parseArgs(const std::vector<std::string>& args) {
             const std::string key = a.substr(0, a.find('='));
             if (std::find(valued.begin(), valued.end(), key) == valued.end()) throw UsageError("unknown option " + key);
             parsed.values[key] = a.substr(a.find('=') + 1);
+        } else if (std::find(switches.begin(), switches.end(), a) != switches.end()) {
+            parsed.flags.push_back(a);
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {
@@ -173,6 +191,56 @@ int selectCommand(platform::Backend& backend, const Args& args, Io& io) {
     return Completed;
 }
 
+// Questions go to the terminal; the flags answer the ones they name.
+TerminalUi terminalFor(Io& io, const Args& args) {
+    TerminalUi ui(io.in, io.interactive, io.err, io.progressLine);
+    if (args.has("--agree")) {
+        ui.setAgreed(true);
+        ui.answer(transfer::kRestoreSureId, Button::Yes);
+        ui.answer(transfer::kRestoreStopNowId, Button::Ignore);
+    }
+    if (args.has("--ignore-size")) ui.answer(transfer::kSizeMismatchId, Button::Ignore);
+    if (args.has("--truncate")) ui.answer(transfer::kTruncateId, Button::Yes);
+    if (args.has("--replace")) ui.answer(TerminalUi::kReplaceId, Button::Yes);
+    return ui;
+}
+
+int exitFor(const transfer::Result& r) { return r.outcome == transfer::Outcome::Completed ? Completed : Failed; }
+
+int dumpCommand(platform::Backend& backend, const Args& args, Io& io) {
+    if (args.positional.size() != 3) throw UsageError("dump needs SOURCE and IMAGE");
+    const TFileInfo source =
+        resolveSelection(backend, args.positional[1], number(args, "--offset"), number(args, "--size"));
+    TerminalUi ui = terminalFor(io, args);
+    ui.setFile(args.positional[2]);
+    const auto result = transfer::dumpToFile(backend, ui, source);
+    ui.endProgress();
+    return exitFor(result);
+}
+
+int restoreCommand(platform::Backend& backend, const Args& args, Io& io) {
+    if (args.positional.size() != 3) throw UsageError("restore needs IMAGE and TARGET");
+    const TFileInfo target =
+        resolveSelection(backend, args.positional[2], number(args, "--offset"), number(args, "--size"));
+    TerminalUi ui = terminalFor(io, args);
+    ui.setFile(args.positional[1]);
+    const auto result = transfer::restoreFromFile(backend, ui, target);
+    ui.endProgress();
+    return exitFor(result);
+}
+
+int copyCommand(platform::Backend& backend, const Args& args, Io& io) {
+    if (args.positional.size() != 3) throw UsageError("copy needs SOURCE and TARGET");
+    const TFileInfo source = resolveSelection(backend, args.positional[1], number(args, "--source-offset"),
+                                              number(args, "--source-size"));
+    const TFileInfo target = resolveSelection(backend, args.positional[2], number(args, "--target-offset"),
+                                              number(args, "--target-size"));
+    TerminalUi ui = terminalFor(io, args);
+    const auto result = transfer::directCopy(backend, ui, source, target);
+    ui.endProgress();
+    return exitFor(result);
+}
+
 } // namespace
 
 TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, std::optional<int64_t> offset,
@@ -222,6 +290,9 @@ int run(const std::vector<std::string>& argv, platform::Backend& backend, Io io)
         }
         if (command == "select") return selectCommand(backend, args, io);
         if (command == "partitions") return partitionsCommand(backend, args, io);
+        if (command == "dump") return dumpCommand(backend, args, io);
+        if (command == "restore") return restoreCommand(backend, args, io);
+        if (command == "copy") return copyCommand(backend, args, io);
         throw UsageError("unknown command " + command);
     } catch (const UsageError& e) {
         io.err << "tarnwick-cli: " << e.what() << "\n\n" << kUsage;

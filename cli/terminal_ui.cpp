@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <istream>
 #include <ostream>
 
@@ -79,7 +80,16 @@ Button TerminalUi::prompt(const Question& question) {
     }
 }
 
-std::optional<std::string> TerminalUi::chooseFile(const FileDialog&) { return file_; }
+std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
+    if (!file_) return std::nullopt;
+    std::error_code ec;
+    if (dialog.overwritePrompt && std::filesystem::exists(*file_, ec)) {
+        const Question replace{*file_ + " already exists.\nDo you want to replace it?", Icon::Warning,
+                               {Button::Yes, Button::No}, Button::No, kReplaceId};
+        if (ask(replace) != Button::Yes) return std::nullopt;
+    }
+    return file_;
+}
 
 bool TerminalUi::confirmOverwrite(const TFileInfo& target) {
     endProgress();

@@ -15,6 +15,8 @@ public:
     // err/progressLine: where messages go, and whether a progress line can be redrawn there.
     TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine);
 
+    // Asked before a dump replaces an existing image file.
+    static constexpr const char* kReplaceId = "replace";
     // A flag's answer to the question with this id ("truncate" -> Yes).
     void answer(const std::string& questionId, Button button) { answers_[questionId] = button; }
     // --agree: the overwrite gate passes without asking.

@@ -144,6 +144,9 @@ public:
     virtual std::string volumeRoot(char letter) = 0;
     // Free space of the volume that holds a path; a path may also be a root such as "C:\".
     virtual Result<FreeSpace> freeSpace(const std::string& path) = 0;
+    // A key that is equal for two names of the same file or device (a drive number and its node,
+    // two paths of one file); empty when the name leads nowhere or the system cannot tell.
+    virtual std::string objectIdentity(const std::string& /*name*/) { return {}; }
 
     virtual int64_t totalPhysicalMemory() = 0;
     // Milliseconds from an arbitrary start, wrapping at 32 bits like the system's tick count.

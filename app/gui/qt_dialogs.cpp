@@ -1,5 +1,7 @@
 #include "app/gui/qt_dialogs.h"
 
+#include "transfer/gui/confirmation_dialog.h"
+
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -79,10 +81,6 @@ std::optional<std::string> QtDialogs::chooseFile(const FileDialog& d) {
     return dialog.selectedFiles().first().toStdString();
 }
 
-bool QtDialogs::confirmOverwrite(const TFileInfo&) {
-    // The typed-agreement dialog is not part of this build yet: nothing may be overwritten.
-    QMessageBox::warning(owner_, "Warning", "Writing to devices is not available in this version.");
-    return false;
-}
+bool QtDialogs::confirmOverwrite(const TFileInfo& target) { return ConfirmOverwrite(target, owner_, *this); }
 
 void QtDialogs::pump() { QCoreApplication::processEvents(); }

@@ -1,6 +1,7 @@
 // Linux backend: block devices under /sys/block stand for the numbered physical drives.
 
 #include "platform/linux/sysfs.h"
+#include "platform/linux/volumes_linux.h"
 #include "platform/platform.h"
 
 #include <libudev.h>
@@ -190,19 +191,23 @@ public:
 
     std::unique_ptr<DeviceWatch> watchDevices() override { return std::make_unique<UdevWatch>(); }
 
-    // Volumes: filled in by the volume support (mount table, libblkid, statvfs).
-    int driveType(char) override { return DriveNoRoot; }
-    Result<VolumeInfo> volumeInformation(char) override { return errnoError(ENOENT); }
-    Result<void> setVolumeLabel(char, const std::string&) override { return errnoError(ENOTSUP); }
-    std::string volumeRoot(char) override { return {}; }
-    Result<FreeSpace> freeSpace(const std::string& path) override {
-        struct statvfs st{};
-        if (::statvfs(path.c_str(), &st) != 0) return lastError();
-        FreeSpace f;
-        f.availableToCaller = int64_t(st.f_bavail) * int64_t(st.f_frsize);
-        f.total = int64_t(st.f_blocks) * int64_t(st.f_frsize);
-        f.totalFree = int64_t(st.f_bfree) * int64_t(st.f_frsize);
-        return f;
+    // Volumes: mounts with drive letters (volumes_linux.h says which mounts get one).
+    int driveType(char letter) override { return linuxvolumes::driveType(letter); }
+    Result<VolumeInfo> volumeInformation(char letter) override { return linuxvolumes::volumeInformation(letter); }
+    Result<void> setVolumeLabel(char letter, const std::string& label) override {
+        return linuxvolumes::setVolumeLabel(letter, label);
+    }
+    std::string volumeRoot(char letter) override { return linuxvolumes::volumeRoot(letter); }
+    Result<FreeSpace> freeSpace(const std::string& path) override { return linuxvolumes::freeSpace(path); }
+
+    std::string objectIdentity(const std::string& name) override {
+        std::string path = name;
+        if (auto drive = parsePhysicalDriveName(name)) path = physicalDriveNode(*drive);
+        else if (parseVolumeName(name)) path = sysfs::volumeNode(name).valueOr(std::string());
+        struct stat st{};
+        if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+        if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return "dev:" + std::to_string(st.st_rdev);
+        return "file:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     }
 
     int64_t totalPhysicalMemory() override {
@@ -223,6 +228,8 @@ private:
         if (!exists && mode != OpenMode::Create) return lastError();
         const bool block = exists && S_ISBLK(st.st_mode);
         if (exists && S_ISDIR(st.st_mode)) return errnoError(EISDIR);
+        // An image file is created or replaced; a device is only ever written behind the gate.
+        if (block && mode == OpenMode::Create) return errnoError(EEXIST);
 
         int flags = O_CLOEXEC;
         switch (mode) {

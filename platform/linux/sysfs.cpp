@@ -1,5 +1,6 @@
 #include "platform/linux/sysfs.h"
 
+#include "platform/linux/volumes_linux.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -75,6 +76,10 @@ bool isRemovable(unsigned major, unsigned minor) {
     return readLine(disk / "removable") == "1";
 }
 
-Result<std::string> volumeNode(const std::string&) { return errnoError(ENOENT); }
+Result<std::string> volumeNode(const std::string& name) {
+    const auto letter = parseVolumeName(name);
+    if (!letter) return errnoError(ENOENT);
+    return linuxvolumes::volumeDevice(*letter);
+}
 
 } // namespace platform::sysfs

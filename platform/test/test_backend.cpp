@@ -1,5 +1,6 @@
 #include "platform/test/test_backend.h"
 
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -140,19 +141,32 @@ Result<std::unique_ptr<RawStream>> TestBackend::open(const std::string& name, Op
         }
         const VirtualDrive& d = drives_[size_t(*index)];
         if (d.faults.failOpen) return errnoError(EACCES);
-        if (mode == OpenMode::Create) return errnoError(EINVAL);
-        auto inner = systemBackend().open(d.imagePath, mode == OpenMode::Read ? OpenMode::Read : OpenMode::ReadWrite);
-        if (!inner) return inner.error();
-        auto size = (*inner)->length();
-        if (!size) return size.error();
-        return std::unique_ptr<RawStream>(
-            std::make_unique<VirtualStream>(std::move(*inner), d, *size, name, violations_, openStreams_));
+        return openImage(d, name, mode);
     }
-    if (parseVolumeName(name)) {
+    if (auto letter = parseVolumeName(name)) {
+        if (auto v = volumes_.find(*letter); v != volumes_.end()) {
+            if (v->second.imagePath.empty() || !v->second.mediumPresent) return errnoError(ENOENT);
+            return openImage(VirtualDrive(v->second.imagePath), name, mode);
+        }
         if (fallback_) return fallback_->open(name, mode);
         return errnoError(ENOENT);
     }
     return systemBackend().open(name, mode);
+}
+
+Result<std::unique_ptr<RawStream>> TestBackend::openImage(const VirtualDrive& d, const std::string& name, OpenMode mode) {
+    if (mode == OpenMode::Create) return errnoError(EINVAL);
+    auto inner = systemBackend().open(d.imagePath, mode == OpenMode::Read ? OpenMode::Read : OpenMode::ReadWrite);
+    if (!inner) return inner.error();
+    auto size = (*inner)->length();
+    if (!size) return size.error();
+    return std::unique_ptr<RawStream>(
+        std::make_unique<VirtualStream>(std::move(*inner), d, *size, name, violations_, openStreams_));
+}
+
+void TestBackend::addVolume(VirtualVolume volume) {
+    volume.letter = char(std::toupper(static_cast<unsigned char>(volume.letter)));
+    volumes_[volume.letter] = std::move(volume);
 }
 
 std::string TestBackend::physicalDriveNode(int index) {
@@ -173,21 +187,58 @@ int64_t TestBackend::totalPhysicalMemory() {
 
 uint32_t TestBackend::ticks() { return systemBackend().ticks(); }
 
-int TestBackend::driveType(char letter) { return fallback_ ? fallback_->driveType(letter) : DriveNoRoot; }
+int TestBackend::driveType(char letter) {
+    if (auto v = volumes_.find(letter); v != volumes_.end()) return v->second.driveType;
+    return fallback_ ? fallback_->driveType(letter) : DriveNoRoot;
+}
 
 Result<VolumeInfo> TestBackend::volumeInformation(char letter) {
+    volumeQueries_.push_back(letter);
+    if (auto v = volumes_.find(letter); v != volumes_.end()) {
+        if (!v->second.mediumPresent) return errnoError(ENOMEDIUM);
+        return v->second.info;
+    }
     if (fallback_) return fallback_->volumeInformation(letter);
     return errnoError(ENOENT);
 }
 
 Result<void> TestBackend::setVolumeLabel(char letter, const std::string& label) {
+    if (auto v = volumes_.find(letter); v != volumes_.end()) {
+        labelChanges_.emplace_back(letter, label);
+        if (!v->second.mediumPresent) return errnoError(ENOMEDIUM);
+        if (!v->second.labelChangeSucceeds) return errnoError(EACCES);
+        v->second.info.label = label;
+        return {};
+    }
     if (fallback_) return fallback_->setVolumeLabel(letter, label);
     return errnoError(ENOENT);
 }
 
-std::string TestBackend::volumeRoot(char letter) { return fallback_ ? fallback_->volumeRoot(letter) : std::string(); }
+std::string TestBackend::volumeRoot(char letter) {
+    if (auto v = volumes_.find(letter); v != volumes_.end()) return v->second.folder;
+    return fallback_ ? fallback_->volumeRoot(letter) : std::string();
+}
+
+std::string TestBackend::objectIdentity(const std::string& name) {
+    if (auto index = parsePhysicalDriveName(name); index && *index < driveCount())
+        return systemBackend().objectIdentity(drives_[size_t(*index)].imagePath);
+    if (auto letter = parseVolumeName(name)) {
+        if (auto v = volumes_.find(*letter); v != volumes_.end())
+            return v->second.imagePath.empty() ? std::string() : systemBackend().objectIdentity(v->second.imagePath);
+    }
+    if (fallback_) return fallback_->objectIdentity(name);
+    return systemBackend().objectIdentity(name);
+}
 
 Result<FreeSpace> TestBackend::freeSpace(const std::string& path) {
+    // "X:" or "X:\" of a virtual volume.
+    if ((path.size() == 2 || (path.size() == 3 && path[2] == '\\')) && path[1] == ':') {
+        const char letter = char(std::toupper(static_cast<unsigned char>(path[0])));
+        if (auto v = volumes_.find(letter); v != volumes_.end()) {
+            if (!v->second.space) return errnoError(EIO);
+            return *v->second.space;
+        }
+    }
     if (freeSpace_) return *freeSpace_;
     return fallback_ ? fallback_->freeSpace(path) : systemBackend().freeSpace(path);
 }

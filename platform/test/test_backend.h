@@ -36,6 +36,18 @@ struct VirtualDrive {
     std::optional<ByteRange> writable;
 };
 
+// A volume behind a drive letter, so volume lists and the file browser run without root.
+struct VirtualVolume {
+    char letter = 'C';
+    int driveType = DriveFixed;
+    VolumeInfo info;
+    bool mediumPresent = true;      // false: an empty card reader slot, whose information fails
+    std::string imagePath;          // what "\\.\<letter>:" opens; empty: the open fails
+    std::string folder;             // where the volume's files are (its root)
+    std::optional<FreeSpace> space; // nullopt: the free-space query fails
+    bool labelChangeSucceeds = true;
+};
+
 class TestBackend final : public Backend {
 public:
     // Drives beyond the virtual ones, volumes and memory/ticks come from the fallback when one
@@ -55,6 +67,14 @@ public:
     // Streams opened through this backend and not yet closed.
     int openStreams() const { return *openStreams_; }
 
+    // Letters with a virtual volume answer from it; the others go to the fallback, if any.
+    void addVolume(VirtualVolume volume);
+    VirtualVolume& volume(char letter) { return volumes_.at(letter); }
+    // Every label change asked of this backend, in order: the letter and the new label.
+    const std::vector<std::pair<char, std::string>>& labelChanges() const { return labelChanges_; }
+    // Every letter whose volume information was asked, in order.
+    const std::vector<char>& volumeQueries() const { return volumeQueries_; }
+
     // Makes the watch descriptor readable with this many pending device changes.
     void signalDeviceChange(int count = 1);
     void setPhysicalMemory(int64_t bytes) { memory_ = bytes; }
@@ -67,12 +87,15 @@ public:
     Result<void> setVolumeLabel(char letter, const std::string& label) override;
     std::string volumeRoot(char letter) override;
     Result<FreeSpace> freeSpace(const std::string& path) override;
+    std::string objectIdentity(const std::string& name) override;
     // Free space reported for every path, instead of the system's answer.
     void setFreeSpace(std::optional<FreeSpace> space) { freeSpace_ = space; }
     int64_t totalPhysicalMemory() override;
     uint32_t ticks() override;
 
 private:
+    Result<std::unique_ptr<RawStream>> openImage(const VirtualDrive& drive, const std::string& name, OpenMode mode);
+
     Backend* fallback_;
     std::vector<VirtualDrive> drives_;
     std::shared_ptr<std::vector<std::string>> violations_ = std::make_shared<std::vector<std::string>>();
@@ -80,6 +103,9 @@ private:
     int pipe_[2] = {-1, -1};
     std::optional<int64_t> memory_;
     std::optional<FreeSpace> freeSpace_;
+    std::map<char, VirtualVolume> volumes_;
+    std::vector<std::pair<char, std::string>> labelChanges_;
+    std::vector<char> volumeQueries_;
     std::vector<std::pair<std::string, OpenMode>> opens_;
 };
 

@@ -1,0 +1,331 @@
+// Windows backend: the system's own raw names ("\\.\PHYSICALDRIVE<n>", "\\.\<letter>:") go
+// straight to CreateFileA; the disk queries are the DeviceIoControl calls they stand for.
+
+#include "platform/platform.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+Error windowsError(DWORD code) {
+    char text[512] = {};
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                               text, sizeof text, nullptr);
+    // The system's texts end in CR/LF, which would break the message boxes that quote them.
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n'))
+        --n;
+    if (n == 0) return Error{int(code), "Error " + std::to_string(code)};
+    return Error{int(code), std::string(text, n)};
+}
+
+// Must be called before anything else touches the thread's last error.
+Error lastError() {
+    return windowsError(::GetLastError());
+}
+
+// Device handles have no file size and no end to seek from; only the disk queries know.
+bool isDeviceName(const std::string& name) {
+    return name.size() > 4 && name.compare(0, 4, "\\\\.\\") == 0;
+}
+
+// One open HANDLE; files, volumes and physical drives alike.
+class HandleStream final : public RawStream {
+public:
+    HandleStream(HANDLE handle, bool device, bool writable)
+        : handle_(handle), device_(device), writable_(writable) {}
+    ~HandleStream() override {
+        if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+    }
+
+    Result<int64_t> read(void* buffer, int64_t count) override {
+        auto* p = static_cast<char*>(buffer);
+        int64_t done = 0;
+        while (done < count) {
+            DWORD n = 0;
+            if (!::ReadFile(handle_, p + done, chunk(count - done), &n, nullptr)) {
+                const DWORD code = ::GetLastError();
+                if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE) break;
+                if (done > 0) break; // the error shows again on the next call
+                return windowsError(code);
+            }
+            if (n == 0) break;
+            done += n;
+        }
+        return done;
+    }
+
+    Result<int64_t> write(const void* buffer, int64_t count) override {
+        const auto* p = static_cast<const char*>(buffer);
+        int64_t done = 0;
+        while (done < count) {
+            DWORD n = 0;
+            if (!::WriteFile(handle_, p + done, chunk(count - done), &n, nullptr)) {
+                if (done > 0) break;
+                return lastError();
+            }
+            if (n == 0) break;
+            done += n;
+        }
+        return done;
+    }
+
+    Result<int64_t> seek(int64_t offset, SeekOrigin origin) override {
+        DWORD method = origin == SeekOrigin::Begin     ? FILE_BEGIN
+                       : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                       : FILE_END;
+        if (origin == SeekOrigin::End && device_) {
+            auto size = lengthInfo();
+            if (!size) return size.error();
+            offset += *size;
+            method = FILE_BEGIN;
+        }
+        LARGE_INTEGER distance;
+        distance.QuadPart = offset;
+        LARGE_INTEGER now;
+        if (!::SetFilePointerEx(handle_, distance, &now, method)) return lastError();
+        return int64_t(now.QuadPart);
+    }
+
+    Result<int64_t> position() override { return seek(0, SeekOrigin::Current); }
+
+    Result<int64_t> length() override {
+        if (device_) return lengthInfo();
+        LARGE_INTEGER size;
+        if (!::GetFileSizeEx(handle_, &size)) return lastError();
+        return int64_t(size.QuadPart);
+    }
+
+    Result<void> truncate(int64_t length) override {
+        if (device_) return windowsError(ERROR_INVALID_FUNCTION);
+        // SetEndOfFile cuts at the file pointer; the caller's position must survive, as ftruncate's does.
+        auto was = position();
+        if (!was) return was.error();
+        if (auto r = seek(length, SeekOrigin::Begin); !r) return r.error();
+        const bool cut = ::SetEndOfFile(handle_);
+        const Error cutError = cut ? Error{} : lastError();
+        if (auto r = seek(*was, SeekOrigin::Begin); !r) return r.error();
+        if (!cut) return cutError;
+        return {};
+    }
+
+    Result<void> flush() override {
+        // A read-only handle has nothing to push, and FlushFileBuffers refuses it.
+        if (!writable_) return {};
+        if (!::FlushFileBuffers(handle_)) return lastError();
+        return {};
+    }
+
+    Result<DiskGeometry> geometry() override {
+        DISK_GEOMETRY g{};
+        DWORD returned = 0;
+        if (!::DeviceIoControl(handle_, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof g, &returned,
+                               nullptr))
+            return lastError();
+        return convert(g);
+    }
+
+    Result<DiskGeometryEx> geometryEx() override {
+        // Room for the partition and detection records some drivers append after the size.
+        union {
+            DISK_GEOMETRY_EX ex;
+            unsigned char bytes[256];
+        } out{};
+        DWORD returned = 0;
+        if (!::DeviceIoControl(handle_, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &out, sizeof out,
+                               &returned, nullptr))
+            return lastError();
+        DiskGeometryEx result;
+        result.geometry = convert(out.ex.Geometry);
+        result.diskSize = int64_t(out.ex.DiskSize.QuadPart);
+        return result;
+    }
+
+    Result<int64_t> lengthInfo() override {
+        GET_LENGTH_INFORMATION info{};
+        DWORD returned = 0;
+        if (!::DeviceIoControl(handle_, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info, sizeof info, &returned,
+                               nullptr))
+            return lastError();
+        return int64_t(info.Length.QuadPart);
+    }
+
+private:
+    // ReadFile and WriteFile take 32-bit counts; 1 GiB keeps every piece a whole number of sectors.
+    static DWORD chunk(int64_t remaining) { return DWORD(std::min<int64_t>(remaining, int64_t(1) << 30)); }
+
+    static DiskGeometry convert(const DISK_GEOMETRY& g) {
+        DiskGeometry d;
+        d.cylinders = int64_t(g.Cylinders.QuadPart);
+        d.mediaType = int32_t(g.MediaType);
+        d.tracksPerCylinder = g.TracksPerCylinder;
+        d.sectorsPerTrack = g.SectorsPerTrack;
+        d.bytesPerSector = g.BytesPerSector;
+        return d;
+    }
+
+    HANDLE handle_;
+    bool device_;
+    bool writable_;
+};
+
+// Windows tells the main window about device changes with WM_DEVICECHANGE; there is nothing to
+// poll here, so the window's own message handler does the watching.
+class NoWatch final : public DeviceWatch {
+public:
+    int pollDescriptor() const override { return -1; }
+    int takeEvents() override { return 0; }
+};
+
+std::optional<std::string> rootOf(char letter) {
+    const char c = char(letter >= 'a' && letter <= 'z' ? letter - 'a' + 'A' : letter);
+    if (c < 'A' || c > 'Z') return std::nullopt;
+    return std::string(1, c) + ":\\";
+}
+
+class WindowsBackend final : public Backend {
+public:
+    Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) override {
+        DWORD access = 0;
+        DWORD share = 0; // writers are exclusive: no one else reads or writes behind them
+        DWORD disposition = OPEN_EXISTING;
+        switch (mode) {
+        case OpenMode::Read:
+            access = GENERIC_READ;
+            // Readers never block each other; a writer still refuses to share with them.
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            break;
+        case OpenMode::Write:
+            access = GENERIC_WRITE;
+            break;
+        case OpenMode::ReadWrite:
+            access = GENERIC_READ | GENERIC_WRITE;
+            break;
+        case OpenMode::Create:
+            // Devices are only ever opened as they are, never created or replaced.
+            if (isDeviceName(name)) return windowsError(ERROR_FILE_EXISTS);
+            access = GENERIC_READ | GENERIC_WRITE;
+            // With no sharing, a file in use fails the open before CREATE_ALWAYS can empty it.
+            disposition = CREATE_ALWAYS;
+            break;
+        }
+        const HANDLE h =
+            ::CreateFileA(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return lastError();
+        return std::unique_ptr<RawStream>(
+            std::make_unique<HandleStream>(h, isDeviceName(name), mode != OpenMode::Read));
+    }
+
+    std::string physicalDriveNode(int index) override {
+        return index < 0 ? std::string() : physicalDriveName(index);
+    }
+
+    std::unique_ptr<DeviceWatch> watchDevices() override { return std::make_unique<NoWatch>(); }
+
+    int driveType(char letter) override {
+        const auto root = rootOf(letter);
+        return root ? int(::GetDriveTypeA(root->c_str())) : DriveNoRoot;
+    }
+
+    Result<VolumeInfo> volumeInformation(char letter) override {
+        const auto root = rootOf(letter);
+        if (!root) return windowsError(ERROR_INVALID_DRIVE);
+        char label[1024] = {};
+        char fileSystem[1024] = {};
+        DWORD serial = 0, maxComponent = 0, flags = 0;
+        if (!::GetVolumeInformationA(root->c_str(), label, sizeof label, &serial, &maxComponent, &flags,
+                                     fileSystem, sizeof fileSystem))
+            return lastError();
+        VolumeInfo v;
+        v.label = label;
+        v.serial = serial;
+        v.maxComponentLength = maxComponent;
+        v.fileSystemFlags = flags;
+        v.fileSystem = fileSystem; // as the system names it ("NTFS", "FAT32", "exFAT")
+        return v;
+    }
+
+    Result<void> setVolumeLabel(char letter, const std::string& label) override {
+        const auto root = rootOf(letter);
+        if (!root) return windowsError(ERROR_INVALID_DRIVE);
+        if (!::SetVolumeLabelA(root->c_str(), label.c_str())) return lastError();
+        return {};
+    }
+
+    std::string volumeRoot(char letter) override { return rootOf(letter).value_or(std::string()); }
+
+    Result<FreeSpace> freeSpace(const std::string& path) override {
+        // GetDiskFreeSpaceExA wants a folder; a file (or one still to be created) counts for its own.
+        std::string folder = path;
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            const size_t slash = path.find_last_of("\\/");
+            if (slash != std::string::npos)
+                folder = path.substr(0, slash + 1);
+            else if (path.size() >= 2 && path[1] == ':')
+                folder = path.substr(0, 2);
+            else
+                folder.clear(); // a bare name lives in the current folder
+        }
+        // Shares ("\\server\share\") are only accepted with the trailing separator.
+        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+        ULARGE_INTEGER available, total, totalFree;
+        if (!::GetDiskFreeSpaceExA(folder.empty() ? nullptr : folder.c_str(), &available, &total, &totalFree))
+            return lastError();
+        FreeSpace f;
+        f.availableToCaller = int64_t(available.QuadPart);
+        f.total = int64_t(total.QuadPart);
+        f.totalFree = int64_t(totalFree.QuadPart);
+        return f;
+    }
+
+    std::string objectIdentity(const std::string& name) override {
+        if (auto drive = parsePhysicalDriveName(name)) return "drive:" + std::to_string(*drive);
+        if (auto letter = parseVolumeName(name)) return std::string("volume:") + *letter;
+        if (isDeviceName(name)) {
+            std::string upper = name;
+            for (char& c : upper)
+                if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+            return "device:" + upper;
+        }
+        // No access asked, so even a file held exclusively by a writer can be identified; the
+        // backup flag lets folders open too.
+        const HANDLE h =
+            ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return {};
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool known = ::GetFileInformationByHandle(h, &info);
+        ::CloseHandle(h);
+        if (!known) return {};
+        return "file:" + std::to_string(info.dwVolumeSerialNumber) + ":" +
+               std::to_string((uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+    }
+
+    int64_t totalPhysicalMemory() override {
+        MEMORYSTATUSEX status{};
+        status.dwLength = sizeof status;
+        return ::GlobalMemoryStatusEx(&status) ? int64_t(status.ullTotalPhys) : 0;
+    }
+
+    uint32_t ticks() override { return ::GetTickCount(); }
+};
+
+} // namespace
+
+Backend& systemBackend() {
+    static WindowsBackend backend;
+    return backend;
+}
+
+} // namespace platform

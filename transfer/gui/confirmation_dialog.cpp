@@ -1,0 +1,125 @@
+#include "transfer/gui/confirmation_dialog.h"
+
+#include "transfer/confirmation.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : QDialog(parent) {
+    setObjectName("frmConfirmation");
+    setWindowTitle("Confirm data overwrite");
+    resize(563, 554);
+    auto* layout = new QVBoxLayout(this);
+
+    lblWarning = new QLabel("Warning");
+    lblWarning->setObjectName("lblWarning");
+    lblWarning->setAlignment(Qt::AlignCenter);
+    QFont big = lblWarning->font();
+    big.setPixelSize(32);
+    big.setBold(true);
+    lblWarning->setFont(big);
+    lblWarning->setStyleSheet("color: red");
+    layout->addWidget(lblWarning);
+
+    auto* info = new QGroupBox("Selection info");
+    auto* form = new QFormLayout(info);
+    lblDevice = new QLabel(QString::fromStdString(target.Description));
+    lblDevice->setObjectName("lblDevice");
+    lblDevice->setTextFormat(Qt::PlainText);
+    lblOffset = new QLabel(QString::number(target.Offset));
+    lblOffset->setObjectName("lblOffset");
+    lblSize = new QLabel(QString::number(target.Size));
+    lblSize->setObjectName("lblSize");
+    form->addRow("Device", lblDevice);
+    form->addRow("Offset", lblOffset);
+    form->addRow("Length", lblSize);
+    layout->addWidget(info);
+
+    pgcLanguages = new QTabWidget;
+    pgcLanguages->setObjectName("pgcLanguages");
+    for (const auto& notice : transfer::notices()) {
+        auto* memo = new QTextEdit;
+        QFont f = memo->font();
+        f.setBold(true);
+        f.setPixelSize(13);
+        memo->setFont(f);
+        memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        memo->setLineWrapMode(QTextEdit::WidgetWidth);
+        memo->setAcceptRichText(false);
+        QStringList lines;
+        for (const auto& line : notice.lines) lines << QString::fromStdString(line);
+        memo->setPlainText(lines.join('\n'));
+        pgcLanguages->addTab(memo, QString::fromStdString(notice.tab));
+    }
+    pgcLanguages->setCurrentIndex(pgcLanguages->count() - 1);
+    layout->addWidget(pgcLanguages, 1);
+    layout->addWidget(new QLabel(transfer::kTranslatorsText));
+
+    auto* agreeBox = new QGroupBox;
+    edtAgree = new QLineEdit;
+    edtAgree->setObjectName("edtAgree");
+    (new QVBoxLayout(agreeBox))->addWidget(edtAgree);
+    layout->addWidget(agreeBox);
+
+    btnOk = new QPushButton("&Ok");
+    btnOk->setObjectName("btnOk");
+    btnOk->setEnabled(false);
+    btnCancel = new QPushButton("&Cancel");
+    btnCancel->setObjectName("btnCancel");
+    for (QPushButton* b : {btnOk, btnCancel}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+    layout->addLayout(buttons);
+    auto* welcome = new QLabel("Corrected translations welcome!");
+    welcome->setAlignment(Qt::AlignRight);
+    layout->addWidget(welcome);
+
+    connect(edtAgree, &QLineEdit::textChanged, this, &TfrmConfirmation::edtAgreeChange);
+    // Ok can only close the window while it is enabled, which is exactly when the text matches.
+    connect(btnOk, &QPushButton::clicked, this, [this] {
+        if (btnOk->isEnabled()) accept();
+    });
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TfrmConfirmation::edtAgreeChange() {
+    btnOk->setEnabled(transfer::agreementAccepted(edtAgree->text().toStdString()));
+}
+
+void TfrmConfirmation::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter: event->accept(); return;
+    default: QDialog::keyPressEvent(event);
+    }
+}
+
+bool ConfirmOverwrite(const TFileInfo& target, QWidget* owner, ActionUi& questions,
+                      const std::function<int(TfrmConfirmation&)>& run) {
+    int result = QDialog::Rejected;
+    {
+        TfrmConfirmation dialog(target, owner); // a fresh window for every question
+        result = run ? run(dialog) : dialog.exec();
+    }
+    if (result != QDialog::Accepted) return false;
+    const Question second{transfer::secondQuestion(target.Description),
+                          Icon::Question,
+                          {Button::Yes, Button::No, Button::Cancel},
+                          Button::No,
+                          "gate"};
+    return questions.ask(second) == Button::Yes;
+}

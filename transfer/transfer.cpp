@@ -1,0 +1,426 @@
+#include "transfer/transfer.h"
+
+#include "platform/platform.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace transfer {
+namespace {
+
+constexpr int64_t kBlock = 8192;
+
+std::string num(int64_t v) { return std::to_string(v); }
+
+const char* const kInvalidRange = "The selection's offset and size must not be negative.";
+
+Question yesNo(const std::string& text, Icon icon, Button safe, const char* id) {
+    return Question{text, icon, {Button::Yes, Button::No}, safe, id};
+}
+
+// Reads up to count bytes; a read error counts as the end of the data, as it does for the loop.
+int64_t readSome(platform::RawStream& s, void* buf, int64_t count) {
+    auto n = s.read(buf, count);
+    return n ? *n : 0;
+}
+
+// Writes all of count bytes or says why not. The error text is the system's own.
+bool writeAll(platform::RawStream& s, const void* buf, int64_t count, int64_t& written, std::string& error) {
+    auto n = s.write(buf, count);
+    if (!n) {
+        error = n.error().text;
+        return false;
+    }
+    written += *n;
+    if (*n != count) {
+        error = platform::errnoError(ENOSPC).text;
+        return false;
+    }
+    return true;
+}
+
+// The folder part of a path, up to and including its last separator; "." for a bare name.
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+// True when two names lead to the same file or device, so one would be overwritten by the other.
+bool sameObject(platform::Backend& backend, const std::string& a, const std::string& b) {
+    const std::string ia = backend.objectIdentity(a);
+    return !ia.empty() && ia == backend.objectIdentity(b);
+}
+
+// Leaves busy mode on every way out of an action that entered it.
+class BusyScope {
+public:
+    explicit BusyScope(ActionUi& ui) : ui_(ui) {}
+    ~BusyScope() {
+        ui_.stoppable(false);
+        ui_.busy(false);
+    }
+    void enter() { ui_.busy(true); }
+
+private:
+    ActionUi& ui_;
+};
+
+} // namespace
+
+int percentOf(int64_t bytes, int64_t size) {
+    if (size <= 0) return 100;
+    const double p = std::nearbyint(double(bytes) * 100.0 / double(size));
+    return p < 0 ? 0 : p > 100 ? 100 : int(p);
+}
+
+std::string percentDoneText(int64_t bytes, int64_t size, char decimalSeparator) {
+    const double p = size > 0 ? double(bytes) / double(size) * 100.0 : 100.0;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f%% done", p);
+    std::string text = buf;
+    if (const auto dot = text.find('.'); dot != std::string::npos) text[dot] = decimalSeparator;
+    return text;
+}
+
+Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
+    if (sel.FileName.empty()) return {};
+    if (sel.Offset < 0 || sel.Size < 0) {
+        ui.error(kInvalidRange);
+        return {};
+    }
+    BusyScope busy(ui);
+    FileDialog dialog;
+    dialog.kind = FileDialog::Kind::Save;
+    dialog.filter = kRawFilter;
+    dialog.defaultExt = ".raw";
+    dialog.initialName = (sel.DefaultName.empty() ? std::string("rawdump") : sel.DefaultName) + ".raw";
+    dialog.overwritePrompt = true;
+    const auto chosen = ui.chooseFile(dialog);
+    if (!chosen) return {};
+    const std::string file = *chosen;
+
+    const auto space = backend.freeSpace(folderOf(file));
+    if ((space ? space->availableToCaller : 0) < sel.Size) {
+        ui.message("Target drive does not have enough free space");
+        return {};
+    }
+    busy.enter();
+
+    auto device = backend.open(sel.FileName, platform::OpenMode::Read);
+    if (!device) {
+        ui.message("Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
+                   "applications accessing this device");
+        return {Outcome::Failed, 0};
+    }
+    // Replacing the source with its own dump would destroy it before it is read.
+    if (sameObject(backend, sel.FileName, file)) {
+        ui.message("Failed to open " + file + " for writing");
+        return {Outcome::Failed, 0};
+    }
+    auto image = backend.open(file, platform::OpenMode::Create);
+    if (!image) {
+        device = platform::Error{};
+        ui.message("Failed to open " + file + " for writing");
+        return {Outcome::Failed, 0};
+    }
+    ui.stoppable(true);
+
+    if (sel.Offset != 0) {
+        auto pos = (*device)->seek(sel.Offset, platform::SeekOrigin::Begin);
+        if (!pos || *pos != sel.Offset) {
+            image = platform::Error{};
+            std::error_code ec;
+            std::filesystem::remove(file, ec); // empty; nothing of the selection is in it
+            ui.message("Failed to seek on " + sel.Description);
+            return {Outcome::Failed, 0};
+        }
+        ui.message(num(*pos));
+    }
+
+    std::vector<char> buffer(kBlock);
+    int64_t total = 0, written = 0;
+    std::string writeError;
+    for (;;) {
+        const int64_t n = readSome(**device, buffer.data(), kBlock);
+        if (n <= 0 || total >= sel.Size) break;
+        total += n;
+        if (!writeAll(**image, buffer.data(), n, written, writeError)) break;
+        ui.progress(percentOf(total, sel.Size), percentDoneText(total, sel.Size, ui.decimalSeparator()));
+        ui.pump();
+        if (ui.stopRequested()) break;
+    }
+    device = platform::Error{};
+
+    if (writeError.empty()) {
+        // A backup is reported complete only once it is on the disk.
+        if (auto flushed = (*image)->flush(); !flushed) writeError = flushed.error().text;
+    }
+    if (!writeError.empty()) {
+        ui.message("Failed to write to " + file + ", " + writeError);
+        ui.message("Dump incomplete, wrote only " + num(written) + " bytes of " + num(sel.Size) +
+                   " bytes total. It is unlikely you can import this backup again.");
+        return {Outcome::Failed, written};
+    }
+
+    Result result{Outcome::Completed, total};
+    if (total == sel.Size) {
+        ui.message("Dump successfully completed");
+    } else if (total > sel.Size) {
+        const std::string question =
+            "Dump complete, but was able to dump more bytes from the device than reported.\n" + num(total) +
+            " bytes were dumped, " + num(sel.Size) +
+            " bytes were reported as available\nYou can choose to truncate the output file\nTruncating is highly "
+            "suggested if you want to write the image back to the device.\nSome devices, like mp3-players, use a "
+            "'hidden' area to store internal settings.\nOverwriting those settings can lead to unpredicted "
+            "results, including overwriting firmware or other issues\nIf you are unsure, choose 'yes'.\nDo you "
+            "want to truncate the output file?";
+        if (ui.ask(yesNo(question, Icon::Question, Button::No, kTruncateId)) == Button::Yes) {
+            if (auto t = (*image)->truncate(sel.Size); !t) {
+                ui.message("Failed to truncate " + file + ", " + t.error().text);
+                result.outcome = Outcome::Failed;
+            } else {
+                ui.message("File was truncated to " + num(sel.Size) + " bytes. " + num(total - sel.Size) +
+                           " bytes were dropped");
+                result.bytes = sel.Size;
+            }
+        }
+    } else {
+        ui.message("Dump incomplete, wrote only " + num(total) + " bytes of " + num(sel.Size) +
+                   " bytes total. It is unlikely you can import this backup again.");
+        result.outcome = Outcome::Incomplete;
+    }
+    return result;
+}
+
+Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
+    ui.message("Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with just a few "
+               "mouseclicks.\nPlease read the documention carefully before using the import function.");
+    if (!ui.confirmOverwrite(sel)) return {};
+    if (sel.FileName.empty()) return {};
+    if (sel.Offset < 0 || sel.Size < 0) {
+        ui.error(kInvalidRange);
+        return {};
+    }
+    BusyScope busy(ui);
+    FileDialog dialog;
+    dialog.kind = FileDialog::Kind::Open;
+    dialog.filter = kRawFilter;
+    dialog.defaultExt = ".raw";
+    dialog.mustExist = true;
+    const auto chosen = ui.chooseFile(dialog);
+    if (!chosen) return {};
+    const std::string file = *chosen;
+    busy.enter();
+
+    auto image = backend.open(file, platform::OpenMode::Read);
+    if (!image) {
+        ui.message("Failed to open " + file + " for reading");
+        return {Outcome::Failed, 0};
+    }
+    const int64_t length = (*image)->length().valueOr(-1);
+    if (length != sel.Size) {
+        const Question q{"Error\nFile size does not match target device size.\nFilesize: " + num(length) +
+                             " Target size: " + num(sel.Size),
+                         Icon::Error,
+                         {Button::Ok, Button::Cancel, Button::Ignore},
+                         Button::Cancel,
+                         kSizeMismatchId};
+        if (ui.ask(q) != Button::Ignore) return {};
+    }
+    if (ui.ask(yesNo("Are you sure you want to copy " + file + " to device " + sel.Description +
+                         " ?\nThis will destroy all data that is currently on the device!",
+                     Icon::Question, Button::No, kRestoreSureId)) != Button::Yes)
+        return {};
+    const Question stopNow{
+        "Warning. You are about to overwrite existing data on one of you physical disks.\nAll data that is "
+        "currently on that disk or partition gets destroyed, ovewritten, is gone, deleted.\nIf you are not sure "
+        "what to do, stop now.\nIf you are very sure what you are doing, you can press ignore, else choose 'Yes' "
+        "to stop now.\nStop now?",
+        Icon::Question,
+        {Button::Yes, Button::No, Button::Cancel, Button::Ignore},
+        Button::Yes,
+        kRestoreStopNowId};
+    if (ui.ask(stopNow) != Button::Ignore) return {};
+
+    // Writing an image onto itself would read back what was just written.
+    if (sameObject(backend, sel.FileName, file)) {
+        ui.message("Failed to exclusively open drive " + sel.Description +
+                   " for writing.\nMake sure you close all explorer windows and other applications accessing "
+                   "this device");
+        return {Outcome::Failed, 0};
+    }
+    auto device = backend.open(sel.FileName, platform::OpenMode::Write);
+    if (!device) {
+        ui.message("Failed to exclusively open drive " + sel.Description +
+                   " for writing.\nMake sure you close all explorer windows and other applications accessing "
+                   "this device");
+        return {Outcome::Failed, 0};
+    }
+    if (sel.Offset != 0) {
+        ui.message("Seeking position " + num(sel.Offset));
+        auto pos = (*device)->seek(sel.Offset, platform::SeekOrigin::Begin);
+        if (!pos || *pos != sel.Offset) {
+            ui.message("Failed to seek on " + sel.Description +
+                       " for writing.\nMake sure you close all explorer windows and other applications accessing "
+                       "this device");
+            return {Outcome::Failed, 0};
+        }
+    }
+    ui.stoppable(true);
+
+    std::vector<char> buffer(kBlock);
+    int64_t total = 0, written = 0;
+    std::string writeError;
+    for (;;) {
+        // A longer image stops at the end of the selection: nothing beyond it is touched.
+        const int64_t want = std::min<int64_t>(kBlock, sel.Size - total);
+        if (want <= 0) break;
+        const int64_t n = readSome(**image, buffer.data(), want);
+        if (n <= 0) break;
+        total += n;
+        if (!writeAll(**device, buffer.data(), n, written, writeError)) break;
+        ui.progress(percentOf(total, sel.Size), percentDoneText(total, sel.Size, ui.decimalSeparator()));
+        ui.pump();
+        if (ui.stopRequested()) break;
+    }
+    image = platform::Error{};
+    total = written;
+
+    Result result{Outcome::Incomplete, total};
+    if (!writeError.empty()) {
+        ui.message("Failed to write to " + sel.Description + ", " + writeError);
+        result.outcome = Outcome::Failed;
+    }
+    // Written data must be on the device before success is reported.
+    if (auto flushed = (*device)->flush(); !flushed) {
+        ui.message("Failed to write to " + sel.Description + ", " + flushed.error().text);
+        result.outcome = Outcome::Failed;
+    }
+    device = platform::Error{};
+    if (result.outcome != Outcome::Failed && total == sel.Size) {
+        ui.message("Writing image file to device successfully completed");
+        result.outcome = Outcome::Completed;
+    } else {
+        ui.message("Dump incomplete, wrote only " + num(total) + " bytes of " + num(sel.Size) +
+                   " bytes total. It is unlikely you can import this backup again.");
+    }
+    return result;
+}
+
+int32_t sameDeviceBlockSize(int64_t physicalMemory) {
+    int64_t mib = physicalMemory / (1024 * 1024);
+    if (mib > 256) mib = 256;
+    const int64_t blockMiB = mib / 8;
+    return int32_t(blockMiB < 1 ? 1 : blockMiB) * 1024 * 1024;
+}
+
+Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TFileInfo target) {
+    if (source.Size != target.Size) {
+        ui.message("Size differs");
+        return {};
+    }
+    if (source.Offset < 0 || target.Offset < 0 || source.Size < 0) {
+        ui.error(kInvalidRange);
+        return {};
+    }
+    // Two names for one device (a drive number and its node) share its bytes as well.
+    const bool sameDevice = source.FileName == target.FileName || sameObject(backend, source.FileName, target.FileName);
+    const auto src = platform::ByteRange{source.Offset, source.Size};
+    const auto dst = platform::ByteRange{target.Offset, target.Size};
+    if (sameDevice && src.overlaps(dst)) {
+        ui.message("Source and destination are on same device and do overlap.");
+        return {};
+    }
+    if (!ui.confirmOverwrite(target)) return {};
+
+    int64_t blockSize = kTwoDeviceBlockSize;
+    std::unique_ptr<platform::RawStream> in, outOwned;
+    if (sameDevice) {
+        blockSize = sameDeviceBlockSize(backend.totalPhysicalMemory());
+        auto s = backend.open(source.FileName, platform::OpenMode::ReadWrite);
+        if (!s) {
+            ui.message("Failed to open " + source.Description + " for reading and writing");
+            return {Outcome::Failed, 0};
+        }
+        in = std::move(*s);
+    } else {
+        auto s = backend.open(source.FileName, platform::OpenMode::Read);
+        if (!s) {
+            ui.message("Failed to open " + source.Description + " for reading");
+            return {Outcome::Failed, 0};
+        }
+        in = std::move(*s);
+        auto t = backend.open(target.FileName, platform::OpenMode::Write);
+        if (!t) {
+            in.reset();
+            ui.message("Failed to open " + target.Description + " for writing");
+            return {Outcome::Failed, 0};
+        }
+        outOwned = std::move(*t);
+    }
+    platform::RawStream& out = sameDevice ? *in : *outOwned;
+
+    const auto targetPos = out.seek(target.Offset, platform::SeekOrigin::Begin);
+    const auto sourcePos = in->seek(source.Offset, platform::SeekOrigin::Begin);
+    if (!sourcePos || *sourcePos != source.Offset || (!sameDevice && (!targetPos || *targetPos != target.Offset))) {
+        ui.message("Seek operation failed");
+        return {Outcome::Failed, 0};
+    }
+    ui.stoppable(true);
+
+    std::vector<char> buffer(size_t(std::min<int64_t>(blockSize, std::max<int64_t>(source.Size, 1))));
+    int64_t done = 0;
+    Result result{Outcome::Incomplete, 0};
+    bool failed = false;
+    while (done < source.Size) {
+        const int64_t block = std::min<int64_t>(blockSize, source.Size - done);
+        if (sameDevice && !in->seek(source.Offset + done, platform::SeekOrigin::Begin)) {
+            ui.message("Seek operation failed");
+            failed = true;
+            break;
+        }
+        int64_t sum = 0;
+        while (sum < block) {
+            const int64_t piece = std::min<int64_t>(kCopyPieceSize, block - sum);
+            const int64_t n = readSome(*in, buffer.data() + sum, piece);
+            sum += n;
+            ui.pump();
+            if (n != piece) break;
+        }
+        if (sum != block) {
+            ui.message("Read unexcepted amount of bytes");
+            failed = true;
+            break;
+        }
+        if (sameDevice && !in->seek(target.Offset + done, platform::SeekOrigin::Begin)) {
+            ui.message("Seek operation failed");
+            failed = true;
+            break;
+        }
+        auto w = out.write(buffer.data(), block);
+        if (!w || *w != block) {
+            ui.message("Could not write complete buffer");
+            failed = true;
+            break;
+        }
+        done += sum;
+        ui.progress(percentOf(done, source.Size), "");
+        ui.pump();
+        if (ui.stopRequested()) break;
+    }
+    // The target must hold the bytes before the copy reports its end.
+    if (auto flushed = out.flush(); !flushed) {
+        ui.message("Failed to write to " + target.Description + ", " + flushed.error().text);
+        failed = true;
+    }
+    in.reset();
+    outOwned.reset();
+    ui.message("Copying completed");
+    result.bytes = done;
+    result.outcome = failed ? Outcome::Failed : done == source.Size ? Outcome::Completed : Outcome::Incomplete;
+    return result;
+}
+
+} // namespace transfer
