@@ -126,6 +126,51 @@ TEST_F(CliTest, PartitionsAndPartitionSelections) {
     EXPECT_EQ(run({"partitions", "5"}).err, "Failed to open device\n");
 }
 
+TEST_F(CliTest, DumpRestoreAndCopyAnswerOnlyWhatTheFlagsSay) {
+    const std::string raw = dir_.file("d0.raw");
+    EXPECT_EQ(run({"dump", "0", raw}).status, 0);
+    EXPECT_EQ(fixtures::readFile(raw), fixtures::readFile(dir_.file("d0.img")));
+
+    // An existing image is replaced only with --replace.
+    fixtures::writeFile(raw, {1, 2, 3});
+    CliRun r = run({"dump", "0", raw, "--size", "100"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("already exists.\nDo you want to replace it?\n-> No"), std::string::npos);
+    EXPECT_EQ(fixtures::readFile(raw).size(), 3u);
+
+    // A range that ends inside a block: kept whole without --truncate, cut with it.
+    EXPECT_EQ(run({"dump", "0", raw, "--replace", "--offset", "1000", "--size", "10000"}).status, 0);
+    EXPECT_EQ(fixtures::readFile(raw).size(), 16384u);
+    EXPECT_EQ(run({"dump", "0", raw, "--replace", "--truncate", "--offset", "1000", "--size", "10000"}).status, 0);
+    EXPECT_EQ(fixtures::readFile(raw).size(), 10000u);
+
+    // Restoring needs --agree; nothing is written without it.
+    const auto before = fixtures::readFile(dir_.file("d1.img"));
+    r = run({"restore", raw, "1", "--offset", "4096", "--size", "10000"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Refused: pass --agree"), std::string::npos);
+    EXPECT_EQ(fixtures::readFile(dir_.file("d1.img")), before);
+    r = run({"restore", raw, "1", "--offset", "4096", "--size", "20000", "--agree"});
+    EXPECT_EQ(r.status, 1) << "the length differs and --ignore-size was not given";
+    EXPECT_EQ(fixtures::readFile(dir_.file("d1.img")), before);
+    r = run({"restore", raw, "1", "--offset", "4096", "--size", "10000", "--agree"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Writing image file to device successfully completed"), std::string::npos);
+    const auto after = fixtures::readFile(dir_.file("d1.img"));
+    const auto source = fixtures::readFile(dir_.file("d0.img"));
+    for (size_t i = 0; i < after.size(); ++i) {
+        const bool inside = i >= 4096 && i < 4096 + 10000;
+        ASSERT_EQ(after[i], inside ? source[1000 + i - 4096] : before[i]) << i;
+    }
+
+    r = run({"copy", "0", "1", "--source-size", "4194304", "--agree"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fixtures::readFile(dir_.file("d1.img")),
+              std::vector<uint8_t>(source.begin(), source.begin() + (4 << 20)));
+    EXPECT_EQ(run({"copy", "0", "1", "--agree"}).err, "Size differs\n");
+    EXPECT_EQ(run({"copy", "0", "1", "--agree"}).status, 1);
+}
+
 TEST(TerminalAnswers, SafeAnswerUnlessAFlagOrAPersonAnswers) {
     std::istringstream none;
     std::ostringstream err;
@@ -160,6 +205,23 @@ TEST(TerminalAnswers, ProgressLineOnlyOnATerminal) {
     EXPECT_EQ(quiet.str(), "");
     EXPECT_EQ(shown.str().substr(0, 17), "\r[50%] 50.00% don");
     EXPECT_NE(shown.str().find("\nDump successfully completed\n"), std::string::npos);
+}
+
+TEST(CliProgram, DumpOfOneLoopDeviceRestoredOntoAnotherIsIdentical) {
+    fixtures::TempDir dir;
+    fixtures::writePatternFile(dir.file("a.img"), 6 << 20, 3);
+    fixtures::writePatternFile(dir.file("b.img"), 6 << 20, 4);
+    fixtures::LoopDevice a(dir.file("a.img")), b(dir.file("b.img"));
+    if (!a.available() || !b.available()) GTEST_SKIP() << a.reason();
+    const std::string cli = TARNWICK_CLI;
+    ASSERT_EQ(fixtures::shell(cli + " dump " + a.node() + " " + dir.file("a.raw") + " </dev/null 2>/dev/null"), 0);
+    ASSERT_EQ(fixtures::shell(cli + " restore " + dir.file("a.raw") + " " + b.node() + " </dev/null 2>/dev/null"), 1)
+        << "refused without --agree";
+    ASSERT_EQ(fixtures::shell("cmp -s " + a.node() + " " + b.node()), 1);
+    ASSERT_EQ(fixtures::shell(cli + " restore " + dir.file("a.raw") + " " + b.node() +
+                              " --agree </dev/null 2>/dev/null"),
+              0);
+    EXPECT_EQ(fixtures::shell("cmp -s " + a.node() + " " + b.node()), 0);
 }
 
 TEST(CliProgram, ListsALoopDeviceLikeTheWindow) {

@@ -24,6 +24,7 @@ public:
     std::vector<FileDialog> fileDialogs;
     std::vector<TFileInfo> gateTargets;
     std::vector<std::pair<int, std::string>> progressLog;
+    std::vector<std::string> modeLog; // "busy", "idle", "stoppable", "unstoppable" in order
     int pumps = 0;
 
     Button ask(const Question& question) override {
@@ -53,6 +54,11 @@ public:
         if (onPump) onPump();
     }
     bool stopRequested() override { return stop; }
+    void busy(bool on) override { modeLog.push_back(on ? "busy" : "idle"); }
+    void stoppable(bool on) override {
+        if (on) stop = false; // offering Stop clears an earlier request, as the window does
+        modeLog.push_back(on ? "stoppable" : "unstoppable");
+    }
 
     // The texts of every question asked so far.
     std::vector<std::string> texts() const {

@@ -1,0 +1,176 @@
+// The overwrite gate's window, and the transfers started from the main window's buttons.
+
+#include "app/gui/application.h"
+#include "app/gui/mainwindow.h"
+#include "platform/test/test_backend.h"
+#include "support/fixtures.h"
+#include "support/scripted_ui.h"
+#include "transfer/gui/confirmation_dialog.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+using platform::testkit::TestBackend;
+using platform::testkit::VirtualDrive;
+
+namespace {
+
+TFileInfo mebibyte() {
+    TFileInfo t;
+    t.Description = "LOGICAL DRIVE 1   ( 1 MiB ) offset: 0 size: 1048576";
+    t.Offset = 0;
+    t.Size = 1048576;
+    return t;
+}
+
+} // namespace
+
+class TransferGuiTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void gateWindowAsBuilt() {
+        TfrmConfirmation w(mebibyte());
+        QCOMPARE(w.windowTitle(), QString("Confirm data overwrite"));
+        QCOMPARE(w.size(), QSize(563, 554));
+        QCOMPARE(w.lblWarning->text(), QString("Warning"));
+        QCOMPARE(w.lblDevice->text(), QString("LOGICAL DRIVE 1   ( 1 MiB ) offset: 0 size: 1048576"));
+        QCOMPARE(w.lblOffset->text(), QString("0"));
+        QCOMPARE(w.lblSize->text(), QString("1048576"));
+        QStringList tabs;
+        for (int i = 0; i < w.pgcLanguages->count(); ++i) tabs << w.pgcLanguages->tabText(i);
+        QCOMPARE(tabs, QStringList({"&English", "Nederlands", "Français", "Italiano", "Espanol", "Portuguesa",
+                                    "Deutsch", "USA"}));
+        QCOMPARE(w.pgcLanguages->tabText(w.pgcLanguages->currentIndex()), QString("USA"));
+        QCOMPARE(w.btnOk->text(), QString("&Ok"));
+        QCOMPARE(w.btnCancel->text(), QString("&Cancel"));
+        QVERIFY(!w.btnOk->isEnabled());
+        QVERIFY(w.edtAgree->text().isEmpty());
+    }
+
+    void typedAgreementUnlocksOk() {
+        TfrmConfirmation w(mebibyte());
+        const std::vector<std::pair<QString, bool>> cases{
+            {"i agree", true},   {"I AGREE", true},  {"  I Agree \t", true}, {"i  agree", false},
+            {"iagree", false},   {"i agree.", false}, {"i agre", false},     {"", false}};
+        for (const auto& [text, unlocked] : cases) {
+            w.edtAgree->setText(text);
+            QVERIFY2(w.btnOk->isEnabled() == unlocked, qPrintable(text));
+        }
+        w.edtAgree->setText("i agree");
+        QTest::keyClick(w.edtAgree, Qt::Key_Backspace);
+        QVERIFY(!w.btnOk->isEnabled()); // deleting a character locks it again
+    }
+
+    void enterAndEscapeCloseNothing() {
+        TfrmConfirmation w(mebibyte());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QTest::keyClick(w.edtAgree, Qt::Key_Return);
+        QVERIFY(w.isVisible());
+        QTest::keyClicks(w.edtAgree, "i agree");
+        QTest::keyClick(w.edtAgree, Qt::Key_Return);
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Rejected));
+    }
+
+    void gateNeedsAgreementAndYes() {
+        const auto typeAndOk = [](TfrmConfirmation& d) {
+            d.show();
+            d.btnOk->click(); // disabled: nothing happens
+            QTest::keyClicks(d.edtAgree, "I agree");
+            d.btnOk->click();
+            return d.result();
+        };
+        for (const auto& [answer, expected] :
+             std::vector<std::pair<Button, bool>>{{Button::Yes, true}, {Button::No, false}, {Button::Cancel, false}}) {
+            ScriptedUi ui;
+            ui.answers = {answer};
+            QCOMPARE(ConfirmOverwrite(mebibyte(), nullptr, ui, typeAndOk), expected);
+            QCOMPARE(ui.texts(), std::vector<std::string>{"You are sure you want to overwrite LOGICAL DRIVE 1   "
+                                                          "( 1 MiB ) offset: 0 size: 1048576"});
+            QCOMPARE(ui.asked[0].buttons, (std::vector<Button>{Button::Yes, Button::No, Button::Cancel}));
+        }
+        ScriptedUi ui;
+        QVERIFY(!ConfirmOverwrite(mebibyte(), nullptr, ui, [](TfrmConfirmation& d) {
+            d.btnCancel->click();
+            return d.result();
+        }));
+        QVERIFY(ui.asked.empty()); // no second question after Cancel
+    }
+
+    void mainWindowTransfersEndWithTheButtonsEnabled() {
+        fixtures::TempDir dir;
+        fixtures::writePatternFile(dir.file("d0.img"), 1 << 20);
+        fixtures::writePatternFile(dir.file("d1.img"), 1 << 20, 9);
+        TestBackend backend;
+        backend.addDrive(VirtualDrive(dir.file("d0.img")));
+        backend.addDrive(VirtualDrive(dir.file("d1.img")));
+        ScriptedUi ui;
+        TfrmMain::Options o;
+        o.backend = &backend;
+        o.dialogs = &ui;
+        TfrmMain w(o);
+        w.tmrDeviceChangeTimer();
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
+        ui = ScriptedUi{};
+
+        // Dump through the button.
+        ui.files = {dir.file("d0.raw")};
+        w.btnWriteFile->click();
+        QCOMPARE(ui.texts().back(), std::string("Dump successfully completed"));
+        QCOMPARE(fixtures::readFile(dir.file("d0.raw")), fixtures::readFile(dir.file("d0.img")));
+        for (QPushButton* b : w.findChildren<QPushButton*>()) QVERIFY(b == w.btnStop || b->isEnabled());
+        QVERIFY(w.btnStop->isHidden());
+        QCOMPARE(w.pgbProgress->value(), 100);
+
+        // Restore onto drive 1, refused at "Stop now?": nothing written, buttons back.
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(1));
+        ui = ScriptedUi{};
+        ui.gate = {true};
+        ui.files = {dir.file("d0.raw")};
+        ui.answers = {Button::Ok, Button::Yes, Button::Yes};
+        w.btnReadFile->click();
+        QCOMPARE(ui.gateTargets.size(), size_t(1));
+        QCOMPARE(fixtures::readFile(dir.file("d1.img"))[0], fixtures::patternByte(0, 9));
+        for (QPushButton* b : w.findChildren<QPushButton*>()) QVERIFY(b == w.btnStop || b->isEnabled());
+
+        // Then accepted: drive 1 now holds drive 0's bytes.
+        ui = ScriptedUi{};
+        ui.gate = {true};
+        ui.files = {dir.file("d0.raw")};
+        ui.answers = {Button::Ok, Button::Yes, Button::Ignore};
+        w.menuItem("Loadfromfile1")->trigger();
+        QCOMPARE(ui.texts().back(), std::string("Writing image file to device successfully completed"));
+        QCOMPARE(fixtures::readFile(dir.file("d1.img")), fixtures::readFile(dir.file("d0.img")));
+
+        // Direct copy between the two: the gate is asked with the target.
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
+        w.btnSetSource->click();
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(1));
+        w.btnSetTarget->click();
+        QVERIFY(w.btnInstantCopy->isEnabled());
+        ui = ScriptedUi{};
+        ui.gate = {false};
+        w.btnInstantCopy->click();
+        QCOMPARE(ui.gateTargets.at(0).FileName, w.CopyTarget.FileName);
+        QVERIFY(w.btnInstantCopy->isEnabled());
+        QVERIFY(backend.violations().empty());
+        QCOMPARE(backend.openStreams(), 0);
+    }
+};
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    TApplication app(argc, argv);
+    TransferGuiTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "transfer_gui_test.moc"

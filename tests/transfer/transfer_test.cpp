@@ -1,0 +1,474 @@
+// Dump, restore and direct copy over image files shown as drives. Every write is fenced: the
+// test backend refuses and records writes outside the selected range, and canary bytes around it
+// are checked after each run.
+
+#include "transfer/transfer.h"
+#include "platform/test/test_backend.h"
+#include "support/fixtures.h"
+#include "support/scripted_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+using platform::testkit::TestBackend;
+using platform::testkit::VirtualDrive;
+using fixtures::patternByte;
+using transfer::Outcome;
+
+namespace {
+
+constexpr int64_t kDisk = 1 << 20;
+
+TFileInfo range(const std::string& fileName, int64_t offset, int64_t size, const std::string& description) {
+    TFileInfo info;
+    info.FileName = fileName;
+    info.Description = description;
+    info.DefaultName = "DRIVE_0";
+    info.Offset = offset;
+    info.Size = size;
+    info.CanRead = info.CanWrite = true;
+    return info;
+}
+
+const std::string kDrive0 = "\\\\.\\PHYSICALDRIVE0";
+const std::string kDrive1 = "\\\\.\\PHYSICALDRIVE1";
+
+std::string incomplete(int64_t written, int64_t size) {
+    return "Dump incomplete, wrote only " + std::to_string(written) + " bytes of " + std::to_string(size) +
+           " bytes total. It is unlikely you can import this backup again.";
+}
+
+class TransferTest : public testing::Test {
+protected:
+    void SetUp() override {
+        fixtures::writePatternFile(dir_.file("d0.img"), kDisk, 0);
+        fixtures::writePatternFile(dir_.file("d1.img"), kDisk, 99);
+        backend_.addDrive(VirtualDrive(dir_.file("d0.img")));
+        backend_.addDrive(VirtualDrive(dir_.file("d1.img")));
+    }
+    void TearDown() override {
+        EXPECT_TRUE(backend_.violations().empty()) << backend_.violations().front();
+        EXPECT_EQ(backend_.openStreams(), 0) << "every handle is closed";
+    }
+    // Only [offset, offset + size) of a drive may be written.
+    void fence(int drive, int64_t offset, int64_t size) { backend_.drive(drive).writable = platform::ByteRange{offset, size}; }
+    // Every byte of the drive outside the range still holds its original pattern.
+    void expectUntouchedOutside(const std::string& image, uint8_t seed, int64_t offset, int64_t size) {
+        const auto bytes = fixtures::readFile(image);
+        ASSERT_EQ(int64_t(bytes.size()), kDisk);
+        for (int64_t i = 0; i < kDisk; ++i) {
+            if (i >= offset && i < offset + size) continue;
+            ASSERT_EQ(bytes[size_t(i)], patternByte(i, seed)) << "canary byte " << i << " changed";
+        }
+    }
+    std::string image(const std::string& name) { return dir_.file(name); }
+
+    fixtures::TempDir dir_;
+    TestBackend backend_;
+    ScriptedUi ui_;
+};
+
+// --- Dump
+
+TEST_F(TransferTest, DumpOfWholeBlocksDropsTheExtraBlockAndSucceeds) {
+    ui_.files = {image("out.raw")};
+    const auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 4 * 8192, "Logical drive 0"));
+    EXPECT_EQ(r.outcome, Outcome::Completed);
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Dump successfully completed"});
+    const auto bytes = fixtures::readFile(image("out.raw"));
+    ASSERT_EQ(bytes.size(), 4u * 8192);
+    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
+    EXPECT_EQ(ui_.fileDialogs.at(0).initialName, "DRIVE_0.raw");
+    EXPECT_TRUE(ui_.fileDialogs[0].overwritePrompt);
+    EXPECT_EQ(ui_.modeLog, (std::vector<std::string>{"busy", "stoppable", "unstoppable", "idle"}));
+    EXPECT_EQ(ui_.progressLog.back(), std::make_pair(100, std::string("100.00% done")));
+}
+
+TEST_F(TransferTest, DumpPastTheEndOfTheSelectionAsksToTruncate) {
+    for (const Button answer : {Button::Yes, Button::No}) {
+        ScriptedUi ui;
+        ui.files = {image("part.raw")};
+        ui.answers = {Button::Ok, answer}; // the position message, then the truncation question
+        const auto r = transfer::dumpToFile(backend_, ui, range(kDrive0, 32256, 10000, "part"));
+        EXPECT_EQ(r.outcome, Outcome::Completed);
+        ASSERT_EQ(ui.asked.size(), answer == Button::Yes ? 3u : 2u);
+        EXPECT_EQ(ui.asked[0].text, "32256") << "the position reached";
+        EXPECT_EQ(ui.asked[1].text,
+                  "Dump complete, but was able to dump more bytes from the device than reported.\n16384 bytes were "
+                  "dumped, 10000 bytes were reported as available\nYou can choose to truncate the output file\n"
+                  "Truncating is highly suggested if you want to write the image back to the device.\nSome devices, "
+                  "like mp3-players, use a 'hidden' area to store internal settings.\nOverwriting those settings can "
+                  "lead to unpredicted results, including overwriting firmware or other issues\nIf you are unsure, "
+                  "choose 'yes'.\nDo you want to truncate the output file?");
+        EXPECT_EQ(ui.asked[1].icon, Icon::Question);
+        EXPECT_EQ(ui.asked[1].defaultButton, Button::No);
+        const auto bytes = fixtures::readFile(image("part.raw"));
+        if (answer == Button::Yes) {
+            EXPECT_EQ(ui.asked[2].text, "File was truncated to 10000 bytes. 6384 bytes were dropped");
+            ASSERT_EQ(bytes.size(), 10000u);
+        } else {
+            ASSERT_EQ(bytes.size(), 16384u);
+        }
+        for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(32256 + int64_t(i)));
+    }
+}
+
+TEST_F(TransferTest, DumpOfADeviceThatEndsEarlyOrFailsIsIncomplete) {
+    backend_.drive(0).faults.endsAt = 20000;
+    ui_.files = {image("a.raw")};
+    auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 100000, "d"));
+    EXPECT_EQ(r.outcome, Outcome::Incomplete);
+    EXPECT_EQ(ui_.texts().back(), incomplete(20000, 100000));
+
+    backend_.drive(0).faults = {};
+    backend_.drive(0).faults.readErrorAt = 3 * 8192 + 17;
+    ScriptedUi ui;
+    ui.files = {image("b.raw")};
+    r = transfer::dumpToFile(backend_, ui, range(kDrive0, 0, 100000, "d"));
+    EXPECT_EQ(ui.texts().back(), incomplete(3 * 8192, 100000));
+    EXPECT_EQ(fixtures::readFile(image("b.raw")).size(), 3u * 8192);
+}
+
+TEST_F(TransferTest, DumpChecksFreeSpaceBeforeAnythingIsOpened) {
+    backend_.setFreeSpace(platform::FreeSpace{10000, 0, 0});
+    ui_.files = {image("c.raw")};
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 10000, "d")).outcome, Outcome::Completed)
+        << "free space equal to the size passes";
+
+    ScriptedUi ui;
+    ui.files = {image("d.raw")};
+    const size_t opensBefore = backend_.opens().size();
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui, range(kDrive0, 0, 10001, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"Target drive does not have enough free space"});
+    EXPECT_EQ(backend_.opens().size(), opensBefore);
+    EXPECT_FALSE(std::filesystem::exists(image("d.raw")));
+}
+
+TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
+    // Cancelled file dialog: nothing opened, buttons enabled again.
+    ui_.files = {std::nullopt};
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 100, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(ui_.modeLog.back(), "idle");
+    EXPECT_TRUE(backend_.opens().empty());
+
+    backend_.drive(0).faults.failOpen = true;
+    ScriptedUi a;
+    a.files = {image("x.raw")};
+    EXPECT_EQ(transfer::dumpToFile(backend_, a, range(kDrive0, 0, 100, "d")).outcome, Outcome::Failed);
+    EXPECT_EQ(a.texts(), std::vector<std::string>{"Failed to exclusively open drive.\nMake sure you close all "
+                                                  "explorer windows and other applications accessing this device"});
+    EXPECT_EQ(a.modeLog, (std::vector<std::string>{"busy", "unstoppable", "idle"}));
+    backend_.drive(0).faults = {};
+
+    ScriptedUi b;
+    b.files = {dir_.file("no/such/folder/x.raw")};
+    backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0});
+    transfer::dumpToFile(backend_, b, range(kDrive0, 0, 100, "d"));
+    EXPECT_EQ(b.texts(), std::vector<std::string>{"Failed to open " + dir_.file("no/such/folder/x.raw") +
+                                                  " for writing"});
+
+    // Stop after the third block: the loop ends and the outcome names the bytes dumped.
+    ScriptedUi c;
+    c.files = {image("stopped.raw")};
+    c.onPump = [&c] { c.stop = c.pumps >= 3; };
+    EXPECT_EQ(transfer::dumpToFile(backend_, c, range(kDrive0, 0, kDisk, "d")).outcome, Outcome::Incomplete);
+    EXPECT_EQ(c.texts().back(), incomplete(3 * 8192, kDisk));
+    EXPECT_EQ(c.modeLog.back(), "idle");
+}
+
+TEST_F(TransferTest, DumpNeverReplacesItsOwnSource) {
+    const std::string file = image("self.bin");
+    fixtures::writePatternFile(file, 50000, 7);
+    ui_.files = {file};
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(file, 0, 50000, file)).outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Failed to open " + file + " for writing"});
+    EXPECT_EQ(fixtures::readFile(file).size(), 50000u);
+
+    ScriptedUi negative;
+    EXPECT_EQ(transfer::dumpToFile(backend_, negative, range(kDrive0, -1, 10, "d")).outcome, Outcome::NotStarted);
+    EXPECT_TRUE(negative.fileDialogs.empty()) << "a negative offset is refused before anything is asked";
+}
+
+TEST_F(TransferTest, DumpIntoAFullFileSystemReportsWhatWasWritten) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const std::string mnt = dir_.file("full");
+    std::filesystem::create_directory(mnt);
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(errno);
+    backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0}); // the free-space test is passed on purpose
+    ui_.files = {mnt + "/big.raw"};
+    const auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 256 * 1024, "d"));
+    const auto texts = ui_.texts();
+    const int64_t kept = int64_t(std::filesystem::file_size(mnt + "/big.raw"));
+    ::umount(mnt.c_str());
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Failed to write to " + mnt + "/big.raw, No space left on device");
+    EXPECT_EQ(texts[1], incomplete(kept, 256 * 1024));
+    EXPECT_EQ(r.bytes, kept);
+}
+
+// --- Restore
+
+class RestoreTest : public TransferTest {
+protected:
+    // Runs a restore of `file` onto drive 1's [offset, offset + size) with the given answers.
+    transfer::Result restore(const std::string& file, int64_t offset, int64_t size, std::deque<Button> answers,
+                             bool gate = true) {
+        fence(1, offset, size);
+        ui_.files = {file};
+        ui_.gate = {gate};
+        ui_.answers = std::move(answers);
+        return transfer::restoreFromFile(backend_, ui_, range(kDrive1, offset, size, "Logical drive 1 partition 1"));
+    }
+    const std::string kWarning = "Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with "
+                                 "just a few mouseclicks.\nPlease read the documention carefully before using the "
+                                 "import function.";
+};
+
+TEST_F(RestoreTest, ExactImageIsWrittenAtTheOffsetAndNothingElseChanges) {
+    const std::string file = image("img.raw");
+    fixtures::writePatternFile(file, 40000, 5);
+    const auto r = restore(file, 32256, 40000, {Button::Ok, Button::Yes, Button::Ignore});
+    EXPECT_EQ(r.outcome, Outcome::Completed);
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{
+                               kWarning,
+                               "Are you sure you want to copy " + file +
+                                   " to device Logical drive 1 partition 1 ?\nThis will destroy all data that is "
+                                   "currently on the device!",
+                               ui_.asked[2].text, "Seeking position 32256",
+                               "Writing image file to device successfully completed"}));
+    EXPECT_EQ(ui_.asked[2].buttons, (std::vector<Button>{Button::Yes, Button::No, Button::Cancel, Button::Ignore}));
+    EXPECT_EQ(ui_.gateTargets.at(0).Offset, 32256);
+    const auto bytes = fixtures::readFile(dir_.file("d1.img"));
+    for (int64_t i = 0; i < 40000; ++i) ASSERT_EQ(bytes[size_t(32256 + i)], patternByte(i, 5));
+    expectUntouchedOutside(dir_.file("d1.img"), 99, 32256, 40000);
+    EXPECT_EQ(ui_.modeLog.back(), "idle");
+}
+
+TEST_F(RestoreTest, EveryRefusalWritesNothing) {
+    const std::string file = image("img.raw");
+    fixtures::writePatternFile(file, 4096, 5);
+    // The gate, the length test, "Are you sure", "Stop now?": each No ends it before the device opens.
+    const std::vector<std::pair<std::deque<Button>, bool>> refusals{
+        {{Button::Ok}, false},
+        {{Button::Ok, Button::Cancel}, true}, // length differs (4096 vs 8192): Cancel
+        {{Button::Ok, Button::Ok}, true},     // OK closes too
+        {{Button::Ok, Button::Ignore, Button::No}, true},
+        {{Button::Ok, Button::Ignore, Button::Yes, Button::Yes}, true}, // "Stop now?" Yes
+        {{Button::Ok, Button::Ignore, Button::Yes, Button::No}, true},
+    };
+    for (const auto& [answers, gate] : refusals) {
+        ui_ = ScriptedUi{};
+        EXPECT_EQ(restore(file, 0, 8192, answers, gate).outcome, Outcome::NotStarted);
+        for (const auto& [name, mode] : backend_.opens()) {
+            EXPECT_NE(mode, platform::OpenMode::Write) << "the device was opened for writing";
+        }
+        if (gate) {
+            EXPECT_EQ(ui_.modeLog.back(), "idle");
+        }
+    }
+    expectUntouchedOutside(dir_.file("d1.img"), 99, 0, 0);
+}
+
+TEST_F(RestoreTest, ShorterImageWritesItsLengthLongerStopsAtTheSelection) {
+    const std::string shortFile = image("short.raw"), longFile = image("long.raw");
+    fixtures::writePatternFile(shortFile, 10000, 1);
+    fixtures::writePatternFile(longFile, 30000, 2);
+    auto r = restore(shortFile, 512, 20000, {Button::Ok, Button::Ignore, Button::Yes, Button::Ignore});
+    EXPECT_EQ(r.outcome, Outcome::Incomplete);
+    EXPECT_EQ(ui_.asked[1].text, "Error\nFile size does not match target device size.\nFilesize: 10000 Target size: 20000");
+    EXPECT_EQ(ui_.asked[1].icon, Icon::Error);
+    EXPECT_EQ(ui_.texts().back(), incomplete(10000, 20000));
+
+    ui_ = ScriptedUi{};
+    r = restore(longFile, 512, 20000, {Button::Ok, Button::Ignore, Button::Yes, Button::Ignore});
+    EXPECT_EQ(r.outcome, Outcome::Completed);
+    EXPECT_EQ(r.bytes, 20000);
+    EXPECT_EQ(ui_.texts().back(), "Writing image file to device successfully completed");
+    expectUntouchedOutside(dir_.file("d1.img"), 99, 512, 20000);
+}
+
+TEST_F(RestoreTest, RefusedWritesAndFailedFlushAreFailures) {
+    const std::string file = image("img.raw");
+    fixtures::writePatternFile(file, 65536, 3);
+    backend_.drive(1).faults.shortWriteAt = 20000;
+    auto r = restore(file, 0, 65536, {Button::Ok, Button::Yes, Button::Ignore});
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    EXPECT_EQ(r.bytes, 20000);
+    const auto t = ui_.texts();
+    EXPECT_EQ(t[t.size() - 2], "Failed to write to Logical drive 1 partition 1, No space left on device");
+    EXPECT_EQ(t.back(), incomplete(20000, 65536));
+
+    backend_.drive(1).faults = {};
+    backend_.drive(1).faults.failFlush = true;
+    ui_ = ScriptedUi{};
+    r = restore(file, 0, 65536, {Button::Ok, Button::Yes, Button::Ignore});
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    for (const auto& text : ui_.texts()) EXPECT_NE(text, "Writing image file to device successfully completed");
+
+    backend_.drive(1).faults = {};
+    backend_.drive(1).faults.failOpen = true;
+    ui_ = ScriptedUi{};
+    r = restore(file, 0, 65536, {Button::Ok, Button::Yes, Button::Ignore});
+    EXPECT_EQ(ui_.texts().back(), "Failed to exclusively open drive Logical drive 1 partition 1 for writing.\nMake sure "
+                                  "you close all explorer windows and other applications accessing this device");
+    EXPECT_EQ(ui_.modeLog.back(), "idle");
+}
+
+TEST_F(RestoreTest, StopDuringTheLoopReportsTheBytesWritten) {
+    const std::string file = image("img.raw");
+    fixtures::writePatternFile(file, 65536, 3);
+    ui_.onPump = [this] { ui_.stop = ui_.pumps >= 2; };
+    const auto r = restore(file, 0, 65536, {Button::Ok, Button::Yes, Button::Ignore});
+    EXPECT_EQ(r.outcome, Outcome::Incomplete);
+    EXPECT_EQ(ui_.texts().back(), incomplete(16384, 65536));
+}
+
+// --- Direct copy
+
+TEST_F(TransferTest, CopyBetweenDevicesInTwoMebibyteBlocks) {
+    fixtures::writePatternFile(dir_.file("big0.img"), 6 << 20, 11);
+    fixtures::writePatternFile(dir_.file("big1.img"), 6 << 20, 22);
+    TestBackend backend;
+    backend.addDrive(VirtualDrive(dir_.file("big0.img")));
+    VirtualDrive target(dir_.file("big1.img"));
+    target.writable = platform::ByteRange{512, 5 << 20};
+    backend.addDrive(target);
+    ui_.gate = {true};
+    const auto r = transfer::directCopy(backend, ui_, range(kDrive0, 1024, 5 << 20, "src"),
+                                        range(kDrive1, 512, 5 << 20, "dst"));
+    EXPECT_EQ(r.outcome, Outcome::Completed);
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Copying completed"});
+    EXPECT_EQ(ui_.progressLog.size(), 3u) << "blocks of 2, 2 and 1 MiB";
+    EXPECT_EQ(ui_.progressLog[0].first, 40);
+    EXPECT_EQ(ui_.pumps, 80 + 3) << "a pump after every 64 KiB piece and every block";
+    const auto bytes = fixtures::readFile(dir_.file("big1.img"));
+    for (int64_t i = 0; i < (6 << 20); ++i) {
+        const bool inside = i >= 512 && i < 512 + (5 << 20);
+        ASSERT_EQ(bytes[size_t(i)], inside ? patternByte(i - 512 + 1024, 11) : patternByte(i, 22)) << i;
+    }
+    EXPECT_TRUE(backend.violations().empty());
+}
+
+TEST_F(TransferTest, CopyWithinOneDeviceRefusesOverlapButAcceptsTouchingRanges) {
+    ui_.gate = {true};
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4095, 4096, "b"))
+                  .outcome,
+              Outcome::NotStarted);
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
+    EXPECT_TRUE(ui_.gateTargets.empty());
+
+    fence(0, 4096, 4096);
+    ui_ = ScriptedUi{};
+    ui_.gate = {true};
+    backend_.setPhysicalMemory(int64_t(100) << 20);
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4096, 4096, "b"))
+                  .outcome,
+              Outcome::Completed);
+    const auto bytes = fixtures::readFile(dir_.file("d0.img"));
+    for (int64_t i = 0; i < 4096; ++i) ASSERT_EQ(bytes[size_t(4096 + i)], patternByte(i));
+    expectUntouchedOutside(dir_.file("d0.img"), 0, 4096, 4096);
+    EXPECT_EQ(ui_.gateTargets.at(0).Description, "b");
+
+    // The drive number and the image behind it are one device, whatever the names say.
+    ui_ = ScriptedUi{};
+    ui_.gate = {true};
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "a"),
+                                   range(dir_.file("d0.img"), 2048, 4096, "b"))
+                  .outcome,
+              Outcome::NotStarted);
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
+}
+
+TEST_F(TransferTest, CopyRefusalsAndFailures) {
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 11, "b")).outcome,
+              Outcome::NotStarted);
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Size differs"});
+
+    ui_ = ScriptedUi{};
+    ui_.gate = {false};
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b")).outcome,
+              Outcome::NotStarted);
+    EXPECT_TRUE(backend_.opens().empty()) << "a refused gate opens nothing";
+
+    // A short read in a piece stops the copy; the end message still comes.
+    backend_.drive(0).faults.endsAt = 100000;
+    fence(1, 0, 200000);
+    ui_ = ScriptedUi{};
+    ui_.gate = {true};
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
+                  .outcome,
+              Outcome::Failed);
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Read unexcepted amount of bytes", "Copying completed"}));
+
+    backend_.drive(0).faults = {};
+    backend_.drive(1).faults.shortWriteAt = 1000;
+    ui_ = ScriptedUi{};
+    ui_.gate = {true};
+    transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"));
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Could not write complete buffer", "Copying completed"}));
+
+    backend_.drive(1).faults = {};
+    backend_.drive(1).faults.failOpen = true;
+    ui_ = ScriptedUi{};
+    ui_.gate = {true};
+    transfer::directCopy(backend_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b"));
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Failed to open b for writing"});
+}
+
+TEST_F(TransferTest, StoppingOneCopyDoesNotStopTheNext) {
+    fixtures::writePatternFile(dir_.file("big0.img"), 6 << 20, 11);
+    fixtures::writePatternFile(dir_.file("big1.img"), 6 << 20, 22);
+    TestBackend backend;
+    backend.addDrive(VirtualDrive(dir_.file("big0.img")));
+    backend.addDrive(VirtualDrive(dir_.file("big1.img")));
+    ui_.gate = {true, true};
+    ui_.onPump = [this] {
+        if (ui_.pumps == 40) ui_.stop = true; // during the first copy's second block
+    };
+    auto r = transfer::directCopy(backend, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
+    EXPECT_EQ(r.outcome, Outcome::Incomplete);
+    EXPECT_EQ(r.bytes, 4 << 20);
+    r = transfer::directCopy(backend, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
+    EXPECT_EQ(r.outcome, Outcome::Completed);
+    EXPECT_EQ(fixtures::readFile(dir_.file("big1.img")), fixtures::readFile(dir_.file("big0.img")));
+}
+
+TEST(TransferNumbers, BlockSizesAndPercentages) {
+    EXPECT_EQ(transfer::sameDeviceBlockSize(int64_t(256) << 20), 32 << 20);
+    EXPECT_EQ(transfer::sameDeviceBlockSize(int64_t(16) << 30), 32 << 20);
+    EXPECT_EQ(transfer::sameDeviceBlockSize(int64_t(100) << 20), 12 << 20);
+    EXPECT_EQ(transfer::sameDeviceBlockSize(int64_t(7) << 20), 1 << 20) << "below 8 MiB";
+    EXPECT_EQ(transfer::percentOf(1, 200), 0) << "0.5 rounds to even";
+    EXPECT_EQ(transfer::percentOf(3, 200), 2) << "1.5 rounds to even";
+    EXPECT_EQ(transfer::percentOf(16384, 10000), 100) << "the bar never runs past its end";
+    EXPECT_EQ(transfer::percentDoneText(1, 3, ','), "33,33% done");
+    EXPECT_EQ(transfer::percentDoneText(16384, 10000, '.'), "163.84% done");
+}
+
+// --- Real loop devices: a dump of one and a restore onto another give identical bytes.
+
+TEST(TransferOnLoopDevices, DumpAndRestoreRoundTrip) {
+    fixtures::TempDir dir;
+    fixtures::writePatternFile(dir.file("a.img"), 3 << 20, 1);
+    fixtures::writePatternFile(dir.file("b.img"), 3 << 20, 2);
+    fixtures::LoopDevice a(dir.file("a.img")), b(dir.file("b.img"));
+    if (!a.available() || !b.available()) GTEST_SKIP() << a.reason();
+    auto& system = platform::systemBackend();
+    ScriptedUi ui;
+    ui.files = {dir.file("dump.raw"), dir.file("dump.raw")};
+    ui.gate = {true};
+    ui.answers = {Button::Ok, Button::Ok, Button::Yes, Button::Ignore};
+    EXPECT_EQ(transfer::dumpToFile(system, ui, range(a.node(), 0, 3 << 20, a.node())).outcome, Outcome::Completed);
+    EXPECT_EQ(transfer::restoreFromFile(system, ui, range(b.node(), 0, 3 << 20, b.node())).outcome,
+              Outcome::Completed);
+    EXPECT_EQ(fixtures::shell("cmp -s '" + a.node() + "' '" + b.node() + "'"), 0);
+}
+
+} // namespace
