@@ -88,7 +88,8 @@ public:
     // Pushes written data to the medium (fsync).
     virtual Result<void> flush() = 0;
 
-    // The three disk queries. On a plain file they describe the file as a disk.
+    // The three disk queries. They fail on a plain file, as they do on Windows; the test backend
+    // answers them for the image files it presents as drives.
     virtual Result<DiskGeometry> geometry() = 0;
     virtual Result<DiskGeometryEx> geometryEx() = 0;
     virtual Result<int64_t> lengthInfo() = 0;
@@ -98,8 +99,8 @@ public:
 class DeviceWatch {
 public:
     virtual ~DeviceWatch() = default;
-    // A descriptor that becomes readable when events are pending, or -1 when the backend
-    // delivers none (the window then relies on its manual refresh).
+    // A descriptor that becomes readable when events are pending, or -1 when events do not come
+    // this way (on Windows the window receives WM_DEVICECHANGE itself).
     virtual int pollDescriptor() const = 0;
     // Consumes the pending events and returns how many of them were device changes.
     virtual int takeEvents() = 0;
