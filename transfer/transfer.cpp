@@ -53,6 +53,39 @@ bool sameObject(platform::Backend& backend, const std::string& a, const std::str
     return !ia.empty() && ia == backend.objectIdentity(b);
 }
 
+// The 8 KiB block loop of the dump and the restore, with progress, a pump and the stop check
+// after every block.
+struct BlockCopy {
+    int64_t total = 0;   // bytes read and handed on
+    int64_t written = 0; // bytes the destination took
+    std::string writeError;
+};
+
+enum class Limit {
+    // Whole blocks until the total reaches the size: the last one may run past it.
+    WholeBlocks,
+    // Never beyond the size.
+    ExactSize,
+};
+
+BlockCopy copyBlocks(platform::RawStream& in, platform::RawStream& out, ActionUi& ui, int64_t size, Limit limit) {
+    std::vector<char> buffer(kBlock);
+    BlockCopy c;
+    for (;;) {
+        const int64_t want = limit == Limit::ExactSize ? std::min<int64_t>(kBlock, size - c.total) : kBlock;
+        if (want <= 0) break;
+        const int64_t n = readSome(in, buffer.data(), want);
+        // The size test comes after the read, so a block read once the total is reached is dropped.
+        if (n <= 0 || c.total >= size) break;
+        c.total += n;
+        if (!writeAll(out, buffer.data(), n, c.written, c.writeError)) break;
+        ui.progress(percentOf(c.total, size), percentDoneText(c.total, size, ui.decimalSeparator()));
+        ui.pump();
+        if (ui.stopRequested()) break;
+    }
+    return c;
+}
+
 // Leaves busy mode on every way out of an action that entered it.
 class BusyScope {
 public:
@@ -139,18 +172,7 @@ Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
         ui.message(num(*pos));
     }
 
-    std::vector<char> buffer(kBlock);
-    int64_t total = 0, written = 0;
-    std::string writeError;
-    for (;;) {
-        const int64_t n = readSome(**device, buffer.data(), kBlock);
-        if (n <= 0 || total >= sel.Size) break;
-        total += n;
-        if (!writeAll(**image, buffer.data(), n, written, writeError)) break;
-        ui.progress(percentOf(total, sel.Size), percentDoneText(total, sel.Size, ui.decimalSeparator()));
-        ui.pump();
-        if (ui.stopRequested()) break;
-    }
+    auto [total, written, writeError] = copyBlocks(**device, **image, ui, sel.Size, Limit::WholeBlocks);
     device = platform::Error{};
 
     if (writeError.empty()) {
@@ -270,23 +292,10 @@ Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) 
     }
     ui.stoppable(true);
 
-    std::vector<char> buffer(kBlock);
-    int64_t total = 0, written = 0;
-    std::string writeError;
-    for (;;) {
-        // A longer image stops at the end of the selection: nothing beyond it is touched.
-        const int64_t want = std::min<int64_t>(kBlock, sel.Size - total);
-        if (want <= 0) break;
-        const int64_t n = readSome(**image, buffer.data(), want);
-        if (n <= 0) break;
-        total += n;
-        if (!writeAll(**device, buffer.data(), n, written, writeError)) break;
-        ui.progress(percentOf(total, sel.Size), percentDoneText(total, sel.Size, ui.decimalSeparator()));
-        ui.pump();
-        if (ui.stopRequested()) break;
-    }
+    // A longer image stops at the end of the selection: nothing beyond it is touched.
+    auto [read, total, writeError] = copyBlocks(**image, **device, ui, sel.Size, Limit::ExactSize);
+    (void)read;
     image = platform::Error{};
-    total = written;
 
     Result result{Outcome::Incomplete, total};
     if (!writeError.empty()) {
