@@ -164,6 +164,42 @@ private slots:
         QVERIFY(backend.violations().empty());
         QCOMPARE(backend.openStreams(), 0);
     }
+
+    void dumpAndRestoreRealLoopDevicesThroughTheWindow() {
+        fixtures::TempDir dir;
+        fixtures::writePatternFile(dir.file("a.img"), 3 << 20, 1);
+        fixtures::writePatternFile(dir.file("b.img"), 3 << 20, 2);
+        fixtures::LoopDevice a(dir.file("a.img")), b(dir.file("b.img"));
+        if (!a.available() || !b.available()) QSKIP(a.reason().c_str());
+        ScriptedUi ui;
+        TfrmMain::Options o;
+        o.dialogs = &ui;
+        TfrmMain w(o);
+        w.tmrDeviceChangeTimer();
+        const auto rowOf = [&](const std::string& node) -> QTreeWidgetItem* {
+            for (int i = 0; i < w.lvwLogicalDrives->topLevelItemCount(); ++i)
+                if (platform::systemBackend().physicalDriveNode(i) == node) return w.lvwLogicalDrives->topLevelItem(i);
+            return nullptr;
+        };
+        QTreeWidgetItem* rowA = rowOf(a.node());
+        QTreeWidgetItem* rowB = rowOf(b.node());
+        if (!rowA || !rowB) QSKIP("an earlier drive of this machine refused to open and ended the scan");
+
+        w.lvwLogicalDrives->setCurrentItem(rowA);
+        ui = ScriptedUi{};
+        ui.files = {dir.file("a.raw")};
+        w.btnWriteFile->click();
+        QCOMPARE(ui.texts().back(), std::string("Dump successfully completed"));
+
+        w.lvwLogicalDrives->setCurrentItem(rowB);
+        ui = ScriptedUi{};
+        ui.gate = {true};
+        ui.files = {dir.file("a.raw")};
+        ui.answers = {Button::Ok, Button::Yes, Button::Ignore};
+        w.btnReadFile->click();
+        QCOMPARE(ui.texts().back(), std::string("Writing image file to device successfully completed"));
+        QCOMPARE(fixtures::shell("cmp -s " + a.node() + " " + b.node()), 0);
+    }
 };
 
 int main(int argc, char** argv) {
