@@ -48,6 +48,13 @@ compare "dump file -> image file" \
     "dd if='$work/src.img' of='$work/dd.raw' bs=8K conv=fsync" \
     "dd if='$work/src.img' of='$work/dd.raw' bs=1M conv=fsync"
 cmp -s "$work/src.img" "$work/out.raw" || { echo "dump differs from its source" >&2; exit 1; }
+if [ -x "$build/bin/gui_dump_bench" ]; then
+    # The same dump started from the window's button: progress bar, status line and event pump.
+    compare "dump file from the window" \
+        "'$(realpath "$build/bin/gui_dump_bench")' '$work/src.img' '$work/gui.raw'" \
+        "dd if='$work/src.img' of='$work/dd.raw' bs=8K conv=fsync" \
+        "dd if='$work/src.img' of='$work/dd.raw' bs=1M conv=fsync"
+fi
 
 if [ "$(id -u)" -ne 0 ] || ! losetup -f >/dev/null 2>&1; then
     echo "loop devices: skipped (needs root)"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <istream>
 #include <ostream>
@@ -109,6 +110,10 @@ bool TerminalUi::confirmOverwrite(const TFileInfo& target) {
 
 void TerminalUi::progress(int percent, const std::string& status) {
     if (!progressLine_) return;
+    // Redrawing the line for every block would cost more than the copying itself.
+    const auto now = std::chrono::steady_clock::now();
+    if (progressShown_ && percent != 100 && now - lastProgress_ < std::chrono::milliseconds(200)) return;
+    lastProgress_ = now;
     std::string line = "[" + std::to_string(percent) + "%] " + status;
     if (line.size() < 60) line.resize(60, ' ');
     err_ << "\r" << line << std::flush;

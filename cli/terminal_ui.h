@@ -5,6 +5,7 @@
 #include "app/actionui.h"
 
 #include <atomic>
+#include <chrono>
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -44,6 +45,7 @@ private:
     std::ostream& err_;
     bool progressLine_;
     bool progressShown_ = false;
+    std::chrono::steady_clock::time_point lastProgress_{};
     bool agreed_ = false;
     std::optional<std::string> file_;
     std::map<std::string, Button> answers_;
