@@ -426,6 +426,7 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
     }
     in.reset();
     outOwned.reset();
+    ui.stoppable(false);
     ui.message("Copying completed");
     result.bytes = done;
     result.outcome = failed ? Outcome::Failed : done == source.Size ? Outcome::Completed : Outcome::Incomplete;

@@ -345,6 +345,7 @@ TEST_F(TransferTest, CopyBetweenDevicesInTwoMebibyteBlocks) {
                                         range(kDrive1, 512, 5 << 20, "dst"));
     EXPECT_EQ(r.outcome, Outcome::Completed);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Copying completed"});
+    EXPECT_EQ(ui_.modeLog, (std::vector<std::string>{"stoppable", "unstoppable"})) << "Stop is withdrawn at the end";
     EXPECT_EQ(ui_.progressLog.size(), 3u) << "blocks of 2, 2 and 1 MiB";
     EXPECT_EQ(ui_.progressLog[0].first, 40);
     EXPECT_EQ(ui_.pumps, 80 + 3) << "a pump after every 64 KiB piece and every block";
