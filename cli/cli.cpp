@@ -3,8 +3,10 @@
 #include "app/selection.h"
 #include "app/user_error.h"
 #include "cli/terminal_ui.h"
+#include "discovery/demo_drive.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
+#include "discovery/volumes.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 
@@ -45,6 +47,7 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  drives              list the physical drives (tab-separated, with a header line)\n"
+    "  volumes             list the logical volumes (tab-separated, with a header line)\n"
     "  partitions SOURCE   list the partition table of a drive number, device node or\n"
     "                      image file (--offset N reads the table at that byte)\n"
     "  select SELECTION    show the item a selection stands for\n"
@@ -67,6 +70,8 @@ const char kUsage[] =
     "  --ignore-size       restore an image whose length differs from the target's size\n"
     "  --truncate          cut a dump that ran past the selection's end back to its size\n"
     "  --replace           replace an existing IMAGE when dumping\n"
+    "  --demo              add the demo drive: a generated 64 MiB disk image as drive 0,\n"
+    "                      ahead of the machine's own drives (which move up by one)\n"
     "  -h, --help          show this text\n"
     "\n"
     "Questions are asked on the terminal; when standard input is not a terminal each one\n"
@@ -87,7 +92,8 @@ struct Args {
 Args parseArgs(const std::vector<std::string>& args) {
     static const std::vector<std::string> valued{"--offset",        "--size",        "--source-offset",
                                                  "--source-size",   "--target-offset", "--target-size"};
-    static const std::vector<std::string> switches{"--agree", "--ignore-size", "--truncate", "--replace"};
+    static const std::vector<std::string> switches{"--agree", "--ignore-size", "--truncate", "--replace",
+                                                   "--demo"};
     Args parsed;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -140,6 +146,14 @@ int drivesCommand(platform::Backend& backend, Io& io) {
     printRow(io.out, titles);
     const char separator = decimalSeparator();
     for (const auto& row : drives::scan(backend)) printRow(io.out, row.texts(separator));
+    return Completed;
+}
+
+int volumesCommand(platform::Backend& backend, Io& io) {
+    auto titles = volumes::columnTitles();
+    titles.push_back(volumes::kDriveTypeNumberTitle);
+    printRow(io.out, titles);
+    for (const auto& row : volumes::list(backend)) printRow(io.out, row.texts());
     return Completed;
 }
 
@@ -264,7 +278,11 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
         const auto cells = walk.rows[row - 1].cells();
         info = selection::fromPartitionRow(std::vector<std::string>(cells.begin(), cells.end()));
     } else if (isVolumeSpec(spec)) {
-        throw UserError("Volume lists are not available in this version.");
+        const char letter = char(std::toupper(static_cast<unsigned char>(spec[0])));
+        // The volume list never holds A:, so neither does a selection.
+        const auto row = letter == 'A' ? std::nullopt : volumes::query(backend, letter);
+        if (!row) throw UserError(std::string("There is no volume ") + letter + ":.");
+        info = selection::fromVolumeRow(row->texts());
     } else {
         info = selection::fromFile(backend, TFileInfo{}, spec);
     }
@@ -282,11 +300,22 @@ int run(const std::vector<std::string>& argv, platform::Backend& backend, Io io)
             io.out << kUsage;
             return Completed;
         }
+        if (args.has("--demo")) {
+            demo::DemoDrive drive(backend); // removed again when the command ends
+            std::vector<std::string> rest;
+            for (const auto& a : argv)
+                if (a != "--demo") rest.push_back(a);
+            return run(rest, drive.backend(), io);
+        }
         if (args.positional.empty()) throw UsageError("no command given");
         const std::string& command = args.positional[0];
         if (command == "drives") {
             if (args.positional.size() != 1) throw UsageError("drives takes no arguments");
             return drivesCommand(backend, io);
+        }
+        if (command == "volumes") {
+            if (args.positional.size() != 1) throw UsageError("volumes takes no arguments");
+            return volumesCommand(backend, io);
         }
         if (command == "select") return selectCommand(backend, args, io);
         if (command == "partitions") return partitionsCommand(backend, args, io);

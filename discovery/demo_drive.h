@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -30,8 +31,8 @@ inline constexpr uint32_t kFatStart = 63;
 inline constexpr uint32_t kFatSectors = 73728 - kFatStart;
 inline constexpr uint32_t kExtendedStart = 73728;
 inline constexpr uint32_t kExtendedSectors = 131072 - kExtendedStart;
-inline constexpr uint32_t kLogicalOffset = 63;   // from each extended boot record to its partition
-inline constexpr uint32_t kLogicalSpan = 16384;  // extended boot record + partition
+inline constexpr uint32_t kLogicalOffset = 63;  // from each extended boot record to its partition
+inline constexpr uint32_t kLogicalSpan = 16384; // extended boot record + partition
 inline constexpr uint32_t kLogicalSectors = kLogicalSpan - kLogicalOffset;
 inline constexpr uint32_t kTextStart = kExtendedStart + kLogicalOffset;
 inline constexpr uint32_t kBinaryStart = kExtendedStart + kLogicalSpan + kLogicalOffset;
@@ -49,7 +50,8 @@ void writeDemoImage(const std::string& path);
 // A FAT32 file system with one file in its root folder, written into `sectors` sectors of an open
 // image at byte `offset`; hiddenSectors is where it starts on its disk.
 void writeFat32(std::ostream& image, int64_t offset, uint32_t sectors, uint32_t hiddenSectors,
-                const std::string& label, uint32_t volumeId, const std::string& fileName, const std::string& contents);
+                const std::string& label, uint32_t volumeId, const std::string& fileName,
+                const std::string& contents);
 
 // The demo drive for one run of a program: the image in a fresh temporary folder, removed again
 // when the object goes, and a backend that shows it as drive 0 ahead of the system's drives

@@ -6,7 +6,9 @@
 
 namespace volumes {
 
-std::string VolumeRow::station() const { return std::string(1, letter) + ":\\"; }
+std::string VolumeRow::station() const {
+    return std::string(1, letter) + ":\\";
+}
 
 selection::Row VolumeRow::texts() const {
     char serialText[16];
@@ -28,15 +30,15 @@ selection::Row VolumeRow::texts() const {
 
 const std::vector<std::string>& columnTitles() {
     static const std::vector<std::string> titles{
-        "Label",      "Station", "Drive type",    "Filesystem",   "Size (MiB)",
+        "Label",     "Station", "Drive type",    "Filesystem",   "Size (MiB)",
         "Available", "Serial",  "Max File name", "Size (bytes)", "Available (bytes)",
     };
     return titles;
 }
 
 std::string driveTypeText(int driveType) {
-    static const char* const texts[] = {"Unknown drive type", "Has no root", "Removable", "Hard disk",
-                                        "Network",            "cdrom/dvd",   "RAM Disk"};
+    static const char* const texts[] = {
+        "Unknown drive type", "Has no root", "Removable", "Hard disk", "Network", "cdrom/dvd", "RAM Disk"};
     if (driveType < 0 || driveType > 6) return texts[0];
     return texts[driveType];
 }

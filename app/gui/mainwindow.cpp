@@ -144,6 +144,7 @@ TfrmMain::TfrmMain(Options options, QWidget* parent)
 
     buildLayout();
     buildMenus();
+    setUpVolumeList();
 
     tmrRefresh = new QTimer(this);
     tmrRefresh->setObjectName("tmrRefresh");
@@ -760,10 +761,7 @@ void TfrmMain::btnHexViewClick() {}
 void TfrmMain::btnGraphViewClick() {}
 void TfrmMain::btnDisassembleClick() {}
 
-void TfrmMain::btnRefreshClick() {
-    ++volumeRefreshes_;
-    lvwDrives->clear();
-}
+// btnRefreshClick and the rest of the volume list: mainwindow_volumes.cpp.
 
 void TfrmMain::btnRefreshPartitionsClick() {
     ++driveRefreshes_;

@@ -25,6 +25,7 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QAction;
+class TfrmSelectFile;
 
 namespace platform {
 class Backend;
@@ -75,6 +76,11 @@ public:
     // Counters that let tests see how often the lists were rebuilt.
     int volumeRefreshCount() const { return volumeRefreshes_; }
     int driveRefreshCount() const { return driveRefreshes_; }
+
+    // The file browser that a double click on a volume opens (created once at start-up).
+    void setFileBrowser(TfrmSelectFile* browser) { frmSelectFile_ = browser; }
+    TfrmSelectFile* fileBrowser() const { return frmSelectFile_; }
+    platform::Backend& backend() const { return *backend_; }
 
     // Controls, named as the rest of the program refers to them.
     QWidget* pnlTop = nullptr;
@@ -148,6 +154,11 @@ public slots:
     void btnHexViewClick();
     void btnGraphViewClick();
     void btnDisassembleClick();
+    // In-place label editing of the volume list: whether an edit may start on a row, and the
+    // end of an edit with the text typed (the row shows the new label, or keeps its old one).
+    bool lvwDrivesEditing(QTreeWidgetItem* item);
+    void lvwDrivesEdited(QTreeWidgetItem* item, const QString& text);
+    void lvwDrivesDblClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -166,6 +177,7 @@ private:
     // Runs a handler and shows any error it raises in the error box; the window goes on.
     void guarded(const std::function<void()>& handler);
     void startWatch();
+    void setUpVolumeList();
 
     Options options_;
     platform::Backend* backend_;
@@ -182,4 +194,7 @@ private:
     QWidget* frmKnownIssues_ = nullptr;
     int volumeRefreshes_ = 0;
     int driveRefreshes_ = 0;
+    // Bumped by every volume refresh; an older refresh resumed after pumping events stops.
+    int volumeRefreshGeneration_ = 0;
+    TfrmSelectFile* frmSelectFile_ = nullptr;
 };

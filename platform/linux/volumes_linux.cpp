@@ -26,7 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 // True when path is folder itself or lies below it.
 bool under(const std::string& path, const std::string& folder) {
@@ -34,7 +36,8 @@ bool under(const std::string& path, const std::string& folder) {
 }
 
 std::string upper(std::string s) {
-    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -69,8 +72,9 @@ std::string decodeHexEscapes(const std::string& s) {
 }
 
 const std::set<std::string>& networkTypes() {
-    static const std::set<std::string> types{"nfs",  "nfs4",      "cifs",  "smb3",        "smbfs",       "ncpfs",
-                                             "afs",  "ceph",      "9p",    "glusterfs",   "davfs",       "fuse.sshfs",
+    static const std::set<std::string> types{"nfs",         "nfs4",      "cifs",        "smb3",
+                                             "smbfs",       "ncpfs",     "afs",         "ceph",
+                                             "9p",          "glusterfs", "davfs",       "fuse.sshfs",
                                              "fuse.rclone", "fuse.s3fs", "fuse.davfs2", "fuse.glusterfs"};
     return types;
 }
@@ -83,7 +87,7 @@ bool systemLocation(const std::string& mountPoint) {
 
 DeviceFacts sysfsFacts(const std::string& source) {
     DeviceFacts facts;
-    struct stat st{};
+    struct stat st {};
     if (::stat(source.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return facts;
     facts.removable = sysfs::isRemovable(major(st.st_rdev), minor(st.st_rdev));
     std::error_code ec;
@@ -94,10 +98,14 @@ DeviceFacts sysfsFacts(const std::string& source) {
 
 int typeOf(MountKind kind, const MountEntry& mount, const DeviceProbe& probe) {
     switch (kind) {
-    case MountKind::Network: return DriveRemote;
-    case MountKind::Ram: return DriveRamDisk;
-    case MountKind::None: return DriveFixed; // only "/" without a device, as in a container
-    case MountKind::Block: break;
+    case MountKind::Network:
+        return DriveRemote;
+    case MountKind::Ram:
+        return DriveRamDisk;
+    case MountKind::None:
+        return DriveFixed; // only "/" without a device, as in a container
+    case MountKind::Block:
+        break;
     }
     const DeviceFacts facts = probe ? probe(mount.source) : DeviceFacts{};
     if (facts.optical || mount.fsType == "iso9660" || mount.fsType == "udf") return DriveCdRom;
@@ -114,15 +122,16 @@ std::string readFile(const std::string& path) {
 // The block device node of a mounted volume: its source when that is a block device, else the
 // device the kernel reports for the mount point (covers "/dev/root", which often has no node).
 std::optional<std::string> deviceNode(const Volume& v) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(v.mount.source.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return v.mount.source;
     if (::stat(v.mount.mountPoint.c_str(), &st) != 0) return std::nullopt;
-    const std::string sys = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    const std::string sys =
+        "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
     std::istringstream uevent(readFile(sys + "/uevent"));
     for (std::string line; std::getline(uevent, line);) {
         if (!startsWith(line, "DEVNAME=")) continue;
         const std::string node = "/dev/" + line.substr(8);
-        struct stat dev{};
+        struct stat dev {};
         if (::stat(node.c_str(), &dev) == 0 && S_ISBLK(dev.st_mode)) return node;
     }
     return std::nullopt;
@@ -136,12 +145,15 @@ std::string linkName(const std::string& folder, const std::string& node) {
     if (ec) return {};
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
         std::error_code e2;
-        if (fs::canonical(entry.path(), e2) == target && !e2) return decodeHexEscapes(entry.path().filename().string());
+        if (fs::canonical(entry.path(), e2) == target && !e2)
+            return decodeHexEscapes(entry.path().filename().string());
     }
     return {};
 }
 
-bool isNtfs(const std::string& fsType) { return fsType == "ntfs" || fsType == "ntfs3"; }
+bool isNtfs(const std::string& fsType) {
+    return fsType == "ntfs" || fsType == "ntfs3";
+}
 
 // Resolves a program name before forking, so the child only calls exec.
 std::string findProgram(const std::string& name) {
@@ -153,7 +165,8 @@ std::string findProgram(const std::string& name) {
             if (!dir.empty()) folders.push_back(dir);
     }
     // Labelling tools live in sbin, which an ordinary user's PATH often lacks.
-    for (const char* dir : {"/usr/local/sbin", "/usr/sbin", "/sbin", "/usr/bin", "/bin"}) folders.emplace_back(dir);
+    for (const char* dir : {"/usr/local/sbin", "/usr/sbin", "/sbin", "/usr/bin", "/bin"})
+        folders.emplace_back(dir);
     for (const auto& dir : folders) {
         const std::string candidate = dir + "/" + name;
         if (::access(candidate.c_str(), X_OK) == 0) return candidate;
@@ -190,7 +203,8 @@ MountKind classify(const MountEntry& mount) {
 std::vector<Volume> assignLetters(const std::vector<MountEntry>& mounts, const DeviceProbe& probe) {
     // A mount point mounted over again shows only its topmost (last) mount.
     std::map<std::string, MountEntry> byPoint;
-    for (const auto& m : mounts) byPoint[m.mountPoint] = m;
+    for (const auto& m : mounts)
+        byPoint[m.mountPoint] = m;
 
     std::vector<Volume> volumes;
     std::set<std::string> devices; // block sources that already have a letter
@@ -254,12 +268,15 @@ uint32_t serialFromUuid(const std::string& uuid, const std::string& fsType) {
         if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
     if (hex.empty()) return 0;
     // NTFS keeps a 64-bit serial and shows its low half; the others lead with the part shown.
-    if (isNtfs(fsType) && hex.size() > 8) hex = hex.substr(hex.size() - 8);
-    else hex = hex.substr(0, 8);
+    if (isNtfs(fsType) && hex.size() > 8)
+        hex = hex.substr(hex.size() - 8);
+    else
+        hex = hex.substr(0, 8);
     return uint32_t(std::stoul(hex, nullptr, 16));
 }
 
-std::vector<std::string> labelCommand(const std::string& fsType, const std::string& device, const std::string& label) {
+std::vector<std::string> labelCommand(const std::string& fsType, const std::string& device,
+                                      const std::string& label) {
     // e2label takes its two arguments as they stand (a label may start with "-"); the others
     // parse options, so "--" ends them.
     if (fsType == "ext2" || fsType == "ext3" || fsType == "ext4") return {"e2label", device, label};
@@ -277,7 +294,8 @@ Result<void> runProgram(const std::vector<std::string>& argv) {
     const std::string program = findProgram(argv[0]);
     if (program.empty()) return errnoError(ENOENT);
     std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
     int errPipe[2];
@@ -335,7 +353,7 @@ int driveType(char letter) {
 Result<VolumeInfo> volumeInformation(char letter) {
     const auto v = findVolume(letter);
     if (!v) return errnoError(ENOENT);
-    struct statvfs st{};
+    struct statvfs st {};
     if (::statvfs(v->mount.mountPoint.c_str(), &st) != 0) return errnoError(errno);
 
     VolumeInfo info;
@@ -398,7 +416,7 @@ Result<FreeSpace> freeSpace(const std::string& path) {
         target = volumeRoot(path[0]);
         if (target.empty()) return errnoError(ENOENT);
     }
-    struct statvfs st{};
+    struct statvfs st {};
     if (::statvfs(target.c_str(), &st) != 0) return errnoError(errno);
     FreeSpace f;
     f.availableToCaller = int64_t(st.f_bavail) * int64_t(st.f_frsize);

@@ -74,7 +74,8 @@ uint32_t serialFromUuid(const std::string& uuid, const std::string& fsType);
 
 // The labelling tool's argument vector for a file system type, or empty when there is none.
 // Labels are passed as one argument each; tools that parse options get "--" before them.
-std::vector<std::string> labelCommand(const std::string& fsType, const std::string& device, const std::string& label);
+std::vector<std::string> labelCommand(const std::string& fsType, const std::string& device,
+                                      const std::string& label);
 
 // Runs a program without a shell and waits for it; fails unless it exits with status 0. The
 // program is looked up before the fork in PATH and the usual sbin folders.
