@@ -10,6 +10,10 @@
 
 #include <chrono>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -803,6 +807,15 @@ void TfrmMain::startWatch() {
     connect(watchNotifier_, &QSocketNotifier::activated, this, [this] {
         if (watch_->takeEvents() > 0) deviceChangeMessage();
     });
+}
+
+bool TfrmMain::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+#ifdef _WIN32
+    constexpr unsigned kWmDeviceChange = 0x219;
+    if (eventType == "windows_generic_MSG" && static_cast<MSG*>(message)->message == kWmDeviceChange)
+        deviceChangeMessage(); // then the default handling, as for every message
+#endif
+    return QMainWindow::nativeEvent(eventType, message, result);
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {

@@ -162,6 +162,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Windows sends device changes to the window itself (WM_DEVICECHANGE).
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
