@@ -86,6 +86,14 @@ BlockCopy copyBlocks(platform::RawStream& in, platform::RawStream& out, ActionUi
     return c;
 }
 
+FileDialog rawImageDialog(FileDialog::Kind kind) {
+    FileDialog dialog;
+    dialog.kind = kind;
+    dialog.filter = kRawFilter;
+    dialog.defaultExt = ".raw";
+    return dialog;
+}
+
 // Leaves busy mode on every way out of an action that entered it.
 class BusyScope {
 public:
@@ -124,10 +132,7 @@ Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
         return {};
     }
     BusyScope busy(ui);
-    FileDialog dialog;
-    dialog.kind = FileDialog::Kind::Save;
-    dialog.filter = kRawFilter;
-    dialog.defaultExt = ".raw";
+    FileDialog dialog = rawImageDialog(FileDialog::Kind::Save);
     dialog.initialName = (sel.DefaultName.empty() ? std::string("rawdump") : sel.DefaultName) + ".raw";
     dialog.overwritePrompt = true;
     const auto chosen = ui.chooseFile(dialog);
@@ -226,10 +231,7 @@ Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) 
         return {};
     }
     BusyScope busy(ui);
-    FileDialog dialog;
-    dialog.kind = FileDialog::Kind::Open;
-    dialog.filter = kRawFilter;
-    dialog.defaultExt = ".raw";
+    FileDialog dialog = rawImageDialog(FileDialog::Kind::Open);
     dialog.mustExist = true;
     const auto chosen = ui.chooseFile(dialog);
     if (!chosen) return {};
