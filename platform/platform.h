@@ -148,6 +148,8 @@ public:
     // A key that is equal for two names of the same file or device (a drive number and its node,
     // two paths of one file); empty when the name leads nowhere or the system cannot tell.
     virtual std::string objectIdentity(const std::string& /*name*/) { return {}; }
+    // Where the name's byte 0 lies within that object: a partition's start on its disk, else 0.
+    virtual int64_t objectOffset(const std::string& /*name*/) { return 0; }
 
     virtual int64_t totalPhysicalMemory() = 0;
     // Milliseconds from an arbitrary start, wrapping at 32 bits like the system's tick count.

@@ -336,11 +336,15 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
         ui.error(kInvalidRange);
         return {};
     }
-    // Two names for one device (a drive number and its node) share its bytes as well.
-    const bool sameDevice = source.FileName == target.FileName || sameObject(backend, source.FileName, target.FileName);
-    const auto src = platform::ByteRange{source.Offset, source.Size};
-    const auto dst = platform::ByteRange{target.Offset, target.Size};
-    if (sameDevice && src.overlaps(dst)) {
+    const bool sameDevice = source.FileName == target.FileName;
+    // Two names for one disk (a drive number and its node, a partition node and its disk) share
+    // its bytes as well: their ranges are compared where they lie on the disk.
+    const bool sameDisk = sameDevice || sameObject(backend, source.FileName, target.FileName);
+    const int64_t sourceBase = sameDevice ? 0 : backend.objectOffset(source.FileName);
+    const int64_t targetBase = sameDevice ? 0 : backend.objectOffset(target.FileName);
+    const auto src = platform::ByteRange{sourceBase + source.Offset, source.Size};
+    const auto dst = platform::ByteRange{targetBase + target.Offset, target.Size};
+    if (sameDisk && src.overlaps(dst)) {
         ui.message("Source and destination are on same device and do overlap.");
         return {};
     }

@@ -200,15 +200,8 @@ public:
     std::string volumeRoot(char letter) override { return linuxvolumes::volumeRoot(letter); }
     Result<FreeSpace> freeSpace(const std::string& path) override { return linuxvolumes::freeSpace(path); }
 
-    std::string objectIdentity(const std::string& name) override {
-        std::string path = name;
-        if (auto drive = parsePhysicalDriveName(name)) path = physicalDriveNode(*drive);
-        else if (parseVolumeName(name)) path = sysfs::volumeNode(name).valueOr(std::string());
-        struct stat st{};
-        if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
-        if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) return "dev:" + std::to_string(st.st_rdev);
-        return "file:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-    }
+    std::string objectIdentity(const std::string& name) override { return identify(name).first; }
+    int64_t objectOffset(const std::string& name) override { return identify(name).second; }
 
     int64_t totalPhysicalMemory() override {
         const long pages = ::sysconf(_SC_PHYS_PAGES);
@@ -222,6 +215,22 @@ public:
     }
 
 private:
+    // The object a name leads to, and where the name's first byte lies in it: a partition node
+    // is its disk, from the partition's start on.
+    std::pair<std::string, int64_t> identify(const std::string& name) {
+        std::string path = name;
+        if (auto drive = parsePhysicalDriveName(name)) path = physicalDriveNode(*drive);
+        else if (parseVolumeName(name)) path = sysfs::volumeNode(name).valueOr(std::string());
+        struct stat st{};
+        if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+        if (S_ISBLK(st.st_mode)) {
+            const auto disk = sysfs::wholeDisk(major(st.st_rdev), minor(st.st_rdev));
+            return {"dev:" + std::to_string(disk.major) + ":" + std::to_string(disk.minor), disk.startByte};
+        }
+        if (S_ISCHR(st.st_mode)) return {"chr:" + std::to_string(st.st_rdev), 0};
+        return {"file:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino), 0};
+    }
+
     static Result<std::unique_ptr<RawStream>> openPath(const std::string& path, OpenMode mode) {
         struct stat st{};
         const bool exists = ::stat(path.c_str(), &st) == 0;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
 
 namespace platform::sysfs {
@@ -67,6 +68,19 @@ std::vector<Disk> listDisks(const std::string& sysBlock) {
     }
     std::sort(disks.begin(), disks.end(), [](const Disk& a, const Disk& b) { return naturalLess(a.name, b.name); });
     return disks;
+}
+
+DiskPosition wholeDisk(unsigned major, unsigned minor, const std::string& sysDevBlock) {
+    DiskPosition pos{major, minor, 0};
+    const fs::path dev = fs::path(sysDevBlock) / (std::to_string(major) + ":" + std::to_string(minor));
+    std::error_code ec;
+    if (!fs::exists(dev / "partition", ec)) return pos;
+    // A partition's "start" counts 512-byte sectors whatever the disk's own sector size.
+    const std::string start = readLine(dev / "start");
+    const std::string parent = readLine(dev / ".." / "dev");
+    unsigned pmaj = 0, pmin = 0;
+    if (start.empty() || std::sscanf(parent.c_str(), "%u:%u", &pmaj, &pmin) != 2) return pos;
+    return {pmaj, pmin, std::stoll(start) * 512};
 }
 
 bool isRemovable(unsigned major, unsigned minor) {

@@ -20,6 +20,15 @@ std::vector<Disk> listDisks(const std::string& sysBlock = "/sys/block");
 // True when the disk holding device major:minor reports a removable medium.
 bool isRemovable(unsigned major, unsigned minor);
 
+// The whole disk that holds block device major:minor, and where the device starts on it: itself
+// at 0 for a whole disk, its disk at the partition's start for a partition.
+struct DiskPosition {
+    unsigned major = 0;
+    unsigned minor = 0;
+    int64_t startByte = 0;
+};
+DiskPosition wholeDisk(unsigned major, unsigned minor, const std::string& sysDevBlock = "/sys/dev/block");
+
 // The block device behind "\\.\<letter>:".
 Result<std::string> volumeNode(const std::string& name);
 

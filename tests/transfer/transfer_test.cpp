@@ -453,7 +453,45 @@ TEST(TransferNumbers, BlockSizesAndPercentages) {
     EXPECT_EQ(transfer::percentDoneText(16384, 10000, '.'), "163.84% done");
 }
 
-// --- Real loop devices: a dump of one and a restore onto another give identical bytes.
+// --- Real loop devices
+
+// A partition node and its disk are one device: ranges are compared where they lie on the disk.
+TEST(TransferOnLoopDevices, PartitionNodeAndItsDiskAreOneDevice) {
+    fixtures::TempDir dir;
+    const std::string image = dir.file("p.img");
+    fixtures::writePatternFile(image, 4 << 20, 6);
+    fixtures::writeMbr(image, {{0x83, 2048, 4096}});
+    fixtures::LoopDevice loop(image);
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+    if (fixtures::shell("partx -a '" + loop.node() + "' 2>/dev/null") != 0) GTEST_SKIP() << "partx cannot add partitions";
+    struct Detach {
+        std::string node;
+        ~Detach() { fixtures::shell("partx -d '" + node + "' 2>/dev/null"); }
+    } detach{loop.node()};
+    const std::string part = loop.node() + "p1";
+    if (!std::filesystem::exists(part)) GTEST_SKIP() << "no partition node appeared";
+
+    auto& system = platform::systemBackend();
+    ScriptedUi ui;
+    ui.gate = {true, true};
+    // Disk bytes [1048576 + 512, +4096) against the partition's [0, 4096), which starts at 1048576.
+    EXPECT_EQ(transfer::directCopy(system, ui, range(loop.node(), 1048576 + 512, 4096, "disk"),
+                                   range(part, 0, 4096, "partition"))
+                  .outcome,
+              Outcome::NotStarted);
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
+
+    // Right behind the source on the disk: accepted, and the bytes land where the partition says.
+    ui = ScriptedUi{};
+    ui.gate = {true};
+    EXPECT_EQ(transfer::directCopy(system, ui, range(loop.node(), 1048576, 4096, "disk"),
+                                   range(part, 4096, 4096, "partition"))
+                  .outcome,
+              Outcome::Completed);
+    EXPECT_EQ(fixtures::shell("cmp -s -i 1048576:1052672 -n 4096 '" + loop.node() + "' '" + loop.node() + "'"), 0);
+}
+
+// A dump of one loop device restored onto another gives identical bytes.
 
 TEST(TransferOnLoopDevices, DumpAndRestoreRoundTrip) {
     fixtures::TempDir dir;
