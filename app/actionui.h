@@ -4,6 +4,7 @@
 
 #include "app/fileinfo.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,15 @@ struct FileDialog {
     bool mustExist = false;
 };
 
+// Where a running action stands. Front ends show what they can: a bar, a status line, or bytes,
+// rate and time left on a terminal.
+struct Progress {
+    int64_t bytes = 0;  // bytes done
+    int64_t total = 0;  // bytes the action is meant to move
+    int percent = 0;    // 0 to 100, rounded half to even
+    std::string status; // an empty status leaves the status line as it is
+};
+
 class ActionUi {
 public:
     virtual ~ActionUi() = default;
@@ -38,8 +48,7 @@ public:
     virtual std::optional<std::string> chooseFile(const FileDialog& dialog) = 0;
     // The typed-agreement gate in front of every overwrite.
     virtual bool confirmOverwrite(const TFileInfo& target) = 0;
-    // percent runs from 0 to 100; an empty status leaves the status line as it is.
-    virtual void progress(int percent, const std::string& status) = 0;
+    virtual void progress(const Progress& progress) = 0;
     // Lets pending events run, so Stop buttons and other commands work during long loops.
     virtual void pump() = 0;
     virtual bool stopRequested() = 0;

@@ -108,7 +108,9 @@ bool TerminalUi::confirmOverwrite(const TFileInfo& target) {
            Button::Yes;
 }
 
-void TerminalUi::progress(int percent, const std::string& status) {
+void TerminalUi::progress(const Progress& p) {
+    const int percent = p.percent;
+    const std::string& status = p.status;
     if (!progressLine_) return;
     // Redrawing the line for every block would cost more than the copying itself.
     const auto now = std::chrono::steady_clock::now();

@@ -30,7 +30,7 @@ public:
     Button ask(const Question& question) override;
     std::optional<std::string> chooseFile(const FileDialog& dialog) override;
     bool confirmOverwrite(const TFileInfo& target) override;
-    void progress(int percent, const std::string& status) override;
+    void progress(const Progress& progress) override;
     void pump() override {}
     bool stopRequested() override { return interrupted().load(); }
 

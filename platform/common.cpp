@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <limits>
@@ -7,6 +8,15 @@
 namespace platform {
 
 Error errnoError(int code) { return Error{code, std::strerror(code)}; }
+
+namespace {
+std::atomic<bool> gInterrupt{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+} // namespace
+
+void requestInterrupt() { gInterrupt.store(true, std::memory_order_relaxed); }
+bool interruptRequested() { return gInterrupt.load(std::memory_order_relaxed); }
+void clearInterrupt() { gInterrupt.store(false, std::memory_order_relaxed); }
 
 DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t mediaType) {
     DiskGeometry g;

@@ -93,6 +93,12 @@ public:
     virtual Result<DiskGeometry> geometry() = 0;
     virtual Result<DiskGeometryEx> geometryEx() = 0;
     virtual Result<int64_t> lengthInfo() = 0;
+
+    // What the open object is, as a text that differs between any two devices or files: for a
+    // block device its number, size, serial and (for a loop device) backing file; for a file its
+    // file system and inode. A selection keeps it, and a later open that finds another object
+    // behind the same name is refused. Empty when the system cannot tell.
+    virtual std::string fingerprint() { return {}; }
 };
 
 // A source of device-change events (a device added, removed or changed).
@@ -155,6 +161,13 @@ public:
     // Milliseconds from an arbitrary start, wrapping at 32 bits like the system's tick count.
     virtual uint32_t ticks() = 0;
 };
+
+// A request to give up blocking waits, set from a signal handler (async-signal-safe). While it is
+// set, opens and reads that the system interrupts (EINTR) fail instead of starting again, so a
+// pipe with no writer cannot hold the program. Actions see it through their stop check.
+void requestInterrupt();
+bool interruptRequested();
+void clearInterrupt();
 
 // The backend of the machine the program runs on.
 Backend& systemBackend();

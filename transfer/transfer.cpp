@@ -79,7 +79,7 @@ BlockCopy copyBlocks(platform::RawStream& in, platform::RawStream& out, ActionUi
         if (n <= 0 || c.total >= size) break;
         c.total += n;
         if (!writeAll(out, buffer.data(), n, c.written, c.writeError)) break;
-        ui.progress(percentOf(c.total, size), percentDoneText(c.total, size, ui.decimalSeparator()));
+        ui.progress({c.total, size, percentOf(c.total, size), percentDoneText(c.total, size, ui.decimalSeparator())});
         ui.pump();
         if (ui.stopRequested()) break;
     }
@@ -421,7 +421,7 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
             break;
         }
         done += sum;
-        ui.progress(percentOf(done, source.Size), "");
+        ui.progress({done, source.Size, percentOf(done, source.Size), ""});
         ui.pump();
         if (ui.stopRequested()) break;
     }

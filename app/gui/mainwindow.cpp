@@ -99,7 +99,9 @@ public:
     Button ask(const Question& question) override { return dialogs_->ask(question); }
     std::optional<std::string> chooseFile(const FileDialog& dialog) override { return dialogs_->chooseFile(dialog); }
     bool confirmOverwrite(const TFileInfo& target) override { return dialogs_->confirmOverwrite(target); }
-    void progress(int percent, const std::string& status) override {
+    void progress(const Progress& p) override {
+        const int percent = p.percent;
+        const std::string& status = p.status;
         // Repainting for every 8 KiB block would cost more than the copying; a person sees no
         // difference between that and a few updates a second.
         const auto now = std::chrono::steady_clock::now();

@@ -14,7 +14,7 @@ public:
     Button ask(const Question& question) override;
     std::optional<std::string> chooseFile(const FileDialog& dialog) override;
     bool confirmOverwrite(const TFileInfo& target) override;
-    void progress(int, const std::string&) override {}
+    void progress(const Progress&) override {}
     void pump() override;
     bool stopRequested() override { return false; }
 

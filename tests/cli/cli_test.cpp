@@ -199,8 +199,8 @@ TEST(TerminalAnswers, ProgressLineOnlyOnATerminal) {
     std::istringstream in;
     std::ostringstream quiet, shown;
     TerminalUi a(in, false, quiet, false), b(in, false, shown, true);
-    a.progress(50, "50.00% done");
-    b.progress(50, "50.00% done");
+    a.progress({50, 100, 50, "50.00% done"});
+    b.progress({50, 100, 50, "50.00% done"});
     b.message("Dump successfully completed");
     EXPECT_EQ(quiet.str(), "");
     EXPECT_EQ(shown.str().substr(0, 17), "\r[50%] 50.00% don");

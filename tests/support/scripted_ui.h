@@ -24,6 +24,7 @@ public:
     std::vector<FileDialog> fileDialogs;
     std::vector<TFileInfo> gateTargets;
     std::vector<std::pair<int, std::string>> progressLog;
+    std::vector<int64_t> progressBytes;
     std::vector<std::string> modeLog; // "busy", "idle", "stoppable", "unstoppable" in order
     int pumps = 0;
 
@@ -48,7 +49,10 @@ public:
         gate.pop_front();
         return g;
     }
-    void progress(int percent, const std::string& status) override { progressLog.emplace_back(percent, status); }
+    void progress(const Progress& p) override {
+        progressLog.emplace_back(p.percent, p.status);
+        progressBytes.push_back(p.bytes);
+    }
     void pump() override {
         ++pumps;
         if (onPump) onPump();
