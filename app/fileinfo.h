@@ -17,6 +17,9 @@ struct TFileInfo {
     bool CanRead = false;
     bool CanWrite = false;
     std::string DriveText; // drive number, volume root, or file name
+    // What FileName led to when the item was selected (platform::RawStream::fingerprint): a later
+    // open that finds another device behind the name is refused. Empty when it cannot be told.
+    std::string Identity;
 
     bool operator==(const TFileInfo&) const = default;
 };

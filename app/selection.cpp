@@ -68,7 +68,7 @@ int64_t columnNumber(const Row& row, size_t column) {
     return readInteger(cell(row, column), value) ? value : 0;
 }
 
-TFileInfo fromVolumeRow(const Row& row) {
+TFileInfo fromVolumeRow(const Row& row, const std::string& identity) {
     const std::string& label = cell(row, 0);
     const std::string& station = cell(row, 1);
     const std::string& type = cell(row, 2);
@@ -86,10 +86,11 @@ TFileInfo fromVolumeRow(const Row& row) {
     info.DriveText = station;
     info.CanRead = type != "Network";
     info.CanWrite = type != "Network" && !dvd;
+    info.Identity = identity;
     return info;
 }
 
-TFileInfo fromDriveRow(const Row& row) {
+TFileInfo fromDriveRow(const Row& row, const std::string& identity) {
     const std::string& n = cell(row, 0);
     TFileInfo info;
     info.FileName = "\\\\.\\PHYSICALDRIVE" + n;
@@ -104,10 +105,11 @@ TFileInfo fromDriveRow(const Row& row) {
     info.DriveText = n;
     info.CanRead = true;
     info.CanWrite = true;
+    info.Identity = identity;
     return info;
 }
 
-TFileInfo fromPartitionRow(const Row& row) {
+TFileInfo fromPartitionRow(const Row& row, const std::string& identity) {
     const std::string& i = cell(row, 0);
     const std::string& d = cell(row, 1);
     TFileInfo info;
@@ -125,17 +127,25 @@ TFileInfo fromPartitionRow(const Row& row) {
     info.DriveText = d;
     info.CanRead = true;
     info.CanWrite = true;
+    info.Identity = identity;
     return info;
 }
 
 TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const std::string& path) {
+    std::error_code ec;
+    const auto kind = std::filesystem::status(path, ec).type();
+    if (kind == std::filesystem::file_type::fifo || kind == std::filesystem::file_type::socket)
+        throw UserError("Cannot open file \"" + path +
+                        "\". It is a pipe: its bytes can be read only once, so it cannot be selected.");
     int64_t size = 0;
+    std::string identity;
     {
         auto stream = backend.open(path, platform::OpenMode::Read);
         if (!stream) throw UserError("Cannot open file \"" + path + "\". " + stream.error().text);
         auto length = (*stream)->length();
         if (!length) throw UserError("Cannot open file \"" + path + "\". " + length.error().text);
         size = *length;
+        identity = (*stream)->fingerprint();
     }
     TFileInfo info = previous;
     info.FileName = path;
@@ -149,7 +159,29 @@ TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const 
     // A picked file is readable by definition; writable when it can be opened for writing.
     info.CanRead = true;
     info.CanWrite = static_cast<bool>(backend.open(path, platform::OpenMode::ReadWrite));
+    info.Identity = identity;
     return info;
+}
+
+OpenedSelection openSelection(platform::Backend& backend, const TFileInfo& info, platform::OpenMode mode) {
+    OpenedSelection opened;
+    auto stream = backend.open(info.FileName, mode);
+    if (!stream) {
+        opened.error = stream.error();
+        return opened;
+    }
+    // Checked on the open stream, not before opening, so the name cannot change in between.
+    if (!info.Identity.empty() && (*stream)->fingerprint() != info.Identity) {
+        opened.changed = true;
+        return opened;
+    }
+    opened.stream = std::move(*stream);
+    return opened;
+}
+
+std::string changedDeviceMessage(const TFileInfo& info) {
+    return info.Description + " is no longer what was selected: " + info.FileName +
+           " now leads to another device or file. Nothing was read or written. Select it again.";
 }
 
 std::string rangeDescription(const TFileInfo& info) {

@@ -3,13 +3,11 @@
 // The main window and the command line both build their TFileInfo records here.
 
 #include "app/fileinfo.h"
+#include "platform/platform.h"
 
+#include <memory>
 #include <string>
 #include <vector>
-
-namespace platform {
-class Backend;
-}
 
 namespace selection {
 
@@ -19,13 +17,28 @@ using Row = std::vector<std::string>;
 // A column's text read as a 64-bit number; text that is not a number reads as 0.
 int64_t columnNumber(const Row& row, size_t column);
 
-TFileInfo fromVolumeRow(const Row& row);
-TFileInfo fromDriveRow(const Row& row);
-TFileInfo fromPartitionRow(const Row& row);
+// identity: the fingerprint of the device the row was read from, kept in TFileInfo::Identity.
+TFileInfo fromVolumeRow(const Row& row, const std::string& identity = {});
+TFileInfo fromDriveRow(const Row& row, const std::string& identity = {});
+TFileInfo fromPartitionRow(const Row& row, const std::string& identity = {});
 
 // A whole file (or device node) picked by path. Opens it for reading to learn its size; the
-// failure is a UserError "Cannot open file "<path>". <system text>".
+// failure is a UserError "Cannot open file "<path>". <system text>". A named pipe or socket is
+// refused without being opened: opening one waits for a writer, and its bytes can be read once.
 TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const std::string& path);
+
+// Opens what a selection names and makes sure it is still what was selected. A name that now
+// leads elsewhere (a drive number after a lower drive went away, a stick swapped for another, a
+// file replaced) gives `changed` and no stream.
+struct OpenedSelection {
+    std::unique_ptr<platform::RawStream> stream; // null when the open failed or the device changed
+    platform::Error error;                       // why the open failed
+    bool changed = false;
+};
+[[nodiscard]] OpenedSelection openSelection(platform::Backend& backend, const TFileInfo& info,
+                                            platform::OpenMode mode);
+// Tells the user that the selection's device changed since it was selected.
+std::string changedDeviceMessage(const TFileInfo& info);
 
 // DisplayText + " offset: " + Offset + " size: " + Size, the description of a narrowed range.
 std::string rangeDescription(const TFileInfo& info);

@@ -68,6 +68,7 @@ std::vector<DriveRow> scan(platform::Backend& backend) {
         auto ex = (*stream)->geometryEx();
         row.size = ex ? ex->diskSize : row.geometrySize;
         row.lengthInfo = (*stream)->lengthInfo().valueOr(-1);
+        row.identity = (*stream)->fingerprint();
         rows.push_back(row);
     }
     return rows;

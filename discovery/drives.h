@@ -23,6 +23,7 @@ struct DriveRow {
     int64_t size = 0;         // extended geometry's disk size, else the geometry product
     int64_t lengthInfo = -1;  // the length query's answer, -1 when it failed
     int64_t geometrySize = 0; // cylinders x tracks x sectors x bytes
+    std::string identity;     // the device's fingerprint, for the selection made from this row
 
     int32_t sizeMB() const;   // size div 1000000 as a 32-bit signed number
     int32_t sizeMiB() const;  // size div 2^20 as a 32-bit signed number

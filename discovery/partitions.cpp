@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <set>
 
 namespace {
 
@@ -19,12 +20,13 @@ class Walker {
 public:
     Walker(platform::RawStream& device, const std::string& driveText, PartitionWalkResult& out)
         : device_(device), driveText_(driveText), out_(out) {
-        // Without a length the forward-only rule and the table budget still end every chain.
+        // Without a length the read-once rule and the table budget still end every chain.
         if (auto length = device_.length(); length && *length >= 0) length_ = *length;
     }
 
     void walk(bool first, int64_t tableOffset, int64_t extendedStart) {
         ++tablesRead_;
+        visited_.insert(tableOffset);
         const auto table = readTable(tableOffset);
         if (!table) {
             if (first) out_.messages.emplace_back(kMsgFailedToReadMbr);
@@ -45,7 +47,12 @@ public:
             // the chain count from it.
             const int64_t base = first ? tableOffset : extendedStart;
             const auto next = offsetFrom(base, e.firstSector);
-            if (!next || !mayFollow(tableOffset, *next)) continue;
+            if (!next) continue;
+            if (first) {
+                extendedStart_ = *next;
+                extendedEnd_ = offsetFrom(*next, e.sectorCount);
+            }
+            if (!mayFollow(first, *next)) continue;
             // Right away, so that the logical partitions follow their extended entry's row.
             walk(false, *next, first ? *next : extendedStart);
         }
@@ -76,13 +83,22 @@ private:
         return base + delta;
     }
 
-    // A chain only moves forward, stays on the device and ends within the table budget, so a
-    // link back to a table already read, or to itself, cannot make the walk go round.
-    bool mayFollow(int64_t current, int64_t next) const {
-        if (tablesRead_ >= kMaxPartitionTables) return false;
-        if (next <= current) return false;
+    // A link may point either way (tables of logical partitions made out of order link
+    // backwards), but only to a table not read yet, inside the extended partition and the device,
+    // and within the table budget: so no chain can make the walk go round.
+    bool mayFollow(bool fromFirst, int64_t next) {
+        if (visited_.count(next)) return false;
         if (length_ && (*length_ < kPartitionSectorSize || next > *length_ - kPartitionSectorSize))
             return false;
+        // An extended entry without a size bounds nothing: its chain stays inside the device.
+        if (!fromFirst && extendedEnd_ && *extendedEnd_ > extendedStart_ &&
+            (next < extendedStart_ || next > *extendedEnd_ - kPartitionSectorSize))
+            return false;
+        if (tablesRead_ >= kMaxPartitionTables) {
+            if (!cutNoted_) out_.notes.emplace_back(kNoteChainCut);
+            cutNoted_ = true;
+            return false;
+        }
         return true;
     }
 
@@ -91,6 +107,10 @@ private:
     PartitionWalkResult& out_;
     std::optional<int64_t> length_;
     int tablesRead_ = 0;
+    std::set<int64_t> visited_;
+    int64_t extendedStart_ = 0;
+    std::optional<int64_t> extendedEnd_; // the end of the extended partition the chain lives in
+    bool cutNoted_ = false;
 };
 
 } // namespace
@@ -202,5 +222,7 @@ PartitionWalkResult ReadPartitionTable(platform::Backend& backend, const std::st
         return result;
     }
     // The device closes when the stream goes out of scope, on every path.
-    return WalkPartitionTable(**device, driveText, offset);
+    PartitionWalkResult result = WalkPartitionTable(**device, driveText, offset);
+    result.identity = (*device)->fingerprint();
+    return result;
 }

@@ -96,7 +96,14 @@ struct PartitionRow {
 struct PartitionWalkResult {
     std::vector<PartitionRow> rows;
     std::vector<std::string> messages; // shown one after another, in this order
+    // Remarks about the list that need no answer (a chain cut short); shown beside the list.
+    std::vector<std::string> notes;
+    std::string identity; // the fingerprint of the device the table was read from
 };
+
+inline constexpr std::string_view kNoteChainCut =
+    "The extended partition chain is longer than 256 tables; the partitions after the 256th table are "
+    "not listed.";
 
 // Builds the row for a slot of the table at tableOffset.
 PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tableOffset, bool first,
@@ -104,8 +111,10 @@ PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tab
 
 // Walks the table at the byte offset of an open device and the extended chain behind it. The
 // stream is positioned only when the offset is not 0: a freshly opened stream is at its start.
-// Links are followed only forward (beyond the table that holds them) and, when the device's length
-// is known, only to tables that lie inside it; at most kMaxPartitionTables sectors are read.
+// A link is followed when its table lies inside the extended partition (and, when the device's
+// length is known, inside the device) and has not been read yet, in whichever direction it
+// points: logical partitions created out of order link backwards. At most kMaxPartitionTables
+// sectors are read; a chain cut by that bound adds kNoteChainCut to the notes.
 PartitionWalkResult WalkPartitionTable(platform::RawStream& device, const std::string& driveText,
                                        int64_t offset);
 

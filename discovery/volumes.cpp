@@ -58,6 +58,11 @@ std::optional<VolumeRow> query(platform::Backend& backend, char letter) {
         row.totalBytes = space->total;
         row.freeBytes = space->totalFree;
     }
+    // Network shares and RAM file systems have no device to open; they keep the file system's size.
+    if (auto device = backend.open(std::string("\\\\.\\") + letter + ":", platform::OpenMode::Read)) {
+        if (auto length = (*device)->lengthInfo(); length && *length > 0) row.totalBytes = *length;
+        row.identity = (*device)->fingerprint();
+    }
     return row;
 }
 

@@ -21,10 +21,14 @@ struct VolumeRow {
     std::string label;
     int driveType = 0;
     std::string fileSystem;
-    int64_t totalBytes = 0; // 0 when the free-space query failed
+    // The volume's length: its block device's, when it has one (a file system's statistics leave
+    // out its own metadata, so an image of that many bytes would be cut short); else the file
+    // system's total; 0 when both queries failed.
+    int64_t totalBytes = 0;
     int64_t freeBytes = 0;  // all free bytes, not only those the caller may use
     uint32_t serial = 0;
     uint32_t maxComponentLength = 0;
+    std::string identity; // the fingerprint of the volume's device, when it could be opened
 
     std::string station() const; // "C:\"
     // The row's texts: caption (label), nine visible sub-items and the hidden drive type number.

@@ -1,10 +1,12 @@
 #include "transfer/transfer.h"
 
+#include "app/selection.h"
 #include "platform/platform.h"
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace transfer {
@@ -15,6 +17,104 @@ constexpr int64_t kBlock = 8192;
 std::string num(int64_t v) { return std::to_string(v); }
 
 const char* const kInvalidRange = "The selection's offset and size must not be negative.";
+
+// Refuses a range that is negative or whose end lies beyond the largest 64-bit position, before
+// anything counts with it.
+bool rangeValid(ActionUi& ui, const TFileInfo& sel) {
+    if (sel.Offset < 0 || sel.Size < 0) {
+        ui.error(kInvalidRange);
+        return false;
+    }
+    if (!platform::ByteRange::make(sel.Offset, sel.Size)) {
+        ui.error("The selection's range is too large: offset " + num(sel.Offset) + " plus size " + num(sel.Size) +
+                 " lies beyond the last byte any device can have.");
+        return false;
+    }
+    return true;
+}
+
+// Where a selection's bytes lie on the object that holds them, or nothing when that position
+// does not fit in 64 bits.
+std::optional<platform::ByteRange> onDisk(int64_t base, const TFileInfo& sel) {
+    int64_t offset = 0;
+    if (base < 0 || __builtin_add_overflow(base, sel.Offset, &offset)) return std::nullopt;
+    return platform::ByteRange::make(offset, sel.Size);
+}
+
+// A write must not run past the end of what is written: a file would grow, a device would take
+// part of the data and refuse the rest. Refused before anything is written.
+bool fitsInside(ActionUi& ui, platform::RawStream& stream, const TFileInfo& sel) {
+    const auto length = stream.length();
+    if (!length || sel.Offset + sel.Size <= *length) return true;
+    ui.message("The selection ends at byte " + num(sel.Offset + sel.Size) + ", beyond the end of " +
+               sel.Description + ", which has " + num(*length) + " bytes. Nothing was written.");
+    return false;
+}
+
+std::string keptMessage(const std::string& file) {
+    return "The earlier " + file + " was kept as it was.";
+}
+
+// The image file a dump writes. An existing file is replaced only by a finished dump: the new
+// bytes go to a file beside it, which takes its name at the end, so a dump that fails or stops
+// leaves the earlier image as it was.
+class ImageFile {
+public:
+    static std::unique_ptr<ImageFile> create(platform::Backend& backend, const std::string& file) {
+        auto image = std::unique_ptr<ImageFile>(new ImageFile(file));
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(file, ec)) {
+            // Held until the end: the earlier image is ours to replace (not locked by another
+            // program, not the backing file of a device in use).
+            auto old = backend.open(file, platform::OpenMode::Write);
+            if (!old) return nullptr;
+            image->old_ = std::move(*old);
+            image->path_ = file + ".partial";
+        }
+        auto stream = backend.open(image->path_, platform::OpenMode::Create);
+        if (!stream) return nullptr;
+        image->stream_ = std::move(*stream);
+        return image;
+    }
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+    // Left without a decision (an error thrown): an earlier image stays, as after a failure.
+    ~ImageFile() {
+        if (old_) discard();
+    }
+
+    platform::RawStream& stream() { return *stream_; }
+    bool replacing() const { return old_ != nullptr; }
+
+    // The dump is done: the new image takes the file's name.
+    bool commit(ActionUi& ui) {
+        stream_.reset();
+        if (!old_) return true;
+        old_.reset();
+        std::error_code ec;
+        std::filesystem::rename(path_, file_, ec);
+        if (ec) {
+            ui.message("Failed to replace " + file_ + " with the new image, " + ec.message() + ". The new image is " +
+                       path_ + ".");
+            return false;
+        }
+        return true;
+    }
+    // The new bytes go; an earlier image stays as it was.
+    void discard() {
+        stream_.reset();
+        old_.reset();
+        std::error_code ec;
+        std::filesystem::remove(path_, ec);
+    }
+
+private:
+    explicit ImageFile(std::string file) : file_(file), path_(std::move(file)) {}
+    std::string file_;
+    std::string path_;
+    std::unique_ptr<platform::RawStream> stream_;
+    std::unique_ptr<platform::RawStream> old_;
+};
 
 Question yesNo(const std::string& text, Icon icon, Button safe, const char* id) {
     return Question{text, icon, {Button::Yes, Button::No}, safe, id};
@@ -127,10 +227,7 @@ std::string percentDoneText(int64_t bytes, int64_t size, char decimalSeparator) 
 
 Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
     if (sel.FileName.empty()) return {};
-    if (sel.Offset < 0 || sel.Size < 0) {
-        ui.error(kInvalidRange);
-        return {};
-    }
+    if (!rangeValid(ui, sel)) return {};
     BusyScope busy(ui);
     FileDialog dialog = rawImageDialog(FileDialog::Kind::Save);
     dialog.initialName = (sel.DefaultName.empty() ? std::string("rawdump") : sel.DefaultName) + ".raw";
@@ -146,8 +243,12 @@ Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
     }
     busy.enter();
 
-    auto device = backend.open(sel.FileName, platform::OpenMode::Read);
-    if (!device) {
+    auto device = selection::openSelection(backend, sel, platform::OpenMode::Read);
+    if (device.changed) {
+        ui.message(selection::changedDeviceMessage(sel));
+        return {Outcome::Failed, 0};
+    }
+    if (!device.stream) {
         ui.message("Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
                    "applications accessing this device");
         return {Outcome::Failed, 0};
@@ -157,42 +258,50 @@ Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
         ui.message("Failed to open " + file + " for writing");
         return {Outcome::Failed, 0};
     }
-    auto image = backend.open(file, platform::OpenMode::Create);
+    auto image = ImageFile::create(backend, file);
     if (!image) {
-        device = platform::Error{};
         ui.message("Failed to open " + file + " for writing");
         return {Outcome::Failed, 0};
     }
     ui.stoppable(true);
 
     if (sel.Offset != 0) {
-        auto pos = (*device)->seek(sel.Offset, platform::SeekOrigin::Begin);
+        auto pos = device.stream->seek(sel.Offset, platform::SeekOrigin::Begin);
         if (!pos || *pos != sel.Offset) {
-            image = platform::Error{};
-            std::error_code ec;
-            std::filesystem::remove(file, ec); // empty; nothing of the selection is in it
+            image->discard(); // nothing of the selection is in it
             ui.message("Failed to seek on " + sel.Description);
             return {Outcome::Failed, 0};
         }
         ui.message(num(*pos));
     }
 
-    auto [total, written, writeError] = copyBlocks(**device, **image, ui, sel.Size, Limit::WholeBlocks);
-    device = platform::Error{};
+    auto [total, written, writeError] = copyBlocks(*device.stream, image->stream(), ui, sel.Size, Limit::WholeBlocks);
+    device.stream.reset();
 
+    // The last whole block runs past the selection; when only that overrun did not fit (a full
+    // disk), every selected byte is in the file and the dump goes on as one that ran past.
+    if (!writeError.empty() && written >= sel.Size) {
+        writeError.clear();
+        total = written;
+    }
     if (writeError.empty()) {
         // A backup is reported complete only once it is on the disk.
-        if (auto flushed = (*image)->flush(); !flushed) writeError = flushed.error().text;
+        if (auto flushed = image->stream().flush(); !flushed) writeError = flushed.error().text;
     }
     if (!writeError.empty()) {
         ui.message("Failed to write to " + file + ", " + writeError);
         ui.message("Dump incomplete, wrote only " + num(written) + " bytes of " + num(sel.Size) +
                    " bytes total. It is unlikely you can import this backup again.");
+        if (image->replacing()) {
+            image->discard();
+            ui.message(keptMessage(file));
+        }
         return {Outcome::Failed, written};
     }
 
     Result result{Outcome::Completed, total};
     if (total == sel.Size) {
+        if (!image->commit(ui)) return {Outcome::Failed, total};
         ui.message("Dump successfully completed");
     } else if (total > sel.Size) {
         const std::string question =
@@ -204,19 +313,32 @@ Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
             "results, including overwriting firmware or other issues\nIf you are unsure, choose 'yes'.\nDo you "
             "want to truncate the output file?";
         if (ui.ask(yesNo(question, Icon::Question, Button::No, kTruncateId)) == Button::Yes) {
-            if (auto t = (*image)->truncate(sel.Size); !t) {
+            if (auto t = image->stream().truncate(sel.Size); !t) {
                 ui.message("Failed to truncate " + file + ", " + t.error().text);
-                result.outcome = Outcome::Failed;
-            } else {
-                ui.message("File was truncated to " + num(sel.Size) + " bytes. " + num(total - sel.Size) +
-                           " bytes were dropped");
-                result.bytes = sel.Size;
+                if (image->replacing()) {
+                    image->discard();
+                    ui.message(keptMessage(file));
+                }
+                return {Outcome::Failed, total};
             }
+            if (!image->commit(ui)) return {Outcome::Failed, total};
+            ui.message("File was truncated to " + num(sel.Size) + " bytes. " + num(total - sel.Size) +
+                       " bytes were dropped");
+            result.bytes = sel.Size;
+        } else if (!image->commit(ui)) {
+            return {Outcome::Failed, total};
         }
     } else {
         ui.message("Dump incomplete, wrote only " + num(total) + " bytes of " + num(sel.Size) +
                    " bytes total. It is unlikely you can import this backup again.");
         result.outcome = Outcome::Incomplete;
+        // An incomplete dump does not replace a complete one; without one, the part stays.
+        if (image->replacing()) {
+            image->discard();
+            ui.message(keptMessage(file));
+        } else if (!image->commit(ui)) {
+            result.outcome = Outcome::Failed;
+        }
     }
     return result;
 }
@@ -226,10 +348,7 @@ Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) 
                "mouseclicks.\nPlease read the documention carefully before using the import function.");
     if (!ui.confirmOverwrite(sel)) return {};
     if (sel.FileName.empty()) return {};
-    if (sel.Offset < 0 || sel.Size < 0) {
-        ui.error(kInvalidRange);
-        return {};
-    }
+    if (!rangeValid(ui, sel)) return {};
     BusyScope busy(ui);
     FileDialog dialog = rawImageDialog(FileDialog::Kind::Open);
     dialog.mustExist = true;
@@ -268,23 +387,27 @@ Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) 
         kRestoreStopNowId};
     if (ui.ask(stopNow) != Button::Ignore) return {};
 
+    const std::string openFailed = "Failed to exclusively open drive " + sel.Description +
+                                   " for writing.\nMake sure you close all explorer windows and other applications "
+                                   "accessing this device";
     // Writing an image onto itself would read back what was just written.
     if (sameObject(backend, sel.FileName, file)) {
-        ui.message("Failed to exclusively open drive " + sel.Description +
-                   " for writing.\nMake sure you close all explorer windows and other applications accessing "
-                   "this device");
+        ui.message(openFailed);
         return {Outcome::Failed, 0};
     }
-    auto device = backend.open(sel.FileName, platform::OpenMode::Write);
-    if (!device) {
-        ui.message("Failed to exclusively open drive " + sel.Description +
-                   " for writing.\nMake sure you close all explorer windows and other applications accessing "
-                   "this device");
+    auto device = selection::openSelection(backend, sel, platform::OpenMode::Write);
+    if (device.changed) {
+        ui.message(selection::changedDeviceMessage(sel));
         return {Outcome::Failed, 0};
     }
+    if (!device.stream) {
+        ui.message(openFailed);
+        return {Outcome::Failed, 0};
+    }
+    if (!fitsInside(ui, *device.stream, sel)) return {Outcome::Failed, 0};
     if (sel.Offset != 0) {
         ui.message("Seeking position " + num(sel.Offset));
-        auto pos = (*device)->seek(sel.Offset, platform::SeekOrigin::Begin);
+        auto pos = device.stream->seek(sel.Offset, platform::SeekOrigin::Begin);
         if (!pos || *pos != sel.Offset) {
             ui.message("Failed to seek on " + sel.Description +
                        " for writing.\nMake sure you close all explorer windows and other applications accessing "
@@ -295,22 +418,28 @@ Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) 
     ui.stoppable(true);
 
     // A longer image stops at the end of the selection: nothing beyond it is touched.
-    auto [read, total, writeError] = copyBlocks(**image, **device, ui, sel.Size, Limit::ExactSize);
+    auto [read, total, writeError] = copyBlocks(**image, *device.stream, ui, sel.Size, Limit::ExactSize);
     (void)read;
     image = platform::Error{};
 
     Result result{Outcome::Incomplete, total};
+    bool unconfirmed = false;
     if (!writeError.empty()) {
         ui.message("Failed to write to " + sel.Description + ", " + writeError);
         result.outcome = Outcome::Failed;
-    }
-    // Written data must be on the device before success is reported.
-    if (auto flushed = (*device)->flush(); !flushed) {
+    } else if (auto flushed = device.stream->flush(); !flushed) {
+        // Written data must be on the device before success is reported.
         ui.message("Failed to write to " + sel.Description + ", " + flushed.error().text);
         result.outcome = Outcome::Failed;
+        unconfirmed = true;
     }
-    device = platform::Error{};
-    if (result.outcome != Outcome::Failed && total == sel.Size) {
+    device.stream.reset();
+    if (result.outcome == Outcome::Failed) {
+        ui.message(unconfirmed ? "Writing image file to device failed: " + sel.Description +
+                                     " did not confirm that the data was written."
+                               : "Writing image file to device failed, wrote only " + num(total) + " bytes of " +
+                                     num(sel.Size) + " bytes total.");
+    } else if (total == sel.Size) {
         ui.message("Writing image file to device successfully completed");
         result.outcome = Outcome::Completed;
     } else {
@@ -332,21 +461,20 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
         ui.message("Size differs");
         return {};
     }
-    if (source.Offset < 0 || target.Offset < 0 || source.Size < 0) {
-        ui.error(kInvalidRange);
-        return {};
-    }
+    if (!rangeValid(ui, source) || !rangeValid(ui, target)) return {};
     const bool sameDevice = source.FileName == target.FileName;
-    // Two names for one disk (a drive number and its node, a partition node and its disk) share
-    // its bytes as well: their ranges are compared where they lie on the disk.
+    // Two names for one disk (a drive number and its node, a partition node and its disk, a loop
+    // device and its backing file) share its bytes as well: their ranges are compared where they
+    // lie on the disk.
     const bool sameDisk = sameDevice || sameObject(backend, source.FileName, target.FileName);
-    const int64_t sourceBase = sameDevice ? 0 : backend.objectOffset(source.FileName);
-    const int64_t targetBase = sameDevice ? 0 : backend.objectOffset(target.FileName);
-    const auto src = platform::ByteRange{sourceBase + source.Offset, source.Size};
-    const auto dst = platform::ByteRange{targetBase + target.Offset, target.Size};
-    if (sameDisk && src.overlaps(dst)) {
-        ui.message("Source and destination are on same device and do overlap.");
-        return {};
+    if (sameDisk) {
+        const auto src = onDisk(sameDevice ? 0 : backend.objectOffset(source.FileName), source);
+        const auto dst = onDisk(sameDevice ? 0 : backend.objectOffset(target.FileName), target);
+        // A range whose place on the disk cannot be counted cannot be shown not to overlap.
+        if (!src || !dst || src->overlaps(*dst)) {
+            ui.message("Source and destination are on same device and do overlap.");
+            return {};
+        }
     }
     if (!ui.confirmOverwrite(target)) return {};
 
@@ -354,28 +482,43 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
     std::unique_ptr<platform::RawStream> in, outOwned;
     if (sameDevice) {
         blockSize = sameDeviceBlockSize(backend.totalPhysicalMemory());
-        auto s = backend.open(source.FileName, platform::OpenMode::ReadWrite);
-        if (!s) {
+        auto s = selection::openSelection(backend, source, platform::OpenMode::ReadWrite);
+        // One handle serves both sides, so it must be what both were when they were chosen.
+        if (s.changed || (s.stream && !target.Identity.empty() && s.stream->fingerprint() != target.Identity)) {
+            ui.message(selection::changedDeviceMessage(s.changed ? source : target));
+            return {Outcome::Failed, 0};
+        }
+        if (!s.stream) {
             ui.message("Failed to open " + source.Description + " for reading and writing");
             return {Outcome::Failed, 0};
         }
-        in = std::move(*s);
+        in = std::move(s.stream);
     } else {
-        auto s = backend.open(source.FileName, platform::OpenMode::Read);
-        if (!s) {
+        auto s = selection::openSelection(backend, source, platform::OpenMode::Read);
+        if (s.changed) {
+            ui.message(selection::changedDeviceMessage(source));
+            return {Outcome::Failed, 0};
+        }
+        if (!s.stream) {
             ui.message("Failed to open " + source.Description + " for reading");
             return {Outcome::Failed, 0};
         }
-        in = std::move(*s);
-        auto t = backend.open(target.FileName, platform::OpenMode::Write);
-        if (!t) {
+        in = std::move(s.stream);
+        auto t = selection::openSelection(backend, target, platform::OpenMode::Write);
+        if (t.changed) {
+            in.reset();
+            ui.message(selection::changedDeviceMessage(target));
+            return {Outcome::Failed, 0};
+        }
+        if (!t.stream) {
             in.reset();
             ui.message("Failed to open " + target.Description + " for writing");
             return {Outcome::Failed, 0};
         }
-        outOwned = std::move(*t);
+        outOwned = std::move(t.stream);
     }
     platform::RawStream& out = sameDevice ? *in : *outOwned;
+    if (!fitsInside(ui, out, target)) return {Outcome::Failed, 0};
 
     const auto targetPos = out.seek(target.Offset, platform::SeekOrigin::Begin);
     const auto sourcePos = in->seek(source.Offset, platform::SeekOrigin::Begin);
@@ -387,7 +530,6 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
 
     std::vector<char> buffer(size_t(std::min<int64_t>(blockSize, std::max<int64_t>(source.Size, 1))));
     int64_t done = 0;
-    Result result{Outcome::Incomplete, 0};
     bool failed = false;
     while (done < source.Size) {
         const int64_t block = std::min<int64_t>(blockSize, source.Size - done);
@@ -426,16 +568,23 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
         if (ui.stopRequested()) break;
     }
     // The target must hold the bytes before the copy reports its end.
+    bool unconfirmed = false;
     if (auto flushed = out.flush(); !flushed) {
         ui.message("Failed to write to " + target.Description + ", " + flushed.error().text);
-        failed = true;
+        failed = unconfirmed = true;
     }
     in.reset();
     outOwned.reset();
     ui.stoppable(false);
-    ui.message("Copying completed");
-    result.bytes = done;
-    result.outcome = failed ? Outcome::Failed : done == source.Size ? Outcome::Completed : Outcome::Incomplete;
+    // Only a copy of every byte is reported as completed.
+    if (unconfirmed && done == source.Size)
+        ui.message("Copying failed: " + target.Description + " did not confirm that the data was written.");
+    else if (failed || done != source.Size)
+        ui.message("Copying incomplete, copied only " + num(done) + " bytes of " + num(source.Size) +
+                   " bytes total.");
+    else
+        ui.message("Copying completed");
+    Result result{failed ? Outcome::Failed : done == source.Size ? Outcome::Completed : Outcome::Incomplete, done};
     return result;
 }
 

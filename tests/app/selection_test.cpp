@@ -10,7 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <thread>
 
 using namespace selection;
 
@@ -211,6 +215,31 @@ TEST(FileSelection, TakesTheWholeFileAndItsWritability) {
         ::chmod(path.c_str(), 0444);
         EXPECT_FALSE(fromFile(platform::systemBackend(), TFileInfo{}, path).CanWrite);
     }
+}
+
+// Opening a pipe waits for a writer, and its bytes can be read only once: it is refused at once.
+TEST(FileSelection, APipeIsRefusedWithoutWaiting) {
+    fixtures::TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Should the selection wait for a writer after all, this one lets it go after a while, so the
+    // test fails instead of hanging.
+    std::promise<void> returned;
+    std::thread rescue([&, done = returned.get_future()] {
+        if (done.wait_for(std::chrono::seconds(2)) == std::future_status::ready) return;
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    std::string error;
+    try {
+        fromFile(platform::systemBackend(), TFileInfo{}, fifo);
+    } catch (const UserError& e) {
+        error = e.what();
+    }
+    returned.set_value();
+    rescue.join();
+    EXPECT_EQ(error, "Cannot open file \"" + fifo +
+                         "\". It is a pipe: its bytes can be read only once, so it cannot be selected.");
 }
 
 TEST(FileSelection, OpenFailureNamesTheFile) {

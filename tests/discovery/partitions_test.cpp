@@ -578,13 +578,17 @@ TEST_F(PartitionWalkTest, LinkToItselfIsNotFollowed) {
     }
 }
 
-TEST_F(PartitionWalkTest, LinkBackToAnEarlierTableIsNotFollowed) {
+// Logical partitions made out of order link backwards on the disk: such a link is followed to a
+// table not read yet, never to one already read.
+TEST_F(PartitionWalkTest, LinkBackIsFollowedOnlyToATableNotReadYet) {
     Disk disk(4096);
     disk.table(0, {part(0x05, 1000, 100), part(0x0B, 3000, 10)});
     disk.chain(1000, 3, 10);
     disk.put(1020, 2, part(0x05, 10, 10)); // the third table links back to the second
-    disk.put(1020, 3, part(0x05, 1, 10));  // and to a sector between the first and second
-    disk.table(1001, {part(0x07, 1, 1)});
+    disk.put(1020, 3, part(0x05, 2, 10));  // and to a table between the first and second
+    disk.table(1002, {part(0x07, 1, 1), part(0x05, 10, 1)}); // which links back to the second
+    disk.put(1020, 4, part(0x05, 200, 1)); // a link outside the extended partition is not followed
+    disk.table(1200, {part(0x83, 1, 1)});
 
     for (bool failLength : {false, true}) {
         SCOPED_TRACE(failLength ? "length unknown" : "length known");
@@ -593,8 +597,9 @@ TEST_F(PartitionWalkTest, LinkBackToAnEarlierTableIsNotFollowed) {
         EXPECT_TRUE(r.messages.empty());
         EXPECT_EQ(summary(r), (std::vector<std::string>{"1 05 1000 100 Primary", "1 83 1001 9 Extended",
                                                         "1 83 1011 9 Extended", "1 83 1021 9 Extended",
-                                                        "2 0B 3000 10 Primary"}));
-        EXPECT_EQ(reads, (std::vector<int64_t>{0, 1000 * 512, 1010 * 512, 1020 * 512}));
+                                                        "1 07 1003 1 Extended", "2 0B 3000 10 Primary"}));
+        EXPECT_EQ(reads, (std::vector<int64_t>{0, 1000 * 512, 1010 * 512, 1020 * 512, 1002 * 512}));
+        EXPECT_TRUE(r.notes.empty());
     }
 }
 
@@ -632,6 +637,7 @@ TEST_F(PartitionWalkTest, WalkReadsAtMost256Tables) {
         EXPECT_EQ(starts(r, "Primary"), (std::vector<std::string>{"64", "64", "64", "64"}));
         EXPECT_EQ(r.rows.size(), 4u + 255u);
         EXPECT_EQ(r.rows[256].kind, "Primary");
+        EXPECT_EQ(r.notes, std::vector<std::string>{std::string(kNoteChainCut)}) << "the cut is said, once";
     }
 }
 

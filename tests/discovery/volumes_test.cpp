@@ -363,6 +363,10 @@ TEST(LinuxVolumes, AMountedExt4VolumeGetsALetter) {
     ASSERT_NE(row, rows.end());
     EXPECT_EQ(row->texts()[0], "TWMOUNT");
     EXPECT_EQ(row->texts()[3], "EXT4");
+    // Its size is the device's, so that an image of the volume holds the whole file system.
+    EXPECT_EQ(row->totalBytes, 32 << 20);
+    EXPECT_EQ(selection::fromVolumeRow(row->texts()).Size, 32 << 20);
+    EXPECT_EQ(row->freeBytes, space->totalFree) << "free space stays the file system's";
 
     // "\\.\X:" is the mounted block device: readable, but not writable behind the kernel's back.
     const std::string name = std::string("\\\\.\\") + letter + ":";

@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 using platform::testkit::TestBackend;
 using platform::testkit::VirtualDrive;
@@ -37,6 +38,12 @@ TFileInfo range(const std::string& fileName, int64_t offset, int64_t size, const
 
 const std::string kDrive0 = "\\\\.\\PHYSICALDRIVE0";
 const std::string kDrive1 = "\\\\.\\PHYSICALDRIVE1";
+
+// A copy that did not copy every byte never says "Copying completed".
+std::string copyIncomplete(int64_t copied, int64_t size) {
+    return "Copying incomplete, copied only " + std::to_string(copied) + " bytes of " + std::to_string(size) +
+           " bytes total.";
+}
 
 std::string incomplete(int64_t written, int64_t size) {
     return "Dump incomplete, wrote only " + std::to_string(written) + " bytes of " + std::to_string(size) +
@@ -303,14 +310,16 @@ TEST_F(RestoreTest, RefusedWritesAndFailedFlushAreFailures) {
     EXPECT_EQ(r.bytes, 20000);
     const auto t = ui_.texts();
     EXPECT_EQ(t[t.size() - 2], "Failed to write to Logical drive 1 partition 1, No space left on device");
-    EXPECT_EQ(t.back(), incomplete(20000, 65536));
+    EXPECT_EQ(t.back(), "Writing image file to device failed, wrote only 20000 bytes of 65536 bytes total.");
 
+    // Every byte handed over, but the device did not confirm them: a failure in the restore's words.
     backend_.drive(1).faults = {};
     backend_.drive(1).faults.failFlush = true;
     ui_ = ScriptedUi{};
     r = restore(file, 0, 65536, {Button::Ok, Button::Yes, Button::Ignore});
     EXPECT_EQ(r.outcome, Outcome::Failed);
-    for (const auto& text : ui_.texts()) EXPECT_NE(text, "Writing image file to device successfully completed");
+    EXPECT_EQ(ui_.texts().back(), "Writing image file to device failed: Logical drive 1 partition 1 did not "
+                                  "confirm that the data was written.");
 
     backend_.drive(1).faults = {};
     backend_.drive(1).faults.failOpen = true;
@@ -406,14 +415,24 @@ TEST_F(TransferTest, CopyRefusalsAndFailures) {
     EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
                   .outcome,
               Outcome::Failed);
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Read unexcepted amount of bytes", "Copying completed"}));
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Read unexcepted amount of bytes", copyIncomplete(0, 200000)}));
 
     backend_.drive(0).faults = {};
     backend_.drive(1).faults.shortWriteAt = 1000;
     ui_ = ScriptedUi{};
     ui_.gate = {true};
     transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"));
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Could not write complete buffer", "Copying completed"}));
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Could not write complete buffer", copyIncomplete(0, 200000)}));
+
+    backend_.drive(1).faults = {};
+    backend_.drive(1).faults.failFlush = true;
+    ui_ = ScriptedUi{};
+    ui_.gate = {true};
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
+                  .outcome,
+              Outcome::Failed);
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Failed to write to b, Input/output error",
+                                                     "Copying failed: b did not confirm that the data was written."}));
 
     backend_.drive(1).faults = {};
     backend_.drive(1).faults.failOpen = true;
@@ -436,9 +455,167 @@ TEST_F(TransferTest, StoppingOneCopyDoesNotStopTheNext) {
     auto r = transfer::directCopy(backend, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
     EXPECT_EQ(r.outcome, Outcome::Incomplete);
     EXPECT_EQ(r.bytes, 4 << 20);
+    EXPECT_EQ(ui_.texts(), std::vector<std::string>{copyIncomplete(4 << 20, 6 << 20)});
     r = transfer::directCopy(backend, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
     EXPECT_EQ(r.outcome, Outcome::Completed);
+    EXPECT_EQ(ui_.texts().back(), "Copying completed");
     EXPECT_EQ(fixtures::readFile(dir_.file("big1.img")), fixtures::readFile(dir_.file("big0.img")));
+}
+
+// --- Nothing outside the named range, nothing half-done reported as done
+
+TEST_F(TransferTest, RangesWhoseEndDoesNotFitAreRefusedBeforeAnythingOpens) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    const std::string tooLarge = "The selection's range is too large";
+    ui_.gate = {true};
+    ui_.files = {image("x.raw")};
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, kMax, "a"), range(kDrive0, kMax, kMax, "b"))
+                  .outcome,
+              Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(kDrive0, kMax, 1, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, range(kDrive1, 2, kMax - 1, "d")).outcome,
+              Outcome::NotStarted);
+    int refusals = 0;
+    for (const auto& q : ui_.asked) refusals += q.text.rfind(tooLarge, 0) == 0;
+    EXPECT_EQ(refusals, 3);
+    EXPECT_TRUE(backend_.opens().empty());
+}
+
+// A file would grow and a device would take part of the data: both are refused before writing.
+TEST_F(TransferTest, WritesThatWouldRunPastTheEndAreRefused) {
+    const std::string target = image("t.bin"), img = image("img.raw");
+    fixtures::writePatternFile(target, 8192, 4);
+    fixtures::writePatternFile(img, 4096, 5);
+    const std::string pastEnd = "The selection ends at byte 10240, beyond the end of t, which has 8192 bytes. "
+                                "Nothing was written.";
+    ui_.files = {img};
+    ui_.gate = {true, true};
+    ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
+    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, range(target, 6144, 4096, "t")).outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), pastEnd);
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "s"), range(target, 6144, 4096, "t"))
+                  .outcome,
+              Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), pastEnd);
+    const auto bytes = fixtures::readFile(target);
+    ASSERT_EQ(bytes.size(), 8192u);
+    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i), 4));
+
+    fence(1, kDisk - 100, 100);
+    ScriptedUi device;
+    device.files = {img};
+    device.gate = {true};
+    device.answers = {Button::Ok, Button::Yes, Button::Ignore};
+    EXPECT_EQ(transfer::restoreFromFile(backend_, device, range(kDrive1, kDisk - 100, 4096, "d1")).outcome,
+              Outcome::Failed);
+    EXPECT_EQ(device.texts().back().rfind("The selection ends at byte", 0), 0u);
+    expectUntouchedOutside(dir_.file("d1.img"), 99, 0, 0);
+}
+
+TEST_F(TransferTest, AnEarlierImageIsReplacedOnlyByACompleteDump) {
+    const std::string file = image("old.raw");
+    const auto keep = [&] {
+        fixtures::writePatternFile(file, 5000, 42);
+        return fixtures::readFile(file);
+    }();
+    const auto expectKept = [&](ScriptedUi& ui) {
+        EXPECT_EQ(fixtures::readFile(file), keep);
+        EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
+        EXPECT_EQ(ui.texts().back(), "The earlier " + file + " was kept as it was.");
+    };
+
+    backend_.drive(0).faults.readErrorAt = 9000; // the device ends early: incomplete
+    ScriptedUi failing;
+    failing.files = {file};
+    EXPECT_EQ(transfer::dumpToFile(backend_, failing, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
+    expectKept(failing);
+    backend_.drive(0).faults = {};
+
+    ScriptedUi stopped;
+    stopped.files = {file};
+    stopped.onPump = [&stopped] { stopped.stop = stopped.pumps >= 2; };
+    EXPECT_EQ(transfer::dumpToFile(backend_, stopped, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
+    expectKept(stopped);
+
+    ScriptedUi done;
+    done.files = {file};
+    EXPECT_EQ(transfer::dumpToFile(backend_, done, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Completed);
+    const auto bytes = fixtures::readFile(file);
+    ASSERT_EQ(bytes.size(), 65536u);
+    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
+    EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
+}
+
+// The last block runs past the selection; when only that overrun does not fit on the disk, every
+// selected byte is in the file and the dump is complete.
+TEST_F(TransferTest, DumpWhoseOverrunDoesNotFitIsStillComplete) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const std::string mnt = dir_.file("small");
+    std::filesystem::create_directory(mnt);
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=12k") != 0)
+        GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(errno);
+    backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0});
+    ui_.files = {mnt + "/part.raw"};
+    ui_.answers = {Button::Yes};
+    const auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 10000, "d"));
+    const auto bytes = fixtures::readFile(mnt + "/part.raw");
+    ::umount(mnt.c_str());
+    EXPECT_EQ(r.outcome, Outcome::Completed);
+    ASSERT_EQ(ui_.texts().size(), 2u);
+    EXPECT_EQ(ui_.texts()[0].rfind("Dump complete, but was able to dump more bytes from the device than reported.\n"
+                                   "12288 bytes were dumped, 10000 bytes",
+                                   0),
+              0u);
+    EXPECT_EQ(ui_.texts()[1], "File was truncated to 10000 bytes. 2288 bytes were dropped");
+    ASSERT_EQ(bytes.size(), 10000u);
+    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
+}
+
+// A selection remembers the device it named: when the name leads elsewhere by the time it is
+// opened (a lower drive went away, a stick was swapped while the gate was open), nothing is read
+// or written.
+TEST_F(TransferTest, ASelectionWhoseDeviceChangedIsNeitherReadNorWritten) {
+    const auto identityOf = [&](const std::string& name) {
+        return (*backend_.open(name, platform::OpenMode::Read))->fingerprint();
+    };
+    TFileInfo drive1 = range(kDrive1, 0, 4096, "Logical drive 1");
+    drive1.Identity = identityOf(kDrive1);
+    ASSERT_FALSE(drive1.Identity.empty());
+    TFileInfo drive0 = range(kDrive0, 0, 4096, "Logical drive 0");
+    drive0.Identity = identityOf(kDrive0);
+
+    fixtures::writePatternFile(dir_.file("other.img"), kDisk, 77);
+    backend_.drive(1).imagePath = dir_.file("other.img"); // drive 1 is now another device
+    fence(1, 0, 0);
+    const std::string changed = "Logical drive 1 is no longer what was selected: " + kDrive1 +
+                                " now leads to another device or file. Nothing was read or written. Select it again.";
+    const std::string img = image("img.raw");
+    fixtures::writePatternFile(img, 4096, 5);
+
+    ui_.files = {img, image("dump.raw")};
+    ui_.gate = {true, true, true};
+    ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
+    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, drive1).outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), changed);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, drive1).outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), changed);
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, drive0, drive1).outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), changed);
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, drive1, drive0).outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), changed);
+    EXPECT_FALSE(std::filesystem::exists(image("dump.raw")));
+    expectUntouchedOutside(dir_.file("other.img"), 77, 0, 0);
+    expectUntouchedOutside(dir_.file("d0.img"), 0, 0, 0);
+    expectUntouchedOutside(dir_.file("d1.img"), 99, 0, 0);
+
+    // The same device selected again works.
+    drive1.Identity = identityOf(kDrive1);
+    ScriptedUi again;
+    again.files = {img};
+    again.gate = {true};
+    again.answers = {Button::Ok, Button::Yes, Button::Ignore};
+    fence(1, 0, 4096);
+    EXPECT_EQ(transfer::restoreFromFile(backend_, again, drive1).outcome, Outcome::Completed);
 }
 
 TEST(TransferNumbers, BlockSizesAndPercentages) {
