@@ -2,6 +2,8 @@
 
 #include "app/selection.h"
 #include "app/user_error.h"
+#include "cli/command_line.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "discovery/demo_drive.h"
 #include "discovery/drives.h"
@@ -14,7 +16,6 @@
 #include <cctype>
 #include <clocale>
 #include <istream>
-#include <map>
 #include <ostream>
 
 namespace cli {
@@ -40,91 +41,6 @@ bool isPartitionSpec(const std::string& s, std::string& drive, std::string& row)
 bool isVolumeSpec(const std::string& s) {
     return (s.size() == 2 || (s.size() == 3 && s[2] == '\\')) && std::isalpha(static_cast<unsigned char>(s[0])) &&
            s[1] == ':';
-}
-
-const char kUsage[] =
-    "usage: tarnwick-cli COMMAND [ARGS] [OPTIONS]\n"
-    "\n"
-    "commands:\n"
-    "  drives              list the physical drives (tab-separated, with a header line)\n"
-    "  volumes             list the logical volumes (tab-separated, with a header line)\n"
-    "  partitions SOURCE   list the partition table of a drive number, device node or\n"
-    "                      image file (--offset N reads the table at that byte)\n"
-    "  select SELECTION    show the item a selection stands for\n"
-    "  dump SOURCE IMAGE   save SOURCE's bytes into the raw image file IMAGE\n"
-    "  restore IMAGE TARGET\n"
-    "                      write the raw image file IMAGE onto TARGET (destroys TARGET's data)\n"
-    "  copy SOURCE TARGET  copy SOURCE onto TARGET of the same size (destroys TARGET's data)\n"
-    "\n"
-    "SELECTION is a drive number (0), a partition (0p2: the second row of drive 0's\n"
-    "partition list), a volume (C:), a device node or a file path.\n"
-    "\n"
-    "options:\n"
-    "  --offset N          first byte of the range, counted from the start of the device\n"
-    "                      or file (decimal, or hexadecimal with a 0x prefix)\n"
-    "  --size N            number of bytes in the range\n"
-    "  --source-offset N, --source-size N, --target-offset N, --target-size N\n"
-    "                      the same for the two sides of copy\n"
-    "  --agree             agree to overwrite the target (as typing 'i agree' and Yes), and\n"
-    "                      answer restore's warnings so that it goes on\n"
-    "  --ignore-size       restore an image whose length differs from the target's size\n"
-    "  --truncate          cut a dump that ran past the selection's end back to its size\n"
-    "  --replace           replace an existing IMAGE when dumping\n"
-    "  --demo              add the demo drive: a generated 64 MiB disk image as drive 0,\n"
-    "                      ahead of the machine's own drives (which move up by one)\n"
-    "  -h, --help          show this text\n"
-    "\n"
-    "Questions are asked on the terminal; when standard input is not a terminal each one\n"
-    "takes its safe answer. Exit status: 0 done, 1 failed or refused, 2 usage error.\n";
-
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-struct Args {
-    std::vector<std::string> positional;
-    std::map<std::string, std::string> values; // options that take a value
-    std::vector<std::string> flags;            // options without a value
-    bool help = false;
-    bool has(const std::string& flag) const { return std::find(flags.begin(), flags.end(), flag) != flags.end(); }
-};
-
-Args parseArgs(const std::vector<std::string>& args) {
-    static const std::vector<std::string> valued{"--offset",        "--size",        "--source-offset",
-                                                 "--source-size",   "--target-offset", "--target-size"};
-    static const std::vector<std::string> switches{"--agree", "--ignore-size", "--truncate", "--replace",
-                                                   "--demo"};
-    Args parsed;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-h" || a == "--help") {
-            parsed.help = true;
-        } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
-            if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
-            parsed.values[a] = args[++i];
-        } else if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
-            const std::string key = a.substr(0, a.find('='));
-            if (std::find(valued.begin(), valued.end(), key) == valued.end()) throw UsageError("unknown option " + key);
-            parsed.values[key] = a.substr(a.find('=') + 1);
-        } else if (std::find(switches.begin(), switches.end(), a) != switches.end()) {
-            parsed.flags.push_back(a);
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw UsageError("unknown option " + a);
-        } else {
-            parsed.positional.push_back(a);
-        }
-    }
-    return parsed;
-}
-
-std::optional<int64_t> number(const Args& args, const std::string& key) {
-    auto it = args.values.find(key);
-    if (it == args.values.end()) return std::nullopt;
-    try {
-        return selection::parseInteger(it->second, false);
-    } catch (const UserError& e) {
-        throw UsageError(key + ": " + e.what());
-    }
 }
 
 void printRow(std::ostream& out, const std::vector<std::string>& cells) {
@@ -164,11 +80,10 @@ std::pair<std::string, std::string> deviceOf(const std::string& source) {
     return {source, source};
 }
 
-int partitionsCommand(platform::Backend& backend, const Args& args, Io& io) {
-    if (args.positional.size() != 2) throw UsageError("partitions needs one SOURCE");
-    const auto [device, driveText] = deviceOf(args.positional[1]);
+int partitionsCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
+    const auto [device, driveText] = deviceOf(args.operands[0]);
     const PartitionWalkResult walk =
-        ReadPartitionTable(backend, device, driveText, number(args, "--offset").value_or(0));
+        ReadPartitionTable(backend, device, driveText, args.number("--offset").value_or(0));
     std::vector<std::string> titles(kPartitionColumnTitles.begin(), kPartitionColumnTitles.end());
     printRow(io.out, titles);
     for (const auto& row : walk.rows) {
@@ -179,10 +94,9 @@ int partitionsCommand(platform::Backend& backend, const Args& args, Io& io) {
     return walk.messages.empty() ? Completed : Failed;
 }
 
-int selectCommand(platform::Backend& backend, const Args& args, Io& io) {
-    if (args.positional.size() != 2) throw UsageError("select needs one SELECTION");
+int selectCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo info =
-        resolveSelection(backend, args.positional[1], number(args, "--offset"), number(args, "--size"));
+        resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     const std::vector<std::pair<const char*, std::string>> fields{
         {"FileName", info.FileName},
         {"Description", info.Description},
@@ -206,8 +120,9 @@ int selectCommand(platform::Backend& backend, const Args& args, Io& io) {
 }
 
 // Questions go to the terminal; the flags answer the ones they name.
-TerminalUi terminalFor(Io& io, const Args& args) {
+TerminalUi terminalFor(Io& io, const CommandLine& args) {
     TerminalUi ui(io.in, io.interactive, io.err, io.progressLine);
+    ui.setDecimalSeparator(decimalSeparator());
     if (args.has("--agree")) {
         ui.setAgreed(true);
         ui.answer(transfer::kRestoreSureId, Button::Yes);
@@ -221,34 +136,31 @@ TerminalUi terminalFor(Io& io, const Args& args) {
 
 int exitFor(const transfer::Result& r) { return r.outcome == transfer::Outcome::Completed ? Completed : Failed; }
 
-int dumpCommand(platform::Backend& backend, const Args& args, Io& io) {
-    if (args.positional.size() != 3) throw UsageError("dump needs SOURCE and IMAGE");
+int dumpCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo source =
-        resolveSelection(backend, args.positional[1], number(args, "--offset"), number(args, "--size"));
+        resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     TerminalUi ui = terminalFor(io, args);
-    ui.setFile(args.positional[2]);
+    ui.setFile(args.operands[1]);
     const auto result = transfer::dumpToFile(backend, ui, source);
     ui.endProgress();
     return exitFor(result);
 }
 
-int restoreCommand(platform::Backend& backend, const Args& args, Io& io) {
-    if (args.positional.size() != 3) throw UsageError("restore needs IMAGE and TARGET");
+int restoreCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo target =
-        resolveSelection(backend, args.positional[2], number(args, "--offset"), number(args, "--size"));
+        resolveSelection(backend, args.operands[1], args.number("--offset"), args.number("--size"));
     TerminalUi ui = terminalFor(io, args);
-    ui.setFile(args.positional[1]);
+    ui.setFile(args.operands[0]);
     const auto result = transfer::restoreFromFile(backend, ui, target);
     ui.endProgress();
     return exitFor(result);
 }
 
-int copyCommand(platform::Backend& backend, const Args& args, Io& io) {
-    if (args.positional.size() != 3) throw UsageError("copy needs SOURCE and TARGET");
-    const TFileInfo source = resolveSelection(backend, args.positional[1], number(args, "--source-offset"),
-                                              number(args, "--source-size"));
-    const TFileInfo target = resolveSelection(backend, args.positional[2], number(args, "--target-offset"),
-                                              number(args, "--target-size"));
+int copyCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
+    const TFileInfo source = resolveSelection(backend, args.operands[0], args.number("--source-offset"),
+                                              args.number("--source-size"));
+    const TFileInfo target = resolveSelection(backend, args.operands[1], args.number("--target-offset"),
+                                              args.number("--target-size"));
     TerminalUi ui = terminalFor(io, args);
     const auto result = transfer::directCopy(backend, ui, source, target);
     ui.endProgress();
@@ -293,43 +205,54 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
     return info;
 }
 
+namespace {
+
+int runCommand(const CommandLine& args, platform::Backend& backend, Io& io) {
+    // A signal that came while the demo drive was being written stops the command before it starts.
+    if (stopSignal()) return Failed;
+    const std::string& command = args.command;
+    if (command == "drives") return drivesCommand(backend, io);
+    if (command == "volumes") return volumesCommand(backend, io);
+    if (command == "select") return selectCommand(backend, args, io);
+    if (command == "partitions") return partitionsCommand(backend, args, io);
+    if (command == "dump") return dumpCommand(backend, args, io);
+    if (command == "restore") return restoreCommand(backend, args, io);
+    if (command == "copy") return copyCommand(backend, args, io);
+    throw UsageError("unknown command " + command);
+}
+
+} // namespace
+
 int run(const std::vector<std::string>& argv, platform::Backend& backend, Io io) {
+    int status = Completed;
     try {
-        const Args args = parseArgs(argv);
+        const CommandLine args = parseCommandLine(argv);
         if (args.help) {
-            io.out << kUsage;
+            io.out << helpText(args.command);
             return Completed;
         }
-        if (args.has("--demo")) {
-            demo::DemoDrive drive(backend); // removed again when the command ends
-            std::vector<std::string> rest;
-            for (const auto& a : argv)
-                if (a != "--demo") rest.push_back(a);
-            return run(rest, drive.backend(), io);
+        if (args.version) {
+            io.out << versionText();
+            return Completed;
         }
-        if (args.positional.empty()) throw UsageError("no command given");
-        const std::string& command = args.positional[0];
-        if (command == "drives") {
-            if (args.positional.size() != 1) throw UsageError("drives takes no arguments");
-            return drivesCommand(backend, io);
+        if (args.demo) {
+            demo::DemoDrive drive(backend); // removed again when the command ends, stopped or not
+            status = runCommand(args, drive.backend(), io);
+        } else {
+            status = runCommand(args, backend, io);
         }
-        if (command == "volumes") {
-            if (args.positional.size() != 1) throw UsageError("volumes takes no arguments");
-            return volumesCommand(backend, io);
-        }
-        if (command == "select") return selectCommand(backend, args, io);
-        if (command == "partitions") return partitionsCommand(backend, args, io);
-        if (command == "dump") return dumpCommand(backend, args, io);
-        if (command == "restore") return restoreCommand(backend, args, io);
-        if (command == "copy") return copyCommand(backend, args, io);
-        throw UsageError("unknown command " + command);
     } catch (const UsageError& e) {
-        io.err << "tarnwick-cli: " << e.what() << "\n\n" << kUsage;
+        io.err << "tarnwick-cli: " << e.what() << "\n" << usageText(e.command);
         return Usage;
     } catch (const std::exception& e) {
         io.err << e.what() << "\n";
-        return Failed;
+        status = Failed;
     }
+    if (const int signal = stopSignal()) {
+        io.err << "tarnwick-cli: stopped by " << stopSignalName(signal) << ".\n";
+        return kStoppedBySignal + signal;
+    }
+    return status;
 }
 
 } // namespace cli

@@ -16,6 +16,9 @@ class Backend;
 namespace cli {
 
 enum ExitCode { Completed = 0, Failed = 1, Usage = 2 };
+// A stop signal (SIGINT, SIGTERM, SIGHUP) ends the program with this plus the signal's number,
+// as a shell reports a program the signal killed: 130, 143, 129.
+inline constexpr int kStoppedBySignal = 128;
 
 struct Io {
     std::istream& in;
@@ -25,6 +28,7 @@ struct Io {
     bool progressLine = false; // standard error is a terminal
 };
 
+// Runs one command line. Every option, operand and number is checked before anything is opened.
 int run(const std::vector<std::string>& args, platform::Backend& backend, Io io);
 
 // "0" (a drive), "0p2" (the second row of drive 0's partition list), "C:" (a volume), or a path;

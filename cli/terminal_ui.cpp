@@ -1,8 +1,12 @@
 #include "cli/terminal_ui.h"
 
+#include "cli/stop_signals.h"
+#include "transfer/confirmation.h"
+
 #include <algorithm>
 #include <cctype>
-#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <istream>
 #include <ostream>
@@ -34,19 +38,55 @@ std::string trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
+// One decimal, with the user's separator.
+std::string fixed1(double value, char separator) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.1f", value);
+    std::string text = buf;
+    if (const auto dot = text.find('.'); dot != std::string::npos) text[dot] = separator;
+    return text;
+}
+
+// "512 B", "1.5 KiB", "512.0 MiB", "1.0 GiB".
+std::string humanBytes(int64_t bytes, char separator) {
+    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    double value = double(bytes);
+    size_t unit = 0;
+    // 1023.95 would print as 1024.0 of the smaller unit.
+    while (value >= 1023.95 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    return fixed1(value, separator) + " " + units[unit];
+}
+
+// "0:07", "12:34", "1:02:03".
+std::string duration(int64_t seconds) {
+    char buf[64];
+    if (seconds >= 3600)
+        std::snprintf(buf, sizeof buf, "%lld:%02d:%02d", static_cast<long long>(seconds / 3600),
+                      int(seconds / 60 % 60), int(seconds % 60));
+    else
+        std::snprintf(buf, sizeof buf, "%d:%02d", int(seconds / 60), int(seconds % 60));
+    return buf;
+}
+
 } // namespace
 
-TerminalUi::TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine)
-    : in_(in), interactive_(interactive), err_(err), progressLine_(progressLine) {}
+TerminalUi::TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine, Clock clock)
+    : in_(in), interactive_(interactive), err_(err), progressLine_(progressLine), clock_(std::move(clock)) {}
 
-std::atomic<bool>& TerminalUi::interrupted() {
-    static std::atomic<bool> flag{false};
-    return flag;
+bool TerminalUi::stopRequested() {
+    return cli::stopSignal() != 0;
 }
 
 void TerminalUi::endProgress() {
-    if (progressShown_) err_ << "\n";
-    progressShown_ = false;
+    if (pending_) draw(*pending_, pendingAt_);
+    pending_.reset();
+    if (lineShown_) err_ << "\n" << std::flush;
+    lineShown_ = false;
+    lineWidth_ = 0;
 }
 
 Button TerminalUi::ask(const Question& question) {
@@ -66,6 +106,8 @@ Button TerminalUi::ask(const Question& question) {
 
 Button TerminalUi::prompt(const Question& question) {
     for (;;) {
+        // After a stop signal nobody is waited for: the safe answer ends the action sooner.
+        if (stopRequested()) return question.defaultButton;
         err_ << "[";
         for (size_t i = 0; i < question.buttons.size(); ++i)
             err_ << (i ? "/" : "") << buttonName(question.buttons[i]);
@@ -101,23 +143,65 @@ bool TerminalUi::confirmOverwrite(const TFileInfo& target) {
         err_ << "Refused: pass --agree to overwrite without being asked (standard input is not a terminal)\n";
         return false;
     }
+    if (stopRequested()) return false;
+    // The notice the window's gate shows on its English tab.
+    for (const auto& text : transfer::notices().front().lines)
+        err_ << text.substr(0, text.find_last_not_of(' ') + 1) << "\n";
     err_ << "Type 'i agree' to go on: " << std::flush;
-    std::string line;
-    if (!std::getline(in_, line) || lower(trim(line)) != "i agree") return false;
-    return ask(Question{"Are you sure?", Icon::Warning, {Button::Yes, Button::No}, Button::No, "gate"}) ==
-           Button::Yes;
+    std::string typed;
+    if (!std::getline(in_, typed) || !transfer::agreementAccepted(typed)) {
+        err_ << "\nNot agreed: nothing was written.\n";
+        return false;
+    }
+    const Question last{transfer::secondQuestion(target.Description),
+                        Icon::Warning,
+                        {Button::Yes, Button::No, Button::Cancel},
+                        Button::No,
+                        kGateId};
+    return ask(last) == Button::Yes;
+}
+
+void TerminalUi::stoppable(bool on) {
+    if (!on) return;
+    start_ = clock_();
+    startBytes_ = 0;
 }
 
 void TerminalUi::progress(const Progress& p) {
-    const int percent = p.percent;
-    const std::string& status = p.status;
     if (!progressLine_) return;
-    // Redrawing the line for every block would cost more than the copying itself.
-    const auto now = std::chrono::steady_clock::now();
-    if (progressShown_ && percent != 100 && now - lastProgress_ < std::chrono::milliseconds(200)) return;
-    lastProgress_ = now;
-    std::string line = "[" + std::to_string(percent) + "%] " + status;
-    if (line.size() < 60) line.resize(60, ' ');
+    const TimePoint now = clock_();
+    if (!start_) {
+        start_ = now;
+        startBytes_ = p.bytes;
+    }
+    // Redrawing for every block would cost more than the copying itself; the update held back
+    // is drawn before the next message.
+    if (lineShown_ && now - lastDraw_ < kRedrawInterval) {
+        pending_ = p;
+        pendingAt_ = now;
+        return;
+    }
+    pending_.reset();
+    draw(p, now);
+    lastDraw_ = now;
+}
+
+void TerminalUi::draw(const Progress& p, TimePoint at) {
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%3d%%", p.percent);
+    std::string line = std::string(percent) + "  " + humanBytes(p.bytes, separator_) + " of " +
+                       humanBytes(p.total, separator_);
+    const double seconds = start_ ? std::chrono::duration<double>(at - *start_).count() : 0.0;
+    if (seconds > 0 && p.bytes > startBytes_) {
+        const double rate = double(p.bytes - startBytes_) / seconds; // bytes per second
+        // Capped so that a crawl at the start cannot overflow the conversion to whole seconds.
+        const double left =
+            p.bytes >= p.total ? 0.0 : std::min(std::ceil(double(p.total - p.bytes) / rate), 1e9);
+        line += "  " + fixed1(rate / 1e6, separator_) + " MB/s  " + duration(int64_t(left)) + " left";
+    }
+    const size_t width = line.size();
+    if (width < lineWidth_) line.append(lineWidth_ - width, ' '); // wipe what the longer line left
     err_ << "\r" << line << std::flush;
-    progressShown_ = true;
+    lineWidth_ = width;
+    lineShown_ = true;
 }

@@ -4,49 +4,75 @@
 
 #include "app/actionui.h"
 
-#include <atomic>
 #include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string>
 
 class TerminalUi : public ActionUi {
 public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
     // in/interactive: where answers come from, and whether a person is typing them.
     // err/progressLine: where messages go, and whether a progress line can be redrawn there.
-    TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine);
+    // clock: the time the progress line's rate and time left are measured with.
+    TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine,
+               Clock clock = &std::chrono::steady_clock::now);
 
     // Asked before a dump replaces an existing image file.
     static constexpr const char* kReplaceId = "replace";
+    // The last question of the overwrite gate.
+    static constexpr const char* kGateId = "overwrite-gate";
+    // The progress line is redrawn at most this often.
+    static constexpr std::chrono::milliseconds kRedrawInterval{200};
+
     // A flag's answer to the question with this id ("truncate" -> Yes).
     void answer(const std::string& questionId, Button button) { answers_[questionId] = button; }
     // --agree: the overwrite gate passes without asking.
     void setAgreed(bool agreed) { agreed_ = agreed; }
     // The file the action's file dialog would have asked for.
     void setFile(const std::string& path) { file_ = path; }
-    // Set from the interrupt signal: the running action stops at its next check.
-    static std::atomic<bool>& interrupted();
+    void setDecimalSeparator(char separator) { separator_ = separator; }
 
     Button ask(const Question& question) override;
     std::optional<std::string> chooseFile(const FileDialog& dialog) override;
     bool confirmOverwrite(const TFileInfo& target) override;
+    // Draws "percent  done of total  rate  time left" on one line when stderr is a terminal.
     void progress(const Progress& progress) override;
     void pump() override {}
-    bool stopRequested() override { return interrupted().load(); }
+    // A stop signal arrived (Ctrl+C, SIGTERM, SIGHUP).
+    bool stopRequested() override;
+    // The engines offer Stop when bytes start to move: the rate is measured from then.
+    void stoppable(bool on) override;
+    char decimalSeparator() const override { return separator_; }
 
-    // Ends a progress line so the next message starts on a line of its own.
+    // Draws the last progress update if it was held back, and ends the line so the next
+    // message starts on a line of its own.
     void endProgress();
 
 private:
+    using TimePoint = std::chrono::steady_clock::time_point;
     Button prompt(const Question& question);
+    void draw(const Progress& progress, TimePoint at);
 
     std::istream& in_;
     bool interactive_;
     std::ostream& err_;
     bool progressLine_;
-    bool progressShown_ = false;
-    std::chrono::steady_clock::time_point lastProgress_{};
+    Clock clock_;
+    char separator_ = '.';
     bool agreed_ = false;
     std::optional<std::string> file_;
     std::map<std::string, Button> answers_;
+
+    // The progress line.
+    std::optional<TimePoint> start_; // when the action began moving bytes
+    int64_t startBytes_ = 0;         // bytes already done then
+    bool lineShown_ = false;
+    size_t lineWidth_ = 0;
+    TimePoint lastDraw_{};
+    std::optional<Progress> pending_; // held back by the redraw interval
+    TimePoint pendingAt_{};
 };

@@ -17,6 +17,8 @@
 
 namespace platform {
 
+// Writers of a file that a loop device presents also hold that loop device exclusively, so they
+// are refused (EBUSY) while it is mounted and nobody mounts it while they write (Linux).
 enum class OpenMode {
     Read,      // existing device or file, read only; never blocks other readers
     Write,     // existing device or file, write only, exclusive
@@ -68,7 +70,8 @@ struct ByteRange {
 // An open device or file. The destructor closes it.
 // read() and write() loop over short transfers and EINTR: they return the number of bytes moved,
 // which is less than asked only at the end of the data (read) or when the medium is full (write),
-// or an error when nothing could be moved because of one.
+// or an error when nothing could be moved because of one. An interrupt (see requestInterrupt) is
+// always an error, never a short count.
 class RawStream {
 public:
     virtual ~RawStream() = default;
@@ -152,9 +155,11 @@ public:
     // Free space of the volume that holds a path; a path may also be a root such as "C:\".
     virtual Result<FreeSpace> freeSpace(const std::string& path) = 0;
     // A key that is equal for two names of the same file or device (a drive number and its node,
-    // two paths of one file); empty when the name leads nowhere or the system cannot tell.
+    // two paths of one file, a loop device and the file it presents); empty when the name leads
+    // nowhere or the system cannot tell.
     virtual std::string objectIdentity(const std::string& /*name*/) { return {}; }
-    // Where the name's byte 0 lies within that object: a partition's start on its disk, else 0.
+    // Where the name's byte 0 lies within that object: a partition's start on its disk, a loop
+    // device's offset in its file (plus the partition's start for a partition on one), else 0.
     virtual int64_t objectOffset(const std::string& /*name*/) { return 0; }
 
     virtual int64_t totalPhysicalMemory() = 0;

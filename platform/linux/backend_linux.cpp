@@ -1,5 +1,6 @@
 // Linux backend: block devices under /sys/block stand for the numbered physical drives.
 
+#include "platform/linux/loops.h"
 #include "platform/linux/sysfs.h"
 #include "platform/linux/volumes_linux.h"
 #include "platform/platform.h"
@@ -23,21 +24,43 @@ namespace {
 
 Error lastError() { return errnoError(errno); }
 
-// One open file descriptor; regular files and block devices alike.
+using loops::UniqueFd;
+
+// Pipes, terminals and sockets wait for their other end; files and block devices do not.
+bool mayWait(mode_t mode) { return !S_ISREG(mode) && !S_ISBLK(mode); }
+
+// ::open, started again when a signal interrupts it unless an interrupt was requested: a pipe
+// waiting for its writer gives up then.
+int openInterruptible(const std::string& path, int flags, bool waits) {
+    if (waits && interruptRequested()) {
+        errno = EINTR;
+        return -1;
+    }
+    for (;;) {
+        const int fd = ::open(path.c_str(), flags, 0644);
+        if (fd >= 0 || errno != EINTR || interruptRequested()) return fd;
+    }
+}
+
+// One open file descriptor; regular files, block devices and pipes alike. A writer of a regular
+// file also holds the loop devices that present it (see loops::holdLoopsOf).
 class FdStream final : public RawStream {
 public:
-    FdStream(int fd, bool block) : fd_(fd), block_(block) {}
-    ~FdStream() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    FdStream(UniqueFd fd, const struct stat& st, std::vector<UniqueFd> heldLoops)
+        : fd_(std::move(fd)), st_(st), block_(S_ISBLK(st.st_mode)), waits_(mayWait(st.st_mode)),
+          heldLoops_(std::move(heldLoops)) {}
 
+    // An interrupt (EINTR while an interrupt is requested) is an error even after some bytes
+    // moved: a short count would pass for the end of the data.
     Result<int64_t> read(void* buffer, int64_t count) override {
+        if (waits_ && interruptRequested()) return errnoError(EINTR);
         auto* p = static_cast<char*>(buffer);
         int64_t done = 0;
         while (done < count) {
-            const ssize_t n = ::read(fd_, p + done, static_cast<size_t>(count - done));
+            const ssize_t n = ::read(fd_.get(), p + done, static_cast<size_t>(count - done));
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR && !interruptRequested()) continue;
+                if (errno == EINTR) return lastError();
                 if (done > 0) break; // the error shows again on the next call
                 return lastError();
             }
@@ -48,12 +71,14 @@ public:
     }
 
     Result<int64_t> write(const void* buffer, int64_t count) override {
+        if (waits_ && interruptRequested()) return errnoError(EINTR);
         const auto* p = static_cast<const char*>(buffer);
         int64_t done = 0;
         while (done < count) {
-            const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
+            const ssize_t n = ::write(fd_.get(), p + done, static_cast<size_t>(count - done));
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR && !interruptRequested()) continue;
+                if (errno == EINTR) return lastError();
                 if (done > 0) break;
                 return lastError();
             }
@@ -65,7 +90,7 @@ public:
 
     Result<int64_t> seek(int64_t offset, SeekOrigin origin) override {
         const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
-        const off_t r = ::lseek(fd_, offset, whence);
+        const off_t r = ::lseek(fd_.get(), offset, whence);
         if (r < 0) return lastError();
         return int64_t(r);
     }
@@ -75,18 +100,18 @@ public:
     Result<int64_t> length() override {
         if (block_) return deviceSize();
         struct stat st{};
-        if (::fstat(fd_, &st) != 0) return lastError();
+        if (::fstat(fd_.get(), &st) != 0) return lastError();
         return int64_t(st.st_size);
     }
 
     Result<void> truncate(int64_t length) override {
         if (block_) return errnoError(EINVAL);
-        if (::ftruncate(fd_, length) != 0) return lastError();
+        if (::ftruncate(fd_.get(), length) != 0) return lastError();
         return {};
     }
 
     Result<void> flush() override {
-        if (::fsync(fd_) != 0) return lastError();
+        if (::fsync(fd_.get()) != 0) return lastError();
         return {};
     }
 
@@ -101,7 +126,7 @@ public:
         auto size = deviceSize();
         if (!size) return size.error();
         int sectorSize = 0;
-        if (::ioctl(fd_, BLKSSZGET, &sectorSize) != 0) return lastError();
+        if (::ioctl(fd_.get(), BLKSSZGET, &sectorSize) != 0) return lastError();
         DiskGeometryEx ex;
         ex.geometry = modernGeometry(*size, uint32_t(sectorSize), removable() ? 11 : 12);
         ex.diskSize = *size;
@@ -113,21 +138,57 @@ public:
         return deviceSize();
     }
 
+    // From what is open, never from the name: the same name may lead elsewhere by now.
+    std::string fingerprint() override {
+        const auto number = [](dev_t d) { return std::to_string(major(d)) + ":" + std::to_string(minor(d)); };
+        if (S_ISREG(st_.st_mode)) // not the size: a file may grow or shrink and still be the same
+            return "file:" + std::to_string(st_.st_dev) + ":" + std::to_string(st_.st_ino);
+        if (S_ISCHR(st_.st_mode)) return "chr:" + number(st_.st_rdev);
+        if (!block_) return (S_ISFIFO(st_.st_mode) ? "fifo:" : "node:") + number(st_.st_dev) + ":" +
+                            std::to_string(st_.st_ino);
+
+        const unsigned maj = major(st_.st_rdev), min = minor(st_.st_rdev);
+        std::string text = "blk:" + number(st_.st_rdev);
+        auto size = deviceSize();
+        text += ":size=" + (size ? std::to_string(*size) : std::string("?"));
+        // The kernel numbers every medium it sees: a stick put in again, a loop device attached
+        // again, each gets a new sequence number even where the rest looks alike.
+        const auto disk = sysfs::wholeDisk(maj, min);
+        if (const std::string seq = diskSequence(disk); !seq.empty()) text += ":seq=" + seq;
+        if (disk.major != maj || disk.minor != min) text += ":start=" + std::to_string(disk.startByte / 512);
+        if (auto loop = loops::backing(disk.major, disk.minor)) {
+            text += ":backing=" + (loop->rdev ? "blk:" + number(loop->rdev)
+                                              : std::to_string(loop->dev) + ":" + std::to_string(loop->ino));
+            text += "@" + std::to_string(loop->offset);
+        }
+        // Last, as it is the only part with free text in it.
+        if (const std::string serial = sysfs::diskSerial(maj, min); !serial.empty())
+            text += ":serial=" + serial;
+        return text;
+    }
+
 private:
     Result<int64_t> deviceSize() {
         uint64_t size = 0;
-        if (::ioctl(fd_, BLKGETSIZE64, &size) != 0) return lastError();
+        if (::ioctl(fd_.get(), BLKGETSIZE64, &size) != 0) return lastError();
         return int64_t(size);
     }
 
-    bool removable() {
-        struct stat st{};
-        if (::fstat(fd_, &st) != 0) return false;
-        return sysfs::isRemovable(major(st.st_rdev), minor(st.st_rdev));
+    std::string diskSequence(const sysfs::DiskPosition& disk) {
+#ifdef BLKGETDISKSEQ
+        uint64_t seq = 0;
+        if (::ioctl(fd_.get(), BLKGETDISKSEQ, &seq) == 0) return std::to_string(seq);
+#endif
+        return sysfs::readAttribute(sysfs::deviceFolder(disk.major, disk.minor) + "/diskseq");
     }
 
-    int fd_;
+    bool removable() { return sysfs::isRemovable(major(st_.st_rdev), minor(st_.st_rdev)); }
+
+    UniqueFd fd_;
+    struct stat st_;
     bool block_;
+    bool waits_;
+    std::vector<UniqueFd> heldLoops_; // kept open (O_EXCL) so nobody mounts them while we write
 };
 
 class UdevWatch final : public DeviceWatch {
@@ -216,19 +277,33 @@ public:
 
 private:
     // The object a name leads to, and where the name's first byte lies in it: a partition node
-    // is its disk, from the partition's start on.
+    // is its disk, from the partition's start on; a loop device is the file it presents, from
+    // the loop's offset on, so that a loop device and its backing file are seen as one object.
     std::pair<std::string, int64_t> identify(const std::string& name) {
         std::string path = name;
         if (auto drive = parsePhysicalDriveName(name)) path = physicalDriveNode(*drive);
         else if (parseVolumeName(name)) path = sysfs::volumeNode(name).valueOr(std::string());
         struct stat st{};
         if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
-        if (S_ISBLK(st.st_mode)) {
-            const auto disk = sysfs::wholeDisk(major(st.st_rdev), minor(st.st_rdev));
-            return {"dev:" + std::to_string(disk.major) + ":" + std::to_string(disk.minor), disk.startByte};
-        }
+        if (S_ISBLK(st.st_mode)) return identifyBlock(st.st_rdev, 0);
         if (S_ISCHR(st.st_mode)) return {"chr:" + std::to_string(st.st_rdev), 0};
         return {"file:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino), 0};
+    }
+
+    // A loop device may present a partition of another loop device: follow the chain, a few
+    // links deep at most (the kernel refuses cycles, sysfs may still be caught mid-change).
+    static std::pair<std::string, int64_t> identifyBlock(dev_t device, int depth) {
+        const auto disk = sysfs::wholeDisk(major(device), minor(device));
+        if (depth < 8) {
+            if (auto loop = loops::backing(disk.major, disk.minor)) {
+                const int64_t start = loop->offset + disk.startByte;
+                if (loop->rdev == 0)
+                    return {"file:" + std::to_string(loop->dev) + ":" + std::to_string(loop->ino), start};
+                auto inner = identifyBlock(loop->rdev, depth + 1);
+                if (!inner.first.empty()) return {inner.first, inner.second + start};
+            }
+        }
+        return {"dev:" + std::to_string(disk.major) + ":" + std::to_string(disk.minor), disk.startByte};
     }
 
     static Result<std::unique_ptr<RawStream>> openPath(const std::string& path, OpenMode mode) {
@@ -250,15 +325,33 @@ private:
         const bool writing = mode != OpenMode::Read;
         // A block device opened O_EXCL cannot be opened while a file system on it is mounted.
         if (block && writing) flags |= O_EXCL;
-        const int fd = ::open(path.c_str(), flags, 0644);
-        if (fd < 0) return lastError();
-        auto stream = std::make_unique<FdStream>(fd, block);
+        // A named pipe is opened as it is, waiting for its other end: only an interrupt ends that.
+        UniqueFd fd(openInterruptible(path, flags, exists && mayWait(st.st_mode)));
+        if (!fd) return lastError();
+
+        // What was checked above must be what is open: the name may have been replaced since.
+        struct stat now{};
+        if (::fstat(fd.get(), &now) != 0) return lastError();
+        const mode_t type = now.st_mode & S_IFMT;
+        if (exists ? type != (st.st_mode & S_IFMT) || (block && now.st_rdev != st.st_rdev)
+                   : S_ISBLK(now.st_mode))
+            return errnoError(EAGAIN);
+
+        std::vector<UniqueFd> heldLoops;
         if (!block && writing) {
-            if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return lastError();
-            // Replace only after the lock is ours, so a file in use is never emptied.
-            if (mode == OpenMode::Create && ::ftruncate(fd, 0) != 0) return lastError();
+            if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return lastError();
+            // A loop device that presents this file must not be mounted while we write the file
+            // behind the kernel's back; holding it exclusively also keeps it unmounted until we close.
+            if (S_ISREG(now.st_mode)) {
+                auto held = loops::holdLoopsOf(now);
+                if (!held) return held.error();
+                heldLoops = std::move(*held);
+            }
+            // Replace only after the lock and the loop devices are ours, so a file in use is never emptied.
+            if (mode == OpenMode::Create && ::ftruncate(fd.get(), 0) != 0) return lastError();
         }
-        return std::unique_ptr<RawStream>(std::move(stream));
+        return std::unique_ptr<RawStream>(
+            std::make_unique<FdStream>(std::move(fd), now, std::move(heldLoops)));
     }
 };
 

@@ -90,6 +90,26 @@ bool isRemovable(unsigned major, unsigned minor) {
     return readLine(disk / "removable") == "1";
 }
 
+std::string readAttribute(const std::string& path) { return readLine(path); }
+
+std::string deviceFolder(unsigned major, unsigned minor) {
+    return "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+}
+
+std::string diskSerial(unsigned major, unsigned minor) {
+    const DiskPosition disk = wholeDisk(major, minor);
+    const fs::path dev = deviceFolder(disk.major, disk.minor);
+    for (const char* name : {"device/serial", "serial", "wwid", "device/wwid"}) {
+        std::string value = readLine(dev / name);
+        // Drives pad their serials with blanks, on either side.
+        const size_t first = value.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        value = value.substr(first, value.find_last_not_of(" \t") - first + 1);
+        return value;
+    }
+    return {};
+}
+
 Result<std::string> volumeNode(const std::string& name) {
     const auto letter = parseVolumeName(name);
     if (!letter) return errnoError(ENOENT);

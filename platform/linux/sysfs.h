@@ -29,6 +29,16 @@ struct DiskPosition {
 };
 DiskPosition wholeDisk(unsigned major, unsigned minor, const std::string& sysDevBlock = "/sys/dev/block");
 
+// The first line of a sysfs attribute (or any text file), empty when it cannot be read.
+std::string readAttribute(const std::string& path);
+
+// /sys/dev/block/<major>:<minor>, the folder of block device major:minor.
+std::string deviceFolder(unsigned major, unsigned minor);
+
+// The serial number the disk major:minor reports (its own, or a partition's whole disk's), from
+// the first of device/serial, serial, wwid and device/wwid that has one; empty when none does.
+std::string diskSerial(unsigned major, unsigned minor);
+
 // The block device behind "\\.\<letter>:".
 Result<std::string> volumeNode(const std::string& name);
 

@@ -78,6 +78,15 @@ public:
         return size_;
     }
 
+    // The image file that is open and the disk it is shown as: another image behind the same
+    // drive number, or the same image shown with another size or sector size, is another disk.
+    std::string fingerprint() override {
+        const std::string image = inner_->fingerprint();
+        if (image.empty()) return {};
+        return "virtual:" + image + ":size=" + std::to_string(size_) +
+               ":sector=" + std::to_string(drive_.bytesPerSector);
+    }
+
 private:
     std::unique_ptr<RawStream> inner_;
     VirtualDrive drive_;
@@ -220,14 +229,32 @@ std::string TestBackend::volumeRoot(char letter) {
 }
 
 std::string TestBackend::objectIdentity(const std::string& name) {
-    if (auto index = parsePhysicalDriveName(name); index && *index < driveCount())
-        return systemBackend().objectIdentity(drives_[size_t(*index)].imagePath);
-    if (auto letter = parseVolumeName(name)) {
-        if (auto v = volumes_.find(*letter); v != volumes_.end())
-            return v->second.imagePath.empty() ? std::string() : systemBackend().objectIdentity(v->second.imagePath);
+    const auto [backend, path] = objectName(name);
+    return backend ? backend->objectIdentity(path) : std::string();
+}
+
+int64_t TestBackend::objectOffset(const std::string& name) {
+    const auto [backend, path] = objectName(name);
+    return backend ? backend->objectOffset(path) : 0;
+}
+
+// Which backend knows the object behind a name, and the name it knows it by: a virtual drive or
+// volume is its image file, a drive past them is the fallback's drive with its own number.
+std::pair<Backend*, std::string> TestBackend::objectName(const std::string& name) {
+    if (auto index = parsePhysicalDriveName(name)) {
+        if (*index < driveCount()) return {&systemBackend(), drives_[size_t(*index)].imagePath};
+        if (fallback_) return {fallback_, physicalDriveName(*index - driveCount())};
+        return {nullptr, {}}; // no such drive: open() fails for it too
     }
-    if (fallback_) return fallback_->objectIdentity(name);
-    return systemBackend().objectIdentity(name);
+    if (auto letter = parseVolumeName(name)) {
+        if (auto v = volumes_.find(*letter); v != volumes_.end()) {
+            if (v->second.imagePath.empty()) return {nullptr, {}};
+            return {&systemBackend(), v->second.imagePath};
+        }
+        if (fallback_) return {fallback_, name};
+        return {nullptr, {}};
+    }
+    return {&systemBackend(), name};
 }
 
 Result<FreeSpace> TestBackend::freeSpace(const std::string& path) {

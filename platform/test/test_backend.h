@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::testkit {
@@ -59,6 +60,8 @@ public:
     VirtualDrive& drive(int index) { return drives_.at(size_t(index)); }
     int driveCount() const { return int(drives_.size()); }
     void removeLastDrive() { drives_.pop_back(); }
+    // The drives after it move down one number, as a system's do when a disk goes.
+    void removeDrive(int index) { drives_.erase(drives_.begin() + index); }
 
     // Every access that fell outside what a drive allows; tests expect none.
     const std::vector<std::string>& violations() const { return *violations_; }
@@ -88,12 +91,14 @@ public:
     std::string volumeRoot(char letter) override;
     Result<FreeSpace> freeSpace(const std::string& path) override;
     std::string objectIdentity(const std::string& name) override;
+    int64_t objectOffset(const std::string& name) override;
     // Free space reported for every path, instead of the system's answer.
     void setFreeSpace(std::optional<FreeSpace> space) { freeSpace_ = space; }
     int64_t totalPhysicalMemory() override;
     uint32_t ticks() override;
 
 private:
+    std::pair<Backend*, std::string> objectName(const std::string& name);
     Result<std::unique_ptr<RawStream>> openImage(const VirtualDrive& drive, const std::string& name, OpenMode mode);
 
     Backend* fallback_;

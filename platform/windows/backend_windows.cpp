@@ -160,7 +160,63 @@ public:
         return int64_t(info.Length.QuadPart);
     }
 
+    // From the open handle, never from the name: a file by its volume and file index; a device by
+    // the storage stack's device and partition numbers, its length, where it starts on its disk
+    // and the disk's serial number.
+    std::string fingerprint() override {
+        if (!device_) {
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (!::GetFileInformationByHandle(handle_, &info)) return {};
+            return "file:" + std::to_string(info.dwVolumeSerialNumber) + ":" +
+                   std::to_string((uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+        }
+        std::string text;
+        DWORD returned = 0;
+        STORAGE_DEVICE_NUMBER number{};
+        if (::DeviceIoControl(handle_, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                              &returned, nullptr)) {
+            text = "disk:" + std::to_string(number.DeviceType) + ":" + std::to_string(number.DeviceNumber) +
+                   ":" + std::to_string(number.PartitionNumber);
+        } else {
+            // A volume spread over several disks has no single number; its file system's serial
+            // number stands in.
+            DWORD serial = 0;
+            if (!::GetVolumeInformationByHandleW(handle_, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+                return {};
+            text = "volume:" + std::to_string(serial);
+        }
+        auto size = lengthInfo();
+        text += ":size=" + (size ? std::to_string(*size) : std::string("?"));
+        PARTITION_INFORMATION_EX partition{};
+        if (::DeviceIoControl(handle_, IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &partition,
+                              sizeof partition, &returned, nullptr))
+            text += ":start=" + std::to_string(partition.StartingOffset.QuadPart);
+        // Last, as it is the only part with free text in it.
+        if (const std::string serial = diskSerial(); !serial.empty()) text += ":serial=" + serial;
+        return text;
+    }
+
 private:
+    std::string diskSerial() {
+        STORAGE_PROPERTY_QUERY query{};
+        query.PropertyId = StorageDeviceProperty;
+        query.QueryType = PropertyStandardQuery;
+        union {
+            STORAGE_DEVICE_DESCRIPTOR descriptor;
+            char bytes[1024];
+        } out{};
+        DWORD returned = 0;
+        if (!::DeviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &out, sizeof out,
+                               &returned, nullptr))
+            return {};
+        const DWORD at = out.descriptor.SerialNumberOffset;
+        if (at == 0 || at >= returned || returned > sizeof out) return {};
+        std::string serial(out.bytes + at, strnlen(out.bytes + at, returned - at));
+        const size_t first = serial.find_first_not_of(' ');
+        if (first == std::string::npos) return {};
+        return serial.substr(first, serial.find_last_not_of(' ') - first + 1);
+    }
+
     // ReadFile and WriteFile take 32-bit counts; 1 GiB keeps every piece a whole number of sectors.
     static DWORD chunk(int64_t remaining) { return DWORD(std::min<int64_t>(remaining, int64_t(1) << 30)); }
 

@@ -1,16 +1,33 @@
 // tarnwick-cli run in-process against image files shown as drives, and once as a real program.
 
-#include "cli/cli.h"
-#include "cli/terminal_ui.h"
 #include "app/selection.h"
 #include "app/user_error.h"
+#include "cli/cli.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_ui.h"
 #include "discovery/drives.h"
+#include "platform/platform.h"
 #include "platform/test/test_backend.h"
 #include "support/fixtures.h"
+#include "transfer/confirmation.h"
+#include "transfer/transfer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 using platform::testkit::TestBackend;
 using platform::testkit::VirtualDrive;
@@ -60,15 +77,89 @@ TEST_F(CliTest, DrivesPrintsTheWindowsRowsUnderTheTitles) {
     EXPECT_EQ(l[2].substr(0, 2), "1\t");
 }
 
-TEST_F(CliTest, UsageErrorsExitWithTwo) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"bogus"}, {"drives", "extra"}, {"select"}, {"select", "0", "--offset"},
-             {"select", "0", "--offset", "12x"}, {"select", "0", "--frobnicate"}}) {
-        const CliRun r = run(args);
-        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
-        EXPECT_NE(r.err.find("usage: tarnwick-cli"), std::string::npos);
+TEST_F(CliTest, OptionsOnlyForTheCommandsThatUseThemAndNothingOpenedOnAMistake) {
+    // Two files of one size, so that a copy or restore that ignored an option would go through.
+    const std::string src = dir_.file("src.bin"), tgt = dir_.file("tgt.bin");
+    fixtures::writePatternFile(src, 16384, 1);
+    fixtures::writePatternFile(tgt, 16384, 2);
+    const auto before = fixtures::readFile(tgt);
+    const std::string dump = dir_.file("new.raw");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "tarnwick-cli: no command given\n"},
+        {{"bogus"}, "tarnwick-cli: unknown command bogus\n"},
+        {{"drives", "extra"}, "tarnwick-cli: drives takes no arguments\n"},
+        {{"select"}, "tarnwick-cli: select needs one SELECTION\n"},
+        {{"dump", src}, "tarnwick-cli: dump needs SOURCE and IMAGE\n"},
+        {{"dump", src, dump, "extra"}, "too many arguments for dump: 'extra'"},
+        {{"select", "0", "--offset"}, "tarnwick-cli: --offset needs a value\n"},
+        {{"select", "0", "--offset", "--size", "1"}, "tarnwick-cli: --offset needs a value\n"},
+        {{"select", "0", "--offset", "12x"}, "tarnwick-cli: --offset: '12x' is not a valid integer value\n"},
+        {{"select", "0", "--frobnicate"}, "tarnwick-cli: unknown option --frobnicate\n"},
+        {{"copy", src, tgt, "--offset", "4096", "--size", "512", "--agree"},
+         "tarnwick-cli: --offset is not an option of copy (copy takes --source-offset, --source-size, "
+         "--target-offset, --target-size, --agree)\n"},
+        {{"restore", src, tgt, "--target-offset", "4096", "--target-size", "512", "--agree", "--ignore-size"},
+         "--target-offset is not an option of restore"},
+        {{"copy", src, tgt, "--agree", "--ignore-size"}, "--ignore-size is not an option of copy"},
+        {{"copy", src, tgt, "--source-size", "512", "--source-size=1024", "--agree"},
+         "tarnwick-cli: --source-size is given twice (512 and 1024); give it once\n"},
+        {{"copy", src, tgt, "--agree=yes"}, "tarnwick-cli: --agree takes no value\n"},
+        {{"dump", src, dump, "--agree"}, "--agree is not an option of dump"},
+        {{"partitions", src, "--size", "512"},
+         "--size is not an option of partitions (partitions takes --offset)"},
+        {{"drives", "--offset", "0"}, "--offset is not an option of drives (drives takes no options)"},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = run(c.args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(c.args);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("usage: tarnwick-cli"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
     }
-    EXPECT_EQ(run({"--help"}).status, 0);
+    EXPECT_EQ(fixtures::readFile(tgt), before) << "a usage error wrote to the target";
+    EXPECT_FALSE(std::filesystem::exists(dump)) << "a usage error created the image";
+    // The same options where they belong, in both spellings.
+    EXPECT_EQ(run({"copy", src, tgt, "--source-offset=4096", "--source-size", "512", "--target-offset",
+                   "0x2000", "--target-size=0x200", "--agree"})
+                  .status,
+              0);
+    const auto after = fixtures::readFile(tgt), source = fixtures::readFile(src);
+    for (size_t i = 0; i < after.size(); ++i)
+        ASSERT_EQ(after[i], i >= 0x2000 && i < 0x2200 ? source[4096 + i - 0x2000] : before[i]) << i;
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    const CliRun help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* text : {"  copy SOURCE TARGET", "    --source-offset N", "    --ignore-size", "./0",
+                             "130, 143, 129", "--version"})
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    const CliRun dump = run({"dump", "--help"});
+    EXPECT_EQ(dump.status, 0);
+    EXPECT_EQ(
+        dump.out.rfind("usage: tarnwick-cli [--demo] dump SOURCE IMAGE [--offset N] [--size N] [--truncate] "
+                       "[--replace]\n",
+                       0),
+        0u)
+        << dump.out;
+    EXPECT_EQ(dump.out.find("--source-offset"), std::string::npos);
+
+    std::string version, blkid, udev;
+    ASSERT_EQ(fixtures::shell(std::string(TARNWICK_CLI) + " --version", &version), 0);
+    ASSERT_EQ(fixtures::shell("pkg-config --modversion blkid", &blkid), 0);
+    ASSERT_EQ(fixtures::shell("pkg-config --modversion libudev", &udev), 0);
+    const std::string first = version.substr(0, version.find('\n')),
+                      number = first.substr(first.find(' ') + 1);
+    EXPECT_EQ(first.rfind("tarnwick-cli ", 0), 0u) << version;
+    EXPECT_TRUE(std::count(number.begin(), number.end(), '.') == 2 &&
+                number.find_first_not_of("0123456789.") == std::string::npos)
+        << version;
+    EXPECT_NE(version.find("libblkid " + blkid.substr(0, blkid.find('\n'))), std::string::npos) << version;
+    EXPECT_NE(version.find("libudev " + udev.substr(0, udev.find('\n'))), std::string::npos) << version;
+    EXPECT_NE(version.find("compiler "), std::string::npos) << version;
 }
 
 TEST_F(CliTest, SelectionsBuildTheWindowsRecord) {
@@ -171,7 +262,7 @@ TEST_F(CliTest, DumpRestoreAndCopyAnswerOnlyWhatTheFlagsSay) {
     EXPECT_EQ(run({"copy", "0", "1", "--agree"}).status, 1);
 }
 
-TEST(TerminalAnswers, SafeAnswerUnlessAFlagOrAPersonAnswers) {
+TEST(CliTerminal, SafeAnswerUnlessAFlagOrAPersonAnswers) {
     std::istringstream none;
     std::ostringstream err;
     TerminalUi ui(none, false, err, false);
@@ -187,24 +278,94 @@ TEST(TerminalAnswers, SafeAnswerUnlessAFlagOrAPersonAnswers) {
     std::istringstream typed("maybe\ny\n");
     TerminalUi person(typed, true, err, false);
     EXPECT_EQ(person.ask(truncate), Button::Yes) << "unknown answers are asked again";
-    std::istringstream agree("  I AGREE \nyes\n");
-    TerminalUi gate(agree, true, err, false);
-    EXPECT_TRUE(gate.confirmOverwrite(TFileInfo{}));
-    std::istringstream disagree("i agre\n");
-    TerminalUi gate2(disagree, true, err, false);
-    EXPECT_FALSE(gate2.confirmOverwrite(TFileInfo{}));
 }
 
-TEST(TerminalAnswers, ProgressLineOnlyOnATerminal) {
+TEST(CliTerminal, GateTakesTheEnginesRuleAndAsksItsQuestion) {
+    TFileInfo target;
+    target.Description = "LOGICAL DRIVE 1   ( 4 MiB ) offset: 512 size: 1024";
+    const std::string question =
+        transfer::secondQuestion(target.Description) + "\n[Yes/No/Cancel] (default No): ";
+    const struct {
+        std::string typed;
+        bool passes;
+        bool asked; // the second question follows the typed agreement
+    } cases[] = {
+        {"  I AGREE \nyes\n", true, true},
+        {"\ti agree\x7f\ny\n", true, true}, // control characters at the ends are trimmed
+        {"i agree\n\n", false, true},       // Enter takes the safe answer
+        {"i agree\nc\n", false, true},
+        {"i agree\nno\n", false, true},
+        {"i agre\nyes\n", false, false},
+        {"i  agree\nyes\n", false, false},
+        {"", false, false}, // end of input
+    };
+    for (const auto& c : cases) {
+        std::istringstream in(c.typed);
+        std::ostringstream err;
+        TerminalUi gate(in, true, err, false);
+        EXPECT_EQ(gate.confirmOverwrite(target), c.passes) << testing::PrintToString(c.typed);
+        EXPECT_EQ(err.str().find(question) != std::string::npos, c.asked) << err.str();
+        EXPECT_NE(err.str().find("enter 'i agree' (case insensitive)"), std::string::npos)
+            << "the notice is shown";
+    }
+}
+
+// Bytes, rate and time left, measured from when the action offered Stop.
+TEST(CliTerminal, ProgressLineShowsBytesRateAndTimeLeft) {
+    using std::chrono::milliseconds;
+    constexpr int64_t MiB = 1 << 20, GiB = int64_t(1) << 30;
+    const struct {
+        int64_t bytes, total;
+        int elapsedMs;
+        char separator;
+        std::string line;
+    } cases[] = {
+        {512 * MiB, GiB, 6400, '.', " 50%  512.0 MiB of 1.0 GiB  83.9 MB/s  0:07 left"},
+        {512 * MiB, GiB, 6400, ',', " 50%  512,0 MiB of 1,0 GiB  83,9 MB/s  0:07 left"},
+        {1000, 4096, 1000, '.', " 24%  1000 B of 4.0 KiB  0.0 MB/s  0:04 left"},
+        {MiB, 10 * GiB, 1000, '.', "  0%  1.0 MiB of 10.0 GiB  1.0 MB/s  2:50:39 left"},
+        {64 * MiB, 64 * MiB, 500, '.', "100%  64.0 MiB of 64.0 MiB  134.2 MB/s  0:00 left"},
+        {1048535, 2 * MiB, 0, '.', " 50%  1.0 MiB of 2.0 MiB"}, // no time has passed: no rate yet
+    };
+    for (const auto& c : cases) {
+        std::istringstream in;
+        std::ostringstream err;
+        std::chrono::steady_clock::time_point now{};
+        TerminalUi ui(in, false, err, true, [&] { return now; });
+        ui.setDecimalSeparator(c.separator);
+        ui.stoppable(true);
+        now += milliseconds(c.elapsedMs);
+        ui.progress({c.bytes, c.total, transfer::percentOf(c.bytes, c.total), "ignored"});
+        EXPECT_EQ(err.str(), "\r" + c.line);
+    }
+}
+
+TEST(CliTerminal, ProgressRedrawnFiveTimesASecondAndTheLastDrawnBeforeAMessage) {
+    using std::chrono::milliseconds;
     std::istringstream in;
     std::ostringstream quiet, shown;
-    TerminalUi a(in, false, quiet, false), b(in, false, shown, true);
-    a.progress({50, 100, 50, "50.00% done"});
-    b.progress({50, 100, 50, "50.00% done"});
+    std::chrono::steady_clock::time_point now{};
+    TerminalUi a(in, false, quiet, false, [&] { return now; }),
+        b(in, false, shown, true, [&] { return now; });
+    a.stoppable(true);
+    b.stoppable(true);
+    const int64_t total = 10 << 20;
+    for (int ms : {100, 250, 300, 350, 400}) {
+        now = std::chrono::steady_clock::time_point{} + milliseconds(ms);
+        const int64_t bytes = int64_t(ms) * 10240; // 10 KiB a millisecond: 10.2 MB/s
+        a.progress({bytes, total, transfer::percentOf(bytes, total), ""});
+        b.progress({bytes, total, transfer::percentOf(bytes, total), ""});
+    }
     b.message("Dump successfully completed");
-    EXPECT_EQ(quiet.str(), "");
-    EXPECT_EQ(shown.str().substr(0, 17), "\r[50%] 50.00% don");
-    EXPECT_NE(shown.str().find("\nDump successfully completed\n"), std::string::npos);
+    a.message("Dump successfully completed");
+    EXPECT_EQ(quiet.str(), "Dump successfully completed\n")
+        << "no progress line when stderr is not a terminal";
+    EXPECT_EQ(shown.str(),
+              "\r 10%  1000.0 KiB of 10.0 MiB  10.2 MB/s  0:01 left" // 100 ms
+              "\r 29%  2.9 MiB of 10.0 MiB  10.2 MB/s  0:01 left   " // 300 ms (250 held back),
+                                                                     // wiping the longer line
+              "\r 39%  3.9 MiB of 10.0 MiB  10.2 MB/s  0:01 left"    // 400 ms, held back, then drawn
+              "\nDump successfully completed\n");
 }
 
 TEST(CliProgram, DumpOfOneLoopDeviceRestoredOntoAnotherIsIdentical) {
@@ -222,6 +383,239 @@ TEST(CliProgram, DumpOfOneLoopDeviceRestoredOntoAnotherIsIdentical) {
                               " --agree </dev/null 2>/dev/null"),
               0);
     EXPECT_EQ(fixtures::shell("cmp -s " + a.node() + " " + b.node()), 0);
+}
+
+std::string describeStatus(int status) {
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
+using SteadyClock = std::chrono::steady_clock;
+
+void pause10ms() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// tarnwick-cli as a process of its own: standard input from /dev/null, standard error into a
+// file, TMPDIR (where the demo drive goes) in `dir`. Killed when a failed check leaves it running.
+class CliProcess {
+public:
+    CliProcess(const fixtures::TempDir& dir, const std::vector<std::string>& args)
+        : errFile_(dir.file("stderr.txt")) {
+        std::vector<std::string> argv{TARNWICK_CLI};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> env{"TMPDIR=" + dir.file("tmp")};
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
+        auto pointers = [](std::vector<std::string>& strings) {
+            std::vector<char*> p;
+            for (auto& s : strings)
+                p.push_back(s.data());
+            p.push_back(nullptr);
+            return p;
+        };
+        auto argp = pointers(argv), envp = pointers(env);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~CliProcess() {
+        if (running()) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status_, 0);
+        }
+    }
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    bool running() {
+        if (pid_ > 0 && !ended_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+        return pid_ > 0 && !ended_;
+    }
+    // False when the deadline passed first.
+    bool waitUntil(SteadyClock::time_point deadline) {
+        while (running() && SteadyClock::now() < deadline)
+            pause10ms();
+        return !running();
+    }
+    void signal(int number) { ASSERT_EQ(::kill(pid_, number), 0); }
+    std::string status() const { return ended_ ? describeStatus(status_) : "running"; }
+    std::string err() const {
+        const auto bytes = fixtures::readFile(errFile_);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+private:
+    std::string errFile_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool ended_ = false;
+};
+
+// Writing into a pipe whose reader has gone fails with EPIPE instead of ending the test.
+class IgnoreSigpipe {
+public:
+    IgnoreSigpipe() {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGPIPE, &ignore, &previous_);
+    }
+    ~IgnoreSigpipe() { ::sigaction(SIGPIPE, &previous_, nullptr); }
+
+private:
+    struct sigaction previous_ = {};
+};
+
+size_t entries(const std::string& folder) {
+    return size_t(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+// A restore reading a named pipe that is fed slowly, stopped by a signal: it says what it wrote,
+// wrote only what arrived and only inside its range, exits with 128 + the signal, and the demo
+// drive's temporary folder goes with it.
+TEST(CliProgram, StopSignalEndsARestoreFromAPipeCleanly) {
+    const IgnoreSigpipe ignoreSigpipe;
+    constexpr int64_t kOffset = 4096, kSize = 1 << 20, kBlock = 8192;
+    const struct {
+        int signal;
+        int status;
+        const char* name;
+    } cases[] = {{SIGTERM, 143, "SIGTERM"}, {SIGINT, 130, "SIGINT"}, {SIGHUP, 129, "SIGHUP"}};
+    for (const auto& [signal, expected, name] : cases) {
+        SCOPED_TRACE(name);
+        fixtures::TempDir dir;
+        std::filesystem::create_directory(dir.file("tmp"));
+        const std::string fifo = dir.file("image.fifo"), target = dir.file("target.bin");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        fixtures::writePatternFile(target, kOffset + kSize + 4096, 7); // canaries on both sides of the range
+        const auto before = fixtures::readFile(target);
+        CliProcess cli(dir, {"--demo", "restore", fifo, target, "--offset", std::to_string(kOffset), "--size",
+                             std::to_string(kSize), "--agree", "--ignore-size"});
+        ASSERT_TRUE(cli.started());
+        const auto deadline = SteadyClock::now() + std::chrono::seconds(30);
+
+        // The writing end, once the restore has opened the pipe for reading.
+        int fd = -1;
+        while (fd < 0 && cli.running() && SteadyClock::now() < deadline) {
+            fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) pause10ms();
+        }
+        ASSERT_GE(fd, 0) << "the restore never opened the pipe; " << cli.status() << "\n" << cli.err();
+        std::vector<uint8_t> fed;
+        auto feed = [&](int64_t count) {
+            std::vector<uint8_t> data;
+            for (int64_t i = 0; i < count; ++i)
+                data.push_back(fixtures::patternByte(int64_t(fed.size()) + i, 9));
+            const ssize_t n = ::write(fd, data.data(), data.size());
+            if (n > 0) fed.insert(fed.end(), data.begin(), data.begin() + n);
+        };
+        feed(3 * kBlock);
+        // Once the three blocks are in the target, the restore waits for the fourth.
+        auto arrived = [&] {
+            const auto now = fixtures::readFile(target);
+            return std::equal(fed.begin(), fed.end(), now.begin() + kOffset);
+        };
+        while (!arrived() && cli.running() && SteadyClock::now() < deadline)
+            pause10ms();
+        EXPECT_EQ(entries(dir.file("tmp")), 1u) << "the demo drive's folder is there while the program runs";
+        cli.signal(signal);
+        // Keep the pipe trickling, as a slow writer would, until the program has gone.
+        while (cli.running() && SteadyClock::now() < deadline) {
+            feed(kBlock);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ::close(fd);
+        ASSERT_FALSE(cli.running()) << "the program did not stop";
+        EXPECT_EQ(cli.status(), "exit status " + std::to_string(expected));
+
+        const std::string err = cli.err();
+        const auto report = err.find("wrote only ");
+        ASSERT_NE(report, std::string::npos) << err;
+        size_t digits = 0;
+        const int64_t written = std::stoll(err.substr(report + 11), &digits);
+        EXPECT_EQ(err.substr(report + 11 + digits, 29), " bytes of 1048576 bytes total") << err;
+        EXPECT_TRUE(written == 3 * kBlock || written == 4 * kBlock)
+            << written << " bytes; the program was asked to stop while it waited for the fourth block";
+        EXPECT_NE(err.find(std::string("\ntarnwick-cli: stopped by ") + name + ".\n"), std::string::npos)
+            << err;
+        auto expectedTarget = before;
+        std::copy(fed.begin(), fed.begin() + std::min<int64_t>(written, int64_t(fed.size())),
+                  expectedTarget.begin() + kOffset);
+        EXPECT_EQ(fixtures::readFile(target), expectedTarget)
+            << "only the blocks that arrived, inside the range";
+        EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
+    }
+}
+
+// The same restore while its pipe has no writer at all: the open that waits for one gives up.
+TEST(CliProgram, StopSignalEndsARestoreWaitingForAPipeWriter) {
+    fixtures::TempDir dir;
+    std::filesystem::create_directory(dir.file("tmp"));
+    const std::string fifo = dir.file("image.fifo"), target = dir.file("target.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fixtures::writePatternFile(target, 3 * 4096, 7);
+    const auto before = fixtures::readFile(target);
+    CliProcess cli(dir, {"--demo", "restore", fifo, target, "--offset", "4096", "--size", "4096", "--agree",
+                         "--ignore-size"});
+    ASSERT_TRUE(cli.started());
+    // The warning comes just before the image is opened.
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(30);
+    while (cli.err().find("before using the import function.\n") == std::string::npos && cli.running() &&
+           SteadyClock::now() < deadline)
+        pause10ms();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(cli.running()) << cli.status() << "\n" << cli.err();
+    cli.signal(SIGTERM);
+    ASSERT_TRUE(cli.waitUntil(SteadyClock::now() + std::chrono::seconds(10)))
+        << "a pipe without a writer held the program after SIGTERM";
+    EXPECT_EQ(cli.status(), "exit status 143");
+    EXPECT_NE(cli.err().find("Failed to open " + fifo + " for reading\n"), std::string::npos) << cli.err();
+    EXPECT_NE(cli.err().find("\ntarnwick-cli: stopped by SIGTERM.\n"), std::string::npos) << cli.err();
+    EXPECT_EQ(fixtures::readFile(target), before);
+    EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
+}
+
+// The handlers themselves, in a child process: the first signal comes back from a blocking read
+// (no SA_RESTART) with the stop and the platform's interrupt requested; a second one ends it.
+TEST(CliProgram, FirstStopSignalInterruptsABlockingReadASecondOneKills) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        cli::installStopHandlers();
+        std::istringstream in;
+        std::ostringstream err;
+        TerminalUi ui(in, false, err, false);
+        if (ui.stopRequested()) ::_exit(19);
+        ::alarm(5); // a read that is not interrupted ends the child by SIGALRM
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) ::_exit(20);
+        // The signal arrives 100 ms into a read of a pipe nobody writes.
+        sigevent event{};
+        event.sigev_notify = SIGEV_SIGNAL;
+        event.sigev_signo = SIGTERM;
+        timer_t timer;
+        itimerspec in100ms{};
+        in100ms.it_value.tv_nsec = 100'000'000;
+        if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0 ||
+            ::timer_settime(timer, 0, &in100ms, nullptr) != 0)
+            ::_exit(21);
+        char byte;
+        if (::read(pipeFds[0], &byte, 1) != -1 || errno != EINTR) ::_exit(22);
+        if (cli::stopSignal() != SIGTERM) ::_exit(23);
+        if (!platform::interruptRequested()) ::_exit(24);
+        if (!ui.stopRequested()) ::_exit(26); // what the running action checks after every block
+        ::raise(SIGHUP);
+        ::_exit(25); // still alive after the second signal
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(describeStatus(status), std::string("killed by ") + strsignal(SIGHUP));
 }
 
 TEST(CliProgram, ListsALoopDeviceLikeTheWindow) {

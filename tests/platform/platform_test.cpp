@@ -8,12 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 using namespace platform;
@@ -332,6 +339,9 @@ TEST_F(TestBackendFaults, FallbackDrivesFollowTheVirtualOnes) {
     EXPECT_EQ(*(*outer.open(physicalDriveName(1), OpenMode::Read))->length(), 512 * 100);
     EXPECT_FALSE(outer.open(physicalDriveName(2), OpenMode::Read).ok());
     EXPECT_EQ(outer.physicalDriveNode(1), second);
+    // Identities follow the same numbering as opens: the fallback's own drive 0, then nothing.
+    EXPECT_EQ(outer.objectIdentity(physicalDriveName(1)), systemBackend().objectIdentity(second));
+    EXPECT_EQ(outer.objectIdentity(physicalDriveName(2)), "");
 }
 
 TEST(DeviceWatch, TestBackendSignalsArePolledAndCounted) {
@@ -394,6 +404,153 @@ TEST(BlockDevices, WritersAreExclusiveAndAMountedFileSystemCannotBeOverwritten) 
     ::umount(mountPoint.c_str());
     ASSERT_FALSE(busy.ok());
     EXPECT_EQ(busy.error().code, EBUSY);
+}
+
+// --- Named pipes and interrupts: a pipe with nobody at the other end must not hold the program
+// once an interrupt is requested, and must be waited for patiently otherwise.
+
+// SIGUSR1 interrupts blocking calls (no SA_RESTART), as the command line's SIGINT handler does.
+class InterruptingSignal {
+public:
+    InterruptingSignal() {
+        struct sigaction sa{};
+        sa.sa_handler = [](int) {};
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;
+        ::sigaction(SIGUSR1, &sa, &old_);
+    }
+    ~InterruptingSignal() { ::sigaction(SIGUSR1, &old_, nullptr); }
+
+private:
+    struct sigaction old_{};
+};
+
+TEST(Interrupts, AWaitOnAPipeEndsWhenAnInterruptIsRequested) {
+    using namespace std::chrono_literals;
+    enum class Wait { ForAWriter, ForData };
+    struct Case {
+        const char* what;
+        Wait wait;
+        bool requestedBefore; // the request came before the wait began, with no signal after it
+    };
+    const Case cases[] = {
+        {"open waiting for a writer", Wait::ForAWriter, false},
+        {"read waiting for data", Wait::ForData, false},
+        {"open after the request", Wait::ForAWriter, true},
+        {"read after the request", Wait::ForData, true},
+    };
+    InterruptingSignal signal;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fixtures::TempDir dir;
+        const std::string fifo = dir.file("pipe");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::atomic<bool> mayRead{false}, done{false};
+        std::optional<Error> failure;
+        if (c.requestedBefore && c.wait == Wait::ForAWriter) requestInterrupt();
+        std::thread waiter([&] {
+            auto s = systemBackend().open(fifo, OpenMode::Read);
+            if (s && c.wait == Wait::ForData) {
+                while (!mayRead) std::this_thread::sleep_for(1ms);
+                char byte;
+                if (auto n = (*s)->read(&byte, 1); !n) failure = n.error();
+            } else if (!s) {
+                failure = s.error();
+            }
+            done = true;
+        });
+        int writer = -1;
+        if (c.wait == Wait::ForData) {
+            writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC); // meets the waiter's open
+            if (c.requestedBefore) requestInterrupt();
+            mayRead = true;
+        }
+        if (!c.requestedBefore) {
+            std::this_thread::sleep_for(100ms);
+            ::pthread_kill(waiter.native_handle(), SIGUSR1);
+            std::this_thread::sleep_for(50ms);
+            EXPECT_FALSE(done) << "a signal without an interrupt request ended the wait";
+            requestInterrupt();
+        }
+        const auto until = std::chrono::steady_clock::now() + 3s;
+        while (!done && std::chrono::steady_clock::now() < until) {
+            // Again and again: one sent before the waiter blocks would be lost.
+            if (!c.requestedBefore) ::pthread_kill(waiter.native_handle(), SIGUSR1);
+            std::this_thread::sleep_for(10ms);
+        }
+        const bool gaveUp = done;
+        int unblock = -1;
+        if (!gaveUp) { // end the wait from the other side, so that the test ends
+            if (c.wait == Wait::ForAWriter) unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            else EXPECT_EQ(::write(writer, "x", 1), 1);
+        }
+        waiter.join();
+        clearInterrupt();
+        for (int fd : {writer, unblock})
+            if (fd >= 0) ::close(fd);
+        EXPECT_TRUE(gaveUp) << "still waiting 3 s after the interrupt request";
+        ASSERT_TRUE(failure.has_value()) << "the wait ended as if it had succeeded";
+        EXPECT_EQ(failure->code, EINTR);
+    }
+}
+
+// A restore from a named pipe whose writer starts later: the open waits for it, and every byte
+// it writes is read.
+TEST(Interrupts, APipeIsReadWhenItsWriterComesLater) {
+    using namespace std::chrono_literals;
+    fixtures::TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    constexpr int64_t kSize = 200000; // more than a pipe holds: the writer waits for the reader too
+    std::vector<uint8_t> got;
+    std::optional<Error> failure;
+    std::thread reader([&] {
+        auto s = systemBackend().open(fifo, OpenMode::Read);
+        if (!s) {
+            failure = s.error();
+            return;
+        }
+        std::vector<uint8_t> buf(65536);
+        for (;;) {
+            auto n = (*s)->read(buf.data(), int64_t(buf.size()));
+            if (!n) {
+                failure = n.error();
+                return;
+            }
+            if (*n == 0) return;
+            got.insert(got.end(), buf.begin(), buf.begin() + *n);
+        }
+    });
+    std::this_thread::sleep_for(100ms);
+    std::vector<uint8_t> sent(kSize);
+    for (int64_t i = 0; i < kSize; ++i) sent[size_t(i)] = patternByte(i);
+    // The writer neither waits for a reader that is gone nor dies of SIGPIPE when it left early.
+    struct sigaction ignore{}, old{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &old);
+    int writer = -1;
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         writer < 0 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms))
+        writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // ENXIO while nobody reads
+    int64_t written = 0;
+    if (writer >= 0) {
+        ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) & ~O_NONBLOCK);
+        while (written < kSize) {
+            const ssize_t n = ::write(writer, sent.data() + written, size_t(kSize - written));
+            if (n <= 0) break;
+            written += n;
+        }
+        ::close(writer);
+    } else {
+        // Nobody came to read: let a waiting open, if any, go.
+        const int last = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (last >= 0) ::close(last);
+    }
+    reader.join();
+    ::sigaction(SIGPIPE, &old, nullptr);
+    EXPECT_EQ(written, kSize) << "the reader was gone before the writer came";
+    EXPECT_FALSE(failure) << failure->text;
+    EXPECT_TRUE(got == sent) << got.size() << " bytes read of " << kSize;
 }
 
 } // namespace

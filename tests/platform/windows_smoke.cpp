@@ -137,6 +137,22 @@ void streams(Backend& os, const std::string& folder) {
     }
 
     {
+        // What is open, told apart from another file and kept across opens and size changes.
+        const std::string otherPath = path + ".other";
+        auto a = os.open(path, OpenMode::Read);
+        auto b = os.open(path, OpenMode::Read);
+        auto c = os.open(otherPath, OpenMode::Create);
+        check(a.ok() && b.ok() && c.ok(), "opens for fingerprints");
+        if (a && b && c) {
+            const std::string fp = (*a)->fingerprint();
+            check(!fp.empty() && fp == (*b)->fingerprint(), "one file opened twice has one fingerprint");
+            check(fp != (*c)->fingerprint() && !(*c)->fingerprint().empty(), "two files, two fingerprints");
+        }
+        c = Error{};
+        ::DeleteFileA(otherPath.c_str());
+    }
+
+    {
         auto replaced = os.open(path, OpenMode::Create);
         check(replaced.ok() && holds((*replaced)->length(), int64_t(0)), "create replaces an existing file");
     }
@@ -189,6 +205,7 @@ void systemQueries(Backend& os) {
         auto g = (*d)->geometry();
         auto ex = (*d)->geometryEx();
         auto len = (*d)->lengthInfo();
+        std::printf("drive 0: fingerprint %s\n", (*d)->fingerprint().c_str());
         std::printf("drive 0: geometry %s, size %lld, length %lld\n",
                     g ? (std::to_string(g->cylinders) + "/" + std::to_string(g->tracksPerCylinder) + "/" +
                          std::to_string(g->sectorsPerTrack) + "/" + std::to_string(g->bytesPerSector))

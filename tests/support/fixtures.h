@@ -47,16 +47,56 @@ int shell(const std::string& command, std::string* output = nullptr);
 class LoopDevice {
 public:
     explicit LoopDevice(const std::string& image);
+    // Attached from byte `offset` of the image on; with `node`, exactly there (it must be free:
+    // for attaching another image where one was just detached).
+    LoopDevice(const std::string& image, int64_t offset, const std::string& node = {});
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
     bool available() const { return !node_.empty(); }
     const std::string& node() const { return node_; }
     const std::string& reason() const { return reason_; }
+    // Detaches now; the destructor then leaves the node alone (someone else may have it by then).
+    void detach();
 
 private:
     std::string node_;
     std::string reason_;
+};
+
+// The partition nodes of a loop device (partx -a), removed again when the object goes: detaching
+// the loop device leaves them behind otherwise.
+class PartitionNodes {
+public:
+    explicit PartitionNodes(const std::string& disk);
+    ~PartitionNodes();
+    PartitionNodes(const PartitionNodes&) = delete;
+    PartitionNodes& operator=(const PartitionNodes&) = delete;
+    bool available() const { return added_; }
+    // The node of partition n, for example /dev/loop3p1.
+    std::string node(int n) const { return disk_ + "p" + std::to_string(n); }
+
+private:
+    std::string disk_;
+    bool added_ = false;
+};
+
+// A file system mounted on a folder (created when missing) and unmounted when the object goes.
+class Mount {
+public:
+    Mount(const std::string& device, const std::string& folder, const std::string& type = "ext4",
+          unsigned long flags = 0);
+    ~Mount() { unmount(); }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    bool mounted() const { return mounted_; }
+    int error() const { return error_; } // errno of a failed mount
+    void unmount();
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+    int error_ = 0;
 };
 
 } // namespace fixtures

@@ -1,0 +1,356 @@
+#include "cli/command_line.h"
+
+#include "app/selection.h"
+#include "app/user_error.h"
+
+#include <algorithm>
+
+namespace cli {
+namespace {
+
+struct OptionHelp {
+    std::string name;
+    std::string help;
+};
+
+struct Command {
+    std::string name;
+    std::vector<std::string> operands; // "SOURCE", "IMAGE"
+    std::string missing;               // the message when an operand is missing
+    std::string summary;
+    std::vector<OptionHelp> options; // the only options the command accepts, besides the global ones
+};
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> all{
+        {"drives",
+         {},
+         "drives takes no arguments",
+         "list the physical drives (tab-separated, with a header line)",
+         {}},
+        {"volumes",
+         {},
+         "volumes takes no arguments",
+         "list the logical volumes (tab-separated, with a header line)",
+         {}},
+        {"partitions",
+         {"SOURCE"},
+         "partitions needs one SOURCE",
+         "list the partition table of a drive number, device node or image file",
+         {{"--offset", "read the table at byte N of SOURCE"}}},
+        {"select",
+         {"SELECTION"},
+         "select needs one SELECTION",
+         "show the item a selection stands for",
+         {{"--offset", "first byte of the range, counted from the start of the device or file"},
+          {"--size", "number of bytes in the range"}}},
+        {"dump",
+         {"SOURCE", "IMAGE"},
+         "dump needs SOURCE and IMAGE",
+         "save SOURCE's bytes into the raw image file IMAGE",
+         {{"--offset", "first byte of SOURCE's range"},
+          {"--size", "number of bytes to save"},
+          {"--truncate", "cut a dump that ran past the range's end back to its size"},
+          {"--replace", "replace IMAGE when it exists"}}},
+        {"restore",
+         {"IMAGE", "TARGET"},
+         "restore needs IMAGE and TARGET",
+         "write the raw image file IMAGE onto TARGET (destroys TARGET's data)",
+         {{"--offset", "first byte of TARGET's range"},
+          {"--size", "number of bytes of TARGET to overwrite"},
+          {"--agree", "agree to overwrite TARGET, and let restore go on past its warnings"},
+          {"--ignore-size", "write an image whose length differs from the range's size"}}},
+        {"copy",
+         {"SOURCE", "TARGET"},
+         "copy needs SOURCE and TARGET",
+         "copy SOURCE onto TARGET of the same size (destroys TARGET's data)",
+         {{"--source-offset", "first byte of SOURCE's range"},
+          {"--source-size", "number of bytes of SOURCE to copy"},
+          {"--target-offset", "first byte of TARGET's range"},
+          {"--target-size", "number of bytes of TARGET to overwrite (SOURCE's size)"},
+          {"--agree", "agree to overwrite TARGET"}}},
+    };
+    return all;
+}
+
+const Command* findCommand(const std::string& name) {
+    for (const auto& c : commands())
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+// Every option takes a value or never does, whatever the command: the arguments can be split
+// before the command is known, so options may come before it.
+bool takesValue(const std::string& option) {
+    static const std::set<std::string> valued{"--offset",      "--size",          "--source-offset",
+                                              "--source-size", "--target-offset", "--target-size"};
+    return valued.count(option) != 0;
+}
+
+bool isCommandOption(const std::string& option) {
+    static const std::set<std::string> known = [] {
+        std::set<std::string> names;
+        for (const auto& c : commands())
+            for (const auto& o : c.options)
+                names.insert(o.name);
+        return names;
+    }();
+    return known.count(option) != 0;
+}
+
+bool accepts(const Command& command, const std::string& option) {
+    return std::any_of(command.options.begin(), command.options.end(),
+                       [&](const OptionHelp& o) { return o.name == option; });
+}
+
+std::string optionList(const Command& command) {
+    std::string list;
+    for (const auto& o : command.options)
+        list += (list.empty() ? "" : ", ") + o.name;
+    return list;
+}
+
+std::string operandList(const Command& command) {
+    std::string list;
+    for (size_t i = 0; i < command.operands.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == command.operands.size() ? " and " : ", ") + command.operands[i];
+    return list;
+}
+
+std::string synopsis(const Command& command) {
+    std::string line = command.name;
+    for (const auto& o : command.operands)
+        line += " " + o;
+    for (const auto& o : command.options)
+        line += " [" + o.name + (takesValue(o.name) ? " N]" : "]");
+    return line;
+}
+
+constexpr size_t kTextColumn = 23;
+constexpr size_t kWidth = 88;
+
+// "  left        text", the text wrapped at kWidth and continued under its first line.
+void item(std::string& out, const std::string& left, const std::string& text) {
+    std::string line = left;
+    if (line.size() + 1 > kTextColumn) {
+        out += line + "\n";
+        line.clear();
+    }
+    line.resize(kTextColumn, ' ');
+    size_t pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        size_t end = text.size();
+        if (kTextColumn + (end - pos) > kWidth) {
+            end = text.rfind(' ', pos + (kWidth - kTextColumn));
+            if (end == std::string::npos || end <= pos) end = text.find(' ', pos + 1);
+            if (end == std::string::npos) end = text.size();
+        }
+        if (!first) line.assign(kTextColumn, ' ');
+        out += line + text.substr(pos, end - pos) + "\n";
+        pos = end < text.size() ? end + 1 : end;
+        first = false;
+    }
+}
+
+void globalOptions(std::string& out) {
+    item(out, "  --demo",
+         "add the demo drive: a generated 64 MiB disk image as drive 0, ahead of the machine's "
+         "own drives (which move up by one)");
+    item(out, "  -h, --help", "show this help; after a command, that command's help");
+    item(out, "  --version",
+         "show the program's version and the versions of the libraries it was built with");
+}
+
+const char kNotes[] =
+    "SOURCE, TARGET and SELECTION are a drive number (0), a partition (0p2: the second row of\n"
+    "drive 0's partition list), a volume (C:), a device node or a file path. A file whose name\n"
+    "reads as one of the first three, such as 0, 0p1 or C:, must be written with its folder,\n"
+    "for example ./0, to be read as a file. A name that starts with a dash goes after --.\n"
+    "N is decimal, or hexadecimal with a 0x prefix; --offset=N works as well as --offset N.\n"
+    "Each option may be given once, and only to a command that uses it.\n"
+    "\n"
+    "Questions are asked on the terminal. When standard input is not a terminal each one\n"
+    "takes its safe answer (No, Cancel, no truncation, the overwrite refused) unless a flag\n"
+    "answers it:\n"
+    "  --agree            the overwrite gate (as typing 'i agree', then Yes), and restore's\n"
+    "                     \"Are you sure you want to copy ...?\" (Yes) and \"Stop now?\" (Ignore)\n"
+    "  --ignore-size      restore's \"File size does not match target device size\" (Ignore)\n"
+    "  --truncate         dump's \"Do you want to truncate the output file?\" (Yes)\n"
+    "  --replace          dump's \"... already exists. Do you want to replace it?\" (Yes)\n"
+    "\n"
+    "Ctrl+C, SIGTERM or SIGHUP stops a running action at its next block: it says how many\n"
+    "bytes it wrote and closes what it opened. A second signal ends the program at once.\n"
+    "\n"
+    "exit status:\n"
+    "  0                  done\n"
+    "  1                  failed or refused, or the data ended before the range did\n"
+    "  2                  usage error: nothing was opened or written\n"
+    "  130, 143, 129      stopped by Ctrl+C (SIGINT), SIGTERM or SIGHUP\n";
+
+int64_t parseNumber(const std::string& option, const std::string& text, const std::string& command) {
+    try {
+        return selection::parseInteger(text, false);
+    } catch (const UserError& e) {
+        throw UsageError(option + ": " + e.what(), command);
+    }
+}
+
+} // namespace
+
+namespace {
+
+CommandLine parse(const std::vector<std::string>& args) {
+    CommandLine line;
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> given; // option, value (empty for a flag)
+    bool optionsEnd = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnd || a.size() < 2 || a[0] != '-') {
+            positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (a == "-h" || a == "--help") {
+            line.help = true;
+            continue;
+        }
+        const auto eq = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
+        const std::string name = a.substr(0, eq);
+        if (name == "--demo" || name == "--version" || name == "--help" ||
+            (isCommandOption(name) && !takesValue(name))) {
+            if (eq != std::string::npos) throw UsageError(name + " takes no value");
+            if (name == "--demo")
+                line.demo = true;
+            else if (name == "--version")
+                line.version = true;
+            else if (name == "--help")
+                line.help = true;
+            else
+                given.emplace_back(name, std::string());
+            continue;
+        }
+        if (!isCommandOption(name)) throw UsageError("unknown option " + name);
+        std::string value;
+        if (eq != std::string::npos) {
+            value = a.substr(eq + 1);
+        } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+            value = args[++i];
+        } else {
+            throw UsageError(name + " needs a value");
+        }
+        for (const auto& [other, otherValue] : given)
+            if (other == name)
+                throw UsageError(name + " is given twice (" + otherValue + " and " + value +
+                                 "); give it once");
+        given.emplace_back(name, value);
+    }
+
+    if (line.help || line.version) {
+        // Help on one command when one is named; an unknown name is still a mistake.
+        if (!positional.empty() && line.help) {
+            if (!findCommand(positional[0])) throw UsageError("unknown command " + positional[0]);
+            line.command = positional[0];
+        }
+        return line;
+    }
+    if (positional.empty()) throw UsageError("no command given");
+    const Command* command = findCommand(positional[0]);
+    if (!command) throw UsageError("unknown command " + positional[0]);
+    line.command = command->name;
+    line.operands.assign(positional.begin() + 1, positional.end());
+
+    for (const auto& [option, value] : given) {
+        if (!accepts(*command, option)) {
+            const std::string takes = command->options.empty()
+                                          ? command->name + " takes no options"
+                                          : command->name + " takes " + optionList(*command);
+            throw UsageError(option + " is not an option of " + command->name + " (" + takes + ")",
+                             command->name);
+        }
+        if (takesValue(option))
+            line.numbers[option] = parseNumber(option, value, command->name);
+        else
+            line.flags.insert(option);
+    }
+    if (line.operands.size() < command->operands.size()) throw UsageError(command->missing, command->name);
+    if (line.operands.size() > command->operands.size()) {
+        const std::string extra = line.operands[command->operands.size()];
+        if (command->operands.empty()) throw UsageError(command->missing, command->name);
+        throw UsageError("too many arguments for " + command->name + ": '" + extra + "' (" + command->name +
+                             " takes " + operandList(*command) + ")",
+                         command->name);
+    }
+    return line;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    try {
+        return parse(args);
+    } catch (UsageError& e) {
+        // A mistake found before the command was known still shows that command's usage.
+        if (e.command.empty())
+            for (const auto& a : args)
+                if (findCommand(a)) {
+                    e.command = a;
+                    break;
+                }
+        throw;
+    }
+}
+
+std::string helpText(const std::string& name) {
+    std::string out;
+    if (const Command* command = findCommand(name)) {
+        out += "usage: tarnwick-cli [--demo] " + synopsis(*command) + "\n\n" + command->summary + "\n\n";
+        out += "options:\n";
+        for (const auto& o : command->options)
+            item(out, "  " + o.name + (takesValue(o.name) ? " N" : ""), o.help);
+        globalOptions(out);
+        return out + "\n" + kNotes;
+    }
+    out += "usage: tarnwick-cli [--demo] COMMAND [ARGUMENTS] [OPTIONS]\n"
+           "       tarnwick-cli COMMAND --help\n"
+           "       tarnwick-cli --version\n"
+           "\n"
+           "commands, each with the options it takes:\n";
+    for (const auto& c : commands()) {
+        std::string left = "  " + c.name;
+        for (const auto& o : c.operands)
+            left += " " + o;
+        item(out, left, c.summary);
+        for (const auto& o : c.options)
+            item(out, "    " + o.name + (takesValue(o.name) ? " N" : ""), o.help);
+    }
+    out += "\nglobal options, before or after the command:\n";
+    globalOptions(out);
+    return out + "\n" + kNotes;
+}
+
+std::string usageText(const std::string& name) {
+    if (const Command* command = findCommand(name))
+        return "usage: tarnwick-cli [--demo] " + synopsis(*command) + "\nRun 'tarnwick-cli " + command->name +
+               " --help' for more.\n";
+    return "usage: tarnwick-cli [--demo] COMMAND [ARGUMENTS] [OPTIONS]\n"
+           "Run 'tarnwick-cli --help' for the commands and their options.\n";
+}
+
+std::string versionText() {
+    std::string built;
+#ifdef TARNWICK_BLKID_VERSION
+    built += "libblkid " TARNWICK_BLKID_VERSION ", ";
+#endif
+#ifdef TARNWICK_UDEV_VERSION
+    built += "libudev " TARNWICK_UDEV_VERSION ", ";
+#endif
+    built += "compiler " TARNWICK_COMPILER ", C++" + std::to_string(__cplusplus / 100 % 100);
+    return "tarnwick-cli " TARNWICK_VERSION "\nbuilt with " + built + "\n";
+}
+
+} // namespace cli

@@ -1,0 +1,48 @@
+#pragma once
+// tarnwick-cli's arguments: each command names its operands and the options it uses, and
+// anything else is a usage error found before a device or file is opened.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// A mistake in the arguments. `command` picks the usage shown with it (empty: the general one).
+struct UsageError : std::runtime_error {
+    UsageError(const std::string& message, std::string command = {})
+        : std::runtime_error(message), command(std::move(command)) {}
+    std::string command;
+};
+
+struct CommandLine {
+    std::string command;                    // empty only with --help or --version
+    std::vector<std::string> operands;      // the command's own arguments, in order
+    std::map<std::string, int64_t> numbers; // "--offset" -> 4096
+    std::set<std::string> flags;            // "--agree"
+    bool demo = false;
+    bool help = false;
+    bool version = false;
+
+    std::optional<int64_t> number(const std::string& option) const {
+        const auto it = numbers.find(option);
+        return it == numbers.end() ? std::nullopt : std::optional<int64_t>(it->second);
+    }
+    bool has(const std::string& flag) const { return flags.count(flag) != 0; }
+};
+
+// Throws UsageError.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// The full help, or one command's help when `command` names one.
+std::string helpText(const std::string& command = {});
+// The short reminder printed under a usage error.
+std::string usageText(const std::string& command = {});
+// The program's version and the versions of the libraries it was built with.
+std::string versionText();
+
+} // namespace cli
