@@ -91,6 +91,7 @@ int partitionsCommand(platform::Backend& backend, const CommandLine& args, Io& i
         printRow(io.out, std::vector<std::string>(cells.begin(), cells.end()));
     }
     for (const auto& message : walk.messages) io.err << message << "\n";
+    for (const auto& note : walk.notes) io.err << note << "\n";
     return walk.messages.empty() ? Completed : Failed;
 }
 
@@ -177,7 +178,7 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
         const int n = std::stoi(spec);
         const auto rows = drives::scan(backend);
         if (n >= int(rows.size())) throw UserError("There is no physical drive " + std::to_string(n) + ".");
-        info = selection::fromDriveRow(rows[size_t(n)].texts());
+        info = selection::fromDriveRow(rows[size_t(n)].texts(), rows[size_t(n)].identity);
     } else if (isPartitionSpec(spec, drive, rowText)) {
         const PartitionWalkResult walk =
             ReadPartitionTable(backend, platform::physicalDriveName(std::stoi(drive)), drive, 0);
@@ -188,13 +189,13 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
             throw UserError(text + "The partition list of drive " + drive + " has no row " + rowText + ".");
         }
         const auto cells = walk.rows[row - 1].cells();
-        info = selection::fromPartitionRow(std::vector<std::string>(cells.begin(), cells.end()));
+        info = selection::fromPartitionRow(std::vector<std::string>(cells.begin(), cells.end()), walk.identity);
     } else if (isVolumeSpec(spec)) {
         const char letter = char(std::toupper(static_cast<unsigned char>(spec[0])));
         // The volume list never holds A:, so neither does a selection.
         const auto row = letter == 'A' ? std::nullopt : volumes::query(backend, letter);
         if (!row) throw UserError(std::string("There is no volume ") + letter + ":.");
-        info = selection::fromVolumeRow(row->texts());
+        info = selection::fromVolumeRow(row->texts(), row->identity);
     } else {
         info = selection::fromFile(backend, TFileInfo{}, spec);
     }

@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -579,6 +580,55 @@ TEST(CliProgram, StopSignalEndsARestoreWaitingForAPipeWriter) {
     EXPECT_NE(cli.err().find("\ntarnwick-cli: stopped by SIGTERM.\n"), std::string::npos) << cli.err();
     EXPECT_EQ(fixtures::readFile(target), before);
     EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
+}
+
+// A drive number names the device it stood for when the command began: a lower drive detached
+// while the restore waits for its image makes the number lead to the next device, which is not
+// written.
+TEST(CliProgram, ADriveNumberThatNowLeadsElsewhereIsNotWritten) {
+    fixtures::TempDir dir;
+    std::vector<std::unique_ptr<fixtures::LoopDevice>> loops;
+    for (int i = 0; i < 3; ++i) {
+        fixtures::writePatternFile(dir.file(std::to_string(i) + ".img"), 1 << 20, uint8_t(i + 1));
+        loops.push_back(std::make_unique<fixtures::LoopDevice>(dir.file(std::to_string(i) + ".img")));
+        if (!loops.back()->available()) GTEST_SKIP() << loops.back()->reason();
+    }
+    // The three by drive number: the lowest goes away, the middle one is the target.
+    std::vector<std::pair<int, int>> numbered; // drive number, loop
+    auto& system = platform::systemBackend();
+    for (int n = 0; n < 100; ++n) {
+        const std::string node = system.physicalDriveNode(n);
+        if (node.empty()) break;
+        for (int i = 0; i < 3; ++i)
+            if (node == loops[size_t(i)]->node()) numbered.emplace_back(n, i);
+    }
+    if (numbered.size() != 3) GTEST_SKIP() << "the loop devices are not in the drive list here";
+    const int target = numbered[1].first;
+    std::vector<std::vector<uint8_t>> before;
+    for (int i = 0; i < 3; ++i) before.push_back(fixtures::readFile(dir.file(std::to_string(i) + ".img")));
+
+    std::filesystem::create_directory(dir.file("tmp"));
+    const std::string fifo = dir.file("image.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CliProcess cli(dir, {"restore", fifo, std::to_string(target), "--agree", "--ignore-size"});
+    ASSERT_TRUE(cli.started());
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(30);
+    while (cli.err().find("before using the import function.\n") == std::string::npos && cli.running() &&
+           SteadyClock::now() < deadline)
+        pause10ms();
+    ASSERT_TRUE(cli.running()) << cli.status() << "\n" << cli.err();
+    loops[size_t(numbered[0].second)]->detach();
+    {
+        IgnoreSigpipe ignore;
+        std::ofstream feed(fifo, std::ios::binary);
+        const std::vector<char> image(1 << 20, '\x5A');
+        feed.write(image.data(), std::streamsize(image.size()));
+    }
+    ASSERT_TRUE(cli.waitUntil(SteadyClock::now() + std::chrono::seconds(30)));
+    EXPECT_EQ(cli.status(), "exit status 1");
+    EXPECT_NE(cli.err().find("now leads to another device or file. Nothing was read or written."), std::string::npos)
+        << cli.err();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(fixtures::readFile(dir.file(std::to_string(i) + ".img")), before[size_t(i)]);
 }
 
 // The handlers themselves, in a child process: the first signal comes back from a blocking read

@@ -668,6 +668,60 @@ TEST(TransferOnLoopDevices, PartitionNodeAndItsDiskAreOneDevice) {
     EXPECT_EQ(fixtures::shell("cmp -s -i 1048576:1052672 -n 4096 '" + loop.node() + "' '" + loop.node() + "'"), 0);
 }
 
+// A loop device and the file behind it are one object: a dump of the device into its own file
+// would empty its source, a copy between overlapping ranges of the two would read what it wrote,
+// and a mounted file system in the file must not be written behind the kernel.
+TEST(TransferOnLoopDevices, ABackingFileIsItsLoopDevice) {
+    fixtures::TempDir dir;
+    const std::string image = dir.file("backing.img");
+    fixtures::writePatternFile(image, 4 << 20, 8);
+    fixtures::LoopDevice loop(image, 1 << 20); // the device starts 1 MiB into the file
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+    auto& system = platform::systemBackend();
+    const auto before = fixtures::readFile(image);
+
+    ScriptedUi dump;
+    dump.files = {image};
+    EXPECT_EQ(transfer::dumpToFile(system, dump, range(loop.node(), 0, 4096, "loop")).outcome, Outcome::Failed);
+    EXPECT_EQ(dump.texts().back(), "Failed to open " + image + " for writing");
+
+    ScriptedUi copy;
+    copy.gate = {true, true};
+    // Device bytes [0, 4096) are file bytes [1 MiB, 1 MiB + 4096).
+    EXPECT_EQ(transfer::directCopy(system, copy, range(loop.node(), 0, 4096, "device"),
+                                   range(image, (1 << 20) + 2048, 4096, "file"))
+                  .outcome,
+              Outcome::NotStarted);
+    EXPECT_EQ(copy.texts().back(), "Source and destination are on same device and do overlap.");
+    EXPECT_EQ(fixtures::readFile(image), before);
+
+    // A mounted file system inside the file: the file is not opened for writing.
+    fixtures::TempDir fsDir;
+    const std::string fsImage = fsDir.file("e4.img");
+    if (fixtures::shell("truncate -s 8M '" + fsImage + "' && mkfs.ext4 -q -F '" + fsImage + "' 2>&1") != 0)
+        GTEST_SKIP() << "mkfs.ext4 is needed";
+    fixtures::LoopDevice fsLoop(fsImage);
+    ASSERT_TRUE(fsLoop.available()) << fsLoop.reason();
+    fixtures::Mount mount(fsLoop.node(), fsDir.file("mnt"));
+    if (!mount.mounted()) GTEST_SKIP() << "mounting ext4 failed here";
+    const std::string img = fsDir.file("z4k");
+    fixtures::writePatternFile(img, 4096, 1);
+    ScriptedUi restore;
+    restore.files = {img};
+    restore.gate = {true};
+    restore.answers = {Button::Ok, Button::Yes, Button::Ignore};
+    EXPECT_EQ(transfer::restoreFromFile(system, restore, range(fsImage, 1024, 4096, fsImage)).outcome,
+              Outcome::Failed);
+    EXPECT_EQ(restore.texts().back().rfind("Failed to exclusively open drive " + fsImage, 0), 0u);
+    mount.unmount();
+    // The kernel itself writes the superblock on mount and unmount; none of the image is there.
+    const auto after = fixtures::readFile(fsImage);
+    for (int64_t i = 0; i < 4096; i += 512)
+        EXPECT_FALSE(std::equal(after.begin() + 1024 + i, after.begin() + 1024 + i + 512,
+                                fixtures::readFile(img).begin() + i))
+            << "image bytes at " << 1024 + i;
+}
+
 // A dump of one loop device restored onto another gives identical bytes.
 
 TEST(TransferOnLoopDevices, DumpAndRestoreRoundTrip) {
