@@ -7,6 +7,7 @@
 #include "discovery/demo_drive.h"
 #include "discovery/partitions.h"
 #include "inspect/disasm_library.h"
+#include "platform/platform.h"
 
 #include <QSocketNotifier>
 
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,8 @@
 #include <memory>
 
 namespace {
+
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 bool displayAvailable() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -30,20 +34,53 @@ bool displayAvailable() {
     return (x && *x) || (wayland && *wayland);
 }
 
-int quitPipe[2] = {-1, -1};
+int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t signalled = 0;
 
-void quitSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(quitPipe[1], &c, 1);
+// Async-signal-safe only: a flag, the interrupt request and a byte into the pipe. The window does
+// the rest from its event loop.
+void endSignal(int sig) {
+    if (signalled) {
+        // Asked again: whoever sends it will not wait for the action to stop.
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        ::sigaction(sig, &dfl, nullptr);
+        ::raise(sig); // delivered when this handler returns
+        return;
+    }
+    signalled = 1;
+    platform::requestInterrupt();
+    const int savedErrno = errno;
+    const char c = static_cast<char>(sig);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+    errno = savedErrno;
 }
 
-// Ctrl+C, kill and a closed terminal end the event loop instead of the process, so that the
+// Installed before anything worth cleaning up exists (the demo drive's folder); a signal that
+// arrives before the event loop runs waits in the pipe. No SA_RESTART: a blocking open or read
+// gives up (EINTR with the interrupt requested) instead of holding the program.
+bool endOnSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction action {};
+    action.sa_handler = endSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : kEndSignals) sigaddset(&action.sa_mask, sig);
+    action.sa_flags = 0;
+    for (int sig : kEndSignals) ::sigaction(sig, &action, nullptr);
+    return true;
+}
+
+// Ctrl+C, kill and a closed terminal stop the running action and close the window, so that the
 // destructors run and the demo drive's temporary folder goes too.
-void quitOnSignals(QCoreApplication& app) {
-    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, quitSignal);
+void watchEndSignals(TfrmMain& window) {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char bytes[16];
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        window.stopAndClose();
+    });
 }
 
 } // namespace
@@ -56,6 +93,7 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 1;
     }
+    const bool signalsWatched = endOnSignals();
     PartitionTypeNames(); // built once, before any window needs it
     // Loaded before any window exists; the program runs without it.
     disasm::DisasmLibrary disassembler = disasm::DisasmLibrary::load();
@@ -73,7 +111,6 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
-    if (demoDrive) quitOnSignals(app);
 
     TfrmMain::Options options;
     options.disassemblerAvailable = disassembler.available();
@@ -89,6 +126,7 @@ int main(int argc, char** argv) {
     frmMain.setFileBrowser(new TfrmSelectFile(frmMain, &frmMain));
     auto* frmKnownIssues = new TLongLivedWindow("frmKnownIssues", "Known Issues", &frmMain);
     frmMain.setLongLivedWindows(frmPartInfo, frmLicense, frmToDo, frmLinks, frmCredits, frmVersion, frmKnownIssues);
+    if (signalsWatched) watchEndSignals(frmMain);
 
     frmMain.show();
     return app.exec();

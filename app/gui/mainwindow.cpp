@@ -9,6 +9,7 @@
 #include "transfer/transfer.h"
 
 #include <chrono>
+#include <optional>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,6 +21,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -69,6 +71,13 @@ QTreeWidget* makeList(const QStringList& titles, const std::vector<int>& widths,
     return list;
 }
 
+// The groups keep their insides close to the frame, so that all five fit the window's height.
+template <class Layout> Layout* compactLayout(Layout* layout) {
+    layout->setContentsMargins(4, 2, 4, 4);
+    layout->setSpacing(2);
+    return layout;
+}
+
 // A label that acts like a link: "Refresh" at the top right of a group.
 QLabel* makeLinkLabel(const QString& text) {
     auto* label = new QLabel(text);
@@ -90,51 +99,99 @@ void setEditColour(QLineEdit* edit, bool entered) {
 } // namespace
 
 // The main window's ActionUi: questions go to the dialogs (Qt's or a test's), progress to the
-// progress bar and the status bar, pumping to the event loop, stop to StopRequested.
+// progress bar and the status bar, pumping to the event loop, stop to StopRequested (or the
+// system's interrupt request).
 class MainWindowUi final : public ActionUi {
 public:
     MainWindowUi(TfrmMain& window, ActionUi* dialogs) : window_(window), dialogs_(dialogs) {}
     void setDialogs(ActionUi* dialogs) { dialogs_ = dialogs; }
 
-    Button ask(const Question& question) override { return dialogs_->ask(question); }
-    std::optional<std::string> chooseFile(const FileDialog& dialog) override { return dialogs_->chooseFile(dialog); }
-    bool confirmOverwrite(const TFileInfo& target) override { return dialogs_->confirmOverwrite(target); }
+    Button ask(const Question& question) override {
+        showHeldProgress(); // a question is read against where the action stands
+        // While the program ends, a choice takes its safe answer unasked; a message is still shown,
+        // so the person learns how the stopped action ended.
+        if (window_.closing() && question.buttons.size() > 1) return question.defaultButton;
+        return dialogs_->ask(question);
+    }
+    std::optional<std::string> chooseFile(const FileDialog& dialog) override {
+        if (window_.closing()) return std::nullopt;
+        return dialogs_->chooseFile(dialog);
+    }
+    bool confirmOverwrite(const TFileInfo& target) override {
+        return !window_.closing() && dialogs_->confirmOverwrite(target);
+    }
     void progress(const Progress& p) override {
-        const int percent = p.percent;
-        const std::string& status = p.status;
         // Repainting for every 8 KiB block would cost more than the copying; a person sees no
-        // difference between that and a few updates a second.
+        // difference between that and a few updates a second. An update held back is shown
+        // later, so the bar and the status line never stop short of where the action ended.
         const auto now = std::chrono::steady_clock::now();
-        if (percent == lastPercent_ && now - lastUpdate_ < std::chrono::milliseconds(100)) return;
-        lastPercent_ = percent;
-        lastUpdate_ = now;
-        window_.pgbProgress->setValue(percent);
-        if (!status.empty()) window_.sbrProgress->setText(q(status));
+        if (p.percent == lastPercent_ && now - lastUpdate_ < std::chrono::milliseconds(100) &&
+            p.bytes < p.total) {
+            held_ = p;
+            return;
+        }
+        show(p, now);
     }
     void pump() override { dialogs_->pump(); }
-    bool stopRequested() override { return window_.StopRequested; }
+    bool stopRequested() override { return window_.StopRequested || platform::interruptRequested(); }
     void busy(bool on) override {
+        busy_ = on;
         if (on) {
+            startAction();
             window_.DisableButtons();
         } else {
+            showHeldProgress();
             window_.EnableButtons();
             window_.btnStop->hide();
+            actionMayHaveEnded();
         }
     }
     void stoppable(bool on) override {
-        if (on) window_.StopRequested = false;
-        window_.btnStop->setVisible(on);
+        stoppable_ = on;
+        if (on) {
+            startAction();
+            // A stop that ends the program outlasts the Stop button offered again.
+            if (!window_.closing()) window_.StopRequested = false;
+        } else {
+            showHeldProgress();
+        }
+        window_.btnStop->setVisible(on && !window_.closing());
+        if (!on) actionMayHaveEnded();
     }
     char decimalSeparator() const override {
         const QString point = QLocale().decimalPoint();
         return point.size() == 1 && point.at(0).unicode() < 128 ? point.at(0).toLatin1() : '.';
     }
 
+    // True while an action holds busy mode or offers Stop.
+    bool acting() const { return busy_ || stoppable_; }
+
 private:
+    void show(const Progress& p, std::chrono::steady_clock::time_point now) {
+        held_.reset();
+        lastPercent_ = p.percent;
+        lastUpdate_ = now;
+        window_.pgbProgress->setValue(p.percent);
+        if (!p.status.empty()) window_.sbrProgress->setText(q(p.status));
+    }
+    void showHeldProgress() {
+        if (held_) show(*held_, std::chrono::steady_clock::now());
+    }
+    void startAction() {
+        held_.reset();
+        lastPercent_ = -1;
+    }
+    void actionMayHaveEnded() {
+        if (!acting()) window_.actionEnded();
+    }
+
     TfrmMain& window_;
     ActionUi* dialogs_;
     int lastPercent_ = -1;
     std::chrono::steady_clock::time_point lastUpdate_{};
+    std::optional<Progress> held_;
+    bool busy_ = false;
+    bool stoppable_ = false;
 };
 
 TfrmMain::TfrmMain(Options options, QWidget* parent)
@@ -225,7 +282,7 @@ void TfrmMain::buildLayout() {
     btnRefresh = new QPushButton("&Refresh");
     btnRefresh->setObjectName("btnRefresh");
     btnRefresh->hide();
-    (new QVBoxLayout(grbVolumes))->addWidget(lvwDrives);
+    compactLayout(new QVBoxLayout(grbVolumes))->addWidget(lvwDrives);
     // "Refresh" sits in the group's title line, at the right (placed on every resize).
     lblRefreshVolumes->setParent(grbVolumes);
     btnRefresh->setParent(grbVolumes);
@@ -246,7 +303,7 @@ void TfrmMain::buildLayout() {
     btnRefreshPartitions = new QPushButton("Re&fresh");
     btnRefreshPartitions->setObjectName("btnRefreshPartitions");
     btnRefreshPartitions->hide();
-    (new QVBoxLayout(grbLogicalDrives))->addWidget(lvwLogicalDrives);
+    compactLayout(new QVBoxLayout(grbLogicalDrives))->addWidget(lvwLogicalDrives);
     lblRefreshDrives->setParent(grbLogicalDrives);
     btnRefreshPartitions->setParent(grbLogicalDrives);
     grbLogicalDrives->installEventFilter(this);
@@ -260,7 +317,7 @@ void TfrmMain::buildLayout() {
                              {45, 45, 40, 110, 40, 110, 90, 90, 100, 70, 70, 150},
                              "These are partitions on selected physical device");
     lvwPartitions->setObjectName("lvwPartitions");
-    (new QVBoxLayout(grbPartitions))->addWidget(lvwPartitions);
+    compactLayout(new QVBoxLayout(grbPartitions))->addWidget(lvwPartitions);
 
     // Selection editor.
     grbSelection = new QGroupBox("Selected item:");
@@ -292,7 +349,7 @@ void TfrmMain::buildLayout() {
     Button1->setObjectName("Button1");
     Button1->setFixedWidth(28);
     {
-        auto* l = new QVBoxLayout(grbSelection);
+        auto* l = compactLayout(new QVBoxLayout(grbSelection));
         auto* row1 = new QHBoxLayout;
         auto* nameLabel = new QLabel("Name: ");
         row1->addWidget(nameLabel);
@@ -372,7 +429,7 @@ void TfrmMain::buildLayout() {
     for (QLabel* label : {lblSource, lblTarget, lblInfo})
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     {
-        auto* l = new QGridLayout(grbDirectCopy);
+        auto* l = compactLayout(new QGridLayout(grbDirectCopy));
         l->addWidget(btnSetSource, 0, 0);
         l->addWidget(lblSource, 0, 1);
         l->addWidget(btnSetTarget, 1, 0);
@@ -387,7 +444,7 @@ void TfrmMain::buildLayout() {
     pgbProgress->setValue(0);
     pgbProgress->setTextVisible(false);
     {
-        auto* l = new QVBoxLayout(grbSelected);
+        auto* l = compactLayout(new QVBoxLayout(grbSelected));
         auto* top = new QHBoxLayout;
         top->addWidget(pnlButtons);
         top->addWidget(grbDirectCopy, 1);
@@ -405,6 +462,7 @@ void TfrmMain::buildLayout() {
         Splitter2->addWidget(w);
     Splitter2->setStretchFactor(0, 1);
     for (int i = 1; i < 5; ++i) Splitter2->setStretchFactor(i, 0);
+    Splitter2->setSizes({1 << 16, 1, 1, 1, 1}); // the others start at their least height
     outer->addWidget(Splitter2, 1);
     setCentralWidget(central);
 
@@ -477,23 +535,23 @@ void TfrmMain::buildMenus() {
     addItem(mnuSelection, "Calculate SHA1 sum", "CalculateSHA1sum1");
     addItem(mnuSelection, "Calculate MD5 and SHA1", "CalculateMD5andSHA11");
     mnuSelection->addSeparator();
-    addItem(mnuSelection, "&Save as", "Saveas1", [this] { btnWriteFileClick(); });
+    addItem(mnuSelection, "&Save as", "Writetofile1", [this] { btnWriteFileClick(); });
     addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1");
     addItem(mnuSelection, "Save as compressed", "Saveascompressed1");
     mnuSelection->addSeparator();
     QMenu* destructive = mnuSelection->addMenu("&Destructive actions");
     destructive->menuAction()->setObjectName("Destructiveactions1");
     addItem(destructive, "Load from zip", "Loadfromzip1")->setVisible(false);
-    addItem(destructive, "&Load from file", "Loadfromfile1", [this] { btnReadFileClick(); });
+    addItem(destructive, "&Load from file", "LoadFromFile1", [this] { btnReadFileClick(); });
     addItem(destructive, "Load from compressed image", "Loadfromcompressedimage1");
     destructive->addSeparator();
     addItem(destructive, "Edit partition table", "Editpartitiontable1")->setEnabled(false);
     destructive->addSeparator();
     addItem(destructive, "Erase", "Erase1");
     destructive->addSeparator();
-    addItem(destructive, "Set as copy &target", "Setascopytarget1", [this] { btnSetTargetClick(); });
+    addItem(destructive, "Set as copy &target", "Setasdirectcopytarget1", [this] { btnSetTargetClick(); });
     mnuSelection->addSeparator();
-    addItem(mnuSelection, "Set as copy so&urce", "Setascopysource1", [this] { btnSetSourceClick(); });
+    addItem(mnuSelection, "Set as copy so&urce", "Setasdirectcopysource1", [this] { btnSetSourceClick(); });
     mnuSelection->menuAction()->setEnabled(false);
 
     const auto show = [this](QWidget** w) {
@@ -574,7 +632,7 @@ void TfrmMain::UpdateSelectionMenus() {
     btnDisassemble->setVisible(options_.disassemblerAvailable);
     menuItem("Disassemble1")->setVisible(options_.disassemblerAvailable);
     menuItem("Saveaszip2GBmax1")->setEnabled(state.saveAsZip);
-    for (const char* name : {"Loadfromzip1", "Loadfromfile1", "Loadfromcompressedimage1"})
+    for (const char* name : {"Loadfromzip1", "LoadFromFile1", "Loadfromcompressedimage1"})
         menuItem(name)->setEnabled(state.loadItems);
 
     const auto items = pumSelection->actions();
@@ -669,8 +727,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TfrmMain::setSelectionFromRow(QTreeWidget* list, TFileInfo (*build)(const std::vector<std::string>&)) {
-    Selection = build(rowTexts(list->selectedItems().first()));
+void TfrmMain::setSelectionFromRow(QTreeWidget* list,
+                                   TFileInfo (*build)(const std::vector<std::string>&, const std::string&)) {
+    const QTreeWidgetItem* item = list->selectedItems().first();
+    Selection = build(rowTexts(item), item->data(0, kIdentityRole).toString().toStdString());
     btnWriteFile->setEnabled(true);
     btnReadFile->setEnabled(true);
     ShowSelection();
@@ -705,9 +765,13 @@ void TfrmMain::readPartitionTable(const std::string& device, const std::string& 
     for (const auto& row : walk.rows) {
         QStringList texts;
         for (const auto& cell : row.cells()) texts << q(cell);
-        lvwPartitions->addTopLevelItem(new QTreeWidgetItem(texts));
+        auto* item = new QTreeWidgetItem(texts);
+        item->setData(0, kIdentityRole, q(walk.identity));
+        lvwPartitions->addTopLevelItem(item);
     }
     for (const auto& message : walk.messages) ui_->message(message);
+    // A remark about the list (a chain cut short) needs no answer: it goes to the hint line.
+    for (const auto& note : walk.notes) sbrProgress->setText(q(note));
     lvwPartitions->setEnabled(true);
 }
 
@@ -746,6 +810,31 @@ void TfrmMain::btnStopClick() {
     btnStop->hide();
 }
 
+void TfrmMain::stopAndClose() {
+    if (closing_) return;
+    closing_ = true;
+    StopRequested = true;
+    btnStop->hide();
+    // Dialogs open now take their safe answer, innermost first; the action then sees the stop.
+    while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        dialog->done(QDialog::Rejected);
+        if (QApplication::activeModalWidget() == dialog) break;
+    }
+    if (!ui_->acting()) actionEnded();
+}
+
+void TfrmMain::actionEnded() {
+    if (!closing_ || closeQueued_) return;
+    closeQueued_ = true;
+    // Queued: the action's handler is still unwinding, and the pump it ran in with it.
+    QMetaObject::invokeMethod(this, &TfrmMain::finishClosing, Qt::QueuedConnection);
+}
+
+void TfrmMain::finishClosing() {
+    close();
+    QCoreApplication::quit();
+}
+
 void TfrmMain::btnWriteFileClick() {
     guarded([this] { transfer::dumpToFile(*backend_, *ui_, Selection); });
 }
@@ -776,7 +865,9 @@ void TfrmMain::btnRefreshPartitionsClick() {
     for (const auto& row : drives::scan(*backend_)) {
         QStringList texts;
         for (const auto& t : row.texts(separator ? separator : '.')) texts << q(t);
-        lvwLogicalDrives->addTopLevelItem(new QTreeWidgetItem(texts));
+        auto* item = new QTreeWidgetItem(texts);
+        item->setData(0, kIdentityRole, q(row.identity));
+        lvwLogicalDrives->addTopLevelItem(item);
     }
 }
 

@@ -62,6 +62,14 @@ public:
     void DisableButtons();
     void EnableButtons();
 
+    // A confirmed Stop followed by closing the window, for when the system asks the program to end
+    // (SIGTERM, SIGHUP, Ctrl+C): the running action stops, open dialogs take their safe answer, so
+    // do later choices without being shown, and the application quits once the action returned.
+    void stopAndClose();
+    bool closing() const { return closing_; }
+    // Told by the action interface when no action holds the window any more.
+    void actionEnded();
+
     // The user interface every long action of this window talks through.
     ActionUi& actionUi();
     void setDialogs(ActionUi* dialogs);
@@ -128,6 +136,10 @@ public:
     // True once a click on the selection label gave it the popup menu.
     bool lblSelectedHasPopup = false;
 
+    // Where a list row keeps the identity of the device it was read from, so that a selection made
+    // from it refuses a device that changed since.
+    static constexpr int kIdentityRole = Qt::UserRole + 1;
+
     // Menu items by name (for example "Saveascompressed1"), or nullptr.
     QAction* menuItem(const QString& name) const;
 
@@ -172,13 +184,14 @@ private:
     QAction* addItem(QMenu* menu, const QString& caption, const QString& name, std::function<void()> handler = {});
     void copyMenu(QMenu* from, QMenu* to, bool canRead);
     void setEditText(QLineEdit* edit, const std::string& text);
-    void setSelectionFromRow(QTreeWidget* list, TFileInfo (*build)(const std::vector<std::string>&));
+    void setSelectionFromRow(QTreeWidget* list, TFileInfo (*build)(const std::vector<std::string>&, const std::string&));
     void readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset);
     void updateCopyButton();
     void openDocument(const QString& fileName);
     // Runs a handler and shows any error it raises in the error box; the window goes on.
     void guarded(const std::function<void()>& handler);
     void startWatch();
+    void finishClosing();
     void setUpVolumeList();
 
     Options options_;
@@ -199,4 +212,6 @@ private:
     // Bumped by every volume refresh; an older refresh resumed after pumping events stops.
     int volumeRefreshGeneration_ = 0;
     TfrmSelectFile* frmSelectFile_ = nullptr;
+    bool closing_ = false;
+    bool closeQueued_ = false;
 };

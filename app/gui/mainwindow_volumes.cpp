@@ -52,7 +52,11 @@ void TfrmMain::setUpVolumeList() {
     lvwDrives->setItemDelegate(new VolumeLabelDelegate(*this, lvwDrives));
     // A second click on the selected row (or F2) edits its label; a double click opens the browser.
     lvwDrives->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
-    connect(lvwDrives, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvwDrivesDblClick);
+    // The first click of a double click on the selected row has started the list's delayed label
+    // edit, which the list cancels only after reporting the double click. Opened at once, the
+    // modal browser would run its event loop before that, and the editor would open behind it.
+    connect(lvwDrives, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvwDrivesDblClick,
+            Qt::QueuedConnection);
 }
 
 void TfrmMain::btnRefreshClick() {
@@ -67,6 +71,7 @@ void TfrmMain::btnRefreshClick() {
         for (const auto& t : volume.texts())
             texts << QString::fromStdString(t);
         auto* item = new QTreeWidgetItem(texts);
+        item->setData(0, kIdentityRole, QString::fromStdString(volume.identity));
         item->setFlags(item->flags() | Qt::ItemIsEditable);
         // Letters come from Z down, each at the top, so the finished list runs from B to Z.
         lvwDrives->insertTopLevelItem(0, item);

@@ -11,17 +11,23 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
-#include <QTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <signal.h>
 
 #include <fstream>
 #include <memory>
@@ -112,7 +118,6 @@ private slots:
     void captionsAndInitialState() {
         TfrmMain& w = make();
         QCOMPARE(w.windowTitle(), QString("Easy drive and partition tool"));
-        QCOMPARE(w.size(), QSize(768, 617));
         QCOMPARE(w.grbVolumes->title(), QString("Logical &volumes (formatted partitions with station letter "
                                                 "assigned, or partitionless devices like floppy and cd-rom)"));
         QCOMPARE(w.grbLogicalDrives->title(), QString("Physical &drives - raw drive, independant of partitions"));
@@ -158,6 +163,13 @@ private slots:
         QCOMPARE(w.tmrDeviceChange->interval(), 1000);
         QVERIFY(w.tmrDeviceChange->isActive());
         QCOMPARE(w.lvwLogicalDrives->topLevelItemCount(), 0); // lists fill a second after start
+
+        // Shown, the layout fits the window's size instead of pushing it taller; it stays centred.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), QSize(768, 617));
+        QCOMPARE(w.pos(),
+                 w.screen()->availableGeometry().center() - QRect(QPoint(), QSize(768, 617)).center());
     }
 
     void menusAsBuilt() {
@@ -185,8 +197,17 @@ private slots:
                               "Known &Issues"}));
         QCOMPARE(describe(w.pumSelection), QStringList({"Select"}));
         QCOMPARE(w.pumSelection->defaultAction()->text(), QString("Select"));
-        QVERIFY(w.menuItem("Saveascompressed1"));
-        QVERIFY(w.menuItem("CalculateMD5sum1"));
+        const std::vector<std::pair<const char*, QString>> named{
+            {"Writetofile1", "&Save as"},
+            {"LoadFromFile1", "&Load from file"},
+            {"Setasdirectcopysource1", "Set as copy so&urce"},
+            {"Setasdirectcopytarget1", "Set as copy &target"},
+            {"Saveascompressed1", "Save as compressed"},
+            {"CalculateMD5sum1", "Calculate MD5 sum"}};
+        for (const auto& [name, caption] : named) {
+            QVERIFY2(w.menuItem(name), name);
+            QCOMPARE(w.menuItem(name)->text(), caption);
+        }
     }
 
     void menuItemsShowTheLongLivedWindows() {
@@ -292,7 +313,7 @@ private slots:
         QVERIFY(items.first()->isEnabled()); // Select stays usable
         for (int i = 1; i < items.size(); ++i)
             if (!items[i]->isSeparator()) QVERIFY2(!items[i]->isEnabled(), qPrintable(items[i]->text()));
-        QVERIFY(!w.menuItem("Loadfromfile1")->isEnabled());
+        QVERIFY(!w.menuItem("LoadFromFile1")->isEnabled());
     }
 
     void disassembleIsOfferedOnlyWithTheLibrary() {
@@ -314,9 +335,9 @@ private slots:
         QVERIFY(w.menuItem("Saveaszip2GBmax1")->isEnabled());
         w.edtSize->setText("2147483648");
         QVERIFY(!w.menuItem("Saveaszip2GBmax1")->isEnabled());
-        QVERIFY(w.menuItem("Loadfromfile1")->isEnabled());
+        QVERIFY(w.menuItem("LoadFromFile1")->isEnabled());
         w.lvwDrives->setCurrentItem(addRow(w.lvwDrives, volumeRow("CD", "E:\\", "cdrom/dvd", "100")));
-        QVERIFY(!w.menuItem("Loadfromfile1")->isEnabled());
+        QVERIFY(!w.menuItem("LoadFromFile1")->isEnabled());
         QVERIFY(!w.menuItem("Loadfromcompressedimage1")->isEnabled());
         QCOMPARE(QString::fromStdString(w.Selection.DefaultExt), QString(".iso"));
     }
@@ -396,7 +417,7 @@ private slots:
         w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
         // The target is kept when the selection moves on.
         QCOMPARE(QString::fromStdString(w.CopyTarget.FileName), QString("\\\\.\\PHYSICALDRIVE2"));
-        w.menuItem("Setascopytarget1")->trigger();
+        w.menuItem("Setasdirectcopytarget1")->trigger();
         QVERIFY(!w.btnInstantCopy->isEnabled()); // sizes differ
     }
 
@@ -489,6 +510,32 @@ private slots:
         QCoreApplication::sendEvent(&thrower, &e);
         TApplication::setErrorSink(nullptr);
         QCOMPARE(errors, std::vector<std::string>{"'x' is not a valid integer value"});
+    }
+
+    // The program itself, sent the signals that end a program from outside: it stops and closes
+    // as after Stop and the close box, so destructors run and the demo drive's folder goes.
+    void endSignalsCloseTheProgramAndRemoveTheDemoDrive() {
+        const QString program = TARNWICK_GUI_PROGRAM;
+        QVERIFY2(QFileInfo::exists(program), "tarnwick is built");
+        for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+            fixtures::TempDir tmp;
+            const QDir folder(QString::fromStdString(tmp.path().string()));
+            const auto demoFolders = [&] { return folder.entryList({"tarnwick-demo-*"}, QDir::Dirs); };
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            env.insert("TMPDIR", folder.path()); // where the demo drive's folder is made
+            p.setProcessEnvironment(env);
+            p.setProcessChannelMode(QProcess::ForwardedChannels);
+            p.start(program, {"--demo"});
+            QVERIFY(p.waitForStarted());
+            QTRY_COMPARE_WITH_TIMEOUT(demoFolders().size(), 1, 20000);
+            QVERIFY(::kill(pid_t(p.processId()), sig) == 0);
+            QVERIFY2(p.waitForFinished(20000), qPrintable(QString("signal %1").arg(sig)));
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(demoFolders(), QStringList());
+        }
     }
 
     void attachingALoopDeviceRefreshesTheRealList() {

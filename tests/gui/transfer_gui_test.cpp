@@ -6,6 +6,7 @@
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "transfer/gui/confirmation_dialog.h"
+#include "transfer/transfer.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <filesystem>
 
 using platform::testkit::TestBackend;
 using platform::testkit::VirtualDrive;
@@ -146,7 +149,7 @@ private slots:
         ui.gate = {true};
         ui.files = {dir.file("d0.raw")};
         ui.answers = {Button::Ok, Button::Yes, Button::Ignore};
-        w.menuItem("Loadfromfile1")->trigger();
+        w.menuItem("LoadFromFile1")->trigger();
         QCOMPARE(ui.texts().back(), std::string("Writing image file to device successfully completed"));
         QCOMPARE(fixtures::readFile(dir.file("d1.img")), fixtures::readFile(dir.file("d0.img")));
 
@@ -163,6 +166,107 @@ private slots:
         QVERIFY(w.btnInstantCopy->isEnabled());
         QVERIFY(backend.violations().empty());
         QCOMPARE(backend.openStreams(), 0);
+    }
+
+    // Rows keep the identity of the device they were read from: a drive swapped after it was
+    // selected (a stick pulled while the gate was open) is not written.
+    void aDriveThatChangedAfterItsSelectionIsNotWritten() {
+        fixtures::TempDir dir;
+        fixtures::writePatternFile(dir.file("d0.img"), 1 << 20);
+        fixtures::writeMbr(dir.file("d0.img"), {{0x83, 64, 100}});
+        fixtures::writePatternFile(dir.file("d1.img"), 1 << 20, 9);
+        fixtures::writePatternFile(dir.file("other.img"), 1 << 20, 5);
+        fixtures::writePatternFile(dir.file("img.raw"), 1 << 20, 7);
+        TestBackend backend;
+        backend.addDrive(VirtualDrive(dir.file("d0.img")));
+        backend.addDrive(VirtualDrive(dir.file("d1.img")));
+        ScriptedUi ui;
+        TfrmMain::Options o;
+        o.backend = &backend;
+        o.dialogs = &ui;
+        TfrmMain w(o);
+        w.tmrDeviceChangeTimer();
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
+        const std::string drive0 = w.Selection.Identity;
+        QVERIFY(!drive0.empty());
+        w.lvwPartitions->setCurrentItem(w.lvwPartitions->topLevelItem(0));
+        QCOMPARE(w.Selection.Identity, drive0);
+
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(1));
+        backend.drive(1).imagePath = dir.file("other.img");
+        ui = ScriptedUi{};
+        ui.gate = {true};
+        ui.files = {dir.file("img.raw")};
+        ui.answers = {Button::Ok, Button::Yes, Button::Ignore};
+        w.btnReadFile->click();
+        QVERIFY(ui.texts().back().find("is no longer what was selected") != std::string::npos);
+        QCOMPARE(fixtures::readFile(dir.file("other.img"))[0], fixtures::patternByte(0, 5));
+        QCOMPARE(fixtures::readFile(dir.file("d1.img"))[0], fixtures::patternByte(0, 9));
+    }
+
+    void aDumpEndsWithTheBarAndTheStatusLineAtTheEnd() {
+        // 2048 blocks: the last ones arrive within the window's repaint interval.
+        fixtures::TempDir dir;
+        fixtures::writePatternFile(dir.file("d0.img"), 16 << 20);
+        TestBackend backend;
+        backend.addDrive(VirtualDrive(dir.file("d0.img")));
+        ScriptedUi ui;
+        TfrmMain::Options o;
+        o.backend = &backend;
+        o.dialogs = &ui;
+        TfrmMain w(o);
+        w.tmrDeviceChangeTimer();
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
+        ui = ScriptedUi{};
+        ui.files = {dir.file("d0.raw")};
+        w.btnWriteFile->click();
+        QCOMPARE(ui.texts().back(), std::string("Dump successfully completed"));
+        QCOMPARE(w.pgbProgress->value(), 100);
+        // "100.00% done", with the locale's decimal separator.
+        QCOMPARE(w.sbrProgress->text(),
+                 QString::fromStdString(transfer::percentDoneText(1, 1, w.actionUi().decimalSeparator())));
+    }
+
+    // What SIGTERM, SIGHUP and Ctrl+C do to the window, half-way through a dump: the dump stops
+    // and says so, and the window closes once the dump has returned.
+    void stopAndCloseEndsARunningDump() {
+        fixtures::TempDir dir;
+        fixtures::writePatternFile(dir.file("d0.img"), 16 << 20);
+        TestBackend backend;
+        backend.addDrive(VirtualDrive(dir.file("d0.img")));
+        ScriptedUi ui;
+        TfrmMain::Options o;
+        o.backend = &backend;
+        o.dialogs = &ui;
+        TfrmMain w(o);
+        w.show();
+        w.tmrDeviceChangeTimer();
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
+        ui = ScriptedUi{};
+        ui.files = {dir.file("d0.raw")};
+        ui.onPump = [&] {
+            if (ui.pumps == 100) w.stopAndClose();
+        };
+        w.btnWriteFile->click();
+        QCOMPARE(ui.pumps, 100);
+        const auto size = std::filesystem::file_size(dir.file("d0.raw"));
+        QCOMPARE(ui.texts(),
+                 std::vector<std::string>{"Dump incomplete, wrote only " + std::to_string(size) +
+                                          " bytes of 16777216 bytes total. It is unlikely you can "
+                                          "import this backup again."});
+        // The status line shows where it stopped, though that update came within the repaint interval.
+        QCOMPARE(w.sbrProgress->text(), QString::fromStdString(transfer::percentDoneText(
+                                            int64_t(size), 16 << 20, w.actionUi().decimalSeparator())));
+        QVERIFY(w.StopRequested);
+        QVERIFY(w.btnStop->isHidden());
+        QVERIFY(w.isVisible()); // closing waits for the dump to return
+        QTRY_VERIFY(!w.isVisible());
+        // Later choices take their safe answer without being shown.
+        ui = ScriptedUi{};
+        QCOMPARE(
+            w.actionUi().ask(Question{"Sure?", Icon::Question, {Button::Yes, Button::No}, Button::No, {}}),
+            Button::No);
+        QVERIFY(ui.asked.empty());
     }
 
     void dumpAndRestoreRealLoopDevicesThroughTheWindow() {

@@ -8,11 +8,13 @@
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <functional>
 #include <memory>
 
 using platform::testkit::TestBackend;
@@ -41,6 +43,39 @@ QStringList row(const QTreeWidget* list, int i) {
 QLineEdit* openEditor(QTreeWidget* list) {
     return list->viewport()->findChild<QLineEdit*>();
 }
+
+// A double click as a mouse sends it; QTest::mouseDClick alone sends only the third event.
+void doubleClick(QWidget* widget, QPoint at) {
+    QTest::mousePress(widget, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(widget, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
+}
+
+// Runs a step inside a dialog's own modal loop, once the dialog is shown.
+class InModalLoop : public QObject {
+public:
+    InModalLoop(QWidget& dialog, std::function<void()> step) : step_(std::move(step)) {
+        dialog.installEventFilter(this);
+    }
+    bool ran = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show && !ran)
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    ran = true;
+                    step_();
+                },
+                Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    std::function<void()> step_;
+};
 
 } // namespace
 
@@ -169,16 +204,36 @@ private slots:
         w.lvwDrivesDblClick(); // nothing selected: nothing happens
         QVERIFY(!browser.isVisible());
 
-        QTreeWidgetItem* c = w.lvwDrives->topLevelItem(0);
-        const QPoint at = w.lvwDrives->visualItemRect(c).center();
+        // The browser runs modally, as in the program. The first click of a double click on the
+        // selected row's label arms the list's label edit a double-click interval later: it must
+        // not open, neither while the browser is open nor after it.
+        const QPoint at(w.lvwDrives->columnViewportPosition(0) + 10,
+                        w.lvwDrives->visualItemRect(w.lvwDrives->topLevelItem(0)).center().y());
         QTest::mouseClick(w.lvwDrives->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(w.Selection.FileName, std::string("\\\\.\\C:"));
-        QTest::mouseDClick(w.lvwDrives->viewport(), Qt::LeftButton, {}, at);
-        QTRY_VERIFY(browser.isVisible());
-        QCOMPARE(browser.lvwfs->topLevelItem(0)->text(0), QString::fromStdString(dir_.path().string() + "/"));
-        QVERIFY(!openEditor(w.lvwDrives)); // a double click is not an edit
-        browser.reject();
+        browser.setWaitForClose(true);
+        const int interval = QApplication::doubleClickInterval();
+        bool editorWhileOpen = true;
+        QString root;
+        InModalLoop step(browser, [&] {
+            QTest::qWait(interval + 200);
+            editorWhileOpen = openEditor(w.lvwDrives) != nullptr;
+            root = browser.lvwfs->topLevelItem(0)->text(0);
+            browser.reject();
+        });
+        doubleClick(w.lvwDrives->viewport(), at);
+        QTRY_VERIFY(step.ran);
+        QCOMPARE(root, QString::fromStdString(dir_.path().string() + "/"));
+        QVERIFY(!editorWhileOpen);
+        QTest::qWait(interval + 200);
+        QVERIFY(!openEditor(w.lvwDrives));
         QCOMPARE(w.Selection.FileName, std::string("\\\\.\\C:"));
+
+        // A click on a selected row's label still edits it.
+        const QPoint g(at.x(), w.lvwDrives->visualItemRect(w.lvwDrives->topLevelItem(2)).center().y());
+        QTest::mouseClick(w.lvwDrives->viewport(), Qt::LeftButton, {}, g);
+        QTest::mouseClick(w.lvwDrives->viewport(), Qt::LeftButton, {}, g);
+        QTRY_VERIFY(openEditor(w.lvwDrives));
     }
 };
 
