@@ -1,7 +1,10 @@
 #pragma once
 // The record that describes a selectable item; every tool gets its own copy.
 
+#include "platform/platform.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct TFileInfo {
@@ -20,6 +23,10 @@ struct TFileInfo {
     // What FileName led to when the item was selected (platform::RawStream::fingerprint): a later
     // open that finds another device behind the name is refused. Empty when it cannot be told.
     std::string Identity;
+
+    // The selected bytes, or nothing when Offset and Size do not make a valid range (negative, or
+    // ending beyond the largest 64-bit position).
+    std::optional<platform::ByteRange> range() const { return platform::ByteRange::make(Offset, Size); }
 
     bool operator==(const TFileInfo&) const = default;
 };

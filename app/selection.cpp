@@ -3,7 +3,9 @@
 #include "app/user_error.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -68,69 +70,6 @@ int64_t columnNumber(const Row& row, size_t column) {
     return readInteger(cell(row, column), value) ? value : 0;
 }
 
-TFileInfo fromVolumeRow(const Row& row, const std::string& identity) {
-    const std::string& label = cell(row, 0);
-    const std::string& station = cell(row, 1);
-    const std::string& type = cell(row, 2);
-    TFileInfo info;
-    info.FileName = std::string("\\\\.\\") + (station.empty() ? std::string() : station.substr(0, 1)) + ":";
-    info.Description = station;
-    info.DefaultName = label;
-    const bool dvd = type.find("dvd") != std::string::npos;
-    info.DefaultExt = dvd ? ".iso" : ".raw";
-    info.Size = columnNumber(row, 8);
-    info.Offset = 0;
-    info.DisplayText = "Volume: " + station + " " + label;
-    info.BaseOffset = info.Offset;
-    info.BaseSize = info.Size;
-    info.DriveText = station;
-    info.CanRead = type != "Network";
-    info.CanWrite = type != "Network" && !dvd;
-    info.Identity = identity;
-    return info;
-}
-
-TFileInfo fromDriveRow(const Row& row, const std::string& identity) {
-    const std::string& n = cell(row, 0);
-    TFileInfo info;
-    info.FileName = "\\\\.\\PHYSICALDRIVE" + n;
-    info.Description = "Logical drive " + n;
-    info.DefaultName = "DRIVE_" + n;
-    info.DefaultExt = ".drv";
-    info.Size = columnNumber(row, 9);
-    info.Offset = 0;
-    info.DisplayText = "LOGICAL DRIVE " + n + "   ( " + cell(row, 8) + " MiB )";
-    info.BaseOffset = info.Offset;
-    info.BaseSize = info.Size;
-    info.DriveText = n;
-    info.CanRead = true;
-    info.CanWrite = true;
-    info.Identity = identity;
-    return info;
-}
-
-TFileInfo fromPartitionRow(const Row& row, const std::string& identity) {
-    const std::string& i = cell(row, 0);
-    const std::string& d = cell(row, 1);
-    TFileInfo info;
-    info.FileName = "\\\\.\\PHYSICALDRIVE" + d;
-    info.DefaultName = "DRIVE_" + d + "P" + i;
-    info.DefaultExt = ".prt";
-    info.Size = columnNumber(row, 8);
-    // Tables count 512-byte sectors whatever the drive's own sector size.
-    info.Offset = columnNumber(row, 6) * 512;
-    info.Description = "Logical drive " + d + " partition " + i + " offset: " + std::to_string(info.Offset) +
-                       " size: " + std::to_string(info.Size);
-    info.DisplayText = "LOGICAL DRIVE " + d + " PARTITION " + i + "   ( " + cell(row, 9) + " MiB )";
-    info.BaseOffset = info.Offset;
-    info.BaseSize = info.Size;
-    info.DriveText = d;
-    info.CanRead = true;
-    info.CanWrite = true;
-    info.Identity = identity;
-    return info;
-}
-
 TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const std::string& path) {
     std::error_code ec;
     const auto kind = std::filesystem::status(path, ec).type();
@@ -163,9 +102,10 @@ TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const 
     return info;
 }
 
-OpenedSelection openSelection(platform::Backend& backend, const TFileInfo& info, platform::OpenMode mode) {
+OpenedSelection openSelection(platform::Backend& backend, const TFileInfo& info, platform::OpenMode mode,
+                              bool direct) {
     OpenedSelection opened;
-    auto stream = backend.open(info.FileName, mode);
+    auto stream = direct ? backend.openDirect(info.FileName, mode) : backend.open(info.FileName, mode);
     if (!stream) {
         opened.error = stream.error();
         return opened;
@@ -222,8 +162,10 @@ bool applyAdjust(TFileInfo& info, AdjustAction action) {
     switch (action) {
     case AdjustAction::None: return false;
     case AdjustAction::Skip512:
-        info.Offset = info.BaseOffset + 512;
-        info.Size = info.BaseSize - 512;
+        // An item of fewer than 512 bytes has nothing left after them: an empty range, never a
+        // negative one.
+        info.Offset = info.BaseOffset <= INT64_MAX - 512 ? info.BaseOffset + 512 : INT64_MAX;
+        info.Size = std::max<int64_t>(info.BaseSize - 512, 0);
         break;
     case AdjustAction::BootRecord:
         info.Offset = info.BaseOffset;
@@ -234,7 +176,7 @@ bool applyAdjust(TFileInfo& info, AdjustAction action) {
         info.Size = 446;
         break;
     case AdjustAction::PartitionTable: // the four entries and the signature
-        info.Offset = info.BaseOffset + 446;
+        info.Offset = info.BaseOffset <= INT64_MAX - 446 ? info.BaseOffset + 446 : INT64_MAX;
         info.Size = 66;
         break;
     case AdjustAction::Undo:

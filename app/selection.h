@@ -17,11 +17,6 @@ using Row = std::vector<std::string>;
 // A column's text read as a 64-bit number; text that is not a number reads as 0.
 int64_t columnNumber(const Row& row, size_t column);
 
-// identity: the fingerprint of the device the row was read from, kept in TFileInfo::Identity.
-TFileInfo fromVolumeRow(const Row& row, const std::string& identity = {});
-TFileInfo fromDriveRow(const Row& row, const std::string& identity = {});
-TFileInfo fromPartitionRow(const Row& row, const std::string& identity = {});
-
 // A whole file (or device node) picked by path. Opens it for reading to learn its size; the
 // failure is a UserError "Cannot open file "<path>". <system text>". A named pipe or socket is
 // refused without being opened: opening one waits for a writer, and its bytes can be read once.
@@ -35,8 +30,9 @@ struct OpenedSelection {
     platform::Error error;                       // why the open failed
     bool changed = false;
 };
+// direct: a block device is opened for direct I/O (platform::Backend::openDirect).
 [[nodiscard]] OpenedSelection openSelection(platform::Backend& backend, const TFileInfo& info,
-                                            platform::OpenMode mode);
+                                            platform::OpenMode mode, bool direct = false);
 // Tells the user that the selection's device changed since it was selected.
 std::string changedDeviceMessage(const TFileInfo& info);
 

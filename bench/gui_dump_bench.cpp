@@ -4,7 +4,7 @@
 #include "app/gui/application.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/qt_dialogs.h"
-#include "platform/test/test_backend.h"
+#include "platform/image_drives.h"
 
 #include <QPushButton>
 #include <QTreeWidget>
@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication app(argc, argv);
-    platform::testkit::TestBackend backend;
-    backend.addDrive(platform::testkit::VirtualDrive(argv[1]));
+    platform::ImageDrives backend(platform::systemBackend());
+    backend.addDrive(platform::ImageDrive(argv[1]));
     TfrmMain::Options o;
     o.backend = &backend;
     TfrmMain w(o);

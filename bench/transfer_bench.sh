@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Dump and restore speed against dd over the same bytes, in one run: prints each time and its
-# ratio to dd (ratios, not absolute times, because the machines here are noisy).
-#   bench/transfer_bench.sh [SIZE_MIB] [BUILD_DIR]
-# Needs root for the loop-device part (skipped otherwise).
+# Dump, restore and copy against dd bs=1M conv=fsync over the same bytes, in one run: prints the
+# median of each and their ratio (ratios, not absolute times, because the machines here are noisy).
+#   bench/transfer_bench.sh [SIZE_MIB] [BUILD_DIR] [ROUNDS]
+# Everything lives in a RAM file system (/dev/shm), so the first part measures the program's own
+# cost with the data in memory. As root, the same is measured on loop devices over those files,
+# through the block layer: past the system's cache (tarnwick's default, against dd
+# iflag=direct/oflag=direct) and through it (--buffered, against dd's default). Peak memory is
+# reported for each of our runs.
 set -euo pipefail
 size_mib=${1:-1024}
 build=${2:-$(dirname "$0")/../build}
+rounds=${3:-5}
 cli=$(realpath "$build/bin/tarnwick-cli")
-work=$(mktemp -d /var/tmp/tarnwick-bench-XXXXXX)
+work=$(mktemp -d /dev/shm/tarnwick-bench-XXXXXX)
 loops=()
 cleanup() {
     for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
@@ -15,44 +20,47 @@ cleanup() {
 }
 trap cleanup EXIT
 
-seconds() { # runs a command, prints its wall time in seconds
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 </dev/null
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc -l
+# Runs a command, prints its wall time in seconds and its peak memory in KiB.
+measure() {
+    /usr/bin/time -o "$work/time" -f '%e %M' bash -c "$1" >/dev/null 2>&1 </dev/null || true
+    tail -1 "$work/time"
 }
 drop_caches() { sync; echo 3 >/proc/sys/vm/drop_caches 2>/dev/null || true; }
-median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
-# Three rounds, the three contenders interleaved and each starting from a cold cache; the
-# median of each is reported.
-compare() { # name, then three commands as strings: ours, dd bs=8K, dd bs=1M
-    local name=$1 a=() b=() c=()
-    for _ in 1 2 3; do
-        drop_caches; a+=("$(seconds bash -c "$2")")
-        drop_caches; b+=("$(seconds bash -c "$3")")
-        drop_caches; c+=("$(seconds bash -c "$4")")
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+# name, ours, dd: the two interleaved, each from a dropped cache, `rounds` times.
+compare() {
+    local name=$1 a=() b=() peak=0 m t
+    for _ in $(seq "$rounds"); do
+        drop_caches; m=$(measure "$2"); a+=("${m% *}"); [ "${m#* }" -gt "$peak" ] && peak=${m#* }
+        drop_caches; t=$(measure "$3"); b+=("${t% *}")
     done
-    report "$name" "$(median3 "${a[@]}")" "$(median3 "${b[@]}")" "$(median3 "${c[@]}")"
-}
-report() { # name ours dd8k dd1m
-    printf '%-34s tarnwick %6.2fs   dd bs=8K %6.2fs (x%.2f)   dd bs=1M %6.2fs (x%.2f)\n' \
-        "$1" "$2" "$3" "$(echo "$2 / $3" | bc -l)" "$4" "$(echo "$2 / $4" | bc -l)"
+    local ma mb
+    ma=$(median "${a[@]}"); mb=$(median "${b[@]}")
+    printf '%-44s tarnwick %6.2fs   dd %6.2fs   x%.2f   peak %d MiB\n' "$name" "$ma" "$mb" \
+        "$(echo "$ma / $mb" | bc -l)" "$((peak / 1024))"
 }
 
-echo "$size_mib MiB, $(nproc) cores; dd runs with conv=fsync because tarnwick flushes before it reports success"
-head -c "$((size_mib * 1048576))" /dev/urandom >"$work/src.img"
+echo "$size_mib MiB, $(nproc) cores, median of $rounds; dd bs=1M conv=fsync (tarnwick flushes before it reports success)"
+bytes=$((size_mib * 1048576))
+head -c "$bytes" /dev/urandom >"$work/src.img"
+truncate -s "$bytes" "$work/target.img"
 
 compare "dump file -> image file" \
     "'$cli' dump '$work/src.img' '$work/out.raw' --replace" \
-    "dd if='$work/src.img' of='$work/dd.raw' bs=8K conv=fsync" \
     "dd if='$work/src.img' of='$work/dd.raw' bs=1M conv=fsync"
 cmp -s "$work/src.img" "$work/out.raw" || { echo "dump differs from its source" >&2; exit 1; }
+compare "restore image file -> file" \
+    "'$cli' restore '$work/out.raw' '$work/target.img' --agree" \
+    "dd if='$work/out.raw' of='$work/target.img' bs=1M conv=fsync,notrunc"
+compare "copy file -> file" \
+    "'$cli' copy '$work/src.img' '$work/target.img' --agree" \
+    "dd if='$work/src.img' of='$work/target.img' bs=1M conv=fsync,notrunc"
+cmp -s "$work/src.img" "$work/target.img" || { echo "copy differs from its source" >&2; exit 1; }
 if [ -x "$build/bin/gui_dump_bench" ]; then
     # The same dump started from the window's button: progress bar, status line and event pump.
     compare "dump file from the window" \
         "'$(realpath "$build/bin/gui_dump_bench")' '$work/src.img' '$work/gui.raw'" \
-        "dd if='$work/src.img' of='$work/dd.raw' bs=8K conv=fsync" \
         "dd if='$work/src.img' of='$work/dd.raw' bs=1M conv=fsync"
 fi
 
@@ -60,17 +68,25 @@ if [ "$(id -u)" -ne 0 ] || ! losetup -f >/dev/null 2>&1; then
     echo "loop devices: skipped (needs root)"
     exit 0
 fi
-truncate -s "$((size_mib * 1048576))" "$work/target.img"
 src_loop=$(losetup -f --show "$work/src.img"); loops+=("$src_loop")
 dst_loop=$(losetup -f --show "$work/target.img"); loops+=("$dst_loop")
 
-compare "dump loop device -> image file" \
-    "'$cli' dump '$src_loop' '$work/out.raw' --replace" \
-    "dd if='$src_loop' of='$work/dd.raw' bs=8K conv=fsync" \
+compare "dump loop device -> image file, buffered" \
+    "'$cli' dump '$src_loop' '$work/out.raw' --replace --buffered" \
     "dd if='$src_loop' of='$work/dd.raw' bs=1M conv=fsync"
-compare "restore image file -> loop device" \
-    "'$cli' restore '$work/out.raw' '$dst_loop' --agree" \
-    "dd if='$work/out.raw' of='$dst_loop' bs=8K conv=fsync" \
+compare "restore image file -> loop device, buffered" \
+    "'$cli' restore '$work/out.raw' '$dst_loop' --agree --buffered" \
     "dd if='$work/out.raw' of='$dst_loop' bs=1M conv=fsync"
-'$cli' restore "$work/out.raw" "$dst_loop" --agree >/dev/null 2>&1 </dev/null
-cmp -s "$src_loop" "$dst_loop" || { echo "restore differs from the image" >&2; exit 1; }
+compare "copy loop device -> loop device, buffered" \
+    "'$cli' copy '$src_loop' '$dst_loop' --agree --buffered" \
+    "dd if='$src_loop' of='$dst_loop' bs=1M conv=fsync"
+cmp -s "$src_loop" "$dst_loop" || { echo "copy differs from its source" >&2; exit 1; }
+compare "dump loop device -> image file, direct" \
+    "'$cli' dump '$src_loop' '$work/out.raw' --replace" \
+    "dd if='$src_loop' of='$work/dd.raw' bs=1M iflag=direct conv=fsync"
+compare "restore image file -> loop device, direct" \
+    "'$cli' restore '$work/out.raw' '$dst_loop' --agree" \
+    "dd if='$work/out.raw' of='$dst_loop' bs=1M oflag=direct conv=fsync"
+compare "copy loop device -> loop device, direct" \
+    "'$cli' copy '$src_loop' '$dst_loop' --agree" \
+    "dd if='$src_loop' of='$dst_loop' bs=1M iflag=direct oflag=direct conv=fsync"

@@ -8,13 +8,13 @@
 #include "discovery/demo_drive.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
+#include "discovery/selections.h"
 #include "discovery/volumes.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 
 #include <algorithm>
 #include <cctype>
-#include <clocale>
 #include <istream>
 #include <ostream>
 
@@ -48,19 +48,11 @@ void printRow(std::ostream& out, const std::vector<std::string>& cells) {
     out << "\n";
 }
 
-char decimalSeparator() {
-    std::setlocale(LC_NUMERIC, "");
-    const char* point = std::localeconv()->decimal_point;
-    const char c = (point && *point) ? *point : '.';
-    std::setlocale(LC_NUMERIC, "C");
-    return c;
-}
-
 int drivesCommand(platform::Backend& backend, Io& io) {
     auto titles = drives::columnTitles();
     titles.push_back(drives::kGeometryTitle);
     printRow(io.out, titles);
-    const char separator = decimalSeparator();
+    const char separator = platform::decimalSeparator();
     for (const auto& row : drives::scan(backend)) printRow(io.out, row.texts(separator));
     return Completed;
 }
@@ -123,7 +115,7 @@ int selectCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
 // Questions go to the terminal; the flags answer the ones they name.
 TerminalUi terminalFor(Io& io, const CommandLine& args) {
     TerminalUi ui(io.in, io.interactive, io.err, io.progressLine);
-    ui.setDecimalSeparator(decimalSeparator());
+    ui.setDecimalSeparator(platform::decimalSeparator());
     if (args.has("--agree")) {
         ui.setAgreed(true);
         ui.answer(transfer::kRestoreSureId, Button::Yes);
@@ -135,14 +127,14 @@ TerminalUi terminalFor(Io& io, const CommandLine& args) {
     return ui;
 }
 
-int exitFor(const transfer::Result& r) { return r.outcome == transfer::Outcome::Completed ? Completed : Failed; }
+int exitFor(const transfer::Report& r) { return r.outcome == transfer::Outcome::Completed ? Completed : Failed; }
 
 int dumpCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo source =
         resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     TerminalUi ui = terminalFor(io, args);
     ui.setFile(args.operands[1]);
-    const auto result = transfer::dumpToFile(backend, ui, source);
+    const auto result = transfer::dumpToFile(backend, ui, ui, source, {!args.has("--buffered")});
     ui.endProgress();
     return exitFor(result);
 }
@@ -152,7 +144,7 @@ int restoreCommand(platform::Backend& backend, const CommandLine& args, Io& io) 
         resolveSelection(backend, args.operands[1], args.number("--offset"), args.number("--size"));
     TerminalUi ui = terminalFor(io, args);
     ui.setFile(args.operands[0]);
-    const auto result = transfer::restoreFromFile(backend, ui, target);
+    const auto result = transfer::restoreFromFile(backend, ui, ui, target, {!args.has("--buffered")});
     ui.endProgress();
     return exitFor(result);
 }
@@ -163,7 +155,7 @@ int copyCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo target = resolveSelection(backend, args.operands[1], args.number("--target-offset"),
                                               args.number("--target-size"));
     TerminalUi ui = terminalFor(io, args);
-    const auto result = transfer::directCopy(backend, ui, source, target);
+    const auto result = transfer::directCopy(backend, ui, ui, source, target, {!args.has("--buffered")});
     ui.endProgress();
     return exitFor(result);
 }
@@ -178,7 +170,7 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
         const int n = std::stoi(spec);
         const auto rows = drives::scan(backend);
         if (n >= int(rows.size())) throw UserError("There is no physical drive " + std::to_string(n) + ".");
-        info = selection::fromDriveRow(rows[size_t(n)].texts(), rows[size_t(n)].identity);
+        info = selections::fromDrive(rows[size_t(n)]);
     } else if (isPartitionSpec(spec, drive, rowText)) {
         const PartitionWalkResult walk =
             ReadPartitionTable(backend, platform::physicalDriveName(std::stoi(drive)), drive, 0);
@@ -188,14 +180,13 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
             for (const auto& message : walk.messages) text += message + "\n";
             throw UserError(text + "The partition list of drive " + drive + " has no row " + rowText + ".");
         }
-        const auto cells = walk.rows[row - 1].cells();
-        info = selection::fromPartitionRow(std::vector<std::string>(cells.begin(), cells.end()), walk.identity);
+        info = selections::fromPartition(walk.rows[row - 1], walk.identity);
     } else if (isVolumeSpec(spec)) {
         const char letter = char(std::toupper(static_cast<unsigned char>(spec[0])));
         // The volume list never holds A:, so neither does a selection.
         const auto row = letter == 'A' ? std::nullopt : volumes::query(backend, letter);
         if (!row) throw UserError(std::string("There is no volume ") + letter + ":.");
-        info = selection::fromVolumeRow(row->texts(), row->identity);
+        info = selections::fromVolume(*row);
     } else {
         info = selection::fromFile(backend, TFileInfo{}, spec);
     }

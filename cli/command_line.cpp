@@ -51,7 +51,8 @@ const std::vector<Command>& commands() {
          {{"--offset", "first byte of SOURCE's range"},
           {"--size", "number of bytes to save"},
           {"--truncate", "cut a dump that ran past the range's end back to its size"},
-          {"--replace", "replace IMAGE when it exists"}}},
+          {"--replace", "replace IMAGE when it exists"},
+          {"--buffered", "read a block device through the system's cache instead of past it"}}},
         {"restore",
          {"IMAGE", "TARGET"},
          "restore needs IMAGE and TARGET",
@@ -59,7 +60,8 @@ const std::vector<Command>& commands() {
          {{"--offset", "first byte of TARGET's range"},
           {"--size", "number of bytes of TARGET to overwrite"},
           {"--agree", "agree to overwrite TARGET, and let restore go on past its warnings"},
-          {"--ignore-size", "write an image whose length differs from the range's size"}}},
+          {"--ignore-size", "write an image whose length differs from the range's size"},
+          {"--buffered", "write a block device through the system's cache instead of past it"}}},
         {"copy",
          {"SOURCE", "TARGET"},
          "copy needs SOURCE and TARGET",
@@ -68,7 +70,8 @@ const std::vector<Command>& commands() {
           {"--source-size", "number of bytes of SOURCE to copy"},
           {"--target-offset", "first byte of TARGET's range"},
           {"--target-size", "number of bytes of TARGET to overwrite (SOURCE's size)"},
-          {"--agree", "agree to overwrite TARGET"}}},
+          {"--agree", "agree to overwrite TARGET"},
+          {"--buffered", "read and write block devices through the system's cache instead of past it"}}},
     };
     return all;
 }

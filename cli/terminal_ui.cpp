@@ -1,7 +1,7 @@
 #include "cli/terminal_ui.h"
 
 #include "cli/stop_signals.h"
-#include "transfer/confirmation.h"
+#include "jobs/gate.h"
 
 #include <algorithm>
 #include <cctype>
@@ -74,8 +74,14 @@ std::string duration(int64_t seconds) {
 
 } // namespace
 
-TerminalUi::TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine, Clock clock)
-    : in_(in), interactive_(interactive), err_(err), progressLine_(progressLine), clock_(std::move(clock)) {}
+TerminalUi::TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine, Now now)
+    : in_(in), interactive_(interactive), err_(err), progressLine_(progressLine), now_(std::move(now)) {}
+
+void TerminalUi::setAgreed(bool agreed) {
+    agreed_ = agreed;
+    if (agreed) answers_[gate::kQuestionId] = Button::Yes;
+    else answers_.erase(gate::kQuestionId);
+}
 
 bool TerminalUi::stopRequested() {
     return cli::stopSignal() != 0;
@@ -134,42 +140,35 @@ std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
     return file_;
 }
 
-bool TerminalUi::confirmOverwrite(const TFileInfo& target) {
+std::optional<std::string> TerminalUi::typedAgreement(const TFileInfo& target) {
     endProgress();
-    if (agreed_) return true;
+    if (agreed_) return std::string("i agree");
     err_ << "About to overwrite " << target.Description << " (" << target.FileName << ", offset " << target.Offset
          << ", " << target.Size << " bytes).\n";
     if (!interactive_) {
         err_ << "Refused: pass --agree to overwrite without being asked (standard input is not a terminal)\n";
-        return false;
+        return std::nullopt;
     }
-    if (stopRequested()) return false;
+    if (stopRequested()) return std::nullopt;
     // The notice the window's gate shows on its English tab.
-    for (const auto& text : transfer::notices().front().lines)
+    for (const auto& text : gate::notices().front().lines)
         err_ << text.substr(0, text.find_last_not_of(' ') + 1) << "\n";
     err_ << "Type 'i agree' to go on: " << std::flush;
     std::string typed;
-    if (!std::getline(in_, typed) || !transfer::agreementAccepted(typed)) {
-        err_ << "\nNot agreed: nothing was written.\n";
-        return false;
-    }
-    const Question last{transfer::secondQuestion(target.Description),
-                        Icon::Warning,
-                        {Button::Yes, Button::No, Button::Cancel},
-                        Button::No,
-                        kGateId};
-    return ask(last) == Button::Yes;
+    if (!std::getline(in_, typed)) typed.clear();
+    if (!gate::agreementAccepted(typed)) err_ << "\nNot agreed: nothing was written.\n";
+    return typed;
 }
 
 void TerminalUi::stoppable(bool on) {
     if (!on) return;
-    start_ = clock_();
+    start_ = now_();
     startBytes_ = 0;
 }
 
 void TerminalUi::progress(const Progress& p) {
     if (!progressLine_) return;
-    const TimePoint now = clock_();
+    const TimePoint now = now_();
     if (!start_) {
         start_ = now;
         startBytes_ = p.bytes;

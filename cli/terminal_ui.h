@@ -2,7 +2,7 @@
 // The command line's answers to an action's questions: flags first, then the terminal, and the
 // safe answer when nobody can be asked.
 
-#include "app/actionui.h"
+#include "jobs/job.h"
 
 #include <chrono>
 #include <functional>
@@ -11,34 +11,33 @@
 #include <optional>
 #include <string>
 
-class TerminalUi : public ActionUi {
+class TerminalUi : public Dialogs, public JobControl {
 public:
-    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    using Now = std::function<std::chrono::steady_clock::time_point()>;
 
     // in/interactive: where answers come from, and whether a person is typing them.
     // err/progressLine: where messages go, and whether a progress line can be redrawn there.
     // clock: the time the progress line's rate and time left are measured with.
     TerminalUi(std::istream& in, bool interactive, std::ostream& err, bool progressLine,
-               Clock clock = &std::chrono::steady_clock::now);
+               Now now = &std::chrono::steady_clock::now);
 
     // Asked before a dump replaces an existing image file.
     static constexpr const char* kReplaceId = "replace";
-    // The last question of the overwrite gate.
-    static constexpr const char* kGateId = "overwrite-gate";
     // The progress line is redrawn at most this often.
     static constexpr std::chrono::milliseconds kRedrawInterval{200};
 
     // A flag's answer to the question with this id ("truncate" -> Yes).
     void answer(const std::string& questionId, Button button) { answers_[questionId] = button; }
     // --agree: the overwrite gate passes without asking.
-    void setAgreed(bool agreed) { agreed_ = agreed; }
+    void setAgreed(bool agreed);
     // The file the action's file dialog would have asked for.
     void setFile(const std::string& path) { file_ = path; }
     void setDecimalSeparator(char separator) { separator_ = separator; }
 
     Button ask(const Question& question) override;
     std::optional<std::string> chooseFile(const FileDialog& dialog) override;
-    bool confirmOverwrite(const TFileInfo& target) override;
+    // The gate's typed text: asked on the terminal, given by --agree, refused without a person.
+    std::optional<std::string> typedAgreement(const TFileInfo& target) override;
     // Draws "percent  done of total  rate  time left" on one line when stderr is a terminal.
     void progress(const Progress& progress) override;
     void pump() override {}
@@ -46,7 +45,7 @@ public:
     bool stopRequested() override;
     // The engines offer Stop when bytes start to move: the rate is measured from then.
     void stoppable(bool on) override;
-    char decimalSeparator() const override { return separator_; }
+    ::Clock& clock() override { return clock_; }
 
     // Draws the last progress update if it was held back, and ends the line so the next
     // message starts on a line of its own.
@@ -61,7 +60,8 @@ private:
     bool interactive_;
     std::ostream& err_;
     bool progressLine_;
-    Clock clock_;
+    Now now_;
+    SystemClock clock_;
     char separator_ = '.';
     bool agreed_ = false;
     std::optional<std::string> file_;

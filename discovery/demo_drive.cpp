@@ -1,6 +1,6 @@
 #include "discovery/demo_drive.h"
 
-#include "platform/test/test_backend.h"
+#include "platform/image_drives.h"
 
 #include <array>
 #include <cctype>
@@ -329,8 +329,8 @@ DemoDrive::DemoDrive(platform::Backend& system) {
         fs::remove_all(folder_, ec);
         throw;
     }
-    auto backend = std::make_unique<platform::testkit::TestBackend>(&system);
-    backend->addDrive(platform::testkit::VirtualDrive(image_));
+    auto backend = std::make_unique<platform::ImageDrives>(system);
+    backend->addDrive(platform::ImageDrive(image_));
     backend_ = std::move(backend);
 }
 

@@ -45,6 +45,7 @@ public:
         : source_(source), seekable_(seekable), plan_(plan), capacity_(capacity) {
         if (seekable_) start_ = source_.position().valueOr(-1);
         if (start_ < 0) seekable_ = false;
+        small_ = !seekable_;
     }
 
     void fill(Chunk& chunk) {
@@ -81,7 +82,7 @@ private:
             small_ = true;
             return false;
         }
-        // A pipe ends where its data ends: what came is the loop's last blocks.
+        // The source cannot be positioned again: what came is the loop's last blocks.
         const int64_t got = n ? *n : 0;
         for (int64_t at = 0; at < got; at += plan_.block) chunk.blocks.push_back(std::min(plan_.block, got - at));
         read_ += got;
@@ -184,6 +185,11 @@ public:
         // The reader hands on no block the loop would have dropped (one read once the total
         // reached the size), so every block here is counted.
         for (const int64_t n : chunk.blocks) {
+            if (plan_.shortBlockEnds && n < std::min(plan_.block, plan_.size - out_.total)) {
+                out_.shortRead = true;
+                go = false;
+                break;
+            }
             out_.total += n;
             counted += n;
             ++blocks;
@@ -245,11 +251,13 @@ private:
 
 } // namespace
 
-Outcome run(platform::RawStream& source, bool seekable, platform::RawStream& sink, const Plan& plan,
-            const Callbacks& callbacks) {
+Outcome run(platform::RawStream& source, platform::RawStream& sink, const Plan& plan, const Callbacks& callbacks) {
     Outcome out;
+    const bool seekable = source.position().ok();
     if (plan.size <= 0 && !plan.wholeBlocks) return out;
-    const int64_t capacity = std::max(plan.block, plan.buffer / plan.block * plan.block);
+    // A pipe is read as the small-block loop read it, one block at a time: its data comes as it
+    // comes, and each block reaches the sink without waiting for a large buffer to fill.
+    const int64_t capacity = seekable ? std::max(plan.block, plan.buffer / plan.block * plan.block) : plan.block;
     Reader reader(source, seekable, plan, capacity);
     Writer writer(sink, plan, callbacks, out);
 

@@ -26,6 +26,9 @@ struct Plan {
     // Buffers in flight; with more than one, a reader thread fills them ahead of the writes. A
     // source that cannot be read ahead safely (a pipe) is read on the caller's thread.
     int buffers = 4;
+    // A block that comes back short ends the loop without being counted or written (the direct
+    // copy's rule); otherwise a short block is the loop's last, counted and written.
+    bool shortBlockEnds = false;
 };
 
 struct Outcome {
@@ -33,6 +36,7 @@ struct Outcome {
     int64_t written = 0; // bytes the sink took
     std::optional<platform::Error> writeError; // why the sink took less than it was handed
     bool stopped = false;                      // the caller asked to stop
+    bool shortRead = false;                    // with shortBlockEnds: a block came back short
 };
 
 struct Callbacks {
@@ -48,11 +52,10 @@ struct Callbacks {
 //   read up to `block` bytes (up to what is left of the size when !wholeBlocks); a read that
 //   fails or gives nothing ends it; so does a total that already reached the size (that block
 //   is dropped); the block is counted and written; afterBlock.
-// The source is read from its current position, the sink written at its current position.
-// `seekable` says the source can be positioned (a file or device, not a pipe): a large read that
-// comes back short is then read again in small blocks, so a read error at byte k ends the copy
-// exactly where the small blocks would have ended it.
-Outcome run(platform::RawStream& source, bool seekable, platform::RawStream& sink, const Plan& plan,
-            const Callbacks& callbacks);
+// The source is read from its current position, the sink written at its current position. When
+// the source can be positioned (a file or device, not a pipe), a large read that comes back short
+// is read again in small blocks, so a read error at byte k ends the copy exactly where the small
+// blocks would have ended it; a pipe is read on the caller's thread, where a stop can reach it.
+Outcome run(platform::RawStream& source, platform::RawStream& sink, const Plan& plan, const Callbacks& callbacks);
 
 } // namespace blocks

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 namespace platform {
 
@@ -31,7 +33,12 @@ DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t media
 
 std::optional<ByteRange> ByteRange::make(int64_t offset, int64_t size) {
     if (offset < 0 || size < 0 || offset > std::numeric_limits<int64_t>::max() - size) return std::nullopt;
-    return ByteRange{offset, size};
+    return ByteRange(offset, size);
+}
+
+ByteRange ByteRange::of(int64_t offset, int64_t size) {
+    if (auto r = make(offset, size)) return *r;
+    throw std::invalid_argument("not a byte range: offset " + std::to_string(offset) + ", size " + std::to_string(size));
 }
 
 static const char kDrivePrefix[] = "\\\\.\\PHYSICALDRIVE";

@@ -51,20 +51,30 @@ struct DiskGeometryEx {
 DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t mediaType);
 
 // A half-open byte range [offset, offset + size). Invariant: offset >= 0, size >= 0 and the end
-// fits in int64_t; make() refuses anything else.
-struct ByteRange {
-    int64_t offset = 0;
-    int64_t size = 0;
-
+// fits in int64_t. Only make() and of() build one, so every range that exists holds it.
+class ByteRange {
+public:
+    // Nothing when the invariant would not hold.
     static std::optional<ByteRange> make(int64_t offset, int64_t size);
-    int64_t end() const { return offset + size; }
-    bool empty() const { return size == 0; }
-    bool contains(const ByteRange& other) const { return other.offset >= offset && other.end() <= end(); }
+    // For values known to be valid (constants, fences in tests); throws std::invalid_argument
+    // otherwise.
+    static ByteRange of(int64_t offset, int64_t size);
+
+    int64_t offset() const { return offset_; }
+    int64_t size() const { return size_; }
+    int64_t end() const { return offset_ + size_; }
+    bool empty() const { return size_ == 0; }
+    bool contains(const ByteRange& other) const { return other.offset_ >= offset_ && other.end() <= end(); }
     // Ranges that only touch (one ends where the other starts) do not overlap.
     bool overlaps(const ByteRange& other) const {
-        return !empty() && !other.empty() && offset < other.end() && other.offset < end();
+        return !empty() && !other.empty() && offset_ < other.end() && other.offset_ < end();
     }
     bool operator==(const ByteRange&) const = default;
+
+private:
+    ByteRange(int64_t offset, int64_t size) : offset_(offset), size_(size) {}
+    int64_t offset_ = 0;
+    int64_t size_ = 0;
 };
 
 // An open device or file. The destructor closes it.
@@ -96,6 +106,10 @@ public:
     virtual Result<DiskGeometry> geometry() = 0;
     virtual Result<DiskGeometryEx> geometryEx() = 0;
     virtual Result<int64_t> lengthInfo() = 0;
+
+    // The position, length and memory address multiple that reads and writes must keep: the
+    // sector size of a device opened for direct I/O, else 1 (anything goes).
+    virtual int64_t alignment() { return 1; }
 
     // What the open object is, as a text that differs between any two devices or files: for a
     // block device its number, size, serial and (for a loop device) backing file; for a file its
@@ -140,6 +154,11 @@ public:
     virtual ~Backend() = default;
 
     virtual Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) = 0;
+    // As open(), but a block device is read and written past the system's cache (direct I/O), in
+    // whole, aligned sectors (RawStream::alignment). Anything else opens as open() does.
+    virtual Result<std::unique_ptr<RawStream>> openDirect(const std::string& name, OpenMode mode) {
+        return open(name, mode);
+    }
     // The node that "\\.\PHYSICALDRIVE<n>" stands for (empty when there is none); shown to users
     // of the command line so that they know which device a number means.
     virtual std::string physicalDriveNode(int index) = 0;
@@ -173,6 +192,9 @@ public:
 void requestInterrupt();
 bool interruptRequested();
 void clearInterrupt();
+
+// The user's decimal separator (from the locale settings), for fractions shown to the user.
+char decimalSeparator();
 
 // The backend of the machine the program runs on.
 Backend& systemBackend();

@@ -17,7 +17,7 @@ struct Error {
 // Builds an Error from an errno value (strerror text).
 Error errnoError(int code);
 
-template <class T> class Result {
+template <class T> class [[nodiscard]] Result {
 public:
     Result(T value) : v_(std::move(value)) {}
     Result(Error error) : v_(std::move(error)) {}
@@ -48,7 +48,7 @@ private:
     std::variant<T, Error> v_;
 };
 
-template <> class Result<void> {
+template <> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Error error) : failed_(true), error_(std::move(error)) {}

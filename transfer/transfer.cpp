@@ -1,36 +1,46 @@
 #include "transfer/transfer.h"
 
 #include "app/selection.h"
+#include "jobs/block_engine.h"
+#include "jobs/gate.h"
+#include "jobs/range_job.h"
 #include "platform/platform.h"
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
 namespace transfer {
 namespace {
 
+using jobs::RangeJob;
+
 constexpr int64_t kBlock = 8192;
 
 std::string num(int64_t v) { return std::to_string(v); }
 
-const char* const kInvalidRange = "The selection's offset and size must not be negative.";
+Question yesNo(const std::string& text, Icon icon, Button safe, const char* id) {
+    return Question{text, icon, {Button::Yes, Button::No}, safe, id};
+}
 
-// Refuses a range that is negative or whose end lies beyond the largest 64-bit position, before
-// anything counts with it.
-bool rangeValid(ActionUi& ui, const TFileInfo& sel) {
-    if (sel.Offset < 0 || sel.Size < 0) {
-        ui.error(kInvalidRange);
-        return false;
-    }
-    if (!platform::ByteRange::make(sel.Offset, sel.Size)) {
-        ui.error("The selection's range is too large: offset " + num(sel.Offset) + " plus size " + num(sel.Size) +
-                 " lies beyond the last byte any device can have.");
-        return false;
-    }
-    return true;
+std::string dumpIncomplete(int64_t written, int64_t size) {
+    return "Dump incomplete, wrote only " + num(written) + " bytes of " + num(size) +
+           " bytes total. It is unlikely you can import this backup again.";
+}
+
+// The folder part of a path, up to and including its last separator; "." for a bare name.
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+// True when two names lead to the same file or device (a loop device and its backing file
+// included), so one would be overwritten by the other.
+bool sameObject(platform::Backend& backend, const std::string& a, const std::string& b) {
+    const std::string ia = backend.objectIdentity(a);
+    return !ia.empty() && ia == backend.objectIdentity(b);
 }
 
 // Where a selection's bytes lie on the object that holds them, or nothing when that position
@@ -41,19 +51,49 @@ std::optional<platform::ByteRange> onDisk(int64_t base, const TFileInfo& sel) {
     return platform::ByteRange::make(offset, sel.Size);
 }
 
-// A write must not run past the end of what is written: a file would grow, a device would take
-// part of the data and refuse the rest. Refused before anything is written.
-bool fitsInside(ActionUi& ui, platform::RawStream& stream, const TFileInfo& sel) {
-    const auto length = stream.length();
-    if (!length || sel.Offset + sel.Size <= *length) return true;
-    ui.message("The selection ends at byte " + num(sel.Offset + sel.Size) + ", beyond the end of " +
-               sel.Description + ", which has " + num(*length) + " bytes. Nothing was written.");
-    return false;
+FileDialog rawImageDialog(FileDialog::Kind kind) {
+    FileDialog dialog;
+    dialog.kind = kind;
+    dialog.filter = kRawFilter;
+    dialog.defaultExt = ".raw";
+    return dialog;
 }
 
-std::string keptMessage(const std::string& file) {
-    return "The earlier " + file + " was kept as it was.";
+// After every 8 KiB block of a dump or a restore: the bar, the status line and the pump, then
+// the stop check. The status text is rebuilt only when its hundredths change.
+class BlockReport {
+public:
+    BlockReport(JobControl& job, int64_t size) : job_(job), size_(size), separator_(platform::decimalSeparator()) {}
+    bool operator()(int64_t total) {
+        const double hundredths = size_ > 0 ? double(total) * 10000.0 / double(size_) : 10000.0;
+        if (!std::isfinite(hundredths) || int64_t(hundredths) != lastHundredths_) {
+            lastHundredths_ = int64_t(hundredths);
+            status_ = jobs::percentDoneText(total, size_, separator_);
+        }
+        job_.progress({total, size_, jobs::percentOf(total, size_), status_});
+        job_.pump();
+        return !job_.stopRequested();
+    }
+
+private:
+    JobControl& job_;
+    int64_t size_;
+    char separator_;
+    int64_t lastHundredths_ = -1;
+    std::string status_;
+};
+
+blocks::Callbacks callbacksFor(JobControl& job, const std::function<bool(int64_t)>& afterBlock) {
+    blocks::Callbacks c;
+    c.afterBlock = afterBlock;
+    c.waiting = [&job] {
+        job.pump();
+        return !job.stopRequested();
+    };
+    return c;
 }
+
+std::string keptMessage(const std::string& file) { return "The earlier " + file + " was kept as it was."; }
 
 // The image file a dump writes. An existing file is replaced only by a finished dump: the new
 // bytes go to a file beside it, which takes its name at the end, so a dump that fails or stops
@@ -87,15 +127,15 @@ public:
     bool replacing() const { return old_ != nullptr; }
 
     // The dump is done: the new image takes the file's name.
-    bool commit(ActionUi& ui) {
+    [[nodiscard]] bool commit(Dialogs& dialogs) {
         stream_.reset();
         if (!old_) return true;
         old_.reset();
         std::error_code ec;
         std::filesystem::rename(path_, file_, ec);
         if (ec) {
-            ui.message("Failed to replace " + file_ + " with the new image, " + ec.message() + ". The new image is " +
-                       path_ + ".");
+            dialogs.message("Failed to replace " + file_ + " with the new image, " + ec.message() +
+                            ". The new image is " + path_ + ".");
             return false;
         }
         return true;
@@ -107,6 +147,13 @@ public:
         std::error_code ec;
         std::filesystem::remove(path_, ec);
     }
+    // A failed or incomplete dump: an earlier image stays and the person is told; without one,
+    // what was written stays.
+    void keepEarlier(Dialogs& dialogs) {
+        if (!replacing()) return;
+        discard();
+        dialogs.message(keptMessage(file_));
+    }
 
 private:
     explicit ImageFile(std::string file) : file_(file), path_(std::move(file)) {}
@@ -116,193 +163,122 @@ private:
     std::unique_ptr<platform::RawStream> old_;
 };
 
-Question yesNo(const std::string& text, Icon icon, Button safe, const char* id) {
-    return Question{text, icon, {Button::Yes, Button::No}, safe, id};
-}
-
-// Reads up to count bytes; a read error counts as the end of the data, as it does for the loop.
-int64_t readSome(platform::RawStream& s, void* buf, int64_t count) {
-    auto n = s.read(buf, count);
-    return n ? *n : 0;
-}
-
-// Writes all of count bytes or says why not. The error text is the system's own.
-bool writeAll(platform::RawStream& s, const void* buf, int64_t count, int64_t& written, std::string& error) {
-    auto n = s.write(buf, count);
-    if (!n) {
-        error = n.error().text;
-        return false;
-    }
-    written += *n;
-    if (*n != count) {
-        error = platform::errnoError(ENOSPC).text;
-        return false;
-    }
-    return true;
-}
-
-// The folder part of a path, up to and including its last separator; "." for a bare name.
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
-// True when two names lead to the same file or device, so one would be overwritten by the other.
-bool sameObject(platform::Backend& backend, const std::string& a, const std::string& b) {
-    const std::string ia = backend.objectIdentity(a);
-    return !ia.empty() && ia == backend.objectIdentity(b);
-}
-
-// The 8 KiB block loop of the dump and the restore, with progress, a pump and the stop check
-// after every block.
-struct BlockCopy {
-    int64_t total = 0;   // bytes read and handed on
-    int64_t written = 0; // bytes the destination took
-    std::string writeError;
-};
-
-enum class Limit {
-    // Whole blocks until the total reaches the size: the last one may run past it.
-    WholeBlocks,
-    // Never beyond the size.
-    ExactSize,
-};
-
-BlockCopy copyBlocks(platform::RawStream& in, platform::RawStream& out, ActionUi& ui, int64_t size, Limit limit) {
-    std::vector<char> buffer(kBlock);
-    BlockCopy c;
-    for (;;) {
-        const int64_t want = limit == Limit::ExactSize ? std::min<int64_t>(kBlock, size - c.total) : kBlock;
-        if (want <= 0) break;
-        const int64_t n = readSome(in, buffer.data(), want);
-        // The size test comes after the read, so a block read once the total is reached is dropped.
-        if (n <= 0 || c.total >= size) break;
-        c.total += n;
-        if (!writeAll(out, buffer.data(), n, c.written, c.writeError)) break;
-        ui.progress({c.total, size, percentOf(c.total, size), percentDoneText(c.total, size, ui.decimalSeparator())});
-        ui.pump();
-        if (ui.stopRequested()) break;
-    }
-    return c;
-}
-
-FileDialog rawImageDialog(FileDialog::Kind kind) {
-    FileDialog dialog;
-    dialog.kind = kind;
-    dialog.filter = kRawFilter;
-    dialog.defaultExt = ".raw";
-    return dialog;
-}
-
-// Leaves busy mode on every way out of an action that entered it.
-class BusyScope {
+// One handle seen from one place: the direct copy within one device reads and writes through a
+// single handle, each side at its own position.
+class Window final : public platform::RawStream {
 public:
-    explicit BusyScope(ActionUi& ui) : ui_(ui) {}
-    ~BusyScope() {
-        ui_.stoppable(false);
-        ui_.busy(false);
+    Window(platform::RawStream& inner, int64_t position) : inner_(inner), position_(position) {}
+    platform::Result<int64_t> read(void* buffer, int64_t count) override {
+        if (!at()) return platform::errnoError(EIO);
+        auto n = inner_.read(buffer, count);
+        if (n) position_ += *n;
+        return n;
     }
-    void enter() { ui_.busy(true); }
+    platform::Result<int64_t> write(const void* buffer, int64_t count) override {
+        if (!at()) return platform::errnoError(EIO);
+        auto n = inner_.write(buffer, count);
+        if (n) position_ += *n;
+        return n;
+    }
+    platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
+        if (origin != platform::SeekOrigin::Begin) return platform::errnoError(EINVAL);
+        position_ = offset;
+        return offset;
+    }
+    platform::Result<int64_t> position() override { return position_; }
+    platform::Result<int64_t> length() override { return inner_.length(); }
+    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
+    platform::Result<void> flush() override { return inner_.flush(); }
+    platform::Result<platform::DiskGeometry> geometry() override { return inner_.geometry(); }
+    platform::Result<platform::DiskGeometryEx> geometryEx() override { return inner_.geometryEx(); }
+    platform::Result<int64_t> lengthInfo() override { return inner_.lengthInfo(); }
 
 private:
-    ActionUi& ui_;
+    bool at() { return inner_.seek(position_, platform::SeekOrigin::Begin).valueOr(-1) == position_; }
+    platform::RawStream& inner_;
+    int64_t position_;
 };
 
 } // namespace
 
-int percentOf(int64_t bytes, int64_t size) {
-    if (size <= 0) return 100;
-    const double p = std::nearbyint(double(bytes) * 100.0 / double(size));
-    return p < 0 ? 0 : p > 100 ? 100 : int(p);
-}
-
-std::string percentDoneText(int64_t bytes, int64_t size, char decimalSeparator) {
-    const double p = size > 0 ? double(bytes) / double(size) * 100.0 : 100.0;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2f%% done", p);
-    std::string text = buf;
-    if (const auto dot = text.find('.'); dot != std::string::npos) text[dot] = decimalSeparator;
-    return text;
-}
-
-Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
+Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
+                  const Options& options) {
     if (sel.FileName.empty()) return {};
-    if (!rangeValid(ui, sel)) return {};
-    BusyScope busy(ui);
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
     FileDialog dialog = rawImageDialog(FileDialog::Kind::Save);
     dialog.initialName = (sel.DefaultName.empty() ? std::string("rawdump") : sel.DefaultName) + ".raw";
     dialog.overwritePrompt = true;
-    const auto chosen = ui.chooseFile(dialog);
+    const auto chosen = dialogs.chooseFile(dialog);
     if (!chosen) return {};
     const std::string file = *chosen;
 
     const auto space = backend.freeSpace(folderOf(file));
     if ((space ? space->availableToCaller : 0) < sel.Size) {
-        ui.message("Target drive does not have enough free space");
+        dialogs.message("Target drive does not have enough free space");
         return {};
     }
-    busy.enter();
+    range.enterBusy();
 
-    auto device = selection::openSelection(backend, sel, platform::OpenMode::Read);
-    if (device.changed) {
-        ui.message(selection::changedDeviceMessage(sel));
-        return {Outcome::Failed, 0};
-    }
-    if (!device.stream) {
-        ui.message("Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
-                   "applications accessing this device");
-        return {Outcome::Failed, 0};
-    }
+    auto device = range.open(sel, platform::OpenMode::Read,
+                             "Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
+                             "applications accessing this device",
+                             options.direct);
+    if (!device) return {Outcome::Failed, 0};
     // Replacing the source with its own dump would destroy it before it is read.
     if (sameObject(backend, sel.FileName, file)) {
-        ui.message("Failed to open " + file + " for writing");
+        dialogs.message("Failed to open " + file + " for writing");
         return {Outcome::Failed, 0};
     }
     auto image = ImageFile::create(backend, file);
     if (!image) {
-        ui.message("Failed to open " + file + " for writing");
+        dialogs.message("Failed to open " + file + " for writing");
         return {Outcome::Failed, 0};
     }
-    ui.stoppable(true);
+    range.offerStop();
 
     if (sel.Offset != 0) {
-        auto pos = device.stream->seek(sel.Offset, platform::SeekOrigin::Begin);
+        auto pos = device->seek(sel.Offset, platform::SeekOrigin::Begin);
         if (!pos || *pos != sel.Offset) {
             image->discard(); // nothing of the selection is in it
-            ui.message("Failed to seek on " + sel.Description);
+            dialogs.message("Failed to seek on " + sel.Description);
             return {Outcome::Failed, 0};
         }
-        ui.message(num(*pos));
+        dialogs.message(num(*pos));
     }
 
-    auto [total, written, writeError] = copyBlocks(*device.stream, image->stream(), ui, sel.Size, Limit::WholeBlocks);
-    device.stream.reset();
+    blocks::Plan plan;
+    plan.size = sel.Size;
+    plan.block = kBlock;
+    plan.wholeBlocks = true; // the last block may run past the selection: the truncation question
+    plan.buffer = kTransferBuffer;
+    plan.buffers = kTransferBuffers;
+    auto moved = blocks::run(*device, image->stream(), plan, callbacksFor(job, BlockReport(job, sel.Size)));
+    device.reset();
 
+    int64_t total = moved.total;
+    std::string writeError = moved.writeError ? moved.writeError->text : std::string();
     // The last whole block runs past the selection; when only that overrun did not fit (a full
     // disk), every selected byte is in the file and the dump goes on as one that ran past.
-    if (!writeError.empty() && written >= sel.Size) {
+    if (!writeError.empty() && moved.written >= sel.Size) {
         writeError.clear();
-        total = written;
+        total = moved.written;
     }
     if (writeError.empty()) {
         // A backup is reported complete only once it is on the disk.
         if (auto flushed = image->stream().flush(); !flushed) writeError = flushed.error().text;
     }
     if (!writeError.empty()) {
-        ui.message("Failed to write to " + file + ", " + writeError);
-        ui.message("Dump incomplete, wrote only " + num(written) + " bytes of " + num(sel.Size) +
-                   " bytes total. It is unlikely you can import this backup again.");
-        if (image->replacing()) {
-            image->discard();
-            ui.message(keptMessage(file));
-        }
-        return {Outcome::Failed, written};
+        dialogs.message("Failed to write to " + file + ", " + writeError);
+        dialogs.message(dumpIncomplete(moved.written, sel.Size));
+        image->keepEarlier(dialogs);
+        return {Outcome::Failed, moved.written};
     }
 
-    Result result{Outcome::Completed, total};
+    Report report{Outcome::Completed, total};
     if (total == sel.Size) {
-        if (!image->commit(ui)) return {Outcome::Failed, total};
-        ui.message("Dump successfully completed");
+        if (!image->commit(dialogs)) return {Outcome::Failed, total};
+        dialogs.message("Dump successfully completed");
     } else if (total > sel.Size) {
         const std::string question =
             "Dump complete, but was able to dump more bytes from the device than reported.\n" + num(total) +
@@ -312,54 +288,47 @@ Result dumpToFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
             "'hidden' area to store internal settings.\nOverwriting those settings can lead to unpredicted "
             "results, including overwriting firmware or other issues\nIf you are unsure, choose 'yes'.\nDo you "
             "want to truncate the output file?";
-        if (ui.ask(yesNo(question, Icon::Question, Button::No, kTruncateId)) == Button::Yes) {
+        if (dialogs.ask(yesNo(question, Icon::Question, Button::No, kTruncateId)) == Button::Yes) {
             if (auto t = image->stream().truncate(sel.Size); !t) {
-                ui.message("Failed to truncate " + file + ", " + t.error().text);
-                if (image->replacing()) {
-                    image->discard();
-                    ui.message(keptMessage(file));
-                }
+                dialogs.message("Failed to truncate " + file + ", " + t.error().text);
+                image->keepEarlier(dialogs);
                 return {Outcome::Failed, total};
             }
-            if (!image->commit(ui)) return {Outcome::Failed, total};
-            ui.message("File was truncated to " + num(sel.Size) + " bytes. " + num(total - sel.Size) +
-                       " bytes were dropped");
-            result.bytes = sel.Size;
-        } else if (!image->commit(ui)) {
+            if (!image->commit(dialogs)) return {Outcome::Failed, total};
+            dialogs.message("File was truncated to " + num(sel.Size) + " bytes. " + num(total - sel.Size) +
+                            " bytes were dropped");
+            report.bytes = sel.Size;
+        } else if (!image->commit(dialogs)) {
             return {Outcome::Failed, total};
         }
     } else {
-        ui.message("Dump incomplete, wrote only " + num(total) + " bytes of " + num(sel.Size) +
-                   " bytes total. It is unlikely you can import this backup again.");
-        result.outcome = Outcome::Incomplete;
+        dialogs.message(dumpIncomplete(total, sel.Size));
+        report.outcome = Outcome::Incomplete;
         // An incomplete dump does not replace a complete one; without one, the part stays.
-        if (image->replacing()) {
-            image->discard();
-            ui.message(keptMessage(file));
-        } else if (!image->commit(ui)) {
-            result.outcome = Outcome::Failed;
-        }
+        if (image->replacing()) image->keepEarlier(dialogs);
+        else if (!image->commit(dialogs)) report.outcome = Outcome::Failed;
     }
-    return result;
+    return report;
 }
 
-Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) {
-    ui.message("Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with just a few "
-               "mouseclicks.\nPlease read the documention carefully before using the import function.");
-    if (!ui.confirmOverwrite(sel)) return {};
+Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
+                       const Options& options) {
+    dialogs.message("Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with just a few "
+                    "mouseclicks.\nPlease read the documention carefully before using the import function.");
+    if (!gate::ConfirmOverwrite(dialogs, sel)) return {};
     if (sel.FileName.empty()) return {};
-    if (!rangeValid(ui, sel)) return {};
-    BusyScope busy(ui);
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
     FileDialog dialog = rawImageDialog(FileDialog::Kind::Open);
     dialog.mustExist = true;
-    const auto chosen = ui.chooseFile(dialog);
+    const auto chosen = dialogs.chooseFile(dialog);
     if (!chosen) return {};
     const std::string file = *chosen;
-    busy.enter();
+    range.enterBusy();
 
     auto image = backend.open(file, platform::OpenMode::Read);
     if (!image) {
-        ui.message("Failed to open " + file + " for reading");
+        dialogs.message("Failed to open " + file + " for reading");
         return {Outcome::Failed, 0};
     }
     const int64_t length = (*image)->length().valueOr(-1);
@@ -370,11 +339,11 @@ Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) 
                          {Button::Ok, Button::Cancel, Button::Ignore},
                          Button::Cancel,
                          kSizeMismatchId};
-        if (ui.ask(q) != Button::Ignore) return {};
+        if (dialogs.ask(q) != Button::Ignore) return {};
     }
-    if (ui.ask(yesNo("Are you sure you want to copy " + file + " to device " + sel.Description +
-                         " ?\nThis will destroy all data that is currently on the device!",
-                     Icon::Question, Button::No, kRestoreSureId)) != Button::Yes)
+    if (dialogs.ask(yesNo("Are you sure you want to copy " + file + " to device " + sel.Description +
+                              " ?\nThis will destroy all data that is currently on the device!",
+                          Icon::Question, Button::No, kRestoreSureId)) != Button::Yes)
         return {};
     const Question stopNow{
         "Warning. You are about to overwrite existing data on one of you physical disks.\nAll data that is "
@@ -385,68 +354,61 @@ Result restoreFromFile(platform::Backend& backend, ActionUi& ui, TFileInfo sel) 
         {Button::Yes, Button::No, Button::Cancel, Button::Ignore},
         Button::Yes,
         kRestoreStopNowId};
-    if (ui.ask(stopNow) != Button::Ignore) return {};
+    if (dialogs.ask(stopNow) != Button::Ignore) return {};
 
     const std::string openFailed = "Failed to exclusively open drive " + sel.Description +
                                    " for writing.\nMake sure you close all explorer windows and other applications "
                                    "accessing this device";
     // Writing an image onto itself would read back what was just written.
     if (sameObject(backend, sel.FileName, file)) {
-        ui.message(openFailed);
+        dialogs.message(openFailed);
         return {Outcome::Failed, 0};
     }
-    auto device = selection::openSelection(backend, sel, platform::OpenMode::Write);
-    if (device.changed) {
-        ui.message(selection::changedDeviceMessage(sel));
-        return {Outcome::Failed, 0};
-    }
-    if (!device.stream) {
-        ui.message(openFailed);
-        return {Outcome::Failed, 0};
-    }
-    if (!fitsInside(ui, *device.stream, sel)) return {Outcome::Failed, 0};
+    auto device = range.open(sel, platform::OpenMode::Write, openFailed, options.direct);
+    if (!device) return {Outcome::Failed, 0};
+    if (!range.fitsInside(*device, sel)) return {Outcome::Failed, 0};
     if (sel.Offset != 0) {
-        ui.message("Seeking position " + num(sel.Offset));
-        auto pos = device.stream->seek(sel.Offset, platform::SeekOrigin::Begin);
-        if (!pos || *pos != sel.Offset) {
-            ui.message("Failed to seek on " + sel.Description +
-                       " for writing.\nMake sure you close all explorer windows and other applications accessing "
-                       "this device");
+        dialogs.message("Seeking position " + num(sel.Offset));
+        if (!range.position(*device, sel.Offset,
+                            "Failed to seek on " + sel.Description +
+                                " for writing.\nMake sure you close all explorer windows and other applications "
+                                "accessing this device"))
             return {Outcome::Failed, 0};
-        }
     }
-    ui.stoppable(true);
+    range.offerStop();
 
     // A longer image stops at the end of the selection: nothing beyond it is touched.
-    auto [read, total, writeError] = copyBlocks(**image, *device.stream, ui, sel.Size, Limit::ExactSize);
-    (void)read;
+    blocks::Plan plan;
+    plan.size = sel.Size;
+    plan.block = kBlock;
+    plan.buffer = kTransferBuffer;
+    plan.buffers = kTransferBuffers;
+    const auto moved = blocks::run(**image, *device, plan, callbacksFor(job, BlockReport(job, sel.Size)));
     image = platform::Error{};
 
-    Result result{Outcome::Incomplete, total};
+    Report report{Outcome::Incomplete, moved.written};
     bool unconfirmed = false;
-    if (!writeError.empty()) {
-        ui.message("Failed to write to " + sel.Description + ", " + writeError);
-        result.outcome = Outcome::Failed;
-    } else if (auto flushed = device.stream->flush(); !flushed) {
+    if (moved.writeError) {
+        dialogs.message("Failed to write to " + sel.Description + ", " + moved.writeError->text);
+        report.outcome = Outcome::Failed;
+    } else if (!range.flush(*device, sel.Description)) {
         // Written data must be on the device before success is reported.
-        ui.message("Failed to write to " + sel.Description + ", " + flushed.error().text);
-        result.outcome = Outcome::Failed;
+        report.outcome = Outcome::Failed;
         unconfirmed = true;
     }
-    device.stream.reset();
-    if (result.outcome == Outcome::Failed) {
-        ui.message(unconfirmed ? "Writing image file to device failed: " + sel.Description +
-                                     " did not confirm that the data was written."
-                               : "Writing image file to device failed, wrote only " + num(total) + " bytes of " +
-                                     num(sel.Size) + " bytes total.");
-    } else if (total == sel.Size) {
-        ui.message("Writing image file to device successfully completed");
-        result.outcome = Outcome::Completed;
+    device.reset();
+    if (report.outcome == Outcome::Failed) {
+        dialogs.message(unconfirmed ? "Writing image file to device failed: " + sel.Description +
+                                          " did not confirm that the data was written."
+                                    : "Writing image file to device failed, wrote only " + num(moved.written) +
+                                          " bytes of " + num(sel.Size) + " bytes total.");
+    } else if (moved.written == sel.Size) {
+        dialogs.message("Writing image file to device successfully completed");
+        report.outcome = Outcome::Completed;
     } else {
-        ui.message("Dump incomplete, wrote only " + num(total) + " bytes of " + num(sel.Size) +
-                   " bytes total. It is unlikely you can import this backup again.");
+        dialogs.message(dumpIncomplete(moved.written, sel.Size));
     }
-    return result;
+    return report;
 }
 
 int32_t sameDeviceBlockSize(int64_t physicalMemory) {
@@ -456,12 +418,14 @@ int32_t sameDeviceBlockSize(int64_t physicalMemory) {
     return int32_t(blockMiB < 1 ? 1 : blockMiB) * 1024 * 1024;
 }
 
-Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TFileInfo target) {
+Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo source,
+                  TFileInfo target, const Options& options) {
     if (source.Size != target.Size) {
-        ui.message("Size differs");
+        dialogs.message("Size differs");
         return {};
     }
-    if (!rangeValid(ui, source) || !rangeValid(ui, target)) return {};
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::No);
+    if (!range.checkRange(source) || !range.checkRange(target)) return {};
     const bool sameDevice = source.FileName == target.FileName;
     // Two names for one disk (a drive number and its node, a partition node and its disk, a loop
     // device and its backing file) share its bytes as well: their ranges are compared where they
@@ -472,120 +436,81 @@ Result directCopy(platform::Backend& backend, ActionUi& ui, TFileInfo source, TF
         const auto dst = onDisk(sameDevice ? 0 : backend.objectOffset(target.FileName), target);
         // A range whose place on the disk cannot be counted cannot be shown not to overlap.
         if (!src || !dst || src->overlaps(*dst)) {
-            ui.message("Source and destination are on same device and do overlap.");
+            dialogs.message("Source and destination are on same device and do overlap.");
             return {};
         }
     }
-    if (!ui.confirmOverwrite(target)) return {};
+    if (!gate::ConfirmOverwrite(dialogs, target)) return {};
 
     int64_t blockSize = kTwoDeviceBlockSize;
     std::unique_ptr<platform::RawStream> in, outOwned;
     if (sameDevice) {
         blockSize = sameDeviceBlockSize(backend.totalPhysicalMemory());
-        auto s = selection::openSelection(backend, source, platform::OpenMode::ReadWrite);
+        in = range.open(source, platform::OpenMode::ReadWrite,
+                        "Failed to open " + source.Description + " for reading and writing", options.direct);
         // One handle serves both sides, so it must be what both were when they were chosen.
-        if (s.changed || (s.stream && !target.Identity.empty() && s.stream->fingerprint() != target.Identity)) {
-            ui.message(selection::changedDeviceMessage(s.changed ? source : target));
-            return {Outcome::Failed, 0};
-        }
-        if (!s.stream) {
-            ui.message("Failed to open " + source.Description + " for reading and writing");
-            return {Outcome::Failed, 0};
-        }
-        in = std::move(s.stream);
+        if (!in || !range.sameAsSelected(*in, target)) return {Outcome::Failed, 0};
     } else {
-        auto s = selection::openSelection(backend, source, platform::OpenMode::Read);
-        if (s.changed) {
-            ui.message(selection::changedDeviceMessage(source));
-            return {Outcome::Failed, 0};
-        }
-        if (!s.stream) {
-            ui.message("Failed to open " + source.Description + " for reading");
-            return {Outcome::Failed, 0};
-        }
-        in = std::move(s.stream);
-        auto t = selection::openSelection(backend, target, platform::OpenMode::Write);
-        if (t.changed) {
-            in.reset();
-            ui.message(selection::changedDeviceMessage(target));
-            return {Outcome::Failed, 0};
-        }
-        if (!t.stream) {
-            in.reset();
-            ui.message("Failed to open " + target.Description + " for writing");
-            return {Outcome::Failed, 0};
-        }
-        outOwned = std::move(t.stream);
+        in = range.open(source, platform::OpenMode::Read, "Failed to open " + source.Description + " for reading",
+                        options.direct);
+        if (!in) return {Outcome::Failed, 0};
+        outOwned = range.open(target, platform::OpenMode::Write, "Failed to open " + target.Description + " for writing",
+                              options.direct);
+        if (!outOwned) return {Outcome::Failed, 0};
     }
     platform::RawStream& out = sameDevice ? *in : *outOwned;
-    if (!fitsInside(ui, out, target)) return {Outcome::Failed, 0};
+    if (!range.fitsInside(out, target)) return {Outcome::Failed, 0};
 
     const auto targetPos = out.seek(target.Offset, platform::SeekOrigin::Begin);
     const auto sourcePos = in->seek(source.Offset, platform::SeekOrigin::Begin);
     if (!sourcePos || *sourcePos != source.Offset || (!sameDevice && (!targetPos || *targetPos != target.Offset))) {
-        ui.message("Seek operation failed");
+        dialogs.message("Seek operation failed");
         return {Outcome::Failed, 0};
     }
-    ui.stoppable(true);
+    range.offerStop();
 
-    std::vector<char> buffer(size_t(std::min<int64_t>(blockSize, std::max<int64_t>(source.Size, 1))));
-    int64_t done = 0;
+    // Whole blocks, each read in 64 KiB pieces with a pump after every piece; a block that comes
+    // back short is not written.
+    blocks::Plan plan;
+    plan.size = source.Size;
+    plan.block = blockSize;
+    plan.buffer = blockSize;
+    plan.shortBlockEnds = true;
+    // Within one device the single handle moves between the two sides, so nothing is read ahead.
+    plan.buffers = sameDevice ? 1 : 3;
+    Window sourceSide(*in, source.Offset), targetSide(out, target.Offset);
+    const auto moved = blocks::run(sameDevice ? sourceSide : *in, sameDevice ? targetSide : out, plan,
+                                   callbacksFor(job, [&](int64_t total) {
+                                       const int64_t block = total - (total - 1) / blockSize * blockSize;
+                                       for (int64_t piece = 0; piece < block; piece += kCopyPieceSize) job.pump();
+                                       job.progress({total, source.Size, jobs::percentOf(total, source.Size), ""});
+                                       job.pump();
+                                       return !job.stopRequested();
+                                   }));
     bool failed = false;
-    while (done < source.Size) {
-        const int64_t block = std::min<int64_t>(blockSize, source.Size - done);
-        if (sameDevice && !in->seek(source.Offset + done, platform::SeekOrigin::Begin)) {
-            ui.message("Seek operation failed");
-            failed = true;
-            break;
-        }
-        int64_t sum = 0;
-        while (sum < block) {
-            const int64_t piece = std::min<int64_t>(kCopyPieceSize, block - sum);
-            const int64_t n = readSome(*in, buffer.data() + sum, piece);
-            sum += n;
-            ui.pump();
-            if (n != piece) break;
-        }
-        if (sum != block) {
-            ui.message("Read unexcepted amount of bytes");
-            failed = true;
-            break;
-        }
-        if (sameDevice && !in->seek(target.Offset + done, platform::SeekOrigin::Begin)) {
-            ui.message("Seek operation failed");
-            failed = true;
-            break;
-        }
-        auto w = out.write(buffer.data(), block);
-        if (!w || *w != block) {
-            ui.message("Could not write complete buffer");
-            failed = true;
-            break;
-        }
-        done += sum;
-        ui.progress({done, source.Size, percentOf(done, source.Size), ""});
-        ui.pump();
-        if (ui.stopRequested()) break;
+    if (moved.shortRead) {
+        dialogs.message("Read unexcepted amount of bytes");
+        failed = true;
+    } else if (moved.writeError) {
+        dialogs.message("Could not write complete buffer");
+        failed = true;
     }
     // The target must hold the bytes before the copy reports its end.
-    bool unconfirmed = false;
-    if (auto flushed = out.flush(); !flushed) {
-        ui.message("Failed to write to " + target.Description + ", " + flushed.error().text);
-        failed = unconfirmed = true;
-    }
+    const bool unconfirmed = !range.flush(out, target.Description);
+    failed = failed || unconfirmed;
     in.reset();
     outOwned.reset();
-    ui.stoppable(false);
+    range.withdrawStop();
     // Only a copy of every byte is reported as completed.
-    if (unconfirmed && done == source.Size)
-        ui.message("Copying failed: " + target.Description + " did not confirm that the data was written.");
-    else if (failed || done != source.Size)
-        ui.message("Copying incomplete, copied only " + num(done) + " bytes of " + num(source.Size) +
-                   " bytes total.");
+    if (unconfirmed && moved.written == source.Size)
+        dialogs.message("Copying failed: " + target.Description + " did not confirm that the data was written.");
+    else if (failed || moved.written != source.Size)
+        dialogs.message("Copying incomplete, copied only " + num(moved.written) + " bytes of " + num(source.Size) +
+                        " bytes total.");
     else
-        ui.message("Copying completed");
-    Result result{failed ? Outcome::Failed : done == source.Size ? Outcome::Completed : Outcome::Incomplete, done};
-    return result;
+        dialogs.message("Copying completed");
+    return {failed ? Outcome::Failed : moved.written == source.Size ? Outcome::Completed : Outcome::Incomplete,
+            moved.written};
 }
 
 } // namespace transfer

@@ -1,10 +1,12 @@
 #include "app/gui/mainwindow.h"
 
+#include "app/gui/job_control.h"
 #include "app/gui/qt_dialogs.h"
 #include "app/selection.h"
 #include "app/user_error.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
+#include "discovery/selections.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 
@@ -49,12 +51,6 @@ const char* const kWebsite = "https://tarnwick.org/";
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-std::vector<std::string> rowTexts(const QTreeWidgetItem* item) {
-    std::vector<std::string> row;
-    for (int c = 0; c < item->columnCount(); ++c) row.push_back(item->text(c).toStdString());
-    return row;
-}
-
 QTreeWidget* makeList(const QStringList& titles, const std::vector<int>& widths, const QString& hint) {
     auto* list = new QTreeWidget;
     list->setRootIsDecorated(false);
@@ -98,16 +94,15 @@ void setEditColour(QLineEdit* edit, bool entered) {
 
 } // namespace
 
-// The main window's ActionUi: questions go to the dialogs (Qt's or a test's), progress to the
-// progress bar and the status bar, pumping to the event loop, stop to StopRequested (or the
-// system's interrupt request).
-class MainWindowUi final : public ActionUi {
+// The main window's dialogs: the given ones (Qt's or a test's), except that a question is read
+// against where the running job stands, and that while the program ends nothing is asked.
+class MainWindowDialogs final : public Dialogs {
 public:
-    MainWindowUi(TfrmMain& window, ActionUi* dialogs) : window_(window), dialogs_(dialogs) {}
-    void setDialogs(ActionUi* dialogs) { dialogs_ = dialogs; }
+    MainWindowDialogs(TfrmMain& window, Dialogs* dialogs) : window_(window), dialogs_(dialogs) {}
+    void setDialogs(Dialogs* dialogs) { dialogs_ = dialogs; }
 
     Button ask(const Question& question) override {
-        showHeldProgress(); // a question is read against where the action stands
+        window_.jobControl().showHeld();
         // While the program ends, a choice takes its safe answer unasked; a message is still shown,
         // so the person learns how the stopped action ended.
         if (window_.closing() && question.buttons.size() > 1) return question.defaultButton;
@@ -117,81 +112,14 @@ public:
         if (window_.closing()) return std::nullopt;
         return dialogs_->chooseFile(dialog);
     }
-    bool confirmOverwrite(const TFileInfo& target) override {
-        return !window_.closing() && dialogs_->confirmOverwrite(target);
+    std::optional<std::string> typedAgreement(const TFileInfo& target) override {
+        if (window_.closing()) return std::nullopt;
+        return dialogs_->typedAgreement(target);
     }
-    void progress(const Progress& p) override {
-        // Repainting for every 8 KiB block would cost more than the copying; a person sees no
-        // difference between that and a few updates a second. An update held back is shown
-        // later, so the bar and the status line never stop short of where the action ended.
-        const auto now = std::chrono::steady_clock::now();
-        if (p.percent == lastPercent_ && now - lastUpdate_ < std::chrono::milliseconds(100) &&
-            p.bytes < p.total) {
-            held_ = p;
-            return;
-        }
-        show(p, now);
-    }
-    void pump() override { dialogs_->pump(); }
-    bool stopRequested() override { return window_.StopRequested || platform::interruptRequested(); }
-    void busy(bool on) override {
-        busy_ = on;
-        if (on) {
-            startAction();
-            window_.DisableButtons();
-        } else {
-            showHeldProgress();
-            window_.EnableButtons();
-            window_.btnStop->hide();
-            actionMayHaveEnded();
-        }
-    }
-    void stoppable(bool on) override {
-        stoppable_ = on;
-        if (on) {
-            startAction();
-            // A stop that ends the program outlasts the Stop button offered again.
-            if (!window_.closing()) window_.StopRequested = false;
-        } else {
-            showHeldProgress();
-        }
-        window_.btnStop->setVisible(on && !window_.closing());
-        if (!on) actionMayHaveEnded();
-    }
-    char decimalSeparator() const override {
-        const QString point = QLocale().decimalPoint();
-        return point.size() == 1 && point.at(0).unicode() < 128 ? point.at(0).toLatin1() : '.';
-    }
-
-    // True while an action holds busy mode or offers Stop.
-    bool acting() const { return busy_ || stoppable_; }
 
 private:
-    void show(const Progress& p, std::chrono::steady_clock::time_point now) {
-        held_.reset();
-        lastPercent_ = p.percent;
-        lastUpdate_ = now;
-        window_.pgbProgress->setValue(p.percent);
-        if (!p.status.empty()) window_.sbrProgress->setText(q(p.status));
-    }
-    void showHeldProgress() {
-        if (held_) show(*held_, std::chrono::steady_clock::now());
-    }
-    void startAction() {
-        held_.reset();
-        lastPercent_ = -1;
-    }
-    void actionMayHaveEnded() {
-        if (!acting()) window_.actionEnded();
-    }
-
     TfrmMain& window_;
-    ActionUi* dialogs_;
-    int lastPercent_ = -1;
-    std::chrono::steady_clock::time_point lastUpdate_{};
-    std::optional<Progress> held_;
-    bool busy_ = false;
-    bool stoppable_ = false;
+    Dialogs* dialogs_;
 };
 
 TfrmMain::TfrmMain(Options options, QWidget* parent)
@@ -203,11 +131,19 @@ TfrmMain::TfrmMain(Options options, QWidget* parent)
         qtDialogs_ = std::make_unique<QtDialogs>(this);
         options_.dialogs = qtDialogs_.get();
     }
-    ui_ = std::make_unique<MainWindowUi>(*this, options_.dialogs);
+    ui_ = std::make_unique<MainWindowDialogs>(*this, options_.dialogs);
 
     buildLayout();
     buildMenus();
     setUpVolumeList();
+
+    job_ = std::make_unique<QtJobControl>(
+        pgbProgress, [this](const QString& text) { sbrProgress->setText(text); }, btnStop, &StopRequested);
+    job_->onBusy = [this](bool on) {
+        if (on) DisableButtons();
+        else EnableButtons();
+    };
+    job_->onIdle = [this] { actionEnded(); };
 
     tmrRefresh = new QTimer(this);
     tmrRefresh->setObjectName("tmrRefresh");
@@ -233,9 +169,10 @@ TfrmMain::TfrmMain(Options options, QWidget* parent)
 
 TfrmMain::~TfrmMain() = default;
 
-ActionUi& TfrmMain::actionUi() { return *ui_; }
+Dialogs& TfrmMain::dialogs() { return *ui_; }
+QtJobControl& TfrmMain::jobControl() { return *job_; }
 
-void TfrmMain::setDialogs(ActionUi* dialogs) {
+void TfrmMain::setDialogs(Dialogs* dialogs) {
     options_.dialogs = dialogs;
     ui_->setDialogs(dialogs);
 }
@@ -727,10 +664,26 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TfrmMain::setSelectionFromRow(QTreeWidget* list,
-                                   TFileInfo (*build)(const std::vector<std::string>&, const std::string&)) {
-    const QTreeWidgetItem* item = list->selectedItems().first();
-    Selection = build(rowTexts(item), item->data(0, kIdentityRole).toString().toStdString());
+template <class Row> const Row* TfrmMain::selectedRow(QTreeWidget* list, const std::vector<Row>& rows) const {
+    const auto selected = list->selectedItems();
+    if (selected.isEmpty()) return nullptr;
+    bool ok = false;
+    const int index = selected.first()->data(0, kRowRole).toInt(&ok);
+    return ok && index >= 0 && size_t(index) < rows.size() ? &rows[size_t(index)] : nullptr;
+}
+
+QTreeWidgetItem* TfrmMain::addPartitionRow(const PartitionRow& row) {
+    partitionRows_.push_back(row);
+    QStringList texts;
+    for (const auto& cell : row.cells()) texts << q(cell);
+    auto* item = new QTreeWidgetItem(texts);
+    item->setData(0, kRowRole, int(partitionRows_.size() - 1));
+    lvwPartitions->addTopLevelItem(item);
+    return item;
+}
+
+void TfrmMain::setSelection(const TFileInfo& info) {
+    Selection = info;
     btnWriteFile->setEnabled(true);
     btnReadFile->setEnabled(true);
     ShowSelection();
@@ -739,36 +692,35 @@ void TfrmMain::setSelectionFromRow(QTreeWidget* list,
 // A list reports a row losing its selection through the same signal as a row gaining it; only
 // a gained row changes the selection, so the row the user picked is the one that stays.
 void TfrmMain::lvwDrivesSelectItem() {
-    if (lvwDrives->selectedItems().isEmpty()) return;
-    setSelectionFromRow(lvwDrives, selection::fromVolumeRow);
+    const auto* row = selectedRow(lvwDrives, volumeRows_);
+    if (!row) return;
+    setSelection(selections::fromVolume(*row));
     lvwLogicalDrives->clearSelection();
     lvwPartitions->clearSelection();
 }
 
 void TfrmMain::lvwLogicalDrivesSelectItem() {
-    if (lvwLogicalDrives->selectedItems().isEmpty()) return;
-    setSelectionFromRow(lvwLogicalDrives, selection::fromDriveRow);
+    const auto* row = selectedRow(lvwLogicalDrives, driveRows_);
+    if (!row) return;
+    setSelection(selections::fromDrive(*row));
     readPartitionTable(Selection.FileName, Selection.DriveText, 0);
     lvwDrives->clearSelection();
 }
 
 void TfrmMain::lvwPartitionsSelectItem() {
-    if (lvwPartitions->selectedItems().isEmpty()) return;
-    setSelectionFromRow(lvwPartitions, selection::fromPartitionRow);
+    const auto* row = selectedRow(lvwPartitions, partitionRows_);
+    if (!row) return;
+    setSelection(selections::fromPartition(*row, partitionIdentity_));
     lvwLogicalDrives->clearSelection();
     lvwDrives->clearSelection();
 }
 
 void TfrmMain::readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset) {
     lvwPartitions->clear();
-    const PartitionWalkResult walk = ReadPartitionTable(*backend_, device, driveText, offset);
-    for (const auto& row : walk.rows) {
-        QStringList texts;
-        for (const auto& cell : row.cells()) texts << q(cell);
-        auto* item = new QTreeWidgetItem(texts);
-        item->setData(0, kIdentityRole, q(walk.identity));
-        lvwPartitions->addTopLevelItem(item);
-    }
+    PartitionWalkResult walk = ReadPartitionTable(*backend_, device, driveText, offset);
+    partitionRows_.clear();
+    partitionIdentity_ = walk.identity;
+    for (const auto& row : walk.rows) addPartitionRow(row);
     for (const auto& message : walk.messages) ui_->message(message);
     // A remark about the list (a chain cut short) needs no answer: it goes to the hint line.
     for (const auto& note : walk.notes) sbrProgress->setText(q(note));
@@ -806,21 +758,20 @@ void TfrmMain::btnSetTargetClick() {
 void TfrmMain::btnStopClick() {
     Question question{selection::kStopQuestion, Icon::Warning, {Button::Yes, Button::No}, Button::No, "stop"};
     if (ui_->ask(question) != Button::Yes) return;
-    StopRequested = true;
-    btnStop->hide();
+    job_->requestStop();
 }
 
 void TfrmMain::stopAndClose() {
     if (closing_) return;
     closing_ = true;
-    StopRequested = true;
-    btnStop->hide();
+    job_->keepStop = true;
+    job_->requestStop();
     // Dialogs open now take their safe answer, innermost first; the action then sees the stop.
     while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
         dialog->done(QDialog::Rejected);
         if (QApplication::activeModalWidget() == dialog) break;
     }
-    if (!ui_->acting()) actionEnded();
+    if (!job_->acting()) actionEnded();
 }
 
 void TfrmMain::actionEnded() {
@@ -836,18 +787,18 @@ void TfrmMain::finishClosing() {
 }
 
 void TfrmMain::btnWriteFileClick() {
-    guarded([this] { transfer::dumpToFile(*backend_, *ui_, Selection); });
+    guarded([this] { transfer::dumpToFile(*backend_, *ui_, *job_, Selection); });
 }
 
 void TfrmMain::btnReadFileClick() {
-    guarded([this] { transfer::restoreFromFile(*backend_, *ui_, Selection); });
+    guarded([this] { transfer::restoreFromFile(*backend_, *ui_, *job_, Selection); });
 }
 
 void TfrmMain::btnInstantCopyClick() {
     // Both endpoints are taken now; marking new ones during the copy affects only the next.
     const TFileInfo source = CopySource, target = CopyTarget;
     btnInstantCopy->setEnabled(false);
-    guarded([&] { transfer::directCopy(*backend_, *ui_, source, target); });
+    guarded([&] { transfer::directCopy(*backend_, *ui_, *job_, source, target); });
     btnInstantCopy->setEnabled(true);
 }
 
@@ -861,12 +812,13 @@ void TfrmMain::btnDisassembleClick() {}
 void TfrmMain::btnRefreshPartitionsClick() {
     ++driveRefreshes_;
     lvwLogicalDrives->clear();
-    const char separator = QLocale().decimalPoint().at(0).toLatin1();
-    for (const auto& row : drives::scan(*backend_)) {
+    const char separator = platform::decimalSeparator();
+    driveRows_ = drives::scan(*backend_);
+    for (size_t i = 0; i < driveRows_.size(); ++i) {
         QStringList texts;
-        for (const auto& t : row.texts(separator ? separator : '.')) texts << q(t);
+        for (const auto& t : driveRows_[i].texts(separator)) texts << q(t);
         auto* item = new QTreeWidgetItem(texts);
-        item->setData(0, kIdentityRole, q(row.identity));
+        item->setData(0, kRowRole, int(i));
         lvwLogicalDrives->addTopLevelItem(item);
     }
 }
@@ -880,11 +832,11 @@ void TfrmMain::tmrDeviceChangeTimer() {
 // After a label change the partition list is read again from the selected partition's first byte.
 void TfrmMain::tmrRefreshTimer() {
     tmrRefresh->stop();
-    const auto selected = lvwPartitions->selectedItems();
-    if (selected.isEmpty()) return;
-    const auto row = rowTexts(selected.first());
-    const std::string drive = row.size() > 1 ? row[1] : std::string();
-    readPartitionTable("\\\\.\\PHYSICALDRIVE" + drive, drive, selection::columnNumber(row, 6) * 512);
+    const auto* row = selectedRow(lvwPartitions, partitionRows_);
+    if (!row) return;
+    const PartitionRow partition = *row; // the walk replaces the rows
+    readPartitionTable("\\\\.\\PHYSICALDRIVE" + partition.drive, partition.drive,
+                       int64_t(partition.absoluteStart) * kPartitionSectorSize);
 }
 
 void TfrmMain::deviceChangeMessage() {

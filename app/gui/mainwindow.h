@@ -3,7 +3,10 @@
 // It binds controls to the engines; the rules themselves live in app/selection.h and the
 // discovery engines.
 
-#include "app/actionui.h"
+#include "discovery/drives.h"
+#include "discovery/partitions.h"
+#include "discovery/volumes.h"
+#include "jobs/job.h"
 #include "app/fileinfo.h"
 
 #include <QMainWindow>
@@ -37,7 +40,8 @@ enum class AdjustAction;
 }
 
 // The dialogs of the main window's own handlers; tests swap in a scripted one.
-class MainWindowUi;
+class MainWindowDialogs;
+class QtJobControl;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -46,7 +50,7 @@ public:
         platform::Backend* backend = nullptr; // the system's when null
         bool disassemblerAvailable = false;
         // Dialogs for questions, file choices and the overwrite gate; Qt's own when null.
-        ActionUi* dialogs = nullptr;
+        Dialogs* dialogs = nullptr;
     };
     explicit TfrmMain(Options options, QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -70,9 +74,11 @@ public:
     // Told by the action interface when no action holds the window any more.
     void actionEnded();
 
-    // The user interface every long action of this window talks through.
-    ActionUi& actionUi();
-    void setDialogs(ActionUi* dialogs);
+    // What the window's actions ask through, and the job control that drives them (its progress
+    // bar, status line and Stop).
+    Dialogs& dialogs();
+    QtJobControl& jobControl();
+    void setDialogs(Dialogs* dialogs);
 
     // Windows opened from the menus; they live as long as the main window.
     void setLongLivedWindows(QWidget* partInfo, QWidget* license, QWidget* toDo, QWidget* links,
@@ -136,9 +142,11 @@ public:
     // True once a click on the selection label gave it the popup menu.
     bool lblSelectedHasPopup = false;
 
-    // Where a list row keeps the identity of the device it was read from, so that a selection made
-    // from it refuses a device that changed since.
-    static constexpr int kIdentityRole = Qt::UserRole + 1;
+    // Where a list item keeps the number of its row in the window's typed rows.
+    static constexpr int kRowRole = Qt::UserRole + 1;
+    // Adds a row to the volume list (at the top, as the refresh does) or the partition list.
+    QTreeWidgetItem* addVolumeRow(const volumes::VolumeRow& row);
+    QTreeWidgetItem* addPartitionRow(const PartitionRow& row);
 
     // Menu items by name (for example "Saveascompressed1"), or nullptr.
     QAction* menuItem(const QString& name) const;
@@ -184,7 +192,9 @@ private:
     QAction* addItem(QMenu* menu, const QString& caption, const QString& name, std::function<void()> handler = {});
     void copyMenu(QMenu* from, QMenu* to, bool canRead);
     void setEditText(QLineEdit* edit, const std::string& text);
-    void setSelectionFromRow(QTreeWidget* list, TFileInfo (*build)(const std::vector<std::string>&, const std::string&));
+    void setSelection(const TFileInfo& info);
+    // The typed row behind the selected item of a list, or nullptr.
+    template <class Row> const Row* selectedRow(QTreeWidget* list, const std::vector<Row>& rows) const;
     void readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset);
     void updateCopyButton();
     void openDocument(const QString& fileName);
@@ -196,8 +206,9 @@ private:
 
     Options options_;
     platform::Backend* backend_;
-    std::unique_ptr<MainWindowUi> ui_;
-    std::unique_ptr<ActionUi> qtDialogs_;
+    std::unique_ptr<MainWindowDialogs> ui_;
+    std::unique_ptr<QtJobControl> job_;
+    std::unique_ptr<Dialogs> qtDialogs_;
     std::unique_ptr<platform::DeviceWatch> watch_;
     QSocketNotifier* watchNotifier_ = nullptr;
     QWidget* frmPartInfo_ = nullptr;
@@ -207,6 +218,11 @@ private:
     QWidget* frmCredits_ = nullptr;
     QWidget* frmVersion_ = nullptr;
     QWidget* frmKnownIssues_ = nullptr;
+    // The rows the three lists show, as values: a selection is made from these, never from texts.
+    std::vector<volumes::VolumeRow> volumeRows_;
+    std::vector<drives::DriveRow> driveRows_;
+    std::vector<PartitionRow> partitionRows_;
+    std::string partitionIdentity_; // the fingerprint of the drive the partition rows came from
     int volumeRefreshes_ = 0;
     int driveRefreshes_ = 0;
     // Bumped by every volume refresh; an older refresh resumed after pumping events stops.

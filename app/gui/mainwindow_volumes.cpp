@@ -59,22 +59,28 @@ void TfrmMain::setUpVolumeList() {
             Qt::QueuedConnection);
 }
 
+QTreeWidgetItem* TfrmMain::addVolumeRow(const volumes::VolumeRow& row) {
+    volumeRows_.push_back(row);
+    QStringList texts;
+    for (const auto& t : row.texts()) texts << QString::fromStdString(t);
+    auto* item = new QTreeWidgetItem(texts);
+    item->setData(0, kRowRole, int(volumeRows_.size() - 1));
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    lvwDrives->insertTopLevelItem(0, item);
+    return item;
+}
+
 void TfrmMain::btnRefreshClick() {
     ++volumeRefreshes_;
     const int generation = ++volumeRefreshGeneration_;
     lvwDrives->clear();
+    volumeRows_.clear();
     volumes::scan(*backend_, [&](const volumes::VolumeRow& volume) {
         // Another refresh that ran while events were pumped has rebuilt the list already; adding
         // this one's rows to it would list volumes twice.
         if (generation != volumeRefreshGeneration_) return false;
-        QStringList texts;
-        for (const auto& t : volume.texts())
-            texts << QString::fromStdString(t);
-        auto* item = new QTreeWidgetItem(texts);
-        item->setData(0, kIdentityRole, QString::fromStdString(volume.identity));
-        item->setFlags(item->flags() | Qt::ItemIsEditable);
         // Letters come from Z down, each at the top, so the finished list runs from B to Z.
-        lvwDrives->insertTopLevelItem(0, item);
+        addVolumeRow(volume);
         QCoreApplication::processEvents(); // the list grows visibly and the window stays responsive
         return generation == volumeRefreshGeneration_;
     });
@@ -91,6 +97,12 @@ void TfrmMain::lvwDrivesEdited(QTreeWidgetItem* item, const QString& text) {
         break;
     case volumes::LabelEdit::Renamed:
         item->setText(0, text);
+        // A selection made from the row from now on has the new label, as the row shows it.
+        {
+            bool ok = false;
+            const int i = item->data(0, kRowRole).toInt(&ok);
+            if (ok && i >= 0 && size_t(i) < volumeRows_.size()) volumeRows_[size_t(i)].label = text.toStdString();
+        }
         tmrRefresh->start();
         break;
     }

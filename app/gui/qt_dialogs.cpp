@@ -81,6 +81,6 @@ std::optional<std::string> QtDialogs::chooseFile(const FileDialog& d) {
     return dialog.selectedFiles().first().toStdString();
 }
 
-bool QtDialogs::confirmOverwrite(const TFileInfo& target) { return ConfirmOverwrite(target, owner_, *this); }
-
-void QtDialogs::pump() { QCoreApplication::processEvents(); }
+std::optional<std::string> QtDialogs::typedAgreement(const TFileInfo& target) {
+    return ShowConfirmation(target, owner_);
+}

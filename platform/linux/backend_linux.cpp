@@ -13,6 +13,8 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,9 +48,15 @@ int openInterruptible(const std::string& path, int flags, bool waits) {
 // file also holds the loop devices that present it (see loops::holdLoopsOf).
 class FdStream final : public RawStream {
 public:
-    FdStream(UniqueFd fd, const struct stat& st, std::vector<UniqueFd> heldLoops)
+    FdStream(UniqueFd fd, const struct stat& st, std::vector<UniqueFd> heldLoops, bool direct = false)
         : fd_(std::move(fd)), st_(st), block_(S_ISBLK(st.st_mode)), waits_(mayWait(st.st_mode)),
-          heldLoops_(std::move(heldLoops)) {}
+          direct_(direct), heldLoops_(std::move(heldLoops)) {}
+
+    int64_t alignment() override {
+        if (!direct_) return 1;
+        int sector = 0;
+        return ::ioctl(fd_.get(), BLKSSZGET, &sector) == 0 && sector > 0 ? sector : 4096;
+    }
 
     // An interrupt (EINTR while an interrupt is requested) is an error even after some bytes
     // moved: a short count would pass for the end of the data.
@@ -188,6 +196,7 @@ private:
     struct stat st_;
     bool block_;
     bool waits_;
+    bool direct_;
     std::vector<UniqueFd> heldLoops_; // kept open (O_EXCL) so nobody mounts them while we write
 };
 
@@ -232,16 +241,11 @@ private:
 class LinuxBackend final : public Backend {
 public:
     Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) override {
-        std::string path = name;
-        if (auto drive = parsePhysicalDriveName(name)) {
-            path = physicalDriveNode(*drive);
-            if (path.empty()) return errnoError(ENOENT);
-        } else if (parseVolumeName(name)) {
-            auto node = sysfs::volumeNode(name);
-            if (!node) return node.error();
-            path = *node;
-        }
-        return openPath(path, mode);
+        return openName(name, mode, false);
+    }
+    Result<std::unique_ptr<RawStream>> openDirect(const std::string& name, OpenMode mode) override {
+        // Direct writes go in whole sectors: a range that covers one only in part reads it first.
+        return openName(name, mode == OpenMode::Write ? OpenMode::ReadWrite : mode, true);
     }
 
     std::string physicalDriveNode(int index) override {
@@ -306,7 +310,20 @@ private:
         return {"dev:" + std::to_string(disk.major) + ":" + std::to_string(disk.minor), disk.startByte};
     }
 
-    static Result<std::unique_ptr<RawStream>> openPath(const std::string& path, OpenMode mode) {
+    Result<std::unique_ptr<RawStream>> openName(const std::string& name, OpenMode mode, bool direct) {
+        std::string path = name;
+        if (auto drive = parsePhysicalDriveName(name)) {
+            path = physicalDriveNode(*drive);
+            if (path.empty()) return errnoError(ENOENT);
+        } else if (parseVolumeName(name)) {
+            auto node = sysfs::volumeNode(name);
+            if (!node) return node.error();
+            path = *node;
+        }
+        return openPath(path, mode, direct);
+    }
+
+    static Result<std::unique_ptr<RawStream>> openPath(const std::string& path, OpenMode mode, bool direct) {
         struct stat st{};
         const bool exists = ::stat(path.c_str(), &st) == 0;
         if (!exists && mode != OpenMode::Create) return lastError();
@@ -325,6 +342,8 @@ private:
         const bool writing = mode != OpenMode::Read;
         // A block device opened O_EXCL cannot be opened while a file system on it is mounted.
         if (block && writing) flags |= O_EXCL;
+        // Files always go through the cache: direct I/O is for devices only.
+        if (block && direct) flags |= O_DIRECT;
         // A named pipe is opened as it is, waiting for its other end: only an interrupt ends that.
         UniqueFd fd(openInterruptible(path, flags, exists && mayWait(st.st_mode)));
         if (!fd) return lastError();
@@ -351,7 +370,7 @@ private:
             if (mode == OpenMode::Create && ::ftruncate(fd.get(), 0) != 0) return lastError();
         }
         return std::unique_ptr<RawStream>(
-            std::make_unique<FdStream>(std::move(fd), now, std::move(heldLoops)));
+            std::make_unique<FdStream>(std::move(fd), now, std::move(heldLoops), block && direct));
     }
 };
 
@@ -360,6 +379,20 @@ private:
 Backend& systemBackend() {
     static LinuxBackend backend;
     return backend;
+}
+
+char decimalSeparator() {
+    // The user's numeric locale, as LC_ALL, LC_NUMERIC or LANG name it; the program's own stays "C".
+    static const char separator = [] {
+        char c = '.';
+        if (locale_t user = ::newlocale(LC_NUMERIC_MASK, "", locale_t(0))) {
+            const char* radix = ::nl_langinfo_l(RADIXCHAR, user);
+            if (radix && radix[0] && !radix[1]) c = radix[0];
+            ::freelocale(user);
+        }
+        return c;
+    }();
+    return separator;
 }
 
 } // namespace platform

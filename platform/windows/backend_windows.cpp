@@ -126,6 +126,13 @@ public:
         return {};
     }
 
+    // A raw disk or volume takes whole sectors only, at sector-aligned positions and addresses.
+    int64_t alignment() override {
+        if (!device_) return 1;
+        const auto g = geometry();
+        return g && g->bytesPerSector > 0 ? int64_t(g->bytesPerSector) : 512;
+    }
+
     Result<DiskGeometry> geometry() override {
         DISK_GEOMETRY g{};
         DWORD returned = 0;
@@ -262,7 +269,9 @@ public:
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;
             break;
         case OpenMode::Write:
-            access = GENERIC_WRITE;
+            // A device is written in whole sectors: a range that covers one only in part reads it
+            // first, so a device opened for writing is opened for reading too.
+            access = isDeviceName(name) ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
             break;
         case OpenMode::ReadWrite:
             access = GENERIC_READ | GENERIC_WRITE;
@@ -382,6 +391,15 @@ public:
 Backend& systemBackend() {
     static WindowsBackend backend;
     return backend;
+}
+
+char decimalSeparator() {
+    static const char separator = [] {
+        char text[8] = {};
+        const int n = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text);
+        return n == 2 ? text[0] : '.';
+    }();
+    return separator;
 }
 
 } // namespace platform

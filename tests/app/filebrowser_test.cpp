@@ -2,7 +2,7 @@
 // drive letter stands for.
 
 #include "app/filebrowser.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>

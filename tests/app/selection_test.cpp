@@ -22,77 +22,28 @@ namespace {
 
 using R = std::pair<int64_t, int64_t>;
 
-Row driveRow(const std::string& n, const std::string& bytes, const std::string& mib) {
-    return {n, "Fixed", "60801", "255", "63", "512", "500.1", "500107", mib, bytes, bytes, "500105249280"};
+// A drive and a partition as the lists make them (see discovery/selections).
+TFileInfo drive(const std::string& n, int64_t size) {
+    TFileInfo info;
+    info.FileName = "\\\\.\\PHYSICALDRIVE" + n;
+    info.Description = "Logical drive " + n;
+    info.DisplayText = "LOGICAL DRIVE " + n + "   ( " + std::to_string(size / 1048576) + " MiB )";
+    info.Size = info.BaseSize = size;
+    info.CanRead = info.CanWrite = true;
+    return info;
 }
 
-Row volumeRow(const std::string& label, const std::string& station, const std::string& type,
-              const std::string& bytes) {
-    return {label, station, type, "NTFS", "0", "0", "1234ABCD", "255 characters", bytes, "0", "3"};
-}
-
-Row partitionRow(const std::string& i, const std::string& d, const std::string& start, const std::string& sectors) {
-    const int64_t n = std::stoll(sectors);
-    return {i, d, "", "(C0 H1 S1)", "0B", "(C1023 H254 S63)", start, sectors, std::to_string(n * 512),
-            std::to_string(n * 512 / 1048576), "Primary", "FAT32"};
-}
-
-TEST(RowSelection, PhysicalDrive) {
-    const TFileInfo info = fromDriveRow(driveRow("0", "500107862016", "476940"));
-    EXPECT_EQ(info.FileName, "\\\\.\\PHYSICALDRIVE0");
-    EXPECT_EQ(info.Description, "Logical drive 0");
-    EXPECT_EQ(info.DefaultName, "DRIVE_0");
-    EXPECT_EQ(info.DefaultExt, ".drv");
-    EXPECT_EQ(info.Size, 500107862016);
-    EXPECT_EQ(info.Offset, 0);
-    EXPECT_EQ(info.DisplayText, "LOGICAL DRIVE 0   ( 476940 MiB )");
-    EXPECT_EQ(info.BaseSize, info.Size);
-    EXPECT_EQ(info.DriveText, "0");
-    EXPECT_TRUE(info.CanRead);
-    EXPECT_TRUE(info.CanWrite);
-}
-
-TEST(RowSelection, PartitionOffsetCountsSectorsOf512Bytes) {
-    const TFileInfo info = fromPartitionRow(partitionRow("2", "0", "63", "1000000"));
-    EXPECT_EQ(info.Offset, 32256);
-    EXPECT_EQ(info.BaseOffset, 32256);
-    EXPECT_EQ(info.Size, 512000000);
-    EXPECT_EQ(info.DefaultName, "DRIVE_0P2");
-    EXPECT_EQ(info.DefaultExt, ".prt");
-    EXPECT_EQ(info.FileName, "\\\\.\\PHYSICALDRIVE0");
-    EXPECT_EQ(info.Description, "Logical drive 0 partition 2 offset: 32256 size: 512000000");
-    EXPECT_EQ(info.DisplayText, "LOGICAL DRIVE 0 PARTITION 2   ( 488 MiB )");
-    EXPECT_EQ(info.DriveText, "0");
-
-    // Start sectors beyond 32 bits stay exact.
-    EXPECT_EQ(fromPartitionRow(partitionRow("1", "3", "4294967295", "4294967295")).Offset, 4294967295LL * 512);
-}
-
-TEST(RowSelection, VolumeKindsDecideExtensionAndFlags) {
-    const TFileInfo disk = fromVolumeRow(volumeRow("SYSTEM", "C:\\", "Hard disk", "1048575"));
-    EXPECT_EQ(disk.FileName, "\\\\.\\C:");
-    EXPECT_EQ(disk.Description, "C:\\");
-    EXPECT_EQ(disk.DefaultName, "SYSTEM");
-    EXPECT_EQ(disk.DefaultExt, ".raw");
-    EXPECT_EQ(disk.Size, 1048575);
-    EXPECT_EQ(disk.DisplayText, "Volume: C:\\ SYSTEM");
-    EXPECT_EQ(disk.DriveText, "C:\\");
-    EXPECT_TRUE(disk.CanRead && disk.CanWrite);
-
-    const TFileInfo dvd = fromVolumeRow(volumeRow("CD", "E:\\", "cdrom/dvd", "700000000"));
-    EXPECT_EQ(dvd.DefaultExt, ".iso");
-    EXPECT_TRUE(dvd.CanRead);
-    EXPECT_FALSE(dvd.CanWrite);
-
-    const TFileInfo net = fromVolumeRow(volumeRow("share", "Z:\\", "Network", "0"));
-    EXPECT_FALSE(net.CanRead);
-    EXPECT_FALSE(net.CanWrite);
+TFileInfo partition(int i, int64_t startSector, int64_t sectors) {
+    TFileInfo info = drive("0", sectors * 512);
+    info.Offset = info.BaseOffset = startSector * 512;
+    info.Description = "Logical drive 0 partition " + std::to_string(i) + " offset: " + std::to_string(info.Offset) +
+                       " size: " + std::to_string(info.Size);
+    return info;
 }
 
 TEST(RowSelection, NumbersThatAreNotNumbersReadAsZero) {
     EXPECT_EQ(columnNumber({"a", "12x"}, 1), 0);
     EXPECT_EQ(columnNumber({"a"}, 5), 0);
-    EXPECT_EQ(fromDriveRow({"1"}).Size, 0);
 }
 
 TEST(EditNumbers, DecimalAndHexadecimal) {
@@ -133,7 +84,7 @@ TEST(EditNumbers, OffsetKeyFilter) {
 }
 
 TEST(AdjustActions, WorkFromTheBaseRange) {
-    TFileInfo info = fromDriveRow(driveRow("1", "1000000", "0"));
+    TFileInfo info = drive("1", 1000000);
     info.Offset = 777;
     info.Size = 5;
     ASSERT_TRUE(applyAdjust(info, AdjustAction::Skip512));
@@ -155,15 +106,19 @@ TEST(AdjustActions, WorkFromTheBaseRange) {
     EXPECT_FALSE(applyAdjust(info, AdjustAction::None));
     EXPECT_EQ(info, before);
 
-    TFileInfo part = fromPartitionRow(partitionRow("1", "0", "2048", "100"));
+    TFileInfo tiny = drive("2", 100);
+    applyAdjust(tiny, AdjustAction::Skip512);
+    EXPECT_EQ(R(tiny.Offset, tiny.Size), R(512, 0)) << "never a negative size";
+
+    TFileInfo part = partition(1, 2048, 100);
     applyAdjust(part, AdjustAction::PartitionTable);
     EXPECT_EQ(part.Offset, 2048 * 512 + 446) << "relative to the item's own start";
     EXPECT_EQ(adjustActionTexts().size(), 5u);
 }
 
 TEST(CopyRule, SizesMustMatchAndDescriptionsDiffer) {
-    TFileInfo a = fromPartitionRow(partitionRow("1", "0", "63", "100"));
-    TFileInfo b = fromPartitionRow(partitionRow("2", "0", "163", "100"));
+    TFileInfo a = partition(1, 63, 100);
+    TFileInfo b = partition(2, 163, 100);
     EXPECT_TRUE(copyEnabled(a, b));
     EXPECT_FALSE(copyEnabled(a, a)) << "the same item as source and target";
     b.Size = 99;
@@ -196,7 +151,9 @@ TEST(FileSelection, TakesTheWholeFileAndItsWritability) {
     const std::string path = dir.file("big.img");
     { std::ofstream(path).put('x'); }
     std::filesystem::resize_file(path, 5000000000); // sparse: over 4 GiB without the disk space
-    TFileInfo previous = fromDriveRow(driveRow("0", "1000", "0"));
+    TFileInfo previous = drive("0", 1000);
+    previous.DefaultExt = ".drv";
+    previous.DriveText = "0";
     previous.Offset = 99;
     const TFileInfo info = fromFile(platform::systemBackend(), previous, path);
     EXPECT_EQ(info.Size, 5000000000);

@@ -7,9 +7,10 @@
 #include "cli/terminal_ui.h"
 #include "discovery/drives.h"
 #include "platform/platform.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
-#include "transfer/confirmation.h"
+#include "jobs/gate.h"
+#include "jobs/range_job.h"
 #include "transfer/transfer.h"
 
 #include <gtest/gtest.h>
@@ -101,7 +102,7 @@ TEST_F(CliTest, OptionsOnlyForTheCommandsThatUseThemAndNothingOpenedOnAMistake) 
         {{"select", "0", "--frobnicate"}, "tarnwick-cli: unknown option --frobnicate\n"},
         {{"copy", src, tgt, "--offset", "4096", "--size", "512", "--agree"},
          "tarnwick-cli: --offset is not an option of copy (copy takes --source-offset, --source-size, "
-         "--target-offset, --target-size, --agree)\n"},
+         "--target-offset, --target-size, --agree, --buffered)\n"},
         {{"restore", src, tgt, "--target-offset", "4096", "--target-size", "512", "--agree", "--ignore-size"},
          "--target-offset is not an option of restore"},
         {{"copy", src, tgt, "--agree", "--ignore-size"}, "--ignore-size is not an option of copy"},
@@ -142,7 +143,7 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(dump.status, 0);
     EXPECT_EQ(
         dump.out.rfind("usage: tarnwick-cli [--demo] dump SOURCE IMAGE [--offset N] [--size N] [--truncate] "
-                       "[--replace]\n",
+                       "[--replace] [--buffered]\n",
                        0),
         0u)
         << dump.out;
@@ -272,9 +273,9 @@ TEST(CliTerminal, SafeAnswerUnlessAFlagOrAPersonAnswers) {
     EXPECT_NE(err.str().find("Truncate?\n"), std::string::npos);
     ui.answer("truncate", Button::Yes);
     EXPECT_EQ(ui.ask(truncate), Button::Yes);
-    EXPECT_FALSE(ui.confirmOverwrite(TFileInfo{})) << "the gate refuses when nobody can agree";
+    EXPECT_FALSE(gate::ConfirmOverwrite(ui, TFileInfo{})) << "the gate refuses when nobody can agree";
     ui.setAgreed(true);
-    EXPECT_TRUE(ui.confirmOverwrite(TFileInfo{}));
+    EXPECT_TRUE(gate::ConfirmOverwrite(ui, TFileInfo{}));
 
     std::istringstream typed("maybe\ny\n");
     TerminalUi person(typed, true, err, false);
@@ -285,7 +286,7 @@ TEST(CliTerminal, GateTakesTheEnginesRuleAndAsksItsQuestion) {
     TFileInfo target;
     target.Description = "LOGICAL DRIVE 1   ( 4 MiB ) offset: 512 size: 1024";
     const std::string question =
-        transfer::secondQuestion(target.Description) + "\n[Yes/No/Cancel] (default No): ";
+        gate::secondQuestion(target.Description) + "\n[Yes/No/Cancel] (default No): ";
     const struct {
         std::string typed;
         bool passes;
@@ -303,8 +304,8 @@ TEST(CliTerminal, GateTakesTheEnginesRuleAndAsksItsQuestion) {
     for (const auto& c : cases) {
         std::istringstream in(c.typed);
         std::ostringstream err;
-        TerminalUi gate(in, true, err, false);
-        EXPECT_EQ(gate.confirmOverwrite(target), c.passes) << testing::PrintToString(c.typed);
+        TerminalUi terminal(in, true, err, false);
+        EXPECT_EQ(gate::ConfirmOverwrite(terminal, target), c.passes) << testing::PrintToString(c.typed);
         EXPECT_EQ(err.str().find(question) != std::string::npos, c.asked) << err.str();
         EXPECT_NE(err.str().find("enter 'i agree' (case insensitive)"), std::string::npos)
             << "the notice is shown";
@@ -336,7 +337,7 @@ TEST(CliTerminal, ProgressLineShowsBytesRateAndTimeLeft) {
         ui.setDecimalSeparator(c.separator);
         ui.stoppable(true);
         now += milliseconds(c.elapsedMs);
-        ui.progress({c.bytes, c.total, transfer::percentOf(c.bytes, c.total), "ignored"});
+        ui.progress({c.bytes, c.total, jobs::percentOf(c.bytes, c.total), "ignored"});
         EXPECT_EQ(err.str(), "\r" + c.line);
     }
 }
@@ -354,8 +355,8 @@ TEST(CliTerminal, ProgressRedrawnFiveTimesASecondAndTheLastDrawnBeforeAMessage) 
     for (int ms : {100, 250, 300, 350, 400}) {
         now = std::chrono::steady_clock::time_point{} + milliseconds(ms);
         const int64_t bytes = int64_t(ms) * 10240; // 10 KiB a millisecond: 10.2 MB/s
-        a.progress({bytes, total, transfer::percentOf(bytes, total), ""});
-        b.progress({bytes, total, transfer::percentOf(bytes, total), ""});
+        a.progress({bytes, total, jobs::percentOf(bytes, total), ""});
+        b.progress({bytes, total, jobs::percentOf(bytes, total), ""});
     }
     b.message("Dump successfully completed");
     a.message("Dump successfully completed");

@@ -3,7 +3,7 @@
 #include "app/user_error.h"
 #include "cli/cli.h"
 #include "discovery/demo_drive.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "platform/linux/volumes_linux.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The physical drive list: size arithmetic, media types and the scan over numbered drives.
 
 #include "discovery/drives.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>

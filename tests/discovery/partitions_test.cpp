@@ -1,6 +1,7 @@
 #include "discovery/partitions.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
+#include "support/memory_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -75,44 +76,6 @@ public:
     std::vector<uint8_t> bytes;
 };
 
-// Passes everything through and records where each read started; can pretend that the length
-// query fails.
-class RecordingStream final : public platform::RawStream {
-public:
-    RecordingStream(std::unique_ptr<platform::RawStream> inner, bool failLength)
-        : inner_(std::move(inner)), failLength_(failLength) {}
-
-    platform::Result<int64_t> read(void* buffer, int64_t count) override {
-        auto pos = inner_->position();
-        reads.push_back(pos ? *pos : -1);
-        return inner_->read(buffer, count);
-    }
-    platform::Result<int64_t> write(const void* buffer, int64_t count) override {
-        ++writes;
-        return inner_->write(buffer, count);
-    }
-    platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
-        return inner_->seek(offset, origin);
-    }
-    platform::Result<int64_t> position() override { return inner_->position(); }
-    platform::Result<int64_t> length() override {
-        if (failLength_) return platform::errnoError(EIO);
-        return inner_->length();
-    }
-    platform::Result<void> truncate(int64_t length) override { return inner_->truncate(length); }
-    platform::Result<void> flush() override { return inner_->flush(); }
-    platform::Result<platform::DiskGeometry> geometry() override { return inner_->geometry(); }
-    platform::Result<platform::DiskGeometryEx> geometryEx() override { return inner_->geometryEx(); }
-    platform::Result<int64_t> lengthInfo() override { return inner_->lengthInfo(); }
-
-    std::vector<int64_t> reads;
-    int writes = 0;
-
-private:
-    std::unique_ptr<platform::RawStream> inner_;
-    bool failLength_;
-};
-
 // Records the modes that devices are opened with.
 // "index type start count kind": enough to tell rows and their order apart.
 std::vector<std::string> summary(const PartitionWalkResult& r) {
@@ -158,11 +121,11 @@ protected:
         return result;
     }
 
-    // Walks the image through a stream that records every read.
+    // Walks the disk through a stream that records every read; can pretend that the length query
+    // fails.
     PartitionWalkResult walkRecorded(const Disk& disk, bool failLength, std::vector<int64_t>& reads) {
-        auto file = platform::systemBackend().open(save(disk.bytes), platform::OpenMode::Read);
-        if (!file) throw std::runtime_error("cannot open image: " + file.error().text);
-        RecordingStream stream(std::move(*file), failLength);
+        platform::testkit::MemoryStream stream(disk.bytes);
+        stream.failLength = failLength;
         auto result = WalkPartitionTable(stream, "0", 0);
         reads = stream.reads;
         EXPECT_EQ(stream.writes, 0);
@@ -505,7 +468,7 @@ TEST_F(PartitionWalkTest, OpensForReadingOnceAndClosesWhenDone) {
     TestBackend drives;
     VirtualDrive drive;
     drive.imagePath = save(disk.bytes);
-    drive.writable = platform::ByteRange{0, 0}; // any write would be recorded
+    drive.writable = platform::ByteRange::of(0, 0); // any write would be recorded
     drives.addDrive(drive);
     const auto r = ReadPartitionTable(drives, kDrive0, "0", 0);
     EXPECT_EQ(r.rows.size(), 4u);

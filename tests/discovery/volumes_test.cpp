@@ -1,9 +1,10 @@
 // The volume list: rows from the test backend's virtual volumes, the label edit rules, the Linux
 // letter assignment over mount tables, libblkid on image files, and (as root) a real ext4 mount.
 
+#include "discovery/selections.h"
 #include "discovery/volumes.h"
 #include "platform/linux/volumes_linux.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -101,7 +102,7 @@ TEST(VolumeList, RowTextsAndTitles) {
     EXPECT_EQ(volumes::driveTypeText(-1), "Unknown drive type");
 
     // A row's texts make the selection the window would make of it.
-    const TFileInfo dvd = selection::fromVolumeRow(rows[1].texts());
+    const TFileInfo dvd = selections::fromVolume(rows[1]);
     EXPECT_EQ(dvd.FileName, "\\\\.\\E:");
     EXPECT_EQ(dvd.DefaultExt, ".iso");
     EXPECT_FALSE(dvd.CanWrite);
@@ -365,7 +366,7 @@ TEST(LinuxVolumes, AMountedExt4VolumeGetsALetter) {
     EXPECT_EQ(row->texts()[3], "EXT4");
     // Its size is the device's, so that an image of the volume holds the whole file system.
     EXPECT_EQ(row->totalBytes, 32 << 20);
-    EXPECT_EQ(selection::fromVolumeRow(row->texts()).Size, 32 << 20);
+    EXPECT_EQ(selections::fromVolume(*row).Size, 32 << 20);
     EXPECT_EQ(row->freeBytes, space->totalFree) << "free space stays the file system's";
 
     // "\\.\X:" is the mounted block device: readable, but not writable behind the kernel's back.

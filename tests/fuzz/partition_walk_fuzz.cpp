@@ -1,70 +1,22 @@
 // Fuzz target for the partition table walk: any bytes as a disk, walked from its first sector.
 //
-// With libFuzzer:   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -I<src> ...
+// With libFuzzer:   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -I<src> -I<src>/tests ...
 // As a program:     build with -DTARNWICK_FUZZ_STANDALONE and run
 //                   partition_walk_fuzz [--disks N] [--seed S] [file...]
 //                   which walks every named file (a corpus) and then N generated disks
 //                   (default 20000, seed 1). Any broken invariant aborts with a message.
 
 #include "discovery/partitions.h"
+#include "support/memory_stream.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-// A read-only device over bytes in memory that counts its reads.
-class MemoryStream final : public platform::RawStream {
-public:
-    MemoryStream(const uint8_t* data, size_t size, bool lengthKnown)
-        : data_(data), size_(int64_t(size)), lengthKnown_(lengthKnown) {}
-
-    platform::Result<int64_t> read(void* buffer, int64_t count) override {
-        ++reads;
-        if (count < 0) return platform::errnoError(EINVAL);
-        const int64_t n = pos_ >= size_ ? 0 : std::min(count, size_ - pos_);
-        if (n > 0) std::memcpy(buffer, data_ + pos_, size_t(n));
-        pos_ += n;
-        return n;
-    }
-    platform::Result<int64_t> write(const void*, int64_t) override { return platform::errnoError(EBADF); }
-    platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
-        const int64_t base = origin == platform::SeekOrigin::Begin     ? 0
-                             : origin == platform::SeekOrigin::Current ? pos_
-                                                                       : size_;
-        if (offset < -base) return platform::errnoError(EINVAL);
-        pos_ = base + offset;
-        return pos_;
-    }
-    platform::Result<int64_t> position() override { return pos_; }
-    platform::Result<int64_t> length() override {
-        if (!lengthKnown_) return platform::errnoError(EIO);
-        return size_;
-    }
-    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
-    platform::Result<void> flush() override { return {}; }
-    platform::Result<platform::DiskGeometry> geometry() override {
-        return platform::modernGeometry(size_, 512, 12);
-    }
-    platform::Result<platform::DiskGeometryEx> geometryEx() override {
-        return platform::DiskGeometryEx{platform::modernGeometry(size_, 512, 12), size_};
-    }
-    platform::Result<int64_t> lengthInfo() override { return size_; }
-
-    int reads = 0;
-
-private:
-    const uint8_t* data_;
-    int64_t size_;
-    int64_t pos_ = 0;
-    bool lengthKnown_;
-};
 
 void require(bool condition, const char* what) {
     if (condition) return;
@@ -80,12 +32,15 @@ struct Totals {
 } totals;
 
 void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset) {
-    MemoryStream device(data, size, lengthKnown);
+    platform::testkit::MemoryStream device(data, size);
+    device.failLength = !lengthKnown;
     const PartitionWalkResult r = WalkPartitionTable(device, "0", offset);
+    const int reads = int(device.reads.size());
 
-    require(device.reads >= 1 && device.reads <= kMaxPartitionTables, "read more tables than allowed");
+    require(reads >= 1 && reads <= kMaxPartitionTables, "read more tables than allowed");
+    require(device.writes == 0, "wrote to the disk");
     require(r.messages.size() <= 1, "more than one message");
-    require(r.rows.size() <= size_t(kPartitionSlotCount) * size_t(device.reads), "more rows than slots read");
+    require(r.rows.size() <= size_t(kPartitionSlotCount) * size_t(reads), "more rows than slots read");
     if (!r.messages.empty() && r.messages[0] == kMsgFailedToReadMbr)
         require(r.rows.empty(), "rows without an MBR");
     for (const PartitionRow& row : r.rows) {
@@ -101,8 +56,8 @@ void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset
 
     ++totals.walks;
     totals.rows += long(r.rows.size());
-    if (device.reads == kMaxPartitionTables) ++totals.budgetReached;
-    totals.mostTables = std::max(totals.mostTables, device.reads);
+    if (reads == kMaxPartitionTables) ++totals.budgetReached;
+    totals.mostTables = std::max(totals.mostTables, reads);
 }
 
 } // namespace

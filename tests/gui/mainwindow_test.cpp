@@ -3,8 +3,9 @@
 
 #include "app/gui/application.h"
 #include "app/gui/longlived.h"
+#include "app/gui/job_control.h"
 #include "app/gui/mainwindow.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 
@@ -67,14 +68,14 @@ QStringList headers(const QTreeWidget* list) {
     return titles;
 }
 
-QTreeWidgetItem* addRow(QTreeWidget* list, const QStringList& texts) {
-    auto* item = new QTreeWidgetItem(texts);
-    list->addTopLevelItem(item);
-    return item;
-}
-
-QStringList volumeRow(const QString& label, const QString& station, const QString& type, const QString& bytes) {
-    return {label, station, type, "NTFS", "0", "0", "1234ABCD", "255 characters", bytes, "0", "3"};
+volumes::VolumeRow volumeRow(const char* label, char letter, int type, int64_t bytes) {
+    volumes::VolumeRow row;
+    row.label = label;
+    row.letter = letter;
+    row.driveType = type;
+    row.fileSystem = "NTFS";
+    row.totalBytes = bytes;
+    return row;
 }
 
 } // namespace
@@ -276,7 +277,7 @@ private slots:
         TfrmMain& w = make();
         fillDrives(w);
         w.lvwLogicalDrives->topLevelItem(1)->setSelected(true);
-        QTreeWidgetItem* volume = addRow(w.lvwDrives, volumeRow("DATA", "D:\\", "Hard disk", "1000"));
+        QTreeWidgetItem* volume = w.addVolumeRow(volumeRow("DATA", 'D', platform::DriveFixed, 1000));
         w.lvwDrives->setCurrentItem(volume);
         QCOMPARE(QString::fromStdString(w.Selection.FileName), QString("\\\\.\\D:"));
         QVERIFY(w.lvwLogicalDrives->selectedItems().isEmpty());
@@ -284,8 +285,11 @@ private slots:
         QCOMPARE(QString::fromStdString(w.Selection.FileName), QString("\\\\.\\PHYSICALDRIVE0"));
         QVERIFY(w.lvwDrives->selectedItems().isEmpty());
 
-        QTreeWidgetItem* part = addRow(w.lvwPartitions, {"2", "0", "", "(C0 H1 S1)", "0B", "(C4 H254 S63)", "63",
-                                                         "1000", "512000", "0", "Primary", "FAT32"});
+        PartitionEntry entry;
+        entry.type = 0x0B;
+        entry.firstSector = 63;
+        entry.sectorCount = 1000;
+        QTreeWidgetItem* part = w.addPartitionRow(MakePartitionRow(entry, 2, 0, true, "0"));
         w.lvwPartitions->setCurrentItem(part);
         QCOMPARE(w.Selection.Offset, 32256);
         QCOMPARE(QString::fromStdString(w.Selection.DefaultName), QString("DRIVE_0P2"));
@@ -294,8 +298,8 @@ private slots:
 
     void popupMirrorsTheSelectionMenu() {
         TfrmMain& w = make();
-        QTreeWidgetItem* net = addRow(w.lvwDrives, volumeRow("share", "Z:\\", "Network", "5000"));
-        QTreeWidgetItem* disk = addRow(w.lvwDrives, volumeRow("DATA", "D:\\", "Hard disk", "5000"));
+        QTreeWidgetItem* net = w.addVolumeRow(volumeRow("share", 'Z', platform::DriveRemote, 5000));
+        QTreeWidgetItem* disk = w.addVolumeRow(volumeRow("DATA", 'D', platform::DriveFixed, 5000));
         w.lvwDrives->setCurrentItem(disk);
         w.lvwDrives->setCurrentItem(net);
         w.lvwDrives->setCurrentItem(disk);
@@ -319,7 +323,7 @@ private slots:
     void disassembleIsOfferedOnlyWithTheLibrary() {
         for (bool available : {false, true}) {
             TfrmMain& w = make(available);
-            w.lvwDrives->setCurrentItem(addRow(w.lvwDrives, volumeRow("A", "D:\\", "Hard disk", "10")));
+            w.lvwDrives->setCurrentItem(w.addVolumeRow(volumeRow("A", 'D', platform::DriveFixed, 10)));
             QCOMPARE(w.menuItem("Disassemble1")->isVisible(), available);
             QCOMPARE(!w.btnDisassemble->isHidden(), available);
             bool inPopup = false;
@@ -331,12 +335,12 @@ private slots:
 
     void zipLimitAndLoadItems() {
         TfrmMain& w = make();
-        w.lvwDrives->setCurrentItem(addRow(w.lvwDrives, volumeRow("A", "D:\\", "Hard disk", "2147483647")));
+        w.lvwDrives->setCurrentItem(w.addVolumeRow(volumeRow("A", 'D', platform::DriveFixed, 2147483647)));
         QVERIFY(w.menuItem("Saveaszip2GBmax1")->isEnabled());
         w.edtSize->setText("2147483648");
         QVERIFY(!w.menuItem("Saveaszip2GBmax1")->isEnabled());
         QVERIFY(w.menuItem("LoadFromFile1")->isEnabled());
-        w.lvwDrives->setCurrentItem(addRow(w.lvwDrives, volumeRow("CD", "E:\\", "cdrom/dvd", "100")));
+        w.lvwDrives->setCurrentItem(w.addVolumeRow(volumeRow("CD", 'E', platform::DriveCdRom, 100)));
         QVERIFY(!w.menuItem("LoadFromFile1")->isEnabled());
         QVERIFY(!w.menuItem("Loadfromcompressedimage1")->isEnabled());
         QCOMPARE(QString::fromStdString(w.Selection.DefaultExt), QString(".iso"));
@@ -443,7 +447,7 @@ private slots:
         w.btnStop->click();
         QVERIFY(w.StopRequested);
         QVERIFY(w.btnStop->isHidden());
-        QVERIFY(w.actionUi().stopRequested());
+        QVERIFY(w.jobControl().stopRequested());
 
         w.EnableButtons();
         for (QPushButton* b : w.findChildren<QPushButton*>()) QVERIFY(b->isEnabled());
@@ -475,7 +479,7 @@ private slots:
         TfrmMain& w = make();
         w.lblSelectedClick();
         QVERIFY(!w.lblSelectedHasPopup);
-        w.lvwDrives->setCurrentItem(addRow(w.lvwDrives, volumeRow("A", "D:\\", "Hard disk", "10")));
+        w.lvwDrives->setCurrentItem(w.addVolumeRow(volumeRow("A", 'D', platform::DriveFixed, 10)));
         QTest::mouseClick(w.lblSelected, Qt::LeftButton);
         QVERIFY(w.lblSelectedHasPopup);
     }

@@ -4,9 +4,10 @@
 
 #include "app/gui/application.h"
 #include "app/gui/mainwindow.h"
+#include "discovery/selections.h"
 #include "app/gui/selectfile.h"
 #include "app/selection.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 
@@ -220,8 +221,9 @@ private slots:
     }
 
     void cancelAndTheCloseBoxPutTheEarlierSelectionBack() {
-        main_->Selection = selection::fromDriveRow(
-            {"0", "Fixed", "8", "255", "63", "512", "0", "67", "64", "67108864", "67108864", "65802240"});
+        drives::DriveRow drive;
+        drive.size = 67108864;
+        main_->Selection = selections::fromDrive(drive);
         main_->Selection.Offset = 512;
         main_->Selection.Size = 1024;
         main_->ShowSelection();

@@ -1,12 +1,15 @@
 // The overwrite gate's window, and the transfers started from the main window's buttons.
 
 #include "app/gui/application.h"
+#include "app/gui/job_control.h"
 #include "app/gui/mainwindow.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "transfer/gui/confirmation_dialog.h"
 #include "transfer/transfer.h"
+#include "jobs/gate.h"
+#include "jobs/range_job.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -83,7 +86,14 @@ private slots:
         QCOMPARE(w.result(), int(QDialog::Rejected));
     }
 
+    // The window hands back what was typed; the engine's gate then asks its question.
     void gateNeedsAgreementAndYes() {
+        struct WindowDialogs : ScriptedUi {
+            std::function<int(TfrmConfirmation&)> run;
+            std::optional<std::string> typedAgreement(const TFileInfo& target) override {
+                return ShowConfirmation(target, nullptr, run);
+            }
+        };
         const auto typeAndOk = [](TfrmConfirmation& d) {
             d.show();
             d.btnOk->click(); // disabled: nothing happens
@@ -93,18 +103,20 @@ private slots:
         };
         for (const auto& [answer, expected] :
              std::vector<std::pair<Button, bool>>{{Button::Yes, true}, {Button::No, false}, {Button::Cancel, false}}) {
-            ScriptedUi ui;
+            WindowDialogs ui;
+            ui.run = typeAndOk;
             ui.answers = {answer};
-            QCOMPARE(ConfirmOverwrite(mebibyte(), nullptr, ui, typeAndOk), expected);
+            QCOMPARE(gate::ConfirmOverwrite(ui, mebibyte()), expected);
             QCOMPARE(ui.texts(), std::vector<std::string>{"You are sure you want to overwrite LOGICAL DRIVE 1   "
                                                           "( 1 MiB ) offset: 0 size: 1048576"});
             QCOMPARE(ui.asked[0].buttons, (std::vector<Button>{Button::Yes, Button::No, Button::Cancel}));
         }
-        ScriptedUi ui;
-        QVERIFY(!ConfirmOverwrite(mebibyte(), nullptr, ui, [](TfrmConfirmation& d) {
+        WindowDialogs ui;
+        ui.run = [](TfrmConfirmation& d) {
             d.btnCancel->click();
             return d.result();
-        }));
+        };
+        QVERIFY(!gate::ConfirmOverwrite(ui, mebibyte()));
         QVERIFY(ui.asked.empty()); // no second question after Cancel
     }
 
@@ -224,7 +236,7 @@ private slots:
         QCOMPARE(w.pgbProgress->value(), 100);
         // "100.00% done", with the locale's decimal separator.
         QCOMPARE(w.sbrProgress->text(),
-                 QString::fromStdString(transfer::percentDoneText(1, 1, w.actionUi().decimalSeparator())));
+                 QString::fromStdString(jobs::percentDoneText(1, 1, platform::decimalSeparator())));
     }
 
     // What SIGTERM, SIGHUP and Ctrl+C do to the window, half-way through a dump: the dump stops
@@ -244,19 +256,20 @@ private slots:
         w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
         ui = ScriptedUi{};
         ui.files = {dir.file("d0.raw")};
-        ui.onPump = [&] {
-            if (ui.pumps == 100) w.stopAndClose();
+        int pumps = 0;
+        w.jobControl().afterPump = [&] {
+            if (++pumps == 100) w.stopAndClose();
         };
         w.btnWriteFile->click();
-        QCOMPARE(ui.pumps, 100);
+        QCOMPARE(pumps, 100);
         const auto size = std::filesystem::file_size(dir.file("d0.raw"));
         QCOMPARE(ui.texts(),
                  std::vector<std::string>{"Dump incomplete, wrote only " + std::to_string(size) +
                                           " bytes of 16777216 bytes total. It is unlikely you can "
                                           "import this backup again."});
         // The status line shows where it stopped, though that update came within the repaint interval.
-        QCOMPARE(w.sbrProgress->text(), QString::fromStdString(transfer::percentDoneText(
-                                            int64_t(size), 16 << 20, w.actionUi().decimalSeparator())));
+        QCOMPARE(w.sbrProgress->text(), QString::fromStdString(jobs::percentDoneText(
+                                            int64_t(size), 16 << 20, platform::decimalSeparator())));
         QVERIFY(w.StopRequested);
         QVERIFY(w.btnStop->isHidden());
         QVERIFY(w.isVisible()); // closing waits for the dump to return
@@ -264,7 +277,7 @@ private slots:
         // Later choices take their safe answer without being shown.
         ui = ScriptedUi{};
         QCOMPARE(
-            w.actionUi().ask(Question{"Sure?", Icon::Question, {Button::Yes, Button::No}, Button::No, {}}),
+            w.dialogs().ask(Question{"Sure?", Icon::Question, {Button::Yes, Button::No}, Button::No, {}}),
             Button::No);
         QVERIFY(ui.asked.empty());
     }

@@ -4,7 +4,7 @@
 #include "app/gui/application.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/selectfile.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 

@@ -2,7 +2,7 @@
 // must leave the same bytes at the destination and report the same counts.
 
 #include "jobs/block_engine.h"
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +68,7 @@ Result engine(platform::RawStream& in, platform::RawStream& out, int64_t size, b
         r.totals.push_back(total);
         return r.totals.size() != stopAfter;
     };
-    const auto o = blocks::run(in, true, out, plan, callbacks);
+    const auto o = blocks::run(in, out, plan, callbacks);
     r.total = o.total;
     r.written = o.written;
     r.writeFailed = o.writeError.has_value();
@@ -168,7 +168,7 @@ TEST(BlockEngine, NothingArrivesAfterStop) {
         int calls = 0;
         blocks::Callbacks callbacks;
         callbacks.afterBlock = [&](int64_t) { return ++calls < 200; };
-        const auto o = blocks::run(*in, true, *out, plan, callbacks);
+        const auto o = blocks::run(*in, *out, plan, callbacks);
         EXPECT_TRUE(o.stopped);
         EXPECT_EQ(o.total, 200 * 8192);
         EXPECT_EQ(o.written, 200 * 8192);
@@ -195,7 +195,7 @@ TEST(BlockEngine, ReadsAPipeToItsEnd) {
     auto out = std::move(*platform::systemBackend().open(dir.file("out"), platform::OpenMode::Create));
     blocks::Plan plan;
     plan.size = 1 << 20;
-    const auto o = blocks::run(*in, false, *out, plan, {});
+    const auto o = blocks::run(*in, *out, plan, {});
     writer.join();
     EXPECT_EQ(o.total, 300000);
     EXPECT_EQ(o.written, 300000);

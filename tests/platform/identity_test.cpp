@@ -3,8 +3,8 @@
 // from a mounted loop device.
 
 #include "platform/platform.h"
-#include "platform/test/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,11 @@
 // The platform layer's contract, run against every backend that presents bytes: a plain file,
 // an image file shown as a numbered drive by the test backend, and a real loop device.
 
+#include "platform/image_drives.h"
 #include "platform/linux/sysfs.h"
 #include "platform/platform.h"
-#include "platform/test/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +96,7 @@ TEST_P(StreamContract, ReadsSeeksAndReportsLength) {
     EXPECT_EQ(buf[0], patternByte(512));
 
     // At the end a read comes up short, then empty; neither is an error.
-    s->seek(kImageSize - 100, SeekOrigin::Begin);
+    ASSERT_EQ(*s->seek(kImageSize - 100, SeekOrigin::Begin), kImageSize - 100);
     EXPECT_EQ(*s->read(buf.data(), 8192), 100);
     EXPECT_EQ(*s->read(buf.data(), 8192), 0);
 }
@@ -169,12 +170,13 @@ TEST(ByteRangeTest, InvariantOverlapAndContainment) {
     EXPECT_FALSE(ByteRange::make(INT64_MAX, 1));
     EXPECT_TRUE(ByteRange::make(INT64_MAX - 1, 1));
 
-    const ByteRange a{0, 512}, b{512, 512}, c{511, 2}, empty{100, 0};
+    const ByteRange a = ByteRange::of(0, 512), b = ByteRange::of(512, 512), c = ByteRange::of(511, 2),
+                    empty = ByteRange::of(100, 0);
     EXPECT_FALSE(a.overlaps(b)) << "ranges that only touch do not overlap";
     EXPECT_TRUE(a.overlaps(c));
     EXPECT_TRUE(c.overlaps(b));
     EXPECT_FALSE(a.overlaps(empty));
-    EXPECT_TRUE(ByteRange({0, 1024}).contains(b));
+    EXPECT_TRUE(ByteRange::of(0, 1024).contains(b));
     EXPECT_FALSE(a.contains(c));
 }
 
@@ -284,11 +286,11 @@ TEST_F(TestBackendFaults, ReadErrorEndAndShortWrite) {
     ASSERT_FALSE(failed.ok());
     EXPECT_EQ(failed.error().code, EIO);
 
-    s->seek(200000 - 10, SeekOrigin::Begin);
+    ASSERT_EQ(*s->seek(200000 - 10, SeekOrigin::Begin), 200000 - 10);
     EXPECT_EQ(*s->read(buf.data(), 8192), 10) << "the device ends early";
     EXPECT_EQ(*s->length(), 1 << 20) << "although its size says more";
 
-    s->seek(100000 - 100, SeekOrigin::Begin);
+    ASSERT_EQ(*s->seek(100000 - 100, SeekOrigin::Begin), 100000 - 100);
     EXPECT_EQ(*s->write(buf.data(), 8192), 100);
     auto full = s->write(buf.data(), 8192);
     ASSERT_FALSE(full.ok());
@@ -297,17 +299,17 @@ TEST_F(TestBackendFaults, ReadErrorEndAndShortWrite) {
 
 TEST_F(TestBackendFaults, WritesOutsideTheAllowedRangeAreRecorded) {
     VirtualDrive d{image_};
-    d.writable = ByteRange{4096, 4096};
+    d.writable = ByteRange::of(4096, 4096);
     backend_.addDrive(d);
     {
         auto s = std::move(*backend_.open(physicalDriveName(0), OpenMode::Write));
         EXPECT_EQ(backend_.openStreams(), 1);
         std::vector<uint8_t> buf(4096, 1);
-        s->seek(4096, SeekOrigin::Begin);
+        ASSERT_EQ(*s->seek(4096, SeekOrigin::Begin), 4096);
         EXPECT_EQ(*s->write(buf.data(), 4096), 4096);
         EXPECT_TRUE(backend_.violations().empty());
         EXPECT_FALSE(s->write(buf.data(), 1).ok());
-        s->seek(4095, SeekOrigin::Begin);
+        ASSERT_EQ(*s->seek(4095, SeekOrigin::Begin), 4095);
         EXPECT_FALSE(s->write(buf.data(), 2).ok());
     }
     EXPECT_EQ(backend_.violations().size(), 2u);
@@ -321,7 +323,7 @@ TEST_F(TestBackendFaults, WritePastTheEndIsRecordedAndStopsAtTheEnd) {
     backend_.addDrive(VirtualDrive{image_});
     auto s = std::move(*backend_.open(physicalDriveName(0), OpenMode::Write));
     std::vector<uint8_t> buf(100, 1);
-    s->seek((1 << 20) - 50, SeekOrigin::Begin);
+    ASSERT_EQ(*s->seek((1 << 20) - 50, SeekOrigin::Begin), (1 << 20) - 50);
     EXPECT_EQ(*s->write(buf.data(), 100), 50);
     EXPECT_EQ(backend_.violations().size(), 1u);
     EXPECT_EQ(fixtures::readFile(image_).size(), size_t(1 << 20));
@@ -342,6 +344,139 @@ TEST_F(TestBackendFaults, FallbackDrivesFollowTheVirtualOnes) {
     // Identities follow the same numbering as opens: the fallback's own drive 0, then nothing.
     EXPECT_EQ(outer.objectIdentity(physicalDriveName(1)), systemBackend().objectIdentity(second));
     EXPECT_EQ(outer.objectIdentity(physicalDriveName(2)), "");
+}
+
+// A named file fails where a full or broken medium would, only under the name it was given.
+TEST(TestBackendFileFaults, FailOnlyWhereAndHowTheyAreAsked) {
+    constexpr int64_t kSize = 65536;
+    enum class Op { Read, Write, Flush };
+    struct Step {
+        Op op;
+        int64_t at;
+        int64_t count;
+        int64_t result; // bytes moved, or minus the error's code
+    };
+    struct Case {
+        const char* what;
+        const char* faultName; // the name the faults are given, in the test's folder
+        testkit::Faults faults;
+        OpenMode mode;
+        int openError; // 0: the open succeeds
+        std::vector<Step> steps;
+    };
+    const auto with = [](auto set) {
+        testkit::Faults f;
+        set(f);
+        return f;
+    };
+    const auto createFails = with([](testkit::Faults& f) { f.failOpenModes = {OpenMode::Create}; });
+    const Case cases[] = {
+        {"a refused create leaves the file alone", "f", createFails, OpenMode::Create, EACCES, {}},
+        {"other modes still open", "f", createFails, OpenMode::ReadWrite, 0, {{Op::Write, 0, 100, 100}}},
+        {"writes stop at a full medium",
+         "f",
+         with([](testkit::Faults& f) { f.shortWriteAt = 5000; }),
+         OpenMode::Write,
+         0,
+         {{Op::Write, 4096, 4096, 904}, {Op::Write, 5000, 1, -ENOSPC}, {Op::Write, 0, 100, 100}}},
+        {"a write across the bad byte fails whole",
+         "f",
+         with([](testkit::Faults& f) { f.writeErrorAt = 5000; }),
+         OpenMode::ReadWrite,
+         0,
+         {{Op::Write, 4096, 4096, -EIO}, {Op::Write, 0, 4096, 4096}, {Op::Write, 5001, 100, 100}}},
+        {"a failed flush",
+         "f",
+         with([](testkit::Faults& f) { f.failFlush = true; }),
+         OpenMode::ReadWrite,
+         0,
+         {{Op::Write, 0, 10, 10}, {Op::Flush, 0, 0, -EIO}}},
+        {"a read across the bad byte fails whole",
+         "f",
+         with([](testkit::Faults& f) { f.readErrorAt = 5000; }),
+         OpenMode::Read,
+         0,
+         {{Op::Read, 4096, 4096, -EIO}, {Op::Read, 0, 4096, 4096}, {Op::Read, 5001, 100, 100}}},
+        {"another name of the file has none",
+         "./f",
+         with([](testkit::Faults& f) { f.failOpen = true; }),
+         OpenMode::ReadWrite,
+         0,
+         {{Op::Write, 0, 4096, 4096}, {Op::Flush, 0, 0, 0}}},
+    };
+    const auto outcome = [](const auto& r) -> int64_t {
+        if (!r.ok()) return -r.error().code;
+        if constexpr (requires { *r; }) return *r;
+        return 0;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fixtures::TempDir dir;
+        const std::string file = dir.file("f");
+        fixtures::writePatternFile(file, kSize);
+        std::vector<uint8_t> want = fixtures::readFile(file);
+        TestBackend backend;
+        backend.fileFaults(dir.file(c.faultName)) = c.faults;
+        {
+            auto s = backend.open(file, c.mode);
+            ASSERT_EQ(s.ok() ? 0 : s.error().code, c.openError);
+            std::vector<uint8_t> buf(8192, 0xEE);
+            for (const Step& step : c.steps) {
+                ASSERT_EQ(*(*s)->seek(step.at, SeekOrigin::Begin), step.at);
+                int64_t got = 0;
+                switch (step.op) {
+                case Op::Read:
+                    got = outcome((*s)->read(buf.data(), step.count));
+                    break;
+                case Op::Write:
+                    got = outcome((*s)->write(buf.data(), step.count));
+                    break;
+                case Op::Flush:
+                    got = outcome((*s)->flush());
+                    break;
+                }
+                EXPECT_EQ(got, step.result) << "step at " << step.at;
+                if (step.op == Op::Write && got > 0) std::fill_n(want.begin() + step.at, got, 0xEE);
+            }
+        }
+        EXPECT_TRUE(fixtures::readFile(file) == want) << "the file holds other bytes than were written";
+        EXPECT_EQ(backend.openStreams(), 0);
+    }
+}
+
+// The demo drive's overlay: images first, the fallback's drives after them, everything else the
+// fallback's own.
+TEST(ImageDrivesTest, ImagesComeFirstAndTheRestIsTheFallbacks) {
+    fixtures::TempDir dir;
+    const std::string image = dir.file("image.img"), own = dir.file("own.img"), file = dir.file("plain");
+    fixtures::writePatternFile(image, 512 * 300);
+    fixtures::writePatternFile(own, 512 * 100);
+    fixtures::writePatternFile(file, 1000);
+    TestBackend machine;
+    machine.addDrive(VirtualDrive{own});
+    machine.fileFaults(file).failOpenModes = {OpenMode::Write};
+    ImageDrives drives(machine);
+    ImageDrive d{image};
+    d.bytesPerSector = 4096;
+    EXPECT_EQ(drives.addDrive(d), 0);
+
+    auto first = drives.open(physicalDriveName(0), OpenMode::Read);
+    ASSERT_TRUE(first.ok());
+    EXPECT_EQ((*first)->geometry()->bytesPerSector, 4096u);
+    EXPECT_EQ(*(*first)->length(), 512 * 300);
+    auto second = drives.open(physicalDriveName(1), OpenMode::Read);
+    ASSERT_TRUE(second.ok()) << "the fallback's drive 0 is drive 1";
+    EXPECT_EQ(*(*second)->length(), 512 * 100);
+    EXPECT_FALSE(drives.open(physicalDriveName(2), OpenMode::Read).ok());
+    EXPECT_FALSE(drives.open(physicalDriveName(0), OpenMode::Create).ok()) << "a disk is never created";
+    EXPECT_FALSE(drives.open(file, OpenMode::Write).ok()) << "a plain path is the fallback's";
+    EXPECT_EQ(drives.physicalDriveNode(0), image);
+    EXPECT_EQ(drives.physicalDriveNode(1), own);
+    EXPECT_EQ(drives.physicalDriveNode(2), "");
+    EXPECT_EQ(drives.objectIdentity(physicalDriveName(0)), systemBackend().objectIdentity(image));
+    EXPECT_EQ(drives.objectIdentity(physicalDriveName(1)), systemBackend().objectIdentity(own));
+    EXPECT_EQ(drives.objectIdentity(physicalDriveName(2)), "");
+    EXPECT_EQ(drives.objectIdentity(file), systemBackend().objectIdentity(file));
 }
 
 TEST(DeviceWatch, TestBackendSignalsArePolledAndCounted) {

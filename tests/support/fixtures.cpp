@@ -24,8 +24,9 @@ TempDir::~TempDir() {
 }
 
 uint8_t patternByte(int64_t position, uint8_t seed) {
-    // Differs between neighbouring sectors, so a block written to the wrong place shows.
-    return uint8_t((position * 131) ^ (position >> 9) ^ seed);
+    // Differs between neighbouring sectors, and repeats nowhere within a few GiB, so a block
+    // written to the wrong place shows.
+    return uint8_t((position * 131) ^ (position >> 9) ^ (position >> 17) ^ (position >> 25) ^ seed);
 }
 
 void writePatternFile(const std::string& path, int64_t size, uint8_t seed) {

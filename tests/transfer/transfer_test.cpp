@@ -3,7 +3,8 @@
 // are checked after each run.
 
 #include "transfer/transfer.h"
-#include "platform/test/test_backend.h"
+#include "jobs/range_job.h"
+#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 
@@ -63,7 +64,7 @@ protected:
         EXPECT_EQ(backend_.openStreams(), 0) << "every handle is closed";
     }
     // Only [offset, offset + size) of a drive may be written.
-    void fence(int drive, int64_t offset, int64_t size) { backend_.drive(drive).writable = platform::ByteRange{offset, size}; }
+    void fence(int drive, int64_t offset, int64_t size) { backend_.drive(drive).writable = platform::ByteRange::of(offset, size); }
     // Every byte of the drive outside the range still holds its original pattern.
     void expectUntouchedOutside(const std::string& image, uint8_t seed, int64_t offset, int64_t size) {
         const auto bytes = fixtures::readFile(image);
@@ -84,7 +85,7 @@ protected:
 
 TEST_F(TransferTest, DumpOfWholeBlocksDropsTheExtraBlockAndSucceeds) {
     ui_.files = {image("out.raw")};
-    const auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 4 * 8192, "Logical drive 0"));
+    const auto r = transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 4 * 8192, "Logical drive 0"));
     EXPECT_EQ(r.outcome, Outcome::Completed);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Dump successfully completed"});
     const auto bytes = fixtures::readFile(image("out.raw"));
@@ -101,7 +102,7 @@ TEST_F(TransferTest, DumpPastTheEndOfTheSelectionAsksToTruncate) {
         ScriptedUi ui;
         ui.files = {image("part.raw")};
         ui.answers = {Button::Ok, answer}; // the position message, then the truncation question
-        const auto r = transfer::dumpToFile(backend_, ui, range(kDrive0, 32256, 10000, "part"));
+        const auto r = transfer::dumpToFile(backend_, ui, ui, range(kDrive0, 32256, 10000, "part"));
         EXPECT_EQ(r.outcome, Outcome::Completed);
         ASSERT_EQ(ui.asked.size(), answer == Button::Yes ? 3u : 2u);
         EXPECT_EQ(ui.asked[0].text, "32256") << "the position reached";
@@ -128,7 +129,7 @@ TEST_F(TransferTest, DumpPastTheEndOfTheSelectionAsksToTruncate) {
 TEST_F(TransferTest, DumpOfADeviceThatEndsEarlyOrFailsIsIncomplete) {
     backend_.drive(0).faults.endsAt = 20000;
     ui_.files = {image("a.raw")};
-    auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 100000, "d"));
+    auto r = transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 100000, "d"));
     EXPECT_EQ(r.outcome, Outcome::Incomplete);
     EXPECT_EQ(ui_.texts().back(), incomplete(20000, 100000));
 
@@ -136,7 +137,7 @@ TEST_F(TransferTest, DumpOfADeviceThatEndsEarlyOrFailsIsIncomplete) {
     backend_.drive(0).faults.readErrorAt = 3 * 8192 + 17;
     ScriptedUi ui;
     ui.files = {image("b.raw")};
-    r = transfer::dumpToFile(backend_, ui, range(kDrive0, 0, 100000, "d"));
+    r = transfer::dumpToFile(backend_, ui, ui, range(kDrive0, 0, 100000, "d"));
     EXPECT_EQ(ui.texts().back(), incomplete(3 * 8192, 100000));
     EXPECT_EQ(fixtures::readFile(image("b.raw")).size(), 3u * 8192);
 }
@@ -144,13 +145,13 @@ TEST_F(TransferTest, DumpOfADeviceThatEndsEarlyOrFailsIsIncomplete) {
 TEST_F(TransferTest, DumpChecksFreeSpaceBeforeAnythingIsOpened) {
     backend_.setFreeSpace(platform::FreeSpace{10000, 0, 0});
     ui_.files = {image("c.raw")};
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 10000, "d")).outcome, Outcome::Completed)
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 10000, "d")).outcome, Outcome::Completed)
         << "free space equal to the size passes";
 
     ScriptedUi ui;
     ui.files = {image("d.raw")};
     const size_t opensBefore = backend_.opens().size();
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui, range(kDrive0, 0, 10001, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui, ui, range(kDrive0, 0, 10001, "d")).outcome, Outcome::NotStarted);
     EXPECT_EQ(ui.texts(), std::vector<std::string>{"Target drive does not have enough free space"});
     EXPECT_EQ(backend_.opens().size(), opensBefore);
     EXPECT_FALSE(std::filesystem::exists(image("d.raw")));
@@ -159,14 +160,14 @@ TEST_F(TransferTest, DumpChecksFreeSpaceBeforeAnythingIsOpened) {
 TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
     // Cancelled file dialog: nothing opened, buttons enabled again.
     ui_.files = {std::nullopt};
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 100, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 100, "d")).outcome, Outcome::NotStarted);
     EXPECT_EQ(ui_.modeLog.back(), "idle");
     EXPECT_TRUE(backend_.opens().empty());
 
     backend_.drive(0).faults.failOpen = true;
     ScriptedUi a;
     a.files = {image("x.raw")};
-    EXPECT_EQ(transfer::dumpToFile(backend_, a, range(kDrive0, 0, 100, "d")).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::dumpToFile(backend_, a, a, range(kDrive0, 0, 100, "d")).outcome, Outcome::Failed);
     EXPECT_EQ(a.texts(), std::vector<std::string>{"Failed to exclusively open drive.\nMake sure you close all "
                                                   "explorer windows and other applications accessing this device"});
     EXPECT_EQ(a.modeLog, (std::vector<std::string>{"busy", "unstoppable", "idle"}));
@@ -175,7 +176,7 @@ TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
     ScriptedUi b;
     b.files = {dir_.file("no/such/folder/x.raw")};
     backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0});
-    transfer::dumpToFile(backend_, b, range(kDrive0, 0, 100, "d"));
+    transfer::dumpToFile(backend_, b, b, range(kDrive0, 0, 100, "d"));
     EXPECT_EQ(b.texts(), std::vector<std::string>{"Failed to open " + dir_.file("no/such/folder/x.raw") +
                                                   " for writing"});
 
@@ -183,21 +184,40 @@ TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
     ScriptedUi c;
     c.files = {image("stopped.raw")};
     c.onPump = [&c] { c.stop = c.pumps >= 3; };
-    EXPECT_EQ(transfer::dumpToFile(backend_, c, range(kDrive0, 0, kDisk, "d")).outcome, Outcome::Incomplete);
+    EXPECT_EQ(transfer::dumpToFile(backend_, c, c, range(kDrive0, 0, kDisk, "d")).outcome, Outcome::Incomplete);
     EXPECT_EQ(c.texts().back(), incomplete(3 * 8192, kDisk));
     EXPECT_EQ(c.modeLog.back(), "idle");
+}
+
+// A backup is complete only once the medium holds it: a failed flush, or a write the image file
+// refuses, is a failed dump, and an earlier image stays.
+TEST_F(TransferTest, DumpWhoseImageFileFailsIsAFailure) {
+    const std::string file = image("out.raw");
+    backend_.fileFaults(file).failFlush = true;
+    ui_.files = {file};
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Failed to write to " + file + ", Input/output error",
+                                                     incomplete(65536, 65536)}));
+
+    fixtures::writePatternFile(file, 100, 1);
+    backend_.fileFaults(file + ".partial").writeErrorAt = 20000;
+    ScriptedUi ui;
+    ui.files = {file};
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui, ui, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Failed);
+    EXPECT_EQ(ui.texts().back(), "The earlier " + file + " was kept as it was.");
+    EXPECT_EQ(fixtures::readFile(file).size(), 100u);
 }
 
 TEST_F(TransferTest, DumpNeverReplacesItsOwnSource) {
     const std::string file = image("self.bin");
     fixtures::writePatternFile(file, 50000, 7);
     ui_.files = {file};
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(file, 0, 50000, file)).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(file, 0, 50000, file)).outcome, Outcome::Failed);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Failed to open " + file + " for writing"});
     EXPECT_EQ(fixtures::readFile(file).size(), 50000u);
 
     ScriptedUi negative;
-    EXPECT_EQ(transfer::dumpToFile(backend_, negative, range(kDrive0, -1, 10, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, negative, negative, range(kDrive0, -1, 10, "d")).outcome, Outcome::NotStarted);
     EXPECT_TRUE(negative.fileDialogs.empty()) << "a negative offset is refused before anything is asked";
 }
 
@@ -209,7 +229,7 @@ TEST_F(TransferTest, DumpIntoAFullFileSystemReportsWhatWasWritten) {
         GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(errno);
     backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0}); // the free-space test is passed on purpose
     ui_.files = {mnt + "/big.raw"};
-    const auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 256 * 1024, "d"));
+    const auto r = transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 256 * 1024, "d"));
     const auto texts = ui_.texts();
     const int64_t kept = int64_t(std::filesystem::file_size(mnt + "/big.raw"));
     ::umount(mnt.c_str());
@@ -225,13 +245,13 @@ TEST_F(TransferTest, DumpIntoAFullFileSystemReportsWhatWasWritten) {
 class RestoreTest : public TransferTest {
 protected:
     // Runs a restore of `file` onto drive 1's [offset, offset + size) with the given answers.
-    transfer::Result restore(const std::string& file, int64_t offset, int64_t size, std::deque<Button> answers,
+    transfer::Report restore(const std::string& file, int64_t offset, int64_t size, std::deque<Button> answers,
                              bool gate = true) {
         fence(1, offset, size);
         ui_.files = {file};
         ui_.gate = {gate};
         ui_.answers = std::move(answers);
-        return transfer::restoreFromFile(backend_, ui_, range(kDrive1, offset, size, "Logical drive 1 partition 1"));
+        return transfer::restoreFromFile(backend_, ui_, ui_, range(kDrive1, offset, size, "Logical drive 1 partition 1"));
     }
     const std::string kWarning = "Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with "
                                  "just a few mouseclicks.\nPlease read the documention carefully before using the "
@@ -330,6 +350,22 @@ TEST_F(RestoreTest, RefusedWritesAndFailedFlushAreFailures) {
     EXPECT_EQ(ui_.modeLog.back(), "idle");
 }
 
+// An image restored onto itself would read back what was just written: refused, under any of
+// the names that lead to the file.
+TEST_F(RestoreTest, AnImageIsNeverRestoredOntoItself) {
+    const std::string file = image("self.raw");
+    fixtures::writePatternFile(file, 65536, 3);
+    const auto before = fixtures::readFile(file);
+    ui_.files = {file};
+    ui_.gate = {true};
+    ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
+    const auto r = transfer::restoreFromFile(backend_, ui_, ui_, range(dir_.path().string() + "/./self.raw", 0, 65536, "self"));
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), "Failed to exclusively open drive self for writing.\nMake sure you close all "
+                                  "explorer windows and other applications accessing this device");
+    EXPECT_EQ(fixtures::readFile(file), before);
+}
+
 TEST_F(RestoreTest, StopDuringTheLoopReportsTheBytesWritten) {
     const std::string file = image("img.raw");
     fixtures::writePatternFile(file, 65536, 3);
@@ -347,10 +383,10 @@ TEST_F(TransferTest, CopyBetweenDevicesInTwoMebibyteBlocks) {
     TestBackend backend;
     backend.addDrive(VirtualDrive(dir_.file("big0.img")));
     VirtualDrive target(dir_.file("big1.img"));
-    target.writable = platform::ByteRange{512, 5 << 20};
+    target.writable = platform::ByteRange::of(512, 5 << 20);
     backend.addDrive(target);
     ui_.gate = {true};
-    const auto r = transfer::directCopy(backend, ui_, range(kDrive0, 1024, 5 << 20, "src"),
+    const auto r = transfer::directCopy(backend, ui_, ui_, range(kDrive0, 1024, 5 << 20, "src"),
                                         range(kDrive1, 512, 5 << 20, "dst"));
     EXPECT_EQ(r.outcome, Outcome::Completed);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Copying completed"});
@@ -368,7 +404,7 @@ TEST_F(TransferTest, CopyBetweenDevicesInTwoMebibyteBlocks) {
 
 TEST_F(TransferTest, CopyWithinOneDeviceRefusesOverlapButAcceptsTouchingRanges) {
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4095, 4096, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4095, 4096, "b"))
                   .outcome,
               Outcome::NotStarted);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
@@ -378,7 +414,7 @@ TEST_F(TransferTest, CopyWithinOneDeviceRefusesOverlapButAcceptsTouchingRanges) 
     ui_ = ScriptedUi{};
     ui_.gate = {true};
     backend_.setPhysicalMemory(int64_t(100) << 20);
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4096, 4096, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4096, 4096, "b"))
                   .outcome,
               Outcome::Completed);
     const auto bytes = fixtures::readFile(dir_.file("d0.img"));
@@ -389,21 +425,49 @@ TEST_F(TransferTest, CopyWithinOneDeviceRefusesOverlapButAcceptsTouchingRanges) 
     // The drive number and the image behind it are one device, whatever the names say.
     ui_ = ScriptedUi{};
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "a"),
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "a"),
                                    range(dir_.file("d0.img"), 2048, 4096, "b"))
                   .outcome,
               Outcome::NotStarted);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
 }
 
+// Within one device a single handle moves between the two sides for every block: each block
+// must be read from its own place and written to its own place, whether the ranges touch or lie
+// far apart.
+TEST_F(TransferTest, CopyWithinOneDeviceMovesEveryBlockToItsPlace) {
+    fixtures::writePatternFile(dir_.file("big.img"), 12 << 20, 5);
+    TestBackend backend;
+    backend.addDrive(VirtualDrive(dir_.file("big.img")));
+    backend.setPhysicalMemory(int64_t(16) << 20); // blocks of 2 MiB: three for 5 MiB
+    const int64_t size = (5 << 20) + 4096;
+    for (const int64_t target : {size, int64_t(6 << 20) + 512}) {
+        SCOPED_TRACE(target);
+        fixtures::writePatternFile(dir_.file("big.img"), 12 << 20, 5);
+        backend.drive(0).writable = platform::ByteRange::of(target, size);
+        ScriptedUi ui;
+        ui.gate = {true};
+        EXPECT_EQ(transfer::directCopy(backend, ui, ui, range(kDrive0, 0, size, "a"), range(kDrive0, target, size, "b"))
+                      .outcome,
+                  Outcome::Completed);
+        EXPECT_EQ(ui.progressLog.size(), 3u) << "three blocks";
+        const auto bytes = fixtures::readFile(dir_.file("big.img"));
+        for (int64_t i = 0; i < (12 << 20); ++i) {
+            const bool inside = i >= target && i < target + size;
+            ASSERT_EQ(bytes[size_t(i)], inside ? patternByte(i - target, 5) : patternByte(i, 5)) << i;
+        }
+    }
+    EXPECT_TRUE(backend.violations().empty());
+}
+
 TEST_F(TransferTest, CopyRefusalsAndFailures) {
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 11, "b")).outcome,
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 11, "b")).outcome,
               Outcome::NotStarted);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Size differs"});
 
     ui_ = ScriptedUi{};
     ui_.gate = {false};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b")).outcome,
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b")).outcome,
               Outcome::NotStarted);
     EXPECT_TRUE(backend_.opens().empty()) << "a refused gate opens nothing";
 
@@ -412,7 +476,7 @@ TEST_F(TransferTest, CopyRefusalsAndFailures) {
     fence(1, 0, 200000);
     ui_ = ScriptedUi{};
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
                   .outcome,
               Outcome::Failed);
     EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Read unexcepted amount of bytes", copyIncomplete(0, 200000)}));
@@ -421,14 +485,14 @@ TEST_F(TransferTest, CopyRefusalsAndFailures) {
     backend_.drive(1).faults.shortWriteAt = 1000;
     ui_ = ScriptedUi{};
     ui_.gate = {true};
-    transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"));
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Could not write complete buffer", copyIncomplete(0, 200000)}));
+    transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"));
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Could not write complete buffer", copyIncomplete(1000, 200000)}));
 
     backend_.drive(1).faults = {};
     backend_.drive(1).faults.failFlush = true;
     ui_ = ScriptedUi{};
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
                   .outcome,
               Outcome::Failed);
     EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Failed to write to b, Input/output error",
@@ -438,7 +502,7 @@ TEST_F(TransferTest, CopyRefusalsAndFailures) {
     backend_.drive(1).faults.failOpen = true;
     ui_ = ScriptedUi{};
     ui_.gate = {true};
-    transfer::directCopy(backend_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b"));
+    transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b"));
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Failed to open b for writing"});
 }
 
@@ -452,11 +516,11 @@ TEST_F(TransferTest, StoppingOneCopyDoesNotStopTheNext) {
     ui_.onPump = [this] {
         if (ui_.pumps == 40) ui_.stop = true; // during the first copy's second block
     };
-    auto r = transfer::directCopy(backend, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
+    auto r = transfer::directCopy(backend, ui_, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
     EXPECT_EQ(r.outcome, Outcome::Incomplete);
     EXPECT_EQ(r.bytes, 4 << 20);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{copyIncomplete(4 << 20, 6 << 20)});
-    r = transfer::directCopy(backend, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
+    r = transfer::directCopy(backend, ui_, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
     EXPECT_EQ(r.outcome, Outcome::Completed);
     EXPECT_EQ(ui_.texts().back(), "Copying completed");
     EXPECT_EQ(fixtures::readFile(dir_.file("big1.img")), fixtures::readFile(dir_.file("big0.img")));
@@ -469,11 +533,11 @@ TEST_F(TransferTest, RangesWhoseEndDoesNotFitAreRefusedBeforeAnythingOpens) {
     const std::string tooLarge = "The selection's range is too large";
     ui_.gate = {true};
     ui_.files = {image("x.raw")};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, kMax, "a"), range(kDrive0, kMax, kMax, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, kMax, "a"), range(kDrive0, kMax, kMax, "b"))
                   .outcome,
               Outcome::NotStarted);
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, range(kDrive0, kMax, 1, "d")).outcome, Outcome::NotStarted);
-    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, range(kDrive1, 2, kMax - 1, "d")).outcome,
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, kMax, 1, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, ui_, range(kDrive1, 2, kMax - 1, "d")).outcome,
               Outcome::NotStarted);
     int refusals = 0;
     for (const auto& q : ui_.asked) refusals += q.text.rfind(tooLarge, 0) == 0;
@@ -491,9 +555,9 @@ TEST_F(TransferTest, WritesThatWouldRunPastTheEndAreRefused) {
     ui_.files = {img};
     ui_.gate = {true, true};
     ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, range(target, 6144, 4096, "t")).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, ui_, range(target, 6144, 4096, "t")).outcome, Outcome::Failed);
     EXPECT_EQ(ui_.texts().back(), pastEnd);
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, range(kDrive0, 0, 4096, "s"), range(target, 6144, 4096, "t"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "s"), range(target, 6144, 4096, "t"))
                   .outcome,
               Outcome::Failed);
     EXPECT_EQ(ui_.texts().back(), pastEnd);
@@ -506,7 +570,7 @@ TEST_F(TransferTest, WritesThatWouldRunPastTheEndAreRefused) {
     device.files = {img};
     device.gate = {true};
     device.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::restoreFromFile(backend_, device, range(kDrive1, kDisk - 100, 4096, "d1")).outcome,
+    EXPECT_EQ(transfer::restoreFromFile(backend_, device, device, range(kDrive1, kDisk - 100, 4096, "d1")).outcome,
               Outcome::Failed);
     EXPECT_EQ(device.texts().back().rfind("The selection ends at byte", 0), 0u);
     expectUntouchedOutside(dir_.file("d1.img"), 99, 0, 0);
@@ -527,19 +591,19 @@ TEST_F(TransferTest, AnEarlierImageIsReplacedOnlyByACompleteDump) {
     backend_.drive(0).faults.readErrorAt = 9000; // the device ends early: incomplete
     ScriptedUi failing;
     failing.files = {file};
-    EXPECT_EQ(transfer::dumpToFile(backend_, failing, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
+    EXPECT_EQ(transfer::dumpToFile(backend_, failing, failing, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
     expectKept(failing);
     backend_.drive(0).faults = {};
 
     ScriptedUi stopped;
     stopped.files = {file};
     stopped.onPump = [&stopped] { stopped.stop = stopped.pumps >= 2; };
-    EXPECT_EQ(transfer::dumpToFile(backend_, stopped, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
+    EXPECT_EQ(transfer::dumpToFile(backend_, stopped, stopped, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
     expectKept(stopped);
 
     ScriptedUi done;
     done.files = {file};
-    EXPECT_EQ(transfer::dumpToFile(backend_, done, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Completed);
+    EXPECT_EQ(transfer::dumpToFile(backend_, done, done, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Completed);
     const auto bytes = fixtures::readFile(file);
     ASSERT_EQ(bytes.size(), 65536u);
     for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
@@ -557,7 +621,7 @@ TEST_F(TransferTest, DumpWhoseOverrunDoesNotFitIsStillComplete) {
     backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0});
     ui_.files = {mnt + "/part.raw"};
     ui_.answers = {Button::Yes};
-    const auto r = transfer::dumpToFile(backend_, ui_, range(kDrive0, 0, 10000, "d"));
+    const auto r = transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 10000, "d"));
     const auto bytes = fixtures::readFile(mnt + "/part.raw");
     ::umount(mnt.c_str());
     EXPECT_EQ(r.outcome, Outcome::Completed);
@@ -595,13 +659,13 @@ TEST_F(TransferTest, ASelectionWhoseDeviceChangedIsNeitherReadNorWritten) {
     ui_.files = {img, image("dump.raw")};
     ui_.gate = {true, true, true};
     ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, drive1).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, ui_, drive1).outcome, Outcome::Failed);
     EXPECT_EQ(ui_.texts().back(), changed);
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, drive1).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, drive1).outcome, Outcome::Failed);
     EXPECT_EQ(ui_.texts().back(), changed);
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, drive0, drive1).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, drive0, drive1).outcome, Outcome::Failed);
     EXPECT_EQ(ui_.texts().back(), changed);
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, drive1, drive0).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, drive1, drive0).outcome, Outcome::Failed);
     EXPECT_EQ(ui_.texts().back(), changed);
     EXPECT_FALSE(std::filesystem::exists(image("dump.raw")));
     expectUntouchedOutside(dir_.file("other.img"), 77, 0, 0);
@@ -615,7 +679,7 @@ TEST_F(TransferTest, ASelectionWhoseDeviceChangedIsNeitherReadNorWritten) {
     again.gate = {true};
     again.answers = {Button::Ok, Button::Yes, Button::Ignore};
     fence(1, 0, 4096);
-    EXPECT_EQ(transfer::restoreFromFile(backend_, again, drive1).outcome, Outcome::Completed);
+    EXPECT_EQ(transfer::restoreFromFile(backend_, again, again, drive1).outcome, Outcome::Completed);
 }
 
 TEST(TransferNumbers, BlockSizesAndPercentages) {
@@ -623,11 +687,11 @@ TEST(TransferNumbers, BlockSizesAndPercentages) {
     EXPECT_EQ(transfer::sameDeviceBlockSize(int64_t(16) << 30), 32 << 20);
     EXPECT_EQ(transfer::sameDeviceBlockSize(int64_t(100) << 20), 12 << 20);
     EXPECT_EQ(transfer::sameDeviceBlockSize(int64_t(7) << 20), 1 << 20) << "below 8 MiB";
-    EXPECT_EQ(transfer::percentOf(1, 200), 0) << "0.5 rounds to even";
-    EXPECT_EQ(transfer::percentOf(3, 200), 2) << "1.5 rounds to even";
-    EXPECT_EQ(transfer::percentOf(16384, 10000), 100) << "the bar never runs past its end";
-    EXPECT_EQ(transfer::percentDoneText(1, 3, ','), "33,33% done");
-    EXPECT_EQ(transfer::percentDoneText(16384, 10000, '.'), "163.84% done");
+    EXPECT_EQ(jobs::percentOf(1, 200), 0) << "0.5 rounds to even";
+    EXPECT_EQ(jobs::percentOf(3, 200), 2) << "1.5 rounds to even";
+    EXPECT_EQ(jobs::percentOf(16384, 10000), 100) << "the bar never runs past its end";
+    EXPECT_EQ(jobs::percentDoneText(1, 3, ','), "33,33% done");
+    EXPECT_EQ(jobs::percentDoneText(16384, 10000, '.'), "163.84% done");
 }
 
 // --- Real loop devices
@@ -652,7 +716,7 @@ TEST(TransferOnLoopDevices, PartitionNodeAndItsDiskAreOneDevice) {
     ScriptedUi ui;
     ui.gate = {true, true};
     // Disk bytes [1048576 + 512, +4096) against the partition's [0, 4096), which starts at 1048576.
-    EXPECT_EQ(transfer::directCopy(system, ui, range(loop.node(), 1048576 + 512, 4096, "disk"),
+    EXPECT_EQ(transfer::directCopy(system, ui, ui, range(loop.node(), 1048576 + 512, 4096, "disk"),
                                    range(part, 0, 4096, "partition"))
                   .outcome,
               Outcome::NotStarted);
@@ -661,7 +725,7 @@ TEST(TransferOnLoopDevices, PartitionNodeAndItsDiskAreOneDevice) {
     // Right behind the source on the disk: accepted, and the bytes land where the partition says.
     ui = ScriptedUi{};
     ui.gate = {true};
-    EXPECT_EQ(transfer::directCopy(system, ui, range(loop.node(), 1048576, 4096, "disk"),
+    EXPECT_EQ(transfer::directCopy(system, ui, ui, range(loop.node(), 1048576, 4096, "disk"),
                                    range(part, 4096, 4096, "partition"))
                   .outcome,
               Outcome::Completed);
@@ -682,13 +746,13 @@ TEST(TransferOnLoopDevices, ABackingFileIsItsLoopDevice) {
 
     ScriptedUi dump;
     dump.files = {image};
-    EXPECT_EQ(transfer::dumpToFile(system, dump, range(loop.node(), 0, 4096, "loop")).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::dumpToFile(system, dump, dump, range(loop.node(), 0, 4096, "loop")).outcome, Outcome::Failed);
     EXPECT_EQ(dump.texts().back(), "Failed to open " + image + " for writing");
 
     ScriptedUi copy;
     copy.gate = {true, true};
     // Device bytes [0, 4096) are file bytes [1 MiB, 1 MiB + 4096).
-    EXPECT_EQ(transfer::directCopy(system, copy, range(loop.node(), 0, 4096, "device"),
+    EXPECT_EQ(transfer::directCopy(system, copy, copy, range(loop.node(), 0, 4096, "device"),
                                    range(image, (1 << 20) + 2048, 4096, "file"))
                   .outcome,
               Outcome::NotStarted);
@@ -710,7 +774,7 @@ TEST(TransferOnLoopDevices, ABackingFileIsItsLoopDevice) {
     restore.files = {img};
     restore.gate = {true};
     restore.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::restoreFromFile(system, restore, range(fsImage, 1024, 4096, fsImage)).outcome,
+    EXPECT_EQ(transfer::restoreFromFile(system, restore, restore, range(fsImage, 1024, 4096, fsImage)).outcome,
               Outcome::Failed);
     EXPECT_EQ(restore.texts().back().rfind("Failed to exclusively open drive " + fsImage, 0), 0u);
     mount.unmount();
@@ -720,6 +784,55 @@ TEST(TransferOnLoopDevices, ABackingFileIsItsLoopDevice) {
         EXPECT_FALSE(std::equal(after.begin() + 1024 + i, after.begin() + 1024 + i + 512,
                                 fixtures::readFile(img).begin() + i))
             << "image bytes at " << 1024 + i;
+}
+
+// Past the system's cache a device takes whole, aligned sectors only; a range at odd offsets is
+// still dumped and restored exactly, and no byte around it changes (512- and 4096-byte sectors).
+TEST(TransferOnLoopDevices, DirectIoAtOddOffsetsTouchesOnlyTheRange) {
+    if (::geteuid() != 0) GTEST_SKIP() << "loop devices need root";
+    constexpr int64_t kSize = 4 << 20, kOffset = 4097, kCount = 70001;
+    for (const int sector : {512, 4096}) {
+        SCOPED_TRACE(sector);
+        fixtures::TempDir dir;
+        fixtures::writePatternFile(dir.file("disk.img"), kSize, 3);
+        std::string node;
+        if (fixtures::shell("losetup -f --show --sector-size " + std::to_string(sector) + " '" + dir.file("disk.img") +
+                                "' 2>/dev/null",
+                            &node) != 0)
+            GTEST_SKIP() << "losetup cannot attach with this sector size here";
+        node = node.substr(0, node.find('\n'));
+        struct Detach {
+            std::string node;
+            ~Detach() { fixtures::shell("losetup -d '" + node + "' 2>/dev/null"); }
+        } detach{node};
+        auto& system = platform::systemBackend();
+        const transfer::Options direct; // past the cache, as by default
+
+        ScriptedUi dump;
+        dump.files = {dir.file("part.raw")};
+        dump.answers = {Button::Ok, Button::Yes}; // the position, then truncation
+        ASSERT_EQ(transfer::dumpToFile(system, dump, dump, range(node, kOffset, kCount, "loop"), direct).outcome,
+                  Outcome::Completed);
+        const auto part = fixtures::readFile(dir.file("part.raw"));
+        ASSERT_EQ(part.size(), size_t(kCount));
+        for (int64_t i = 0; i < kCount; ++i) ASSERT_EQ(part[size_t(i)], patternByte(kOffset + i, 3)) << i;
+
+        fixtures::writePatternFile(dir.file("new.raw"), kCount, 8);
+        ScriptedUi restore;
+        restore.files = {dir.file("new.raw")};
+        restore.gate = {true};
+        restore.answers = {Button::Ok, Button::Yes, Button::Ignore};
+        const int64_t at = 3 * 4096 + 1;
+        ASSERT_EQ(transfer::restoreFromFile(system, restore, restore, range(node, at, kCount, "loop"), direct).outcome,
+                  Outcome::Completed)
+            << restore.texts().back();
+        ASSERT_EQ(fixtures::shell("blockdev --flushbufs '" + node + "'"), 0);
+        const auto bytes = fixtures::readFile(dir.file("disk.img"));
+        for (int64_t i = 0; i < kSize; ++i) {
+            const bool inside = i >= at && i < at + kCount;
+            ASSERT_EQ(bytes[size_t(i)], inside ? patternByte(i - at, 8) : patternByte(i, 3)) << "byte " << i;
+        }
+    }
 }
 
 // A dump of one loop device restored onto another gives identical bytes.
@@ -735,8 +848,8 @@ TEST(TransferOnLoopDevices, DumpAndRestoreRoundTrip) {
     ui.files = {dir.file("dump.raw"), dir.file("dump.raw")};
     ui.gate = {true};
     ui.answers = {Button::Ok, Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::dumpToFile(system, ui, range(a.node(), 0, 3 << 20, a.node())).outcome, Outcome::Completed);
-    EXPECT_EQ(transfer::restoreFromFile(system, ui, range(b.node(), 0, 3 << 20, b.node())).outcome,
+    EXPECT_EQ(transfer::dumpToFile(system, ui, ui, range(a.node(), 0, 3 << 20, a.node())).outcome, Outcome::Completed);
+    EXPECT_EQ(transfer::restoreFromFile(system, ui, ui, range(b.node(), 0, 3 << 20, b.node())).outcome,
               Outcome::Completed);
     EXPECT_EQ(fixtures::shell("cmp -s '" + a.node() + "' '" + b.node() + "'"), 0);
 }

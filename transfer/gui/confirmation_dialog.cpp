@@ -1,6 +1,6 @@
 #include "transfer/gui/confirmation_dialog.h"
 
-#include "transfer/confirmation.h"
+#include "jobs/gate.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -45,7 +45,7 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
 
     pgcLanguages = new QTabWidget;
     pgcLanguages->setObjectName("pgcLanguages");
-    for (const auto& notice : transfer::notices()) {
+    for (const auto& notice : gate::notices()) {
         auto* memo = new QTextEdit;
         QFont f = memo->font();
         f.setBold(true);
@@ -61,7 +61,7 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
     }
     pgcLanguages->setCurrentIndex(pgcLanguages->count() - 1);
     layout->addWidget(pgcLanguages, 1);
-    layout->addWidget(new QLabel(transfer::kTranslatorsText));
+    layout->addWidget(new QLabel(gate::kTranslatorsText));
 
     auto* agreeBox = new QGroupBox;
     edtAgree = new QLineEdit;
@@ -96,7 +96,7 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
 }
 
 void TfrmConfirmation::edtAgreeChange() {
-    btnOk->setEnabled(transfer::agreementAccepted(edtAgree->text().toStdString()));
+    btnOk->setEnabled(gate::agreementAccepted(edtAgree->text().toStdString()));
 }
 
 void TfrmConfirmation::keyPressEvent(QKeyEvent* event) {
@@ -108,18 +108,10 @@ void TfrmConfirmation::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-bool ConfirmOverwrite(const TFileInfo& target, QWidget* owner, ActionUi& questions,
-                      const std::function<int(TfrmConfirmation&)>& run) {
-    int result = QDialog::Rejected;
-    {
-        TfrmConfirmation dialog(target, owner); // a fresh window for every question
-        result = run ? run(dialog) : dialog.exec();
-    }
-    if (result != QDialog::Accepted) return false;
-    const Question second{transfer::secondQuestion(target.Description),
-                          Icon::Question,
-                          {Button::Yes, Button::No, Button::Cancel},
-                          Button::No,
-                          "gate"};
-    return questions.ask(second) == Button::Yes;
+std::optional<std::string> ShowConfirmation(const TFileInfo& target, QWidget* owner,
+                                            const std::function<int(TfrmConfirmation&)>& run) {
+    TfrmConfirmation dialog(target, owner);
+    const int result = run ? run(dialog) : dialog.exec();
+    if (result != QDialog::Accepted) return std::nullopt;
+    return dialog.edtAgree->text().toStdString();
 }

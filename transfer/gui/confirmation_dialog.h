@@ -1,12 +1,13 @@
 #pragma once
 // The overwrite gate as a window: the target, the notices, and the typed agreement.
 
-#include "app/actionui.h"
 #include "app/fileinfo.h"
 
 #include <QDialog>
 
 #include <functional>
+#include <optional>
+#include <string>
 
 class QLabel;
 class QLineEdit;
@@ -36,8 +37,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 
-// Runs the gate for a range about to be overwritten: the dialog, then the second question asked
-// through `questions`. True only after the typed agreement and Yes. `run` shows the dialog and
-// returns its result (exec() unless a test drives it).
-bool ConfirmOverwrite(const TFileInfo& target, QWidget* owner, ActionUi& questions,
-                      const std::function<int(TfrmConfirmation&)>& run = {});
+// Shows the gate's window (a fresh one for every question) for a range about to be overwritten:
+// what was typed when it closed with OK, nothing otherwise. The rule and the question after it
+// are the engine's (gate::ConfirmOverwrite). `run` shows the window and returns its result
+// (exec() unless a test drives it).
+std::optional<std::string> ShowConfirmation(const TFileInfo& target, QWidget* owner,
+                                            const std::function<int(TfrmConfirmation&)>& run = {});

@@ -1,6 +1,6 @@
-#include "transfer/confirmation.h"
+#include "jobs/gate.h"
 
-namespace transfer {
+namespace gate {
 namespace {
 
 bool trimmed(unsigned char c) { return c <= ' ' || c == 127; }
@@ -124,4 +124,16 @@ std::string secondQuestion(const std::string& description) {
     return "You are sure you want to overwrite " + description;
 }
 
-} // namespace transfer
+bool ConfirmOverwrite(Dialogs& dialogs, const TFileInfo& target) {
+    const auto typed = dialogs.typedAgreement(target);
+    // The window lets OK through only for the agreement; the rule is checked here all the same.
+    if (!typed || !agreementAccepted(*typed)) return false;
+    const Question question{secondQuestion(target.Description),
+                            Icon::Question,
+                            {Button::Yes, Button::No, Button::Cancel},
+                            Button::No,
+                            kQuestionId};
+    return dialogs.ask(question) == Button::Yes;
+}
+
+} // namespace gate

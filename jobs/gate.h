@@ -1,10 +1,13 @@
 #pragma once
-// The overwrite gate's rules and texts: what must be typed, and the notices in each language.
+// The overwrite gate in front of every write to a device or file in place: its rule, its
+// question and its texts. Front ends only show the window and hand back what was typed.
+
+#include "jobs/job.h"
 
 #include <string>
 #include <vector>
 
-namespace transfer {
+namespace gate {
 
 // The typed text unlocks the gate when, with blanks and control characters trimmed from both
 // ends and A-Z lowered, it is exactly "i agree".
@@ -21,5 +24,12 @@ inline constexpr const char* kTranslatorsText =
 
 // The question asked after the typed agreement; only Yes lets the overwrite go on.
 std::string secondQuestion(const std::string& description);
+// Its id, so that a flag can answer it on the command line.
+inline constexpr const char* kQuestionId = "gate";
 
-} // namespace transfer
+// The gate for a range about to be overwritten: the window with its typed agreement, then the
+// question (Yes, No, Cancel). True only after the agreement and Yes; false means nothing may be
+// written.
+[[nodiscard]] bool ConfirmOverwrite(Dialogs& dialogs, const TFileInfo& target);
+
+} // namespace gate

@@ -1,7 +1,9 @@
 #pragma once
-// A stand-in operating system for tests and the demo drive: image files presented as numbered
-// physical drives, with injectable faults and a record of every access outside the allowed bytes.
+// A stand-in operating system for tests: image files presented as numbered physical drives and
+// volumes, injectable faults on them and on named files, and a record of every access outside the
+// allowed bytes.
 
+#include "platform/image_drives.h"
 #include "platform/platform.h"
 
 #include <map>
@@ -13,25 +15,27 @@
 
 namespace platform::testkit {
 
+// What goes wrong with a drive or a file. Byte positions count from the start of the stream; a
+// read or write that covers a bad byte (readErrorAt, writeErrorAt) fails whole and moves nothing.
 struct Faults {
-    bool failOpen = false;        // the drive cannot be opened (ends a drive scan)
-    bool failGeometry = false;    // the plain geometry query fails
-    bool failGeometryEx = false;  // the extended geometry query fails
-    bool failLength = false;      // the length query fails
-    bool failFlush = false;       // flushing written data fails
+    bool failOpen = false;               // every open fails with EACCES (a drive's ends a drive scan)
+    std::vector<OpenMode> failOpenModes; // opens in these modes fail with EACCES, before anything
+                                         // is created or truncated; other modes work
+    bool failGeometry = false;           // the plain geometry query fails
+    bool failGeometryEx = false;         // the extended geometry query fails
+    bool failLength = false;             // the disk length query (lengthInfo) fails
+    bool failFlush = false;              // flushing written data fails with EIO
     std::optional<int64_t> readErrorAt;  // a read that covers this byte fails with EIO
     std::optional<int64_t> writeErrorAt; // a write that covers this byte fails with EIO
-    std::optional<int64_t> shortWriteAt; // writes stop here, as on a full medium
+    std::optional<int64_t> shortWriteAt; // writes stop here, as on a full medium: a write across
+                                         // it moves the bytes before it, the next fails (ENOSPC)
     std::optional<int64_t> endsAt;       // reads stop here although the size says more
 };
 
-struct VirtualDrive {
+struct VirtualDrive : ImageDrive {
     VirtualDrive() = default;
-    explicit VirtualDrive(std::string path) : imagePath(std::move(path)) {}
+    explicit VirtualDrive(std::string path) : ImageDrive(std::move(path)) {}
 
-    std::string imagePath;
-    uint32_t bytesPerSector = 512;
-    int32_t mediaType = 12;
     Faults faults;
     // When set, writes outside this range are refused and recorded as violations.
     std::optional<ByteRange> writable;
@@ -52,7 +56,8 @@ struct VirtualVolume {
 class TestBackend final : public Backend {
 public:
     // Drives beyond the virtual ones, volumes and memory/ticks come from the fallback when one
-    // is given; plain paths are always opened through the system's backend.
+    // is given; plain paths are always opened through the system's backend, with the faults
+    // that fileFaults() gives them.
     explicit TestBackend(Backend* fallback = nullptr);
     ~TestBackend() override;
 
@@ -63,11 +68,18 @@ public:
     // The drives after it move down one number, as a system's do when a disk goes.
     void removeDrive(int index) { drives_.erase(drives_.begin() + index); }
 
+    // Faults for a plain path (a file or a device node), matched by the name exactly as it is
+    // given to open(): "dir/a", "dir/./a" and a link to it are three names. They are taken at
+    // each open, so a stream already open keeps the ones it was opened with. A path without an
+    // entry opens as it would without this backend.
+    Faults& fileFaults(const std::string& path) { return fileFaults_[path]; }
+
     // Every access that fell outside what a drive allows; tests expect none.
     const std::vector<std::string>& violations() const { return *violations_; }
     // Every open asked of this backend: the name and the mode.
     const std::vector<std::pair<std::string, OpenMode>>& opens() const { return opens_; }
-    // Streams opened through this backend and not yet closed.
+    // Streams of drives, volumes and files with faults opened through this backend and not yet
+    // closed.
     int openStreams() const { return *openStreams_; }
 
     // Letters with a virtual volume answer from it; the others go to the fallback, if any.
@@ -99,10 +111,13 @@ public:
 
 private:
     std::pair<Backend*, std::string> objectName(const std::string& name);
-    Result<std::unique_ptr<RawStream>> openImage(const VirtualDrive& drive, const std::string& name, OpenMode mode);
+    Result<std::unique_ptr<RawStream>> openImage(const VirtualDrive& drive, const std::string& name,
+                                                 OpenMode mode);
+    Result<std::unique_ptr<RawStream>> openFile(const std::string& path, const Faults& faults, OpenMode mode);
 
     Backend* fallback_;
     std::vector<VirtualDrive> drives_;
+    std::map<std::string, Faults> fileFaults_;
     std::shared_ptr<std::vector<std::string>> violations_ = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<int> openStreams_ = std::make_shared<int>(0);
     int pipe_[2] = {-1, -1};

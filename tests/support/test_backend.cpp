@@ -1,5 +1,6 @@
-#include "platform/test/test_backend.h"
+#include "support/test_backend.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
@@ -12,24 +13,31 @@ bool covers(int64_t pos, int64_t count, std::optional<int64_t> byte) {
     return byte && *byte >= pos && *byte < pos + count;
 }
 
-class VirtualStream final : public RawStream {
+bool refused(const Faults& faults, OpenMode mode) {
+    const auto& modes = faults.failOpenModes;
+    return faults.failOpen || std::find(modes.begin(), modes.end(), mode) != modes.end();
+}
+
+// Faults on top of a drive's or a file's stream, and a record of the writes a drive does not allow.
+class FaultStream final : public RawStream {
 public:
-    VirtualStream(std::unique_ptr<RawStream> inner, VirtualDrive drive, int64_t size, std::string name,
-                  std::shared_ptr<std::vector<std::string>> violations, std::shared_ptr<int> openCount)
-        : inner_(std::move(inner)), drive_(std::move(drive)), size_(size), name_(std::move(name)),
-          violations_(std::move(violations)), openCount_(std::move(openCount)) {
+    // deviceSize: the size of the drive the stream shows, whose end a write may not cross; none
+    // for a file, which grows.
+    FaultStream(std::unique_ptr<RawStream> inner, Faults faults, std::optional<ByteRange> writable,
+                std::optional<int64_t> deviceSize, std::string name,
+                std::shared_ptr<std::vector<std::string>> violations, std::shared_ptr<int> openCount)
+        : inner_(std::move(inner)), faults_(std::move(faults)), writable_(writable), deviceSize_(deviceSize),
+          name_(std::move(name)), violations_(std::move(violations)), openCount_(std::move(openCount)) {
         ++*openCount_;
     }
-    ~VirtualStream() override { --*openCount_; }
+    ~FaultStream() override { --*openCount_; }
 
     Result<int64_t> read(void* buffer, int64_t count) override {
         auto pos = inner_->position();
         if (!pos) return pos.error();
-        if (covers(*pos, count, drive_.faults.readErrorAt)) return errnoError(EIO);
-        int64_t limit = size_;
-        if (drive_.faults.endsAt) limit = std::min(limit, *drive_.faults.endsAt);
-        const int64_t n = std::max<int64_t>(0, std::min(count, limit - *pos));
-        return inner_->read(buffer, n);
+        if (covers(*pos, count, faults_.readErrorAt)) return errnoError(EIO);
+        if (faults_.endsAt) count = std::max<int64_t>(0, std::min(count, *faults_.endsAt - *pos));
+        return inner_->read(buffer, count);
     }
 
     Result<int64_t> write(const void* buffer, int64_t count) override {
@@ -37,60 +45,53 @@ public:
         if (!pos) return pos.error();
         const auto range = ByteRange::make(*pos, count);
         if (!range) return errnoError(EINVAL);
-        if (drive_.writable && !drive_.writable->contains(*range)) {
-            violations_->push_back(name_ + ": write of " + std::to_string(count) + " bytes at " +
-                                   std::to_string(*pos) + " outside the writable range");
+        if (writable_ && !writable_->contains(*range)) {
+            record(count, *pos, "outside the writable range");
             return errnoError(EPERM);
         }
-        if (covers(*pos, count, drive_.faults.writeErrorAt)) return errnoError(EIO);
-        int64_t limit = size_;
-        if (drive_.faults.shortWriteAt) limit = std::min(limit, *drive_.faults.shortWriteAt);
-        if (range->end() > size_)
-            violations_->push_back(name_ + ": write of " + std::to_string(count) + " bytes at " +
-                                   std::to_string(*pos) + " past the end of the device");
-        const int64_t n = std::max<int64_t>(0, std::min(count, limit - *pos));
-        if (n == 0 && count > 0) return errnoError(ENOSPC);
-        return inner_->write(buffer, n);
+        if (covers(*pos, count, faults_.writeErrorAt)) return errnoError(EIO);
+        if (deviceSize_ && range->end() > *deviceSize_) record(count, *pos, "past the end of the device");
+        if (faults_.shortWriteAt) {
+            const int64_t n = std::max<int64_t>(0, std::min(count, *faults_.shortWriteAt - *pos));
+            if (n == 0 && count > 0) return errnoError(ENOSPC);
+            count = n;
+        }
+        return inner_->write(buffer, count);
     }
 
-    Result<int64_t> seek(int64_t offset, SeekOrigin origin) override {
-        if (origin == SeekOrigin::End) return inner_->seek(size_ + offset, SeekOrigin::Begin);
-        return inner_->seek(offset, origin);
-    }
+    Result<int64_t> seek(int64_t offset, SeekOrigin origin) override { return inner_->seek(offset, origin); }
     Result<int64_t> position() override { return inner_->position(); }
-    Result<int64_t> length() override { return size_; }
-    Result<void> truncate(int64_t) override { return errnoError(EINVAL); }
+    Result<int64_t> length() override { return inner_->length(); }
+    Result<void> truncate(int64_t length) override { return inner_->truncate(length); }
     Result<void> flush() override {
-        if (drive_.faults.failFlush) return errnoError(EIO);
+        if (faults_.failFlush) return errnoError(EIO);
         return inner_->flush();
     }
 
     Result<DiskGeometry> geometry() override {
-        if (drive_.faults.failGeometry) return errnoError(EIO);
-        return modernGeometry(size_, drive_.bytesPerSector, drive_.mediaType);
+        if (faults_.failGeometry) return errnoError(EIO);
+        return inner_->geometry();
     }
     Result<DiskGeometryEx> geometryEx() override {
-        if (drive_.faults.failGeometryEx) return errnoError(EIO);
-        return DiskGeometryEx{modernGeometry(size_, drive_.bytesPerSector, drive_.mediaType), size_};
+        if (faults_.failGeometryEx) return errnoError(EIO);
+        return inner_->geometryEx();
     }
     Result<int64_t> lengthInfo() override {
-        if (drive_.faults.failLength) return errnoError(EIO);
-        return size_;
+        if (faults_.failLength) return errnoError(EIO);
+        return inner_->lengthInfo();
     }
-
-    // The image file that is open and the disk it is shown as: another image behind the same
-    // drive number, or the same image shown with another size or sector size, is another disk.
-    std::string fingerprint() override {
-        const std::string image = inner_->fingerprint();
-        if (image.empty()) return {};
-        return "virtual:" + image + ":size=" + std::to_string(size_) +
-               ":sector=" + std::to_string(drive_.bytesPerSector);
-    }
+    std::string fingerprint() override { return inner_->fingerprint(); }
 
 private:
+    void record(int64_t count, int64_t pos, const char* what) {
+        violations_->push_back(name_ + ": write of " + std::to_string(count) + " bytes at " +
+                               std::to_string(pos) + " " + what);
+    }
+
     std::unique_ptr<RawStream> inner_;
-    VirtualDrive drive_;
-    int64_t size_;
+    Faults faults_;
+    std::optional<ByteRange> writable_;
+    std::optional<int64_t> deviceSize_;
     std::string name_;
     std::shared_ptr<std::vector<std::string>> violations_;
     std::shared_ptr<int> openCount_;
@@ -149,7 +150,7 @@ Result<std::unique_ptr<RawStream>> TestBackend::open(const std::string& name, Op
             return errnoError(ENOENT);
         }
         const VirtualDrive& d = drives_[size_t(*index)];
-        if (d.faults.failOpen) return errnoError(EACCES);
+        if (refused(d.faults, mode)) return errnoError(EACCES);
         return openImage(d, name, mode);
     }
     if (auto letter = parseVolumeName(name)) {
@@ -160,17 +161,27 @@ Result<std::unique_ptr<RawStream>> TestBackend::open(const std::string& name, Op
         if (fallback_) return fallback_->open(name, mode);
         return errnoError(ENOENT);
     }
+    if (auto f = fileFaults_.find(name); f != fileFaults_.end()) return openFile(name, f->second, mode);
     return systemBackend().open(name, mode);
 }
 
-Result<std::unique_ptr<RawStream>> TestBackend::openImage(const VirtualDrive& d, const std::string& name, OpenMode mode) {
-    if (mode == OpenMode::Create) return errnoError(EINVAL);
-    auto inner = systemBackend().open(d.imagePath, mode == OpenMode::Read ? OpenMode::Read : OpenMode::ReadWrite);
-    if (!inner) return inner.error();
-    auto size = (*inner)->length();
-    if (!size) return size.error();
-    return std::unique_ptr<RawStream>(
-        std::make_unique<VirtualStream>(std::move(*inner), d, *size, name, violations_, openStreams_));
+Result<std::unique_ptr<RawStream>> TestBackend::openImage(const VirtualDrive& d, const std::string& name,
+                                                          OpenMode mode) {
+    auto image = openImageDrive(systemBackend(), d, mode);
+    if (!image) return image.error();
+    const int64_t size = *(*image)->length(); // fixed at the open, never fails
+    return std::unique_ptr<RawStream>(std::make_unique<FaultStream>(std::move(*image), d.faults, d.writable,
+                                                                    size, name, violations_, openStreams_));
+}
+
+Result<std::unique_ptr<RawStream>> TestBackend::openFile(const std::string& path, const Faults& faults,
+                                                         OpenMode mode) {
+    // Refused before the system sees it: a refused Create must not empty the file.
+    if (refused(faults, mode)) return errnoError(EACCES);
+    auto file = systemBackend().open(path, mode);
+    if (!file) return file.error();
+    return std::unique_ptr<RawStream>(std::make_unique<FaultStream>(
+        std::move(*file), faults, std::nullopt, std::nullopt, path, violations_, openStreams_));
 }
 
 void TestBackend::addVolume(VirtualVolume volume) {
@@ -194,7 +205,9 @@ int64_t TestBackend::totalPhysicalMemory() {
     return fallback_ ? fallback_->totalPhysicalMemory() : int64_t(1) << 30;
 }
 
-uint32_t TestBackend::ticks() { return systemBackend().ticks(); }
+uint32_t TestBackend::ticks() {
+    return systemBackend().ticks();
+}
 
 int TestBackend::driveType(char letter) {
     if (auto v = volumes_.find(letter); v != volumes_.end()) return v->second.driveType;
