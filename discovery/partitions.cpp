@@ -1,5 +1,9 @@
 #include "discovery/partitions.h"
 
+#include "discovery/gpt.h"
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -203,7 +207,56 @@ PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tab
     row.sizeMiB = std::to_string(bytes / (1024 * 1024));
     row.kind = first ? "Primary" : "Extended";
     row.fileSystem = PartitionTypeNames()[entry.type];
+    // A start that does not fit in 64 bits as bytes cannot be a place on any drive.
+    row.byteOffset = row.absoluteStart > uint64_t(INT64_MAX) / kPartitionSectorSize
+                         ? INT64_MAX
+                         : int64_t(row.absoluteStart) * kPartitionSectorSize;
+    row.byteSize = int64_t(bytes);
     return row;
+}
+
+PartitionRow MakeGptRow(const gpt::Entry& entry, int64_t sectorSize, const std::string& driveText) {
+    PartitionRow row;
+    row.slot = entry.number;
+    row.absoluteStart = entry.firstLba;
+    const uint64_t sectors = entry.lastLba >= entry.firstLba ? entry.lastLba - entry.firstLba + 1 : 0;
+    const uint64_t limit = uint64_t(INT64_MAX) / uint64_t(sectorSize);
+    row.byteOffset = entry.firstLba > limit ? INT64_MAX : int64_t(entry.firstLba) * sectorSize;
+    row.byteSize = sectors > limit ? INT64_MAX : int64_t(sectors) * sectorSize;
+    row.index = std::to_string(entry.number);
+    row.drive = driveText;
+    row.type = gpt::typeName(entry.type);
+    row.startSector = std::to_string(entry.firstLba);
+    row.sectorCount = std::to_string(sectors);
+    row.sizeBytes = std::to_string(row.byteSize);
+    row.sizeMiB = std::to_string(row.byteSize / (1024 * 1024));
+    row.kind = "GPT";
+    row.fileSystem = entry.name;
+    return row;
+}
+
+static void AddGptRows(platform::RawStream& device, const std::string& driveText, PartitionWalkResult& result) {
+    auto protective = std::find_if(result.rows.begin(), result.rows.end(), [](const PartitionRow& r) {
+        return r.kind == "Primary" && r.entry.type == gpt::kProtectiveType;
+    });
+    if (protective == result.rows.end()) return;
+    const int64_t length = device.length().valueOr(-1);
+    if (length <= 0) return;
+    // The drive's own sector size; an image file has none, so both sizes a disk may have are tried.
+    std::vector<int64_t> sizes;
+    if (auto g = device.geometryEx(); g && g->geometry.bytesPerSector >= 512)
+        sizes.push_back(g->geometry.bytesPerSector);
+    else
+        sizes = {512, 4096};
+    gpt::Table table;
+    for (const int64_t size : sizes) {
+        table = gpt::read(device, size, length);
+        if (table.found) break;
+    }
+    std::vector<PartitionRow> rows;
+    for (const auto& entry : table.entries) rows.push_back(MakeGptRow(entry, table.sectorSize, driveText));
+    result.rows.insert(protective + 1, rows.begin(), rows.end());
+    result.notes.insert(result.notes.end(), table.notes.begin(), table.notes.end());
 }
 
 PartitionWalkResult WalkPartitionTable(platform::RawStream& device, const std::string& driveText,
@@ -224,5 +277,6 @@ PartitionWalkResult ReadPartitionTable(platform::Backend& backend, const std::st
     // The device closes when the stream goes out of scope, on every path.
     PartitionWalkResult result = WalkPartitionTable(**device, driveText, offset);
     result.identity = (*device)->fingerprint();
+    if (offset == 0) AddGptRows(**device, driveText, result);
     return result;
 }

@@ -85,9 +85,13 @@ struct PartitionRow {
     std::string fileSystem; // type name, possibly empty
 
     PartitionEntry entry;
-    int slot = 0;               // 1 to 4
+    int slot = 0;               // 1 to 4; for a GUID partition, its entry number
     uint64_t absoluteStart = 0; // the "start (#sector)" value
     int64_t tableOffset = 0;    // byte offset of the table sector that holds the slot
+    // Where the partition's bytes lie on the drive (sectors of 512 bytes for the master boot
+    // record's tables, the drive's own sectors for a GUID table).
+    int64_t byteOffset = 0;
+    int64_t byteSize = 0;
 
     // The texts in column order, as in kPartitionColumnTitles.
     std::array<std::string, kPartitionColumnCount> cells() const;
@@ -109,6 +113,13 @@ inline constexpr std::string_view kNoteChainCut =
 PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tableOffset, bool first,
                               const std::string& driveText);
 
+namespace gpt {
+struct Entry;
+}
+// A GUID partition's row: its entry number, kind "GPT", its type's name, sectors of the drive's
+// own size, its name in the "File system" column, no CHS values.
+PartitionRow MakeGptRow(const gpt::Entry& entry, int64_t sectorSize, const std::string& driveText);
+
 // Walks the table at the byte offset of an open device and the extended chain behind it. The
 // stream is positioned only when the offset is not 0: a freshly opened stream is at its start.
 // A link is followed when its table lies inside the extended partition (and, when the device's
@@ -118,6 +129,9 @@ PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tab
 PartitionWalkResult WalkPartitionTable(platform::RawStream& device, const std::string& driveText,
                                        int64_t offset);
 
-// Opens the device for reading, walks its table at the byte offset, and closes it again.
+// Opens the device for reading, walks its table at the byte offset, and closes it again. A table
+// at offset 0 with a protective entry (type EE) is followed by the drive's GUID partition table:
+// its partitions are listed after the protective entry's row, and what went wrong reading it
+// goes to the notes.
 PartitionWalkResult ReadPartitionTable(platform::Backend& backend, const std::string& devicePath,
                                        const std::string& driveText, int64_t offset);

@@ -28,20 +28,16 @@ TFileInfo fromDrive(const drives::DriveRow& row) {
 TFileInfo fromPartition(const PartitionRow& row, const std::string& identity) {
     const std::string& i = row.index;
     const std::string& d = row.drive;
-    const int64_t bytes = int64_t(row.entry.sectorCount) * kPartitionSectorSize;
     TFileInfo info;
     info.FileName = "\\\\.\\PHYSICALDRIVE" + d;
     info.DefaultName = "DRIVE_" + d + "P" + i;
     info.DefaultExt = ".prt";
-    info.Size = bytes;
-    // Tables count 512-byte sectors whatever the drive's own sector size. A start that does not
-    // fit in 64 bits as bytes cannot be a place on any drive: it reads as the end of the range.
-    info.Offset = row.absoluteStart > uint64_t(INT64_MAX) / kPartitionSectorSize
-                      ? INT64_MAX
-                      : int64_t(row.absoluteStart) * kPartitionSectorSize;
+    info.Size = row.byteSize;
+    info.Offset = row.byteOffset;
     info.Description = "Logical drive " + d + " partition " + i + " offset: " + std::to_string(info.Offset) +
                        " size: " + std::to_string(info.Size);
-    info.DisplayText = "LOGICAL DRIVE " + d + " PARTITION " + i + "   ( " + std::to_string(bytes / 1048576) + " MiB )";
+    info.DisplayText =
+        "LOGICAL DRIVE " + d + " PARTITION " + i + "   ( " + std::to_string(row.byteSize / 1048576) + " MiB )";
     info.BaseOffset = info.Offset;
     info.BaseSize = info.Size;
     info.DriveText = d;

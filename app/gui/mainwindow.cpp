@@ -835,8 +835,7 @@ void TfrmMain::tmrRefreshTimer() {
     const auto* row = selectedRow(lvwPartitions, partitionRows_);
     if (!row) return;
     const PartitionRow partition = *row; // the walk replaces the rows
-    readPartitionTable("\\\\.\\PHYSICALDRIVE" + partition.drive, partition.drive,
-                       int64_t(partition.absoluteStart) * kPartitionSectorSize);
+    readPartitionTable("\\\\.\\PHYSICALDRIVE" + partition.drive, partition.drive, partition.byteOffset);
 }
 
 void TfrmMain::deviceChangeMessage() {

@@ -632,6 +632,33 @@ TEST(CliProgram, ADriveNumberThatNowLeadsElsewhereIsNotWritten) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(fixtures::readFile(dir.file(std::to_string(i) + ".img")), before[size_t(i)]);
 }
 
+// A partition of a GUID-partitioned drive is selected like any other row: its dump holds the
+// same bytes as its partition node.
+TEST(CliProgram, AGuidPartitionDumpsAsItsNode) {
+    if (fixtures::shell("command -v sgdisk >/dev/null") != 0) GTEST_SKIP() << "sgdisk (gdisk) is needed";
+    fixtures::TempDir dir;
+    fixtures::writePatternFile(dir.file("gpt.img"), 16 << 20, 5);
+    ASSERT_EQ(fixtures::shell("sgdisk -o -n 1:0:+1M -n 2:0:+2M -n 3:0:+3M '" + dir.file("gpt.img") + "' >/dev/null"), 0);
+    fixtures::LoopDevice loop(dir.file("gpt.img"));
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+    fixtures::PartitionNodes parts(loop.node());
+    if (!parts.available()) GTEST_SKIP() << "partx cannot add partitions";
+    int drive = -1;
+    for (int n = 0; n < 100 && drive < 0; ++n) {
+        const std::string node = platform::systemBackend().physicalDriveNode(n);
+        if (node.empty()) break;
+        if (node == loop.node()) drive = n;
+    }
+    if (drive < 0) GTEST_SKIP() << "the loop device is not in the drive list here";
+    // Row 1 is the protective entry; rows 2 to 4 the three partitions.
+    const std::string cli = TARNWICK_CLI;
+    ASSERT_EQ(fixtures::shell(cli + " dump " + std::to_string(drive) + "p4 '" + dir.file("p3.raw") +
+                              "' </dev/null 2>/dev/null"),
+              0);
+    EXPECT_EQ(fixtures::shell("cmp -s '" + dir.file("p3.raw") + "' " + parts.node(3)), 0);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("p3.raw")), 3u << 20);
+}
+
 // The handlers themselves, in a child process: the first signal comes back from a blocking read
 // (no SA_RESTART) with the stop and the platform's interrupt requested; a second one ends it.
 TEST(CliProgram, FirstStopSignalInterruptsABlockingReadASecondOneKills) {

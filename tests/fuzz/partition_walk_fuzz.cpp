@@ -1,4 +1,5 @@
-// Fuzz target for the partition table walk: any bytes as a disk, walked from its first sector.
+// Fuzz target for the partition table walk and the GUID partition table reader: any bytes as a
+// disk, walked from its first sector and read as a GUID table with both sector sizes.
 //
 // With libFuzzer:   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -I<src> -I<src>/tests ...
 // As a program:     build with -DTARNWICK_FUZZ_STANDALONE and run
@@ -6,13 +7,17 @@
 //                   which walks every named file (a corpus) and then N generated disks
 //                   (default 20000, seed 1). Any broken invariant aborts with a message.
 
+#include "discovery/gpt.h"
 #include "discovery/partitions.h"
 #include "support/memory_stream.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,6 +34,7 @@ struct Totals {
     long rows = 0;
     long budgetReached = 0;
     int mostTables = 0;
+    long gptTables = 0;
 } totals;
 
 void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset) {
@@ -60,9 +66,29 @@ void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset
     totals.mostTables = std::max(totals.mostTables, reads);
 }
 
+void readGptOnce(const uint8_t* data, size_t size, int64_t sectorSize) {
+    platform::testkit::MemoryStream device(data, size);
+    const gpt::Table t = gpt::read(device, sectorSize, int64_t(size));
+    require(device.writes == 0, "wrote to the disk");
+    require(t.notes.size() <= 1, "more than one note");
+    require(t.found || t.entries.empty(), "entries without a table");
+    int last = 0;
+    for (const auto& e : t.entries) {
+        require(e.number > last, "entries out of order");
+        last = e.number;
+        require(e.type != std::array<uint8_t, 16>{}, "an unused entry listed");
+        require(e.name.size() <= 36 * 4, "name longer than its field");
+        const PartitionRow row = MakeGptRow(e, sectorSize, "0");
+        require(row.byteOffset >= 0 && row.byteSize >= 0, "negative range");
+    }
+    if (t.found) ++totals.gptTables;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    readGptOnce(data, size, 512);
+    readGptOnce(data, size, 4096);
     walkOnce(data, size, true, 0);
     // Without a length only the forward rule and the table budget end a chain.
     walkOnce(data, size, false, 0);
@@ -87,6 +113,7 @@ public:
     explicit DiskGenerator(uint32_t seed) : rng_(seed) {}
 
     std::vector<uint8_t> next() {
+        if (pick(4) == 0) return guidDisk();
         const uint32_t sectors = pick(10) == 0 ? 1 + pick(600) : 1 + pick(64);
         std::vector<uint8_t> disk(size_t(sectors) * 512, 0);
         if (pick(3) == 0)
@@ -174,6 +201,49 @@ private:
         }
     }
 
+    static void put32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) d[at + size_t(i)] = uint8_t(v >> (8 * i));
+    }
+    static void put64(std::vector<uint8_t>& d, size_t at, uint64_t v) {
+        for (int i = 0; i < 8; ++i) d[at + size_t(i)] = uint8_t(v >> (8 * i));
+    }
+    static uint32_t crc(const uint8_t* p, size_t n) { return uint32_t(::crc32(::crc32(0, nullptr, 0), p, uInt(n))); }
+
+    // A protective record and GUID headers whose checksums mostly hold, so the reader gets past
+    // them to entry arrays of odd counts, sizes and places.
+    std::vector<uint8_t> guidDisk() {
+        const uint32_t sectors = 8 + pick(300);
+        std::vector<uint8_t> disk(size_t(sectors) * 512, 0);
+        slot(disk, 0, 0, 0xEE, 1, sectors - 1);
+        sign(disk, 0);
+        const uint32_t count = pick(8) == 0 ? uint32_t(rng_()) : pick(200);
+        const uint32_t sizes[] = {128, 256, 17, 0, 136, uint32_t(rng_())};
+        const uint32_t entrySize = sizes[pick(6)];
+        for (const uint64_t at : {uint64_t(1), uint64_t(sectors - 1)}) {
+            if (at != 1 && pick(2) == 0) continue;
+            const uint64_t entriesLba = pick(6) == 0 ? uint64_t(rng_()) << pick(40) : 2 + pick(sectors);
+            uint8_t* h = disk.data() + at * 512;
+            std::memcpy(h, "EFI PART", 8);
+            std::vector<uint8_t> header(512);
+            std::memcpy(header.data(), "EFI PART", 8);
+            put32(header, 12, pick(10) == 0 ? uint32_t(rng_()) : 92);
+            put64(header, 24, pick(10) == 0 ? uint64_t(rng_()) : at);
+            put64(header, 72, entriesLba);
+            put32(header, 80, count);
+            put32(header, 84, entrySize);
+            const uint64_t bytes = uint64_t(count) * entrySize;
+            const uint64_t start = entriesLba * 512;
+            if (bytes < disk.size() && start < disk.size() && start + bytes <= disk.size()) {
+                for (uint64_t i = 0; i < bytes; ++i)
+                    if (pick(3) == 0) disk[size_t(start + i)] = uint8_t(pick(256));
+                if (pick(6) != 0) put32(header, 88, crc(disk.data() + start, size_t(bytes)));
+            }
+            if (pick(6) != 0) put32(header, 16, crc(header.data(), std::min<uint32_t>(92, 512)));
+            std::memcpy(h, header.data(), 512);
+        }
+        return disk;
+    }
+
     std::mt19937 rng_;
 };
 
@@ -219,8 +289,9 @@ int main(int argc, char** argv) {
     }
 
     std::printf("%zu files, %ld generated disks, %ld walks, %ld rows, most tables in one walk %d, "
-                "table budget reached %ld times: ok\n",
-                files.size(), disks, totals.walks, totals.rows, totals.mostTables, totals.budgetReached);
+                "table budget reached %ld times, %ld GUID tables read: ok\n",
+                files.size(), disks, totals.walks, totals.rows, totals.mostTables, totals.budgetReached,
+                totals.gptTables);
     return 0;
 }
 
