@@ -144,7 +144,8 @@ int restoreCommand(platform::Backend& backend, const CommandLine& args, Io& io) 
         resolveSelection(backend, args.operands[1], args.number("--offset"), args.number("--size"));
     TerminalUi ui = terminalFor(io, args);
     ui.setFile(args.operands[0]);
-    const auto result = transfer::restoreFromFile(backend, ui, ui, target, {!args.has("--buffered")});
+    const auto result =
+        transfer::restoreFromFile(backend, ui, ui, target, {!args.has("--buffered"), args.has("--verify")});
     ui.endProgress();
     return exitFor(result);
 }
@@ -155,7 +156,8 @@ int copyCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo target = resolveSelection(backend, args.operands[1], args.number("--target-offset"),
                                               args.number("--target-size"));
     TerminalUi ui = terminalFor(io, args);
-    const auto result = transfer::directCopy(backend, ui, ui, source, target, {!args.has("--buffered")});
+    const auto result =
+        transfer::directCopy(backend, ui, ui, source, target, {!args.has("--buffered"), args.has("--verify")});
     ui.endProgress();
     return exitFor(result);
 }

@@ -61,7 +61,8 @@ const std::vector<Command>& commands() {
           {"--size", "number of bytes of TARGET to overwrite"},
           {"--agree", "agree to overwrite TARGET, and let restore go on past its warnings"},
           {"--ignore-size", "write an image whose length differs from the range's size"},
-          {"--buffered", "write a block device through the system's cache instead of past it"}}},
+          {"--buffered", "write a block device through the system's cache instead of past it"},
+          {"--verify", "read TARGET back afterwards and compare it with IMAGE"}}},
         {"copy",
          {"SOURCE", "TARGET"},
          "copy needs SOURCE and TARGET",
@@ -71,7 +72,8 @@ const std::vector<Command>& commands() {
           {"--target-offset", "first byte of TARGET's range"},
           {"--target-size", "number of bytes of TARGET to overwrite (SOURCE's size)"},
           {"--agree", "agree to overwrite TARGET"},
-          {"--buffered", "read and write block devices through the system's cache instead of past it"}}},
+          {"--buffered", "read and write block devices through the system's cache instead of past it"},
+          {"--verify", "read TARGET back afterwards and compare it with SOURCE"}}},
     };
     return all;
 }

@@ -24,6 +24,7 @@ public:
     platform::Result<int64_t> length() override { return inner_->length(); }
     platform::Result<void> truncate(int64_t length) override { return inner_->truncate(length); }
     platform::Result<void> flush() override { return inner_->flush(); }
+    platform::Result<void> dropCache() override { return inner_->dropCache(); }
     platform::Result<platform::DiskGeometry> geometry() override { return inner_->geometry(); }
     platform::Result<platform::DiskGeometryEx> geometryEx() override { return inner_->geometryEx(); }
     platform::Result<int64_t> lengthInfo() override { return inner_->lengthInfo(); }

@@ -100,6 +100,9 @@ public:
     virtual Result<void> truncate(int64_t length) = 0;
     // Pushes written data to the medium (fsync).
     virtual Result<void> flush() = 0;
+    // Lets go of the system's cached copy of the data, so that the next read comes from the
+    // medium (after flush()); a no-op where nothing is cached.
+    virtual Result<void> dropCache() { return {}; }
 
     // The three disk queries. They fail on a plain file, as they do on Windows; the test backend
     // answers them for the image files it presents as drives.

@@ -4,6 +4,7 @@
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
+#include "jobs/verify.h"
 #include "platform/platform.h"
 
 #include <cmath>
@@ -198,6 +199,24 @@ private:
     platform::RawStream& inner_;
     int64_t position_;
 };
+
+// Reads back what was written to `target` and compares it with `source` (positioned at
+// `sourceOffset`). Nothing, with the reason shown, when the target cannot be read back.
+std::optional<verify::Result> readBack(RangeJob& range, platform::RawStream& source, int64_t sourceOffset,
+                                       const TFileInfo& target, int64_t size) {
+    auto written = range.open(target, platform::OpenMode::Read,
+                              "Verification failed: " + target.Description + " could not be opened for reading.",
+                              true);
+    if (!written) return std::nullopt;
+    // What is read back must come from the medium, not from what the system still holds.
+    (void)written->dropCache();
+    if (!range.position(*written, target.Offset, "Verification failed: " + target.Description + " cannot be positioned.") ||
+        !range.position(source, sourceOffset, "Verification failed: the source cannot be positioned."))
+        return std::nullopt;
+    return verify::compare(source, *written, size, range.job());
+}
+
+bool matched(const std::optional<verify::Result>& r) { return r && r->differing == 0 && !r->error; }
 
 } // namespace
 
@@ -405,6 +424,16 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
     } else if (moved.written == sel.Size) {
         dialogs.message("Writing image file to device successfully completed");
         report.outcome = Outcome::Completed;
+        if (options.verify) {
+            auto source = backend.open(file, platform::OpenMode::Read);
+            std::optional<verify::Result> r;
+            if (!source)
+                dialogs.message("Verification failed: " + file + " could not be opened again for reading.");
+            else
+                r = readBack(range, **source, 0, sel, sel.Size);
+            if (r) dialogs.message(verify::report(*r, sel.Size, sel.Description, sel.Offset));
+            if (!matched(r)) report.outcome = Outcome::Failed;
+        }
     } else {
         dialogs.message(dumpIncomplete(moved.written, sel.Size));
     }
@@ -500,6 +529,15 @@ Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     failed = failed || unconfirmed;
     in.reset();
     outOwned.reset();
+    // Read back while Stop is still offered; reported after the copy's own message.
+    std::optional<verify::Result> verified;
+    const bool verifying = options.verify && !failed && moved.written == source.Size;
+    if (verifying) {
+        if (auto from = range.open(source, platform::OpenMode::Read,
+                                   "Verification failed: " + source.Description + " could not be opened again.",
+                                   options.direct))
+            verified = readBack(range, *from, source.Offset, target, source.Size);
+    }
     range.withdrawStop();
     // Only a copy of every byte is reported as completed.
     if (unconfirmed && moved.written == source.Size)
@@ -509,6 +547,8 @@ Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
                         " bytes total.");
     else
         dialogs.message("Copying completed");
+    if (verified) dialogs.message(verify::report(*verified, source.Size, target.Description, target.Offset));
+    if (verifying && !matched(verified)) failed = true;
     return {failed ? Outcome::Failed : moved.written == source.Size ? Outcome::Completed : Outcome::Incomplete,
             moved.written};
 }

@@ -44,6 +44,9 @@ struct Options {
     // On by default: measured on loop devices it moved the same bytes in half the time or less
     // (one copy fewer, and a disk image does not push everything else out of the cache).
     bool direct = true;
+    // After a restore or a copy that wrote every byte, the target is read back past the cache and
+    // compared with its source; a difference makes the action a failure.
+    bool verify = false;
 };
 
 // Copies the selection's bytes into a new raw image file chosen through the save dialog.

@@ -506,6 +506,9 @@ void TfrmMain::buildMenus() {
     addItem(extra, "&Usefull links (online)", "Usefulllinksonline1", show(&frmLinks_));
     extra->addSeparator();
     addItem(extra, "&Credits", "Credits1", show(&frmCredits_));
+    extra->addSeparator();
+    // Off at every start: the program keeps no settings between runs.
+    addItem(extra, "Verify after writing", "Verifyafterwriting1")->setCheckable(true);
 
     QMenu* help = bar->addMenu("&Help");
     help->menuAction()->setObjectName("Help1");
@@ -786,19 +789,25 @@ void TfrmMain::finishClosing() {
     QCoreApplication::quit();
 }
 
+transfer::Options TfrmMain::transferOptions() const {
+    transfer::Options options;
+    options.verify = menuItem("Verifyafterwriting1")->isChecked();
+    return options;
+}
+
 void TfrmMain::btnWriteFileClick() {
     guarded([this] { transfer::dumpToFile(*backend_, *ui_, *job_, Selection); });
 }
 
 void TfrmMain::btnReadFileClick() {
-    guarded([this] { transfer::restoreFromFile(*backend_, *ui_, *job_, Selection); });
+    guarded([this] { transfer::restoreFromFile(*backend_, *ui_, *job_, Selection, transferOptions()); });
 }
 
 void TfrmMain::btnInstantCopyClick() {
     // Both endpoints are taken now; marking new ones during the copy affects only the next.
     const TFileInfo source = CopySource, target = CopyTarget;
     btnInstantCopy->setEnabled(false);
-    guarded([&] { transfer::directCopy(*backend_, *ui_, *job_, source, target); });
+    guarded([&] { transfer::directCopy(*backend_, *ui_, *job_, source, target, transferOptions()); });
     btnInstantCopy->setEnabled(true);
 }
 

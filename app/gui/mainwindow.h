@@ -7,6 +7,7 @@
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"
 #include "jobs/job.h"
+#include "transfer/transfer.h"
 #include "app/fileinfo.h"
 
 #include <QMainWindow>
@@ -197,6 +198,8 @@ private:
     template <class Row> const Row* selectedRow(QTreeWidget* list, const std::vector<Row>& rows) const;
     void readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset);
     void updateCopyButton();
+    // How the transfers move their bytes, from the Extra menu's choices.
+    transfer::Options transferOptions() const;
     void openDocument(const QString& fileName);
     // Runs a handler and shows any error it raises in the error box; the window goes on.
     void guarded(const std::function<void()>& handler);

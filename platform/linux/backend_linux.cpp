@@ -123,6 +123,13 @@ public:
         return {};
     }
 
+    Result<void> dropCache() override {
+        if (direct_) return {};
+        const int e = ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_DONTNEED);
+        if (e != 0) return errnoError(e);
+        return {};
+    }
+
     Result<DiskGeometry> geometry() override {
         auto ex = geometryEx();
         if (!ex) return ex.error();

@@ -102,7 +102,7 @@ TEST_F(CliTest, OptionsOnlyForTheCommandsThatUseThemAndNothingOpenedOnAMistake) 
         {{"select", "0", "--frobnicate"}, "tarnwick-cli: unknown option --frobnicate\n"},
         {{"copy", src, tgt, "--offset", "4096", "--size", "512", "--agree"},
          "tarnwick-cli: --offset is not an option of copy (copy takes --source-offset, --source-size, "
-         "--target-offset, --target-size, --agree, --buffered)\n"},
+         "--target-offset, --target-size, --agree, --buffered, --verify)\n"},
         {{"restore", src, tgt, "--target-offset", "4096", "--target-size", "512", "--agree", "--ignore-size"},
          "--target-offset is not an option of restore"},
         {{"copy", src, tgt, "--agree", "--ignore-size"}, "--ignore-size is not an option of copy"},

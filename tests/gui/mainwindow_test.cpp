@@ -190,7 +190,7 @@ private slots:
         QVERIFY(!w.mnuSelection->menuAction()->isEnabled());
         QCOMPARE(describe(topMenu(w, "Ext&ra")),
                  QStringList({"Pa&rtition and MBR additional reading (offline)", "&Usefull links (online)", "-",
-                              "&Credits"}));
+                              "&Credits", "-", "Verify after writing"}));
         QCOMPARE(describe(topMenu(w, "&Help")),
                  QStringList({"&Documentation (html)", "Documentation (&pdf)", "&Website"}));
         QCOMPARE(describe(topMenu(w, "&About")),

@@ -165,6 +165,16 @@ private slots:
         QCOMPARE(ui.texts().back(), std::string("Writing image file to device successfully completed"));
         QCOMPARE(fixtures::readFile(dir.file("d1.img")), fixtures::readFile(dir.file("d0.img")));
 
+        // Asked for in the Extra menu, the restore reads its target back.
+        w.menuItem("Verifyafterwriting1")->setChecked(true);
+        ui = ScriptedUi{};
+        ui.gate = {true};
+        ui.files = {dir.file("d0.raw")};
+        ui.answers = {Button::Ok, Button::Yes, Button::Ignore};
+        w.btnReadFile->click();
+        QCOMPARE(ui.texts().back().rfind("Verified: all 1048576 bytes", 0), size_t(0));
+        w.menuItem("Verifyafterwriting1")->setChecked(false);
+
         // Direct copy between the two: the gate is asked with the target.
         w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
         w.btnSetSource->click();

@@ -56,6 +56,16 @@ public:
             if (n == 0 && count > 0) return errnoError(ENOSPC);
             count = n;
         }
+        if (faults_.dropWrites) {
+            auto moved = inner_->seek(*pos + count, SeekOrigin::Begin);
+            if (!moved) return moved.error();
+            return count;
+        }
+        if (covers(*pos, count, faults_.flipWriteAt)) {
+            std::vector<char> copy(static_cast<const char*>(buffer), static_cast<const char*>(buffer) + count);
+            copy[size_t(*faults_.flipWriteAt - *pos)] ^= char(0xFF);
+            return inner_->write(copy.data(), count);
+        }
         return inner_->write(buffer, count);
     }
 

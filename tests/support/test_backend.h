@@ -30,6 +30,8 @@ struct Faults {
     std::optional<int64_t> shortWriteAt; // writes stop here, as on a full medium: a write across
                                          // it moves the bytes before it, the next fails (ENOSPC)
     std::optional<int64_t> endsAt;       // reads stop here although the size says more
+    bool dropWrites = false;             // writes report success and store nothing
+    std::optional<int64_t> flipWriteAt;  // a write that covers this byte stores it inverted
 };
 
 struct VirtualDrive : ImageDrive {

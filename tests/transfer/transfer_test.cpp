@@ -366,6 +366,46 @@ TEST_F(RestoreTest, AnImageIsNeverRestoredOntoItself) {
     EXPECT_EQ(fixtures::readFile(file), before);
 }
 
+// Read back after writing: a device that drops writes, or stores a byte wrong, is caught and the
+// first difference named; a sound one is confirmed.
+TEST_F(RestoreTest, VerifyReadsBackWhatWasWritten) {
+    const std::string file = image("img.raw");
+    fixtures::writePatternFile(file, 40000, 5);
+    transfer::Options verify;
+    verify.verify = true;
+    const std::string target = "Logical drive 1 partition 1";
+    const struct {
+        const char* name;
+        platform::testkit::Faults faults;
+        Outcome outcome;
+        std::string report;
+    } cases[] = {
+        {"sound", {}, Outcome::Completed, "Verified: all 40000 bytes on " + target + " read back as they were written."},
+        {"dropped writes", [] { platform::testkit::Faults f; f.dropWrites = true; return f; }(), Outcome::Failed,
+         "Verification failed: 40000 of the 40000 bytes compared differ on " + target +
+             ", the first at byte 0 of the range (byte 512 of the device)."},
+        {"a flipped byte", [] { platform::testkit::Faults f; f.flipWriteAt = 512 + 12345; return f; }(), Outcome::Failed,
+         "Verification failed: 1 of the 40000 bytes compared differ on " + target +
+             ", the first at byte 12345 of the range (byte 12857 of the device)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixtures::writePatternFile(dir_.file("d1.img"), kDisk, 99);
+        backend_.drive(1).faults = c.faults;
+        fence(1, 512, 40000);
+        ui_ = ScriptedUi{};
+        ui_.files = {file};
+        ui_.gate = {true};
+        ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
+        const auto r = transfer::restoreFromFile(backend_, ui_, ui_, range(kDrive1, 512, 40000, target), verify);
+        EXPECT_EQ(r.outcome, c.outcome);
+        const auto texts = ui_.texts();
+        ASSERT_GE(texts.size(), 2u);
+        EXPECT_EQ(texts[texts.size() - 2], "Writing image file to device successfully completed");
+        EXPECT_EQ(texts.back(), c.report);
+    }
+}
+
 TEST_F(RestoreTest, StopDuringTheLoopReportsTheBytesWritten) {
     const std::string file = image("img.raw");
     fixtures::writePatternFile(file, 65536, 3);
@@ -458,6 +498,21 @@ TEST_F(TransferTest, CopyWithinOneDeviceMovesEveryBlockToItsPlace) {
         }
     }
     EXPECT_TRUE(backend.violations().empty());
+}
+
+TEST_F(TransferTest, CopyVerifiesTheTargetWhenAsked) {
+    transfer::Options verify;
+    verify.verify = true;
+    backend_.drive(1).faults.flipWriteAt = 4096 + 100;
+    fence(1, 4096, 8192);
+    ui_.gate = {true};
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 8192, "a"), range(kDrive1, 4096, 8192, "b"),
+                                   verify)
+                  .outcome,
+              Outcome::Failed);
+    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Copying completed",
+                                                     "Verification failed: 1 of the 8192 bytes compared differ on b, "
+                                                     "the first at byte 100 of the range (byte 4196 of the device)."}));
 }
 
 TEST_F(TransferTest, CopyRefusalsAndFailures) {
@@ -849,8 +904,11 @@ TEST(TransferOnLoopDevices, DumpAndRestoreRoundTrip) {
     ui.gate = {true};
     ui.answers = {Button::Ok, Button::Ok, Button::Yes, Button::Ignore};
     EXPECT_EQ(transfer::dumpToFile(system, ui, ui, range(a.node(), 0, 3 << 20, a.node())).outcome, Outcome::Completed);
-    EXPECT_EQ(transfer::restoreFromFile(system, ui, ui, range(b.node(), 0, 3 << 20, b.node())).outcome,
+    transfer::Options verify;
+    verify.verify = true; // read back past the cache
+    EXPECT_EQ(transfer::restoreFromFile(system, ui, ui, range(b.node(), 0, 3 << 20, b.node()), verify).outcome,
               Outcome::Completed);
+    EXPECT_EQ(ui.texts().back(), "Verified: all 3145728 bytes on " + b.node() + " read back as they were written.");
     EXPECT_EQ(fixtures::shell("cmp -s '" + a.node() + "' '" + b.node() + "'"), 0);
 }
 
