@@ -1,9 +1,14 @@
 #pragma once
-// The optional disassembler plugin, loaded once at start-up. The program runs without it.
+// The optional disassembler library (libDisasm.so, Disasm.dll), loaded once at start-up and
+// unloaded when the object goes. The program runs without it. Nothing outside this class sees the
+// library's entry point, its text buffer or its record.
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 class Library;
@@ -11,15 +16,36 @@ class Library;
 
 namespace disasm {
 
-// int32 DisAssemble(code, address, text, record, mode): returns the text length written.
-using DisAssembleFn = int32_t (*)(const uint8_t* code, uint32_t address, char* text, void* record, int32_t mode);
+// The instruction sets the library decodes; the values are the library's mode numbers.
+enum class Mode : int32_t { Protected32 = 1, Long64 = 2, Real16 = 3 };
+
+// One row of a listing: the library's three tab-separated fields.
+struct Fields {
+    std::string address;     // trimmed
+    std::string prefix;      // the instruction's bytes
+    std::string disassembly; // the instruction
+    bool operator==(const Fields&) const = default;
+};
+
+// Splits the library's text at its first two tabs. A missing tab leaves the field it would have
+// ended empty and hands the rest on: text without a tab is all disassembly.
+Fields splitFields(std::string_view text);
+
+struct Decoded {
+    Fields fields;
+    int32_t length = 0; // as the library reported it; a caller must not trust it to be 1..15
+};
 
 class DisasmLibrary {
 public:
-    // Loads libDisasm.so from the program's folder, else from the system's library path.
+    // Loads the library from the program's own folder, else through the system's library search.
     static DisasmLibrary load();
-    // A library that is not there (tests and the command line).
+    // Tries each path in turn (tests, and front ends that look elsewhere).
+    static DisasmLibrary loadFrom(const std::vector<std::string>& candidates);
+    // A library that is not there.
     static DisasmLibrary none() { return DisasmLibrary(); }
+    // The file name looked for: libDisasm.so, or Disasm.dll on Windows.
+    static const char* fileName();
 
     DisasmLibrary(DisasmLibrary&&) noexcept;
     DisasmLibrary& operator=(DisasmLibrary&&) noexcept;
@@ -27,12 +53,17 @@ public:
 
     // The library and its export were both found.
     bool available() const { return entry_ != nullptr; }
-    DisAssembleFn entry() const { return entry_; }
+
+    // Decodes the instruction at the start of `code`, which lies at `address`. Nothing outside
+    // `code` is read: a span shorter than the library's read-ahead is decoded from a zero-padded
+    // copy. Throws std::logic_error when the library is not available.
+    Decoded decode(std::span<const uint8_t> code, uint32_t address, Mode mode = Mode::Real16) const;
 
 private:
+    using Entry = int32_t (*)(const uint8_t*, uint32_t, char*, void*, int32_t);
     DisasmLibrary();
     std::unique_ptr<platform::Library> library_;
-    DisAssembleFn entry_ = nullptr;
+    Entry entry_ = nullptr;
 };
 
 } // namespace disasm
