@@ -1,0 +1,159 @@
+#include "cli/containers_commands.h"
+
+#include "app/selection.h"
+#include "app/user_error.h"
+#include "cli/cli.h"
+#include "cli/terminal_ui.h"
+#include "containers/cdi.h"
+#include "containers/save_as_zip.h"
+#include "jobs/gate.h"
+
+#include <filesystem>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+
+namespace cli {
+namespace {
+
+using containers::Outcome;
+
+// Refuses what the command does not take, before anything is opened.
+void checkArguments(const std::string& command, const std::vector<std::string>& operands, size_t count,
+                    const std::map<std::string, std::string>& options, const std::set<std::string>& valued,
+                    const std::set<std::string>& flags) {
+    if (operands.size() != count)
+        throw std::invalid_argument(command + " needs " + std::to_string(count) + " operands, " +
+                                    std::to_string(operands.size()) + " were given");
+    for (const auto& [name, value] : options) {
+        if (valued.count(name)) {
+            if (value.empty()) throw std::invalid_argument(name + " needs a value");
+        } else if (flags.count(name)) {
+            if (!value.empty()) throw std::invalid_argument(name + " takes no value");
+        } else {
+            throw std::invalid_argument(name + " is not an option of " + command);
+        }
+    }
+}
+
+std::optional<int64_t> number(const std::map<std::string, std::string>& options, const std::string& name) {
+    const auto it = options.find(name);
+    if (it == options.end()) return std::nullopt;
+    try {
+        return selection::parseInteger(it->second, false);
+    } catch (const UserError& e) {
+        throw std::invalid_argument(name + ": " + e.what());
+    }
+}
+
+bool has(const std::map<std::string, std::string>& options, const std::string& flag) {
+    return options.count(flag) != 0;
+}
+
+// The command line's answers in front of the terminal's: the operand stands for the file
+// dialog, --agree passes the overwrite gate, --replace lets an existing file be replaced.
+class CommandDialogs final : public Dialogs {
+public:
+    CommandDialogs(Dialogs& inner, std::string file, bool agree, bool replace)
+        : inner_(inner), file_(std::move(file)), agree_(agree), replace_(replace) {}
+
+    Button ask(const Question& q) override {
+        if (agree_ && q.id == gate::kQuestionId) return Button::Yes;
+        return inner_.ask(q);
+    }
+    std::optional<std::string> chooseFile(const FileDialog& dialog) override {
+        std::error_code ec;
+        if (dialog.overwritePrompt && !replace_ && std::filesystem::exists(file_, ec)) {
+            const Question q{file_ + " already exists.\nDo you want to replace it?",
+                             Icon::Warning,
+                             {Button::Yes, Button::No},
+                             Button::No,
+                             TerminalUi::kReplaceId};
+            if (inner_.ask(q) != Button::Yes) return std::nullopt;
+        }
+        return file_;
+    }
+    std::optional<std::string> typedAgreement(const TFileInfo& target) override {
+        if (agree_) return std::string("i agree");
+        return inner_.typedAgreement(target);
+    }
+
+private:
+    Dialogs& inner_;
+    std::string file_;
+    bool agree_;
+    bool replace_;
+};
+
+// The command line has no window: the export reports to the terminal's job control.
+class TerminalWindow final : public containers::ZipProgressWindow {
+public:
+    explicit TerminalWindow(JobControl& job) : job_(job) {}
+    JobControl& job() override { return job_; }
+
+private:
+    JobControl& job_;
+};
+
+int exitFor(const containers::Report& r) {
+    return r.outcome == Outcome::Completed ? 0 : 1;
+}
+
+} // namespace
+
+int cdiSaveCommand(platform::Backend& backend, const std::vector<std::string>& operands,
+                   const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+                   std::ostream&, std::ostream&) {
+    checkArguments("cdi-save", operands, 2, options, {"--offset", "--size"}, {"--replace"});
+    const TFileInfo source =
+        resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
+    CommandDialogs answers(dialogs, operands[1], false, has(options, "--replace"));
+    return exitFor(containers::SaveAsCompressed(backend, answers, job, source));
+}
+
+int cdiLoadCommand(platform::Backend& backend, const std::vector<std::string>& operands,
+                   const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+                   std::ostream&, std::ostream&) {
+    checkArguments("cdi-load", operands, 2, options, {"--offset", "--size"}, {"--agree"});
+    const TFileInfo target =
+        resolveSelection(backend, operands[1], number(options, "--offset"), number(options, "--size"));
+    CommandDialogs answers(dialogs, operands[0], has(options, "--agree"), false);
+    return exitFor(containers::LoadFromCompressed(backend, answers, job, target));
+}
+
+int zipCommand(platform::Backend& backend, const std::vector<std::string>& operands,
+               const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+               std::ostream&, std::ostream& err) {
+    checkArguments("zip", operands, 2, options, {"--offset", "--size"}, {"--append", "--replace"});
+    const bool append = has(options, "--append");
+    const bool replace = has(options, "--replace");
+    if (append && replace) throw std::invalid_argument("--append and --replace exclude each other");
+    const TFileInfo source =
+        resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
+    const std::string& archive = operands[1];
+    std::error_code ec;
+    if (!append && !replace && std::filesystem::exists(archive, ec)) {
+        err << archive
+            << " already exists: give --append to add the entry to it, or --replace to replace it. "
+               "Nothing was changed.\n";
+        return 1;
+    }
+    // The existing archive's question, answered by the flag.
+    struct ZipAnswers final : Dialogs {
+        Dialogs& inner;
+        Button answer;
+        ZipAnswers(Dialogs& inner, Button answer) : inner(inner), answer(answer) {}
+        Button ask(const Question& q) override {
+            return q.id == containers::kZipExistsId ? answer : inner.ask(q);
+        }
+        std::optional<std::string> chooseFile(const FileDialog& d) override { return inner.chooseFile(d); }
+        std::optional<std::string> typedAgreement(const TFileInfo& t) override {
+            return inner.typedAgreement(t);
+        }
+    } answers(dialogs, append ? Button::No : Button::Yes);
+    const auto report = containers::SaveSelectionAsZip(
+        backend, answers, [&job] { return std::make_unique<TerminalWindow>(job); }, archive, source);
+    return exitFor(report);
+}
+
+} // namespace cli

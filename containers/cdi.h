@@ -1,0 +1,35 @@
+#pragma once
+// Saving a selection as a compressed disk image (".cdi") and writing one back onto a selection.
+// Each runs as one call that asks through Dialogs and is driven through JobControl; the bytes
+// move through the block engine. Plain C++, no Qt.
+
+#include "app/fileinfo.h"
+#include "containers/report.h"
+#include "containers/zlib_stream.h"
+#include "jobs/job.h"
+
+namespace platform {
+class Backend;
+}
+
+namespace containers {
+
+inline constexpr const char* kCdiFilter = "Compressed Disk Image|*.cdi|Any file|*.*";
+
+struct CdiOptions {
+    Codec codec = defaultCodec();
+    // Block devices are read and written past the system's cache, as the raw transfers do.
+    bool direct = true;
+};
+
+// Saves the selection's bytes into an image file chosen through the save dialog. Stoppable: a
+// stopped save still ends the stream and writes the footer.
+Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                        const TFileInfo& selection, const CdiOptions& options = {});
+
+// Writes an image file chosen through the open dialog onto the selection, at the selection's
+// offset, behind the overwrite gate. Never writes outside the selection's range.
+Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                          const TFileInfo& selection, const CdiOptions& options = {});
+
+} // namespace containers

@@ -1,0 +1,47 @@
+#pragma once
+// The progress window of "Save as zip" (TfrmSaveAsZip) and the openers of the image container
+// commands for the main window.
+
+#include "app/fileinfo.h"
+#include "app/gui/job_control.h"
+#include "jobs/job.h"
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace platform {
+class Backend;
+}
+
+// "Save as zip": a small window that stays on top, centred on the desktop, with a bar and Stop.
+// Stop asks its question; closing the window by its title bar stops without asking.
+class TfrmSaveAsZip : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmSaveAsZip(Dialogs& dialogs);
+
+    QLabel* lblCaption;
+    QProgressBar* pgbProgress;
+    QPushButton* btnStop;
+    bool StopFlag = false;
+
+    JobControl& job() { return job_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override; // FormClose
+
+private:
+    void btnStopClick();
+
+    Dialogs& dialogs_;
+    QtJobControl job_;
+};
+
+// "Save as zip (2GB max)": asks for the archive and exports the selection into it, with the
+// progress window. The last chosen archive is offered again by the next export.
+void SaveAsZip(platform::Backend& backend, const TFileInfo& selection, QWidget* owner);
+// The same, asking through `dialogs` (tests answer from a script).
+void SaveAsZip(platform::Backend& backend, Dialogs& dialogs, const TFileInfo& selection);

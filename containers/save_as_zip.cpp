@@ -1,0 +1,175 @@
+#include "containers/save_as_zip.h"
+
+#include "app/selection.h"
+#include "app/user_error.h"
+#include "containers/mini_zip.h"
+#include "containers/stream_adapters.h"
+#include "jobs/aligned_stream.h"
+#include "jobs/range_job.h"
+
+#include <filesystem>
+
+namespace containers {
+namespace {
+
+std::string num(int64_t v) {
+    return std::to_string(v);
+}
+
+// For the checks made before any window exists.
+class NoWindow final : public JobControl {
+public:
+    void progress(const Progress&) override {}
+    void pump() override {}
+    bool stopRequested() override { return false; }
+    Clock& clock() override { return clock_; }
+
+private:
+    SystemClock clock_;
+};
+
+// The selection's device, read past the system's cache as the raw transfers read it. Null, and a
+// note why, when it cannot be opened or is no longer what was selected.
+template <class Notes>
+std::unique_ptr<platform::RawStream> openSource(platform::Backend& backend, const TFileInfo& sel,
+                                                Notes& notes) {
+    auto opened = selection::openSelection(backend, sel, platform::OpenMode::Read, true);
+    if (opened.changed) {
+        notes.push_back({selection::changedDeviceMessage(sel), false});
+        return nullptr;
+    }
+    if (!opened.stream) {
+        notes.push_back({"Failed to open " + sel.Description + " for reading", false});
+        return nullptr;
+    }
+    if (const int64_t sector = opened.stream->alignment(); sector > 1)
+        return std::make_unique<jobs::AlignedStream>(std::move(opened.stream), sector);
+    return std::move(opened.stream);
+}
+
+} // namespace
+
+bool ConfirmZipStop(Dialogs& dialogs) {
+    const Question q{"Stopping will leave you with a corrupted zip file. Are you sure you want to quit?",
+                     Icon::Warning,
+                     {Button::Yes, Button::No, Button::Ignore},
+                     Button::No,
+                     {}};
+    return dialogs.ask(q) == Button::Yes;
+}
+
+Report SaveAsZipCommand(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
+                        const TFileInfo& selection, std::string& lastArchive) {
+    if (lastArchive.empty()) lastArchive = selection.DefaultName + ".zip";
+    FileDialog dialog;
+    dialog.kind = FileDialog::Kind::Save;
+    dialog.filter = kZipFilter;
+    dialog.defaultExt = ".zip";
+    dialog.initialName = lastArchive;
+    dialog.overwritePrompt = true;
+    const auto chosen = dialogs.chooseFile(dialog);
+    if (!chosen) return {};
+    lastArchive = *chosen;
+    return SaveSelectionAsZip(backend, dialogs, window, *chosen, selection);
+}
+
+Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
+                          const std::string& archive, const TFileInfo& selection) {
+    const TFileInfo sel = selection;
+    {
+        NoWindow none;
+        jobs::RangeJob check(backend, dialogs, none, jobs::RangeJob::Busy::No);
+        if (!check.checkRange(sel)) return {};
+    }
+    // Refused before an archive to be overwritten is emptied.
+    if (sel.Size > kMaxEntryBytes) {
+        dialogs.message("A zip entry holds at most " + num(kMaxEntryBytes) + " bytes; " + num(sel.Size) +
+                        " bytes were asked. Nothing was added.");
+        return {};
+    }
+    // An archive written into its own source would read back what it just wrote.
+    if (detail::sameObject(backend, sel.FileName, archive)) {
+        dialogs.message("Failed to open " + archive + " for writing");
+        return {};
+    }
+    bool overwrite = true;
+    std::error_code ec;
+    if (std::filesystem::exists(archive, ec)) {
+        const Question q{
+            "Target file already exists. Do you want to overwrite this file?\nClick yes to overwrite, "
+            "No to append",
+            Icon::Question,
+            {Button::Yes, Button::No, Button::Cancel},
+            Button::Cancel,
+            kZipExistsId};
+        const Button answer = dialogs.ask(q);
+        if (answer != Button::Yes && answer != Button::No) return {};
+        overwrite = answer == Button::Yes;
+    }
+
+    Report report{Outcome::Failed, 0};
+    struct Note {
+        std::string text;
+        bool error; // shown in the error box, as an error nothing caught would be
+    };
+    std::vector<Note> notes; // shown once the window is gone
+    {
+        std::unique_ptr<ZipProgressWindow> shown = window();
+        JobControl& job = shown->job();
+        jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::No);
+        TMiniZip zip(backend);
+        zip.OnProgress = [&](TMiniZip&, PrgsType, const std::string&, int64_t bytes, bool& abort) {
+            job.progress({bytes, sel.Size, jobs::percentOf(bytes, sel.Size), ""});
+            job.pump();
+            abort = job.stopRequested();
+        };
+        zip.OnIdle = [&] { job.pump(); };
+        range.offerStop();
+        // The source first: an archive is not created, emptied or changed when there is nothing
+        // to read.
+        auto source = openSource(backend, sel, notes);
+        try {
+            if (!source) {
+                report.outcome = Outcome::Failed;
+            } else if (!zip.OpenArchive(archive, overwrite)) {
+                // Not an archive: the file stays as it was.
+                notes.push_back({zip.ErrorText(), false});
+                report.outcome = Outcome::NotStarted;
+            } else {
+                const bool whole =
+                    zip.AddEntry(std::move(source), sel.FileName, sel.DefaultName, sel.Offset, sel.Size);
+                if (!zip.ErrorText().empty()) {
+                    notes.push_back({zip.ErrorText(), false});
+                } else if (!whole) {
+                    notes.push_back(
+                        {"The entry " + NormalizeEntryName(sel.DefaultName) + " in " + archive +
+                             " is incomplete: it holds " + num(zip.LastEntryBytes()) + " of " +
+                             num(sel.Size) + " bytes, " +
+                             (zip.LastEntryAborted() ? std::string("because the export was stopped.")
+                                                     : "because " + sel.Description + " ended early."),
+                         false});
+                    report = {Outcome::Incomplete, zip.LastEntryBytes()};
+                } else {
+                    report = {Outcome::Completed, zip.LastEntryBytes()};
+                }
+            }
+            if (!zip.CloseArchive()) {
+                notes.push_back({zip.ErrorText(), false});
+                report.outcome = Outcome::Failed;
+            }
+        } catch (const UserError& e) {
+            // The archive could not be created or opened at all.
+            notes.push_back({e.what(), true});
+            report = {Outcome::Failed, 0};
+        }
+    }
+    for (const auto& n : notes) {
+        if (n.error)
+            dialogs.error(n.text);
+        else
+            dialogs.message(n.text);
+    }
+    return report;
+}
+
+} // namespace containers

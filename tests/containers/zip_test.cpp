@@ -1,0 +1,329 @@
+// The zip writer against unzip, 7z and python3's zipfile: new archives, archives appended to
+// (ours and foreign ones with extra fields, comments and trailing comments), refused entries,
+// the 32-bit limits, and faults on the archive file.
+
+#include "checkers.h"
+#include "containers/mini_zip.h"
+#include "support/fixtures.h"
+#include "support/test_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+using containers::TMiniZip;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+uint32_t get32(const Bytes& v, size_t at) {
+    return uint32_t(v.at(at) | v.at(at + 1) << 8 | v.at(at + 2) << 16) | uint32_t(v.at(at + 3)) << 24;
+}
+
+Bytes slice(const Bytes& v, size_t offset, size_t size) {
+    return {v.begin() + long(offset), v.begin() + long(offset + size)};
+}
+
+class ZipTest : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"unzip", "7z", "python3"})
+            if (const auto why = checkers::missing(tool); !why.empty()) GTEST_SKIP() << why;
+        fixtures::writePatternFile(source_, 1 << 20, 5);
+        bytes_ = fixtures::readFile(source_);
+    }
+    void TearDown() override { EXPECT_EQ(backend_.openStreams(), 0) << "every handle is closed"; }
+
+    // unzip, 7z and python accept the archive; python's listing ("name<TAB>size" lines) and
+    // copies of the entries, in order.
+    std::vector<Bytes> accepted(const std::string& archive, std::string* listing = nullptr) {
+        for (const auto& v : {checkers::unzipTest(archive), checkers::sevenZipTest(archive)})
+            EXPECT_EQ(v.status, 0) << v.output;
+        fs::remove_all(dir_.file("x"));
+        fs::create_directory(dir_.file("x"));
+        const auto p = checkers::pythonExtract(archive, dir_.file("x"));
+        EXPECT_EQ(p.status, 0) << p.output;
+        if (listing) *listing = p.output;
+        std::vector<Bytes> entries;
+        for (int i = 0; fs::exists(dir_.file("x/" + std::to_string(i))); ++i)
+            entries.push_back(fixtures::readFile(dir_.file("x/" + std::to_string(i))));
+        return entries;
+    }
+
+    fixtures::TempDir dir_;
+    platform::testkit::TestBackend backend_;
+    const std::string source_ = dir_.file("source.bin");
+    Bytes bytes_;
+};
+
+} // namespace
+
+// A new archive byte for byte against its golden file (time from the source, names with their
+// backslashes and leading slash, an empty entry); TARNWICK_REGENERATE_GOLDEN=1 writes it anew.
+// Then a range that is no multiple of 64 KiB appended: the old bytes stay, the new entry starts
+// where the old directory began, and every tool extracts exactly each range.
+TEST_F(ZipTest, NewArchiveMatchesItsGoldenFileAndTakesAnAppendedRange) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const std::string digits = dir_.file("digits"), archive = dir_.file("golden.zip");
+    fixtures::writeFile(digits, {'1', '2', '3', '4', '5', '6', '7', '8', '9'});
+    fs::last_write_time(digits, std::chrono::file_clock::from_sys(std::chrono::sys_seconds{
+                                    std::chrono::sys_days{std::chrono::January / 1 / 2000}}));
+    {
+        TMiniZip zip(backend_);
+        ASSERT_TRUE(zip.OpenArchive(archive, true));
+        EXPECT_TRUE(zip.AddEntry(digits, "EMPTY", 0, 0));
+        EXPECT_TRUE(zip.AddEntry(digits, "\\DRIVE_0\\P1", 0, 9));
+    }
+    unsetenv("TZ");
+    tzset();
+    const std::string golden = std::string(TARNWICK_GOLDEN_DIR) + "/zip_two_entries.zip";
+    if (std::getenv("TARNWICK_REGENERATE_GOLDEN"))
+        fs::copy_file(archive, golden, fs::copy_options::overwrite_existing);
+    const Bytes before = fixtures::readFile(archive);
+    EXPECT_EQ(before, fixtures::readFile(golden)) << golden;
+
+    const uint32_t oldDirectory = get32(before, before.size() - 6);
+    {
+        TMiniZip zip(backend_);
+        ASSERT_TRUE(zip.OpenArchive(archive, false));
+        ASSERT_TRUE(zip.AddEntry(source_, "range", 1000, 200000));
+    }
+    const Bytes after = fixtures::readFile(archive);
+    EXPECT_EQ(slice(after, 0, oldDirectory), slice(before, 0, oldDirectory));
+    EXPECT_EQ(get32(after, oldDirectory), 0x04034B50u);
+    std::string listing;
+    EXPECT_EQ(accepted(archive, &listing),
+              (std::vector<Bytes>{{}, fixtures::readFile(digits), slice(bytes_, 1000, 200000)}));
+    EXPECT_EQ(listing, "EMPTY\t0\nDRIVE_0/P1\t9\nrange\t200000\n");
+}
+
+// Archives made elsewhere, with extra fields, entry comments and a trailing comment: their
+// directory entries are taken over byte for byte and the comment follows the new end record.
+// A comment of 422 bytes puts the end record out of reach: the file is not appended to.
+TEST_F(ZipTest, AppendingToForeignArchivesKeepsTheirDirectoryAndComment) {
+    for (const int comment : {0, 421, 422}) {
+        const std::string archive = dir_.file("foreign" + std::to_string(comment) + ".zip");
+        ASSERT_EQ(fixtures::shell("python3 -c '\n"
+                                  "import sys, zipfile\n"
+                                  "z = zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED)\n"
+                                  "i = zipfile.ZipInfo(\"old/one.txt\", (2001, 2, 3, 4, 5, 6))\n"
+                                  "i.extra = b\"\\xfe\\xca\\x04\\x00abcd\"\n"
+                                  "i.comment = b\"first entry comment\"\n"
+                                  "z.writestr(i, b\"hello \" * 100)\n"
+                                  "z.comment = b\"C\" * int(sys.argv[2])\n"
+                                  "z.close()\n' '" +
+                                  archive + "' " + std::to_string(comment)),
+                  0);
+        const Bytes before = fixtures::readFile(archive);
+        const size_t end = before.size() - size_t(comment) - 22;
+        const uint32_t directory = get32(before, end + 16);
+        TMiniZip zip(backend_);
+        if (comment == 422) {
+            EXPECT_FALSE(zip.OpenArchive(archive, false));
+            EXPECT_FALSE(zip.AddEntry(source_, "new", 0, 1000));
+            EXPECT_EQ(zip.ErrorText(), "Cannot append to " + archive + ": it is not a zip archive");
+            EXPECT_TRUE(zip.CloseArchive());
+            EXPECT_EQ(fixtures::readFile(archive), before) << "left as it was";
+            continue;
+        }
+        ASSERT_TRUE(zip.OpenArchive(archive, false)) << comment;
+        ASSERT_TRUE(zip.AddEntry(source_, "new", 0, 1000));
+        ASSERT_TRUE(zip.CloseArchive());
+        const Bytes after = fixtures::readFile(archive);
+        const size_t newEnd = after.size() - size_t(comment) - 22;
+        EXPECT_EQ(slice(after, newEnd, 4), (Bytes{0x50, 0x4B, 0x05, 0x06}));
+        EXPECT_EQ(slice(after, newEnd + 20, 2 + size_t(comment)),
+                  slice(before, end + 20, 2 + size_t(comment)));
+        EXPECT_EQ(slice(after, get32(after, newEnd + 16), end - directory),
+                  slice(before, directory, end - directory));
+        const auto entries = accepted(archive);
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[1], slice(bytes_, 0, 1000));
+    }
+}
+
+// What the writer takes (sizes 0 to 2147483647, offsets past 2 GiB, duplicate names) every tool
+// reads; what it refuses is not written at all.
+TEST_F(ZipTest, EntriesTakenAndRefused) {
+    const std::string shortFile = dir_.file("short"), sparse = dir_.file("sparse"),
+                      archive = dir_.file("n.zip");
+    fixtures::writeFile(shortFile, Bytes(1000, 'z'));
+    const int64_t far = (int64_t(1) << 31) + 12345;
+    fixtures::writeFile(sparse, {});
+    fs::resize_file(sparse, uintmax_t(far)); // a hole: nothing is really written
+    fixtures::shell("head -c 5000 '" + source_ + "' >>'" + sparse + "'");
+    struct Case {
+        std::string name, source;
+        int64_t offset, count, stored; // stored -1: refused
+    };
+    const std::vector<Case> cases{
+        {"dup", source_, 7, 7, 7},
+        {"dup", source_, 0, 65536 * 3, 65536 * 3},
+        {"far", sparse, far, 5000, 5000},
+        {"huge", shortFile, 0, 2147483647, 1000}, // accepted: the source ends first
+        {"", source_, 0, 10, -1},
+        {"/", source_, 0, 10, -1},
+        {"toolarge", source_, 0, 2147483648, -1},
+        {"negative", source_, -1, 10, -1},
+        {"missing", dir_.file("nothing here"), 0, 10, -1},
+    };
+    TMiniZip zip(backend_);
+    ASSERT_TRUE(zip.OpenArchive(archive, true));
+    std::string expected;
+    for (const auto& c : cases) {
+        const auto size = fs::file_size(archive);
+        EXPECT_EQ(zip.AddEntry(c.source, c.name, c.offset, c.count), c.stored == c.count) << c.name;
+        EXPECT_EQ(zip.ErrorText().empty(), c.stored >= 0) << c.name << ": " << zip.ErrorText();
+        if (c.stored < 0)
+            EXPECT_EQ(fs::file_size(archive), size) << c.name << ": nothing written";
+        else
+            expected += c.name + "\t" + std::to_string(c.stored) + "\n";
+    }
+    ASSERT_TRUE(zip.CloseArchive());
+    std::string listing;
+    const auto entries = accepted(archive, &listing);
+    EXPECT_EQ(listing, expected);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0], slice(bytes_, 7, 7));
+    EXPECT_EQ(entries[2], slice(bytes_, 0, 5000));
+    EXPECT_EQ(entries[3], Bytes(1000, 'z'));
+}
+
+// The 16- and 32-bit fields: an entry that could carry the archive past 4 GiB, a 65536th entry,
+// and a directory count the file cannot hold are refused, and the archive is left as it was.
+TEST_F(ZipTest, ArchivesAtTheirLimitsAreLeftAsTheyWere) {
+    const std::string file = dir_.file("limit.zip");
+    // `count` directory entries of one-letter names at `directory`, and an end record that says
+    // there are `declared`.
+    const auto craft = [&](int64_t directory, int count, int declared) {
+        Bytes entry(47, 0), tail;
+        entry[0] = 0x50, entry[1] = 0x4B, entry[2] = 0x01, entry[3] = 0x02, entry[28] = 1, entry[46] = 'a';
+        for (int i = 0; i < count; ++i)
+            tail.insert(tail.end(), entry.begin(), entry.end());
+        const auto size = uint32_t(tail.size());
+        const auto offset = uint32_t(directory);
+        tail.insert(tail.end(), {0x50,
+                                 0x4B,
+                                 0x05,
+                                 0x06,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 uint8_t(declared),
+                                 uint8_t(declared >> 8),
+                                 uint8_t(declared),
+                                 uint8_t(declared >> 8),
+                                 uint8_t(size),
+                                 uint8_t(size >> 8),
+                                 uint8_t(size >> 16),
+                                 0,
+                                 uint8_t(offset),
+                                 uint8_t(offset >> 8),
+                                 uint8_t(offset >> 16),
+                                 uint8_t(offset >> 24),
+                                 0,
+                                 0});
+        fixtures::writeFile(file, {});
+        fs::resize_file(file, uintmax_t(directory));
+        std::FILE* f = std::fopen(file.c_str(), "ab");
+        std::fwrite(tail.data(), 1, tail.size(), f);
+        std::fclose(f);
+    };
+    struct Case {
+        int64_t directory;
+        int count, declared;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {4294000000, 0, 0,
+         "Adding 1048576 bytes could make " + file +
+             " larger than 4 GiB, the most a zip archive can hold. Nothing "
+             "was added."},
+        {0, 65535, 65535,
+         file + " already holds 65535 entries, the most a zip archive can hold. Nothing was added."},
+        {0, 2, 65000, "Cannot append to " + file + ": it is not a zip archive"},
+    };
+    for (const auto& c : cases) {
+        craft(c.directory, c.count, c.declared);
+        {
+            TMiniZip zip(backend_);
+            EXPECT_EQ(zip.OpenArchive(file, false), c.declared == c.count);
+            EXPECT_FALSE(zip.AddEntry(source_, "more", 0, 1 << 20));
+            EXPECT_EQ(zip.ErrorText(), c.message);
+        }
+        EXPECT_EQ(fs::file_size(file), uintmax_t(c.directory + c.count * 47 + 22));
+    }
+}
+
+// Faults on the archive file: a failed entry leaves an appended archive byte for byte as it was
+// and a new one empty; a failed flush is a failed close; a second close writes the same bytes.
+TEST_F(ZipTest, FaultsOnTheArchiveLeaveItAsItWas) {
+    const std::string archive = dir_.file("f.zip"), fresh = dir_.file("fresh.zip"),
+                      noise = dir_.file("noise");
+    fixtures::shell("head -c 1048576 /dev/urandom >'" + noise + "'");
+    {
+        TMiniZip zip(backend_);
+        ASSERT_TRUE(zip.OpenArchive(archive, true));
+        ASSERT_TRUE(zip.AddEntry(source_, "kept", 0, 3000));
+        ASSERT_TRUE(zip.CloseArchive());
+        const Bytes once = fixtures::readFile(archive);
+        ASSERT_TRUE(zip.CloseArchive());
+        EXPECT_EQ(fixtures::readFile(archive), once);
+    }
+    const Bytes before = fixtures::readFile(archive);
+    for (const bool full : {true, false}) {
+        backend_.fileFaults(archive) = {};
+        if (full)
+            backend_.fileFaults(archive).shortWriteAt = int64_t(before.size()) + 5000;
+        else
+            backend_.fileFaults(archive).writeErrorAt = int64_t(before.size()) + 300000;
+        TMiniZip zip(backend_);
+        ASSERT_TRUE(zip.OpenArchive(archive, false));
+        EXPECT_FALSE(zip.AddEntry(noise, "lost", 0, 1 << 20));
+        EXPECT_EQ(zip.ErrorText(), "Failed to write to " + archive + ", " +
+                                       (full ? "No space left on device" : "Input/output error"));
+        EXPECT_TRUE(zip.CloseArchive());
+        EXPECT_EQ(fixtures::readFile(archive), before) << (full ? "full" : "broken");
+    }
+    backend_.fileFaults(fresh).writeErrorAt = 100;
+    {
+        TMiniZip zip(backend_);
+        ASSERT_TRUE(zip.OpenArchive(fresh, true));
+        EXPECT_FALSE(zip.AddEntry(noise, "lost", 0, 1 << 20));
+    }
+    EXPECT_EQ(fs::file_size(fresh), 0u);
+    backend_.fileFaults(fresh) = {};
+    backend_.fileFaults(fresh).failFlush = true;
+    TMiniZip zip(backend_);
+    ASSERT_TRUE(zip.OpenArchive(fresh, true));
+    ASSERT_TRUE(zip.AddEntry(source_, "x", 0, 10));
+    EXPECT_FALSE(zip.CloseArchive());
+    EXPECT_EQ(zip.ErrorText(), "Failed to write to " + fresh + ", Input/output error");
+}
+
+// The progress handler's Abort ends the entry where it stands, and the entry records the bytes
+// it holds, so the archive stays valid. An abort during the start report counts for nothing.
+TEST_F(ZipTest, AbortedEntryRecordsWhatItHolds) {
+    const std::string archive = dir_.file("abort.zip");
+    TMiniZip zip(backend_);
+    std::vector<int64_t> reports;
+    zip.OnProgress = [&](TMiniZip&, containers::PrgsType type, const std::string& name, int64_t bytes,
+                         bool& abort) {
+        EXPECT_EQ(type, containers::ptZipStart);
+        EXPECT_EQ(name, source_);
+        reports.push_back(bytes);
+        abort = reports.size() == 1 || reports.size() == 4;
+    };
+    ASSERT_TRUE(zip.OpenArchive(archive, true));
+    EXPECT_FALSE(zip.AddEntry(source_, "part", 0, 1 << 20));
+    EXPECT_TRUE(zip.LastEntryAborted());
+    EXPECT_EQ(reports, (std::vector<int64_t>{1 << 20, 65536, 2 * 65536, 3 * 65536}));
+    ASSERT_TRUE(zip.CloseArchive());
+    EXPECT_EQ(accepted(archive), std::vector<Bytes>{slice(bytes_, 0, 3 * 65536)});
+}
