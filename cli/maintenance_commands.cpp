@@ -1,0 +1,292 @@
+#include "cli/maintenance_commands.h"
+
+#include "app/user_error.h"
+#include "cli/cli.h"
+#include "jobs/gate.h"
+#include "maintenance/chart_image.h"
+#include "maintenance/checksum.h"
+#include "maintenance/erase.h"
+#include "maintenance/speed.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+
+namespace cli {
+namespace {
+
+// "--md5", "-md5" and "md5" name the same option.
+std::string bare(const std::string& name) {
+    const auto first = name.find_first_not_of('-');
+    return first == std::string::npos ? std::string() : name.substr(first);
+}
+
+// The options as given, checked against what the command takes.
+class Given {
+public:
+    Given(const std::string& command, const Options& options, std::set<std::string> allowed,
+          std::set<std::string> valued)
+        : command_(command) {
+        for (const auto& [name, value] : options) {
+            const std::string key = bare(name);
+            if (!allowed.count(key)) throw std::invalid_argument(command + " does not take --" + key);
+            if (valued.count(key) && value.empty())
+                throw std::invalid_argument("--" + key + " needs a value");
+            if (!valued.count(key) && !value.empty())
+                throw std::invalid_argument("--" + key + " takes no value, not '" + value + "'");
+            if (!values_.emplace(key, value).second)
+                throw std::invalid_argument("--" + key + " is given twice");
+        }
+    }
+    bool has(const std::string& key) const { return values_.count(key) != 0; }
+    std::string value(const std::string& key) const {
+        const auto it = values_.find(key);
+        return it == values_.end() ? std::string() : it->second;
+    }
+    // Decimal, or hexadecimal with 0x; never negative.
+    std::optional<int64_t> number(const std::string& key) const {
+        if (!has(key)) return std::nullopt;
+        const std::string text = value(key);
+        const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+        const std::string digits = hex ? text.substr(2) : text;
+        const auto ok = [&](unsigned char c) { return hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0; };
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), ok))
+            throw std::invalid_argument("--" + key + ": '" + text + "' is not a number");
+        int64_t v = 0;
+        for (const unsigned char c : digits) {
+            const int d = std::isdigit(c) ? c - '0' : std::toupper(c) - 'A' + 10;
+            if (v > (INT64_MAX - d) / (hex ? 16 : 10))
+                throw std::invalid_argument("--" + key + ": '" + text + "' is too large");
+            v = v * (hex ? 16 : 10) + d;
+        }
+        return v;
+    }
+
+private:
+    std::string command_;
+    std::map<std::string, std::string> values_;
+};
+
+void oneOperand(const std::string& command, const std::string& what,
+                const std::vector<std::string>& operands) {
+    if (operands.size() != 1)
+        throw std::invalid_argument(command + " takes one " + what +
+                                    (operands.empty() ? ", none was given" : " only"));
+}
+
+// The selection named by the operand and narrowed by --offset and --size; nullopt when it cannot
+// be resolved (said on err).
+std::optional<TFileInfo> selectionOf(platform::Backend& backend, const std::string& spec, const Given& given,
+                                     std::ostream& err) {
+    const auto offset = given.number("offset");
+    const auto size = given.number("size");
+    try {
+        return resolveSelection(backend, spec, offset, size);
+    } catch (const UserError& e) {
+        err << e.what() << "\n";
+        return std::nullopt;
+    }
+}
+
+// The overwrite gate answered by --agree: the agreement is typed and its question answered Yes.
+class AgreedDialogs final : public Dialogs {
+public:
+    AgreedDialogs(Dialogs& inner, std::ostream& err) : inner_(inner), err_(err) {}
+    Button ask(const Question& q) override {
+        if (q.id != gate::kQuestionId) return inner_.ask(q);
+        err_ << q.text << "\n-> Yes (--agree)\n";
+        return Button::Yes;
+    }
+    std::optional<std::string> chooseFile(const FileDialog& d) override { return inner_.chooseFile(d); }
+    std::optional<std::string> typedAgreement(const TFileInfo&) override { return std::string("i agree"); }
+
+private:
+    Dialogs& inner_;
+    std::ostream& err_;
+};
+
+std::string fixed(double v, int decimals, char separator) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    std::string s = text;
+    if (const auto dot = s.find('.'); dot != std::string::npos) s[dot] = separator;
+    return s;
+}
+
+// Passes everything on to the terminal's job control, and prints every measurement as it comes
+// while keeping the chart's points.
+class SampleEcho final : public JobControl {
+public:
+    SampleEcho(JobControl& inner, std::ostream& out, char separator)
+        : inner_(inner), out_(out), separator_(separator) {}
+    void progress(const Progress& p) override {
+        if (const auto* s = dynamic_cast<const speed::Sample*>(&p)) {
+            chart.add(s->points);
+            if (s->measured) {
+                out_ << s->index << "\t" << fixed(s->position, 3, separator_) << "\t"
+                     << fixed(s->value, 1, separator_) << "\n";
+                average = s->average;
+                maximum = s->maximum;
+            }
+        }
+        inner_.progress(p);
+    }
+    void pump() override { inner_.pump(); }
+    bool stopRequested() override { return inner_.stopRequested(); }
+    Clock& clock() override { return inner_.clock(); }
+    void busy(bool on) override { inner_.busy(on); }
+    void stoppable(bool on) override { inner_.stoppable(on); }
+
+    speed::ChartData chart;
+    std::string average, maximum;
+
+private:
+    JobControl& inner_;
+    std::ostream& out_;
+    char separator_;
+};
+
+int measure(bool seek, platform::Backend& backend, const std::vector<std::string>& operands,
+            const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
+    const std::string command = seek ? "seek" : "speed";
+    oneOperand(command, "SOURCE", operands);
+    const Given given(command, options, {"png", "offset", "size"}, {"png", "offset", "size"});
+    const auto sel = selectionOf(backend, operands[0], given, err);
+    if (!sel) return 1;
+    const char separator = platform::decimalSeparator();
+    SampleEcho echo(job, out, separator);
+    speed::Options o; // always past the cache where the platform allows it: the device is measured
+    o.decimalSeparator = separator;
+    out << (seek ? "Access\tPosition (MiB)\tTime (ms)\n" : "Sample\tPosition (MiB)\tSpeed (kB/s)\n");
+    const auto report = seek ? speed::seekTest(backend, dialogs, echo, *sel, o)
+                             : speed::speedTest(backend, dialogs, echo, *sel, o);
+    if (!echo.average.empty()) out << echo.average << "\n" << echo.maximum << "\n";
+    int status = report.outcome == speed::Outcome::Ended ? 0 : 1;
+    if (given.has("png") && report.outcome != speed::Outcome::NotStarted &&
+        report.outcome != speed::Outcome::TooSmall) {
+        if (const std::string failure =
+                speed::writeChartPng(echo.chart, sel->Description, given.value("png"));
+            !failure.empty()) {
+            err << failure << "\n";
+            status = 1;
+        }
+    }
+    return status;
+}
+
+} // namespace
+
+int checksumCommand(platform::Backend& backend, const std::vector<std::string>& operands,
+                    const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out,
+                    std::ostream& err) {
+    oneOperand("checksum", "SOURCE", operands);
+    const Given given("checksum", options, {"md5", "sha1", "both", "offset", "size", "buffered"},
+                      {"offset", "size"});
+    if (int(given.has("md5")) + int(given.has("sha1")) + int(given.has("both")) > 1)
+        throw std::invalid_argument("checksum takes one of --md5, --sha1 and --both");
+    const auto kind = given.has("md5") ? checksum::MD5 : given.has("sha1") ? checksum::SHA1 : checksum::Both;
+    const auto sel = selectionOf(backend, operands[0], given, err);
+    if (!sel) return 1;
+    checksum::Options o;
+    o.direct = !given.has("buffered");
+    const auto result = checksum::calculate(backend, dialogs, job, *sel, kind, o);
+    // A digest of part of the selection is no checksum of it: only a complete one is printed.
+    if (result.outcome != checksum::Outcome::Completed) {
+        if (result.outcome == checksum::Outcome::ReadError || result.outcome == checksum::Outcome::Stopped)
+            err << "No checksum: only " << result.bytes << " bytes of " << sel->Size << " bytes were read.\n";
+        return 1;
+    }
+    if (result.md5) out << "MD5 " << *result.md5 << "\n";
+    if (result.sha1) out << "SHA1 " << *result.sha1 << "\n";
+    return 0;
+}
+
+int eraseCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
+                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
+    oneOperand("erase", "TARGET", operands);
+    const Given given("erase", options, {"pattern", "agree", "offset", "size", "buffered"},
+                      {"pattern", "offset", "size"});
+    if (!given.has("pattern"))
+        throw std::invalid_argument("erase needs --pattern 00|FF|AA|55|<hex byte>|random");
+    std::string pattern = given.value("pattern");
+    std::transform(pattern.begin(), pattern.end(), pattern.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    wipe::Fill fill;
+    if (pattern == "random") {
+        fill.random = true;
+    } else {
+        const bool hex =
+            !pattern.empty() && pattern.size() <= 2 &&
+            std::all_of(pattern.begin(), pattern.end(), [](unsigned char c) { return std::isxdigit(c); });
+        if (!hex)
+            throw std::invalid_argument("--pattern: '" + given.value("pattern") +
+                                        "' is not a hexadecimal byte or random");
+        fill.value = wipe::charValue(pattern);
+    }
+    const auto sel = selectionOf(backend, operands[0], given, err);
+    if (!sel) return 1;
+    wipe::Options o;
+    o.direct = !given.has("buffered");
+    AgreedDialogs agreed(dialogs, err);
+    const auto report = wipe::eraseSelection(
+        backend, given.has("agree") ? static_cast<Dialogs&>(agreed) : dialogs, job, *sel, fill, o);
+    if (report.outcome == wipe::Outcome::Completed) {
+        out << "Erased " << report.bytes << " bytes\n";
+        return 0;
+    }
+    return 1;
+}
+
+int speedCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
+                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
+    return measure(false, backend, operands, options, dialogs, job, out, err);
+}
+
+int seekCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
+                Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
+    return measure(true, backend, operands, options, dialogs, job, out, err);
+}
+
+const std::vector<MaintenanceHelp>& maintenanceHelp() {
+    static const std::vector<MaintenanceHelp> help{
+        {"checksum",
+         "checksum SOURCE [--md5|--sha1|--both]",
+         "the MD5 and/or SHA-1 digest of a selection, in one pass",
+         {{"--md5", "only the MD5 digest"},
+          {"--sha1", "only the SHA-1 digest"},
+          {"--both", "both digests (the default)"},
+          {"--offset N", "start at byte N of SOURCE"},
+          {"--size N", "read N bytes"},
+          {"--buffered", "read a block device through the system's cache"}}},
+        {"erase",
+         "erase TARGET --pattern 00|FF|AA|55|<hex byte>|random",
+         "overwrite every byte of a selection with a byte value or random data (destroys its data)",
+         {{"--pattern P", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random"},
+          {"--agree", "pass the overwrite gate without asking"},
+          {"--offset N", "start at byte N of TARGET"},
+          {"--size N", "erase N bytes"},
+          {"--buffered", "write a block device through the system's cache"}}},
+        {"speed",
+         "speed SOURCE [--png OUT.png]",
+         "read speed along a selection: one row per sample (position in MiB, kB/s), then the results",
+         {{"--png OUT.png", "also draw the chart into OUT.png"},
+          {"--offset N", "start at byte N of SOURCE"},
+          {"--size N", "measure N bytes"}}},
+        {"seek",
+         "seek SOURCE [--png OUT.png]",
+         "512 reads of 4096 bytes at random places: one row per access (position in MiB, ms), then the "
+         "results",
+         {{"--png OUT.png", "also draw the chart into OUT.png"},
+          {"--offset N", "start at byte N of SOURCE"},
+          {"--size N", "use N bytes"}}},
+    };
+    return help;
+}
+
+} // namespace cli

@@ -1,0 +1,355 @@
+#include "maintenance/checksum.h"
+
+#include "app/selection.h"
+#include "jobs/aligned_stream.h"
+#include "jobs/block_engine.h"
+#include "jobs/range_job.h"
+#include "maintenance/digest.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace checksum {
+namespace {
+
+// Runs one piece of work at a time on a second thread while the caller does another, so the two
+// digests of a Both calculation share the two cores over the same buffer.
+class SideThread {
+public:
+    explicit SideThread(std::function<void(const char*, int64_t)> work)
+        : work_(std::move(work)), thread_([this] { loop(); }) {}
+    ~SideThread() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    SideThread(const SideThread&) = delete;
+    SideThread& operator=(const SideThread&) = delete;
+
+    void post(const char* data, int64_t size) {
+        {
+            std::lock_guard lock(mutex_);
+            data_ = data;
+            size_ = size;
+            posted_ = true;
+        }
+        changed_.notify_all();
+    }
+    // Waits for the posted work; what it threw is thrown here.
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !posted_; });
+        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    }
+
+private:
+    void loop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return posted_ || quit_; });
+            if (quit_) return;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                work_(data_, size_);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            error_ = error;
+            posted_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::function<void(const char*, int64_t)> work_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const char* data_ = nullptr;
+    int64_t size_ = 0;
+    bool posted_ = false;
+    bool quit_ = false;
+    std::exception_ptr error_;
+    std::thread thread_; // last: started once everything it uses exists
+};
+
+// Where the block engine hands the bytes it read: into the digests of the kind.
+class DigestSink final : public platform::RawStream {
+public:
+    explicit DigestSink(ChecksumKind kind) : kind_(kind) {
+        if (kind_ == Both)
+            side_ =
+                std::make_unique<SideThread>([this](const char* d, int64_t n) { sha1_.add(d, size_t(n)); });
+    }
+
+    // Nothing may be thrown across the block engine, whose reader thread is running: a digest
+    // that fails is kept and thrown by rethrowError() once the engine has stopped.
+    platform::Result<int64_t> write(const void* buffer, int64_t count) override {
+        const auto* data = static_cast<const char*>(buffer);
+        try {
+            if (kind_ == Both) {
+                side_->post(data, count);
+                std::exception_ptr first;
+                try {
+                    md5_.add(data, size_t(count));
+                } catch (...) {
+                    first = std::current_exception();
+                }
+                side_->wait();
+                if (first) std::rethrow_exception(first);
+            } else if (kind_ == MD5) {
+                md5_.add(data, size_t(count));
+            } else {
+                sha1_.add(data, size_t(count));
+            }
+        } catch (...) {
+            error_ = std::current_exception();
+            return platform::errnoError(EIO);
+        }
+        position_ += count;
+        return count;
+    }
+    void rethrowError() {
+        if (error_) std::rethrow_exception(error_);
+    }
+    platform::Result<int64_t> read(void*, int64_t) override { return platform::errnoError(EBADF); }
+    platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
+        if (origin != platform::SeekOrigin::Begin || offset != position_) return platform::errnoError(ESPIPE);
+        return position_;
+    }
+    platform::Result<int64_t> position() override { return position_; }
+    platform::Result<int64_t> length() override { return position_; }
+    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
+    platform::Result<void> flush() override { return {}; }
+    platform::Result<platform::DiskGeometry> geometry() override { return platform::errnoError(ENOTTY); }
+    platform::Result<platform::DiskGeometryEx> geometryEx() override { return platform::errnoError(ENOTTY); }
+    platform::Result<int64_t> lengthInfo() override { return platform::errnoError(ENOTTY); }
+
+    std::optional<std::string> md5() { return kind_ == SHA1 ? std::nullopt : std::optional(md5_.finish()); }
+    std::optional<std::string> sha1() { return kind_ == MD5 ? std::nullopt : std::optional(sha1_.finish()); }
+
+private:
+    ChecksumKind kind_;
+    digest::Md5 md5_;
+    digest::Sha1 sha1_;
+    int64_t position_ = 0;
+    std::exception_ptr error_;
+    std::unique_ptr<SideThread> side_; // last: stopped before the digests go
+};
+
+// The source as the block engine reads it, noting every read that came back short by where it
+// started: the block engine reads a failing block again on its own, and the message names the
+// count of that read.
+class ShortReadLog final : public platform::RawStream {
+public:
+    ShortReadLog(platform::RawStream& inner, int64_t position) : inner_(inner), position_(position) {}
+
+    // What the last read starting at `at` gave, or 0 when none came back short there.
+    int64_t shortCountAt(int64_t at) const {
+        const auto it = short_.find(at);
+        return it == short_.end() ? 0 : it->second;
+    }
+
+    platform::Result<int64_t> read(void* buffer, int64_t count) override {
+        auto n = inner_.read(buffer, count);
+        if (!n || *n < count) short_[position_] = n ? *n : 0;
+        if (n) position_ += *n;
+        return n;
+    }
+    platform::Result<int64_t> write(const void*, int64_t) override { return platform::errnoError(EBADF); }
+    platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
+        auto to = inner_.seek(offset, origin);
+        if (to) position_ = *to;
+        return to;
+    }
+    platform::Result<int64_t> position() override { return position_; }
+    platform::Result<int64_t> length() override { return inner_.length(); }
+    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
+    platform::Result<void> flush() override { return {}; }
+    platform::Result<platform::DiskGeometry> geometry() override { return inner_.geometry(); }
+    platform::Result<platform::DiskGeometryEx> geometryEx() override { return inner_.geometryEx(); }
+    platform::Result<int64_t> lengthInfo() override { return inner_.lengthInfo(); }
+
+private:
+    platform::RawStream& inner_;
+    int64_t position_;
+    std::map<int64_t, int64_t> short_;
+};
+
+std::string readErrorMessage(int64_t got, int64_t expected) {
+    char text[128];
+    std::snprintf(text, sizeof text, "Read error. Only read %lld bytes of %lld bytes expected",
+                  static_cast<long long>(got), static_cast<long long>(expected));
+    return text;
+}
+
+std::string twoDigits(int64_t v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+}
+
+} // namespace
+
+Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
+                 ChecksumKind kind, const Options& options) {
+    jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
+    auto opened = selection::openSelection(backend, sel, platform::OpenMode::Read, options.direct);
+    if (opened.changed || !opened.stream) {
+        dialogs.message(opened.changed ? selection::changedDeviceMessage(sel)
+                                       : "Failed to open " + sel.Description + " for reading");
+        return {};
+    }
+    std::unique_ptr<platform::RawStream> stream = std::move(opened.stream);
+    const int64_t sector = stream->alignment();
+    if (sector > 1) stream = std::make_unique<jobs::AlignedStream>(std::move(stream), sector);
+    range.enterBusy();
+
+    // The position is read back: a device that quietly lands elsewhere must not be summed.
+    const auto reached = stream->seek(sel.Offset, platform::SeekOrigin::Begin);
+    const auto back = stream->position();
+    if (!reached || !back || *back != sel.Offset) {
+        stream.reset();
+        dialogs.message("Seek operation failed");
+        Result failed;
+        failed.outcome = Outcome::SeekFailed;
+        return failed;
+    }
+
+    Clock& clock = job.clock();
+    const int64_t start = clock.nowMs();
+    int64_t lastUpdate = 0;
+    const int64_t size = sel.Size;
+    DigestSink sink(kind);
+    ShortReadLog source(*stream, sel.Offset);
+
+    blocks::Plan plan;
+    plan.size = size;
+    plan.block = kBlock;
+    const bool pastCache = sector > 1;
+    plan.buffer = options.buffer > 0 ? options.buffer : pastCache ? 1 << 20 : 256 << 10;
+    plan.buffers = options.buffers;
+    plan.shortBlockEnds = true; // the bytes of a short read reach no digest
+    blocks::Callbacks callbacks;
+    callbacks.afterBlock = [&](int64_t done) {
+        const int64_t elapsed = clock.nowMs() - start;
+        if (elapsed - lastUpdate <= kUpdateInterval) return true;
+        lastUpdate = elapsed;
+        const int64_t elapsed2 = clock.nowMs() - start;
+        const double left =
+            (double(size - done) / double(size)) / (double(done) / double(size)) * double(elapsed2);
+        TimeProgress p;
+        p.bytes = done;
+        p.total = size;
+        p.percent = jobs::percentOf(done, size);
+        p.elapsed = "Elapsed: " + durationText(elapsed2, options.timeFormat);
+        p.left = "Left: " + durationText(int64_t(left), options.timeFormat);
+        job.progress(p);
+        job.pump();
+        return !job.stopRequested();
+    };
+    // A slow device keeps the window answering, and a close still ends the run.
+    callbacks.waiting = [&] {
+        job.pump();
+        return !job.stopRequested();
+    };
+    const auto out = blocks::run(source, sink, plan, callbacks);
+    stream.reset();
+    sink.rethrowError();
+
+    Result result;
+    result.bytes = out.total;
+    if (out.stopped) {
+        result.outcome = Outcome::Stopped;
+    } else if (out.total < size) {
+        result.outcome = Outcome::ReadError;
+        const int64_t expected = std::min(kBlock, size - out.total);
+        dialogs.message(readErrorMessage(source.shortCountAt(sel.Offset + out.total), expected));
+    } else {
+        result.outcome = Outcome::Completed;
+    }
+    job.progress(Progress(out.total, size, 100, ""));
+    result.md5 = sink.md5();
+    result.sha1 = sink.sha1();
+    result.first = kind == SHA1 ? *result.sha1 : *result.md5;
+    if (kind == Both) result.second = *result.sha1;
+    return result;
+}
+
+std::string durationText(int64_t ms, const std::string& format) {
+    constexpr int64_t kDay = 86400000;
+    const int64_t t = ((ms % kDay) + kDay) % kDay;
+    const int64_t hours = t / 3600000, minutes = t / 60000 % 60, seconds = t / 1000 % 60, millis = t % 1000;
+    std::string text;
+    size_t i = 0;
+    const auto run = [&](char c) {
+        size_t n = 0;
+        while (i + n < format.size() && format[i + n] == c)
+            ++n;
+        return n;
+    };
+    while (i < format.size()) {
+        const char c = format[i];
+        if (c == '\'') {
+            const size_t close = format.find('\'', i + 1);
+            if (close == i + 1)
+                text += '\''; // '' is a quote
+            else
+                text += format.substr(i + 1, (close == std::string::npos ? format.size() : close) - i - 1);
+            i = close == std::string::npos ? format.size() : close + 1;
+            continue;
+        }
+        if (c == 'A' || c == 'a') {
+            const bool upper = c == 'A';
+            const bool twoLetters = i + 1 < format.size() && (format[i + 1] == 'P' || format[i + 1] == 'p');
+            text += hours < 12 ? (upper ? "AM" : "am") : (upper ? "PM" : "pm");
+            i += twoLetters ? 2 : 1;
+            continue;
+        }
+        const size_t n = run(c);
+        switch (c) {
+        case 'H':
+            text += n >= 2 ? twoDigits(hours) : std::to_string(hours);
+            break;
+        case 'h': {
+            const int64_t h12 = hours % 12 == 0 ? 12 : hours % 12;
+            text += n >= 2 ? twoDigits(h12) : std::to_string(h12);
+            break;
+        }
+        case 'm':
+            text += n >= 2 ? twoDigits(minutes) : std::to_string(minutes);
+            break;
+        case 's':
+            text += n >= 2 ? twoDigits(seconds) : std::to_string(seconds);
+            break;
+        case 'z': {
+            std::string z = std::to_string(millis);
+            if (n >= 3) z.insert(0, 3 - z.size(), '0');
+            text += z;
+            break;
+        }
+        case 't':
+            break;
+        default:
+            text.append(n, c);
+            break;
+        }
+        i += n;
+    }
+    // A time zone left out leaves the blank that stood before it.
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+} // namespace checksum

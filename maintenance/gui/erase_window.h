@@ -1,0 +1,69 @@
+#pragma once
+// The erase window: one selection, a fill method, and Erase behind the overwrite gate.
+
+#include "app/fileinfo.h"
+#include "maintenance/erase.h"
+#include "maintenance/gui/tool_window.h"
+
+#include <memory>
+#include <vector>
+
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QtDialogs;
+namespace platform {
+class Backend;
+}
+
+class TfrmWipeData : public TToolWindow {
+    Q_OBJECT
+public:
+    // dialogs: where its questions and the gate go (Qt's unless a test answers them).
+    TfrmWipeData(platform::Backend& backend, const TFileInfo& selection, Dialogs* dialogs = nullptr,
+                 QWidget* parent = nullptr);
+    ~TfrmWipeData() override;
+
+    ToolJobControl& jobControl() { return *job_; }
+    bool StopRequested = false;
+
+    QLabel* lblDevice = nullptr;
+    QLabel* lblOffset = nullptr;
+    QLabel* lblSize = nullptr;
+    QGroupBox* rgrWipeChar = nullptr;
+    QButtonGroup* rgrWipeCharItems = nullptr; // the items, by index
+    QGroupBox* grbSelectedChar = nullptr;
+    QLineEdit* edtChar = nullptr;
+    QPushButton* btnErase = nullptr;
+    QPushButton* btnStop = nullptr;
+    QPushButton* btnClose = nullptr;
+    QProgressBar* pgbProgress = nullptr;
+
+    int itemIndex() const;
+
+public slots:
+    void rgrWipeCharClick(int item);
+    void edtCharChange(const QString& text);
+    void btnEraseClick();
+    void btnStopClick() { StopRequested = true; }
+    void btnCloseClick() { close(); }
+
+protected:
+    // edtCharKeyPress: typed characters other than hexadecimal digits are discarded.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    platform::Backend& backend_;
+    const TFileInfo selection_;
+    std::unique_ptr<QtDialogs> ownDialogs_;
+    Dialogs* dialogs_;
+    std::unique_ptr<ToolJobControl> job_;
+};
+
+// Opens a new erase window (not modal, centred, deleted once closed and idle) for a copy of the
+// selection.
+void OpenWipeData(platform::Backend& backend, const TFileInfo& selection, QWidget* owner);

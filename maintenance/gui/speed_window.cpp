@@ -1,0 +1,239 @@
+#include "maintenance/gui/speed_window.h"
+
+#include "app/gui/qt_dialogs.h"
+#include "platform/platform.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+namespace {
+
+constexpr qint64 kShowInterval = 100; // ms between chart repaints while a test runs
+
+QLabel* named(QLabel* label, const char* name) {
+    label->setObjectName(name);
+    return label;
+}
+
+QPushButton* button(const char* text, const char* name) {
+    auto* b = new QPushButton(text);
+    b->setObjectName(name);
+    return b;
+}
+
+} // namespace
+
+TfrmDriveSpeed::TfrmDriveSpeed(platform::Backend& backend, const TFileInfo& selection, Dialogs* dialogs,
+                               QWidget* parent)
+    : TToolWindow(parent), backend_(backend), selection_(selection) {
+    setObjectName("frmDriveSpeed");
+    setWindowTitle(speed::kCaption);
+    setSizeGripEnabled(true);
+    if (!dialogs) {
+        ownDialogs_ = std::make_unique<QtDialogs>(this);
+        dialogs = ownDialogs_.get();
+    }
+    dialogs_ = dialogs;
+    const QString description = QString::fromStdString(selection.Description);
+
+    auto* layout = new QVBoxLayout(this);
+    grbSelection = new QGroupBox("Selection info");
+    auto* form = new QFormLayout(grbSelection);
+    lblDevice = named(new QLabel(description), "lblDevice");
+    lblOffset = named(new QLabel(QString::number(selection.Offset)), "lblOffset");
+    lblSize = named(new QLabel(QString::number(selection.Size)), "lblSize");
+    form->addRow("Device", lblDevice);
+    form->addRow("Offset", lblOffset);
+    form->addRow("Length", lblSize);
+    grbSelection->hide();
+    layout->addWidget(grbSelection);
+
+    chart = new QChart;
+    chart->setTitle(description);
+    chart->legend()->hide();
+    Series1 = new QScatterSeries;
+    Series1->setName(speed::seriesTitle(speed::Series::Speed));
+    Series1->setColor(Qt::blue);
+    Series1->setMarkerShape(QScatterSeries::MarkerShapeRotatedRectangle);
+    Series1->setMarkerSize(3);
+    Series1->setPen(Qt::NoPen); // a border would hide markers this small
+    Series2 = new QLineSeries;
+    Series2->setName(speed::seriesTitle(speed::Series::Average));
+    Series2->setColor(Qt::red);
+    Series3 = new QScatterSeries;
+    Series3->setColor(Qt::yellow);
+    Series3->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    Series3->setMarkerSize(6);
+    Series3->setBorderColor(Qt::darkYellow);
+    axisX = new QValueAxis;
+    axisX->setLabelFormat("%g");
+    axisY = new QValueAxis;
+    axisY->setLabelFormat("%.0f");
+    chart->addAxis(axisX, Qt::AlignBottom);
+    chart->addAxis(axisY, Qt::AlignLeft);
+    for (QXYSeries* s : std::initializer_list<QXYSeries*>{Series1, Series2, Series3}) {
+        chart->addSeries(s);
+        s->attachAxis(axisX);
+        s->attachAxis(axisY);
+    }
+    chtSpeedTest = new QChartView(chart); // takes the chart
+    chtSpeedTest->setObjectName("chtSpeedTest");
+    chtSpeedTest->setRenderHint(QPainter::Antialiasing, false);
+    chtSpeedTest->setMinimumSize(480, 320);
+    layout->addWidget(chtSpeedTest, 1);
+
+    auto* panel = new QHBoxLayout;
+    auto* captions = new QVBoxLayout;
+    lblxaxis = named(new QLabel(speed::kSpeedAxisCaption), "lblxaxis");
+    Label5 = named(new QLabel(speed::kPositionCaption), "Label5");
+    captions->addWidget(lblxaxis);
+    captions->addWidget(Label5);
+    panel->addLayout(captions);
+    btnSpeedTest = button("&Perform speed test", "btnSpeedTest");
+    btnSpeedTest->setDefault(true);
+    btnSeektest = button("Seek test", "btnSeektest");
+    btnStop = button("&Stop", "btnStop");
+    btnClose = button("&Close", "btnClose");
+    btnSaveChart = button(speed::kSaveChartCaption, "btnSaveChart");
+    for (QPushButton* b : {btnSpeedTest, btnSeektest, btnStop, btnClose, btnSaveChart})
+        panel->addWidget(b);
+    auto* results = new QVBoxLayout;
+    lblAverage = named(new QLabel, "lblAverage");
+    lblMax = named(new QLabel, "lblMax");
+    lblAverage->hide();
+    lblMax->hide();
+    results->addWidget(lblAverage);
+    results->addWidget(lblMax);
+    panel->addLayout(results);
+    panel->addStretch();
+    layout->addLayout(panel);
+
+    connect(btnSpeedTest, &QPushButton::clicked, this, &TfrmDriveSpeed::btnSpeedTestClick);
+    connect(btnSeektest, &QPushButton::clicked, this, &TfrmDriveSpeed::btnSeektestClick);
+    connect(btnStop, &QPushButton::clicked, this, &TfrmDriveSpeed::btnStopClick);
+    connect(btnClose, &QPushButton::clicked, this, &TfrmDriveSpeed::btnCloseClick);
+    connect(btnSaveChart, &QPushButton::clicked, this, &TfrmDriveSpeed::btnSaveChartClick);
+
+    job_ = std::make_unique<ToolJobControl>(nullptr, nullptr, nullptr, &StopRequested);
+    job_->onBusy = [this](bool on) { started(on); };
+    job_->onProgress = [this](const Progress& p) { take(p); };
+    resize(760, 520);
+}
+
+TfrmDriveSpeed::~TfrmDriveSpeed() = default;
+
+// The test has opened the selection and begins.
+void TfrmDriveSpeed::started(bool on) {
+    if (!on) return;
+    lblAverage->show();
+    lblMax->show();
+    btnSpeedTest->setEnabled(false);
+    if (test_ == Test::Seek) {
+        btnSeektest->setEnabled(false);
+        lblxaxis->setText(speed::kSeekAxisCaption);
+        seekRan_ = true;
+    }
+}
+
+void TfrmDriveSpeed::take(const Progress& p) {
+    const auto* s = dynamic_cast<const speed::Sample*>(&p);
+    if (!s) return;
+    if (!s->points.empty()) {
+        data_.add(s->points);
+        pending_ = true;
+    }
+    if (s->measured) {
+        lblAverage->setText(QString::fromStdString(s->average));
+        lblMax->setText(QString::fromStdString(s->maximum));
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (pending_ && now - lastShown_ >= kShowInterval) showPoints();
+}
+
+void TfrmDriveSpeed::showPoints() {
+    lastShown_ = QDateTime::currentMSecsSinceEpoch();
+    if (!pending_) return;
+    pending_ = false;
+    QXYSeries* series[speed::kSeriesCount] = {Series1, Series2, Series3};
+    for (int i = 0; i < speed::kSeriesCount; ++i) {
+        const auto& points = data_.points(speed::Series(i));
+        QList<QPointF>& shown = shown_[i];
+        if (shown.size() == qsizetype(points.size())) continue;
+        for (size_t k = size_t(shown.size()); k < points.size(); ++k)
+            shown.append({points[k].first, points[k].second});
+        series[i]->replace(shown);
+    }
+    if (const auto b = data_.bounds()) {
+        const speed::Axis x = speed::niceAxis(b->minX, b->maxX), y = speed::niceAxis(b->minY, b->maxY);
+        for (const auto& [axis, a] : {std::pair{axisX, x}, std::pair{axisY, y}}) {
+            axis->setRange(a.min, a.max);
+            axis->setTickCount(a.ticks());
+        }
+    }
+}
+
+void TfrmDriveSpeed::btnSpeedTestClick() {
+    const Test outer = std::exchange(test_, Test::Speed);
+    runJob([this] {
+        speed::Options options;
+        options.decimalSeparator = platform::decimalSeparator();
+        speed::speedTest(backend_, *dialogs_, *job_, selection_, options);
+    });
+    showPoints();
+    test_ = outer;
+    // After a seek test only another seek test can run in this window.
+    if (!seekRan_ && test_ == Test::None) btnSpeedTest->setEnabled(true);
+}
+
+void TfrmDriveSpeed::btnSeektestClick() {
+    const Test outer = std::exchange(test_, Test::Seek);
+    runJob([this] {
+        speed::Options options;
+        options.decimalSeparator = platform::decimalSeparator();
+        speed::seekTest(backend_, *dialogs_, *job_, selection_, options);
+    });
+    showPoints();
+    test_ = outer;
+    btnSeektest->setEnabled(true);
+}
+
+void TfrmDriveSpeed::btnCloseClick() {
+    StopRequested = true;
+    close();
+}
+
+void TfrmDriveSpeed::btnSaveChartClick() {
+    FileDialog dialog;
+    dialog.kind = FileDialog::Kind::Save;
+    dialog.filter = speed::kChartFilter;
+    dialog.defaultExt = ".png";
+    dialog.initialName = speed::kChartName;
+    dialog.overwritePrompt = true;
+    const auto file = dialogs_->chooseFile(dialog);
+    if (!file) return;
+    showPoints();
+    // The chart lays out its axes for new points on the next pass of the event loop.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!chtSpeedTest->grab().save(QString::fromStdString(*file), "PNG"))
+        dialogs_->message(speed::chartNotSaved(*file));
+}
+
+void OpenDriveSpeed(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
+    auto* window = new TfrmDriveSpeed(backend, selection, nullptr, owner);
+    window->setDeleteWhenClosed(true);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}

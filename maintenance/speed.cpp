@@ -1,0 +1,241 @@
+#include "maintenance/speed.h"
+
+#include "jobs/range_job.h"
+#include "maintenance/random.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+namespace speed {
+namespace {
+
+// Direct I/O reads into page-aligned memory.
+struct AlignedFree {
+    void operator()(char* p) const { std::free(p); }
+};
+std::unique_ptr<char, AlignedFree> alignedBuffer(int64_t bytes) {
+    auto* p = static_cast<char*>(std::aligned_alloc(4096, size_t((bytes + 4095) / 4096 * 4096)));
+    if (!p) throw std::bad_alloc();
+    return std::unique_ptr<char, AlignedFree>(p);
+}
+
+long long nearest(double v) {
+    return std::llrint(v);
+}
+
+std::string openFailure(const TFileInfo& sel) {
+    return "Failed to open " + sel.Description + " for reading";
+}
+
+} // namespace
+
+const char* const kTooSmallMessage =
+    "The speed test needs a selection of more than 64 MiB (67108864 bytes): nothing was measured.";
+
+const char* seriesTitle(Series series) {
+    switch (series) {
+    case Series::Speed:
+        return "Actual speed";
+    case Series::Average:
+        return "Moving average";
+    case Series::Peak:
+        break;
+    }
+    return "";
+}
+
+int64_t readsPerSample(int64_t size) {
+    return size <= 0 ? 0 : int64_t(std::nearbyint(double(size) / double(kSamplesWanted * kSampleBlock)));
+}
+
+Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
+                 const Options& options) {
+    jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
+    auto stream = range.open(sel, platform::OpenMode::Read, openFailure(sel), options.direct);
+    if (!stream) return {};
+    const int64_t n = readsPerSample(sel.Size);
+    if (n == 0) {
+        stream.reset();
+        dialogs.message(kTooSmallMessage);
+        return {Outcome::TooSmall, 0};
+    }
+    const double end = double(sel.Size) / kMiB; // where the markers stand
+    range.enterBusy();
+    range.offerStop();
+    {
+        Sample marker;
+        marker.total = sel.Size;
+        marker.points.push_back({Series::Peak, end, 2000.0});
+        job.progress(marker);
+    }
+    if (!range.position(*stream, sel.Offset, "Seek operation failed")) return {};
+
+    const int64_t sampleBytes = n * kSampleBlock;
+    const auto buffer = alignedBuffer(kSampleBlock);
+    Clock& clock = job.clock();
+    Report report{Outcome::Ended, 0};
+    int64_t totalTime = 0, shortest = 9999999;
+    double peak = 0;
+    std::array<double, kAverageSlots> slots{};
+    size_t oldest = 0;
+    for (int64_t i = 0, at = 0; at <= sel.Size - sampleBytes; ++i, at += sampleBytes) {
+        const int64_t t0 = clock.nowMs();
+        bool whole = true;
+        for (int64_t k = 0; k < n && whole; ++k) {
+            const auto got = stream->read(buffer.get(), kSampleBlock);
+            whole = got && *got == kSampleBlock;
+        }
+        int64_t t = clock.nowMs() - t0;
+        if (t <= 0) t = 1;
+        // A sample that could not be read whole ends the test; the results so far stand.
+        if (!whole) break;
+        totalTime += t;
+        ++report.samples;
+        shortest = std::min(shortest, t);
+        const double speed = double(sampleBytes) / double(t);
+
+        Sample s;
+        s.measured = true;
+        s.index = i;
+        s.position = double(at) / kMiB;
+        s.value = speed;
+        s.bytes = at + sampleBytes;
+        s.total = sel.Size;
+        s.percent = jobs::percentOf(s.bytes, sel.Size);
+        if (peak + 100 < speed) {
+            peak = speed;
+            s.points.push_back({Series::Peak, end, speed + 200});
+        }
+        // The first three samples are measured and counted but not drawn.
+        if (i > 2) s.points.push_back({Series::Speed, s.position, speed});
+        double average = speed;
+        if (i == 0) {
+            slots.fill(speed);
+        } else {
+            slots[oldest] = speed;
+            oldest = (oldest + 1) % slots.size();
+            double sum = 0;
+            for (const double v : slots)
+                sum += v;
+            average = sum / kAverageSlots;
+        }
+        // Each average stands at the middle of its window.
+        if (i >= 32) s.points.push_back({Series::Average, double(at - 15 * sampleBytes) / kMiB, average});
+        const double done = double(sampleBytes) * double(report.samples);
+        char text[160];
+        std::snprintf(text, sizeof text, "Average: %lld kb/s (%lld Mb/s)", nearest(done / double(totalTime)),
+                      nearest(done / (double(totalTime) * 1024.0)));
+        s.average = text;
+        std::snprintf(text, sizeof text, "Maximum: %lld kb/s",
+                      nearest(double(sampleBytes) / double(shortest)));
+        s.maximum = text;
+        job.progress(s);
+        job.pump();
+        if (job.stopRequested()) {
+            report.outcome = Outcome::Stopped;
+            break;
+        }
+    }
+    return report;
+}
+
+Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
+                const Options& options) {
+    jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
+    auto stream = range.open(sel, platform::OpenMode::Read, openFailure(sel), options.direct);
+    if (!stream) return {};
+    range.enterBusy();
+    range.offerStop();
+    Clock& clock = job.clock();
+    maintenance::SplitMix64 random(maintenance::seedFrom(clock.nowMs()));
+
+    // 64 bits: a selection beyond 8 TiB is reached everywhere.
+    const int64_t blocks = sel.Size / kSeekBlock;
+    const auto buffer = alignedBuffer(kSeekBlock);
+    Report report{Outcome::Ended, 0};
+    int64_t totalTime = 0;
+    for (int i = 0; i < kSeekAccesses; ++i) {
+        const int64_t r = blocks > 0 ? int64_t(random.next() % uint64_t(blocks)) : 0;
+        const int64_t position = r * kSeekBlock + sel.Offset;
+        clock.sleepMs(0); // the rest of the time slice, so the access starts on a fresh one
+        const int64_t t0 = clock.nowMs();
+        int64_t got = 0;
+        if (stream->seek(position, platform::SeekOrigin::Begin).valueOr(-1) == position)
+            got = stream->read(buffer.get(), kSeekBlock).valueOr(0);
+        const int64_t t = clock.nowMs() - t0;
+        // Told after the time is taken: the message box is not part of the access.
+        if (got <= 0) dialogs.message("dumb2");
+        totalTime += t;
+        ++report.samples;
+
+        Sample s;
+        s.measured = true;
+        s.index = i;
+        s.position = double(position) / kMiB;
+        s.value = double(t);
+        s.points.push_back({Series::Speed, s.position, double(t)});
+        const long long percent = nearest(double(i) * 100.0 / kSeekAccesses);
+        s.bytes = int64_t(i + 1) * kSeekBlock;
+        s.total = kSeekAccesses * kSeekBlock;
+        s.percent = int(percent);
+        char text[96];
+        std::snprintf(text, sizeof text, "Average: %.1f ms", double(totalTime) / double(report.samples));
+        s.average = text;
+        if (const auto dot = s.average.find('.'); dot != std::string::npos)
+            s.average[dot] = options.decimalSeparator;
+        std::snprintf(text, sizeof text, "%lld%% done", percent);
+        s.maximum = text;
+        job.progress(s);
+        job.pump();
+        clock.sleepMs(kSeekPause);
+        if (job.stopRequested()) {
+            report.outcome = Outcome::Stopped;
+            break;
+        }
+    }
+    return report;
+}
+
+void ChartData::add(const Point& p) {
+    series_[size_t(p.series)].emplace_back(p.x, p.y);
+    if (!bounds_) {
+        bounds_ = Bounds{p.x, p.x, p.y, p.y};
+        return;
+    }
+    bounds_->minX = std::min(bounds_->minX, p.x);
+    bounds_->maxX = std::max(bounds_->maxX, p.x);
+    bounds_->minY = std::min(bounds_->minY, p.y);
+    bounds_->maxY = std::max(bounds_->maxY, p.y);
+}
+
+int Axis::ticks() const {
+    return int(std::lround((max - min) / step)) + 1;
+}
+
+Axis niceAxis(double low, double high) {
+    if (!std::isfinite(low) || !std::isfinite(high)) return {};
+    if (high < low) std::swap(low, high);
+    if (high == low) {
+        const double pad = low == 0 ? 1 : std::abs(low) * 0.1;
+        low -= pad;
+        high += pad;
+    }
+    const double raw = (high - low) / 8; // about eight steps
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    const double fraction = raw / power;
+    const double step = (fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 5 ? 5 : 10) * power;
+    Axis axis{std::floor(low / step) * step, std::ceil(high / step) * step, step};
+    // A point on the last tick would be half outside the plot: one step more room above it.
+    if (axis.max - high < step * 0.02) axis.max += step;
+    return axis;
+}
+
+} // namespace speed

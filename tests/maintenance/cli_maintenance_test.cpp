@@ -1,0 +1,139 @@
+// The command line's checksum, erase, speed and seek, run in-process.
+
+#include "cli/maintenance_commands.h"
+
+#include "helpers.h"
+#include "probe_backend.h"
+#include "support/fixtures.h"
+#include "support/scripted_ui.h"
+#include "support/test_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+
+using platform::testkit::TestBackend;
+
+namespace {
+
+using Command = int (*)(platform::Backend&, const std::vector<std::string>&, const cli::Options&, Dialogs&,
+                        JobControl&, std::ostream&, std::ostream&);
+
+class MaintenanceCli : public testing::Test {
+protected:
+    int run(Command command, std::vector<std::string> operands, cli::Options options,
+            platform::Backend* backend = nullptr) {
+        out_.str("");
+        err_.str("");
+        return command(backend ? *backend : backend_, operands, options, ui_, ui_, out_, err_);
+    }
+    fixtures::TempDir dir_;
+    TestBackend backend_;
+    ScriptedUi ui_;
+    std::ostringstream out_, err_;
+};
+
+TEST_F(MaintenanceCli, ChecksumPrintsTheDigests) {
+    const std::string file = dir_.file("data.bin");
+    fixtures::writePatternFile(file, 100000, 4);
+    helpers::copySlice(file, 0x100, 5000, dir_.file("slice"));
+    const std::string md5 = helpers::toolDigest("md5sum", dir_.file("slice"));
+    const std::string sha1 = helpers::toolDigest("sha1sum", dir_.file("slice"));
+    const cli::Options range{{"--offset", "0x100"}, {"--size", "5000"}};
+    EXPECT_EQ(run(cli::checksumCommand, {file}, range), 0);
+    EXPECT_EQ(out_.str(), "MD5 " + md5 + "\nSHA1 " + sha1 + "\n");
+    auto md5Only = range;
+    md5Only["--md5"] = "";
+    EXPECT_EQ(run(cli::checksumCommand, {file}, md5Only), 0);
+    EXPECT_EQ(out_.str(), "MD5 " + md5 + "\n");
+    auto sha1Only = range;
+    sha1Only["--sha1"] = "";
+    EXPECT_EQ(run(cli::checksumCommand, {file}, sha1Only), 0);
+    EXPECT_EQ(out_.str(), "SHA1 " + sha1 + "\n");
+
+    // A digest of part of the selection is not printed.
+    backend_.fileFaults(file).readErrorAt = 50000;
+    EXPECT_EQ(run(cli::checksumCommand, {file}, {}), 1);
+    EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(MaintenanceCli, UsageErrors) {
+    const std::string file = dir_.file("data.bin");
+    fixtures::writePatternFile(file, 4096);
+    const std::vector<std::tuple<Command, std::vector<std::string>, cli::Options>> cases{
+        {cli::checksumCommand, {}, {}},
+        {cli::checksumCommand, {file, file}, {}},
+        {cli::checksumCommand, {file}, {{"--md5", ""}, {"--sha1", ""}}},
+        {cli::checksumCommand, {file}, {{"--pattern", "00"}}},
+        {cli::checksumCommand, {file}, {{"--offset", "12k"}}},
+        {cli::checksumCommand, {file}, {{"--size", ""}}},
+        {cli::eraseCommand, {file}, {}},
+        {cli::eraseCommand, {file}, {{"--pattern", "zz"}}},
+        {cli::eraseCommand, {file}, {{"--pattern", "100"}}},
+        {cli::speedCommand, {file}, {{"--buffered", ""}}},
+        {cli::seekCommand, {file}, {{"--png", ""}}},
+    };
+    for (const auto& [command, operands, options] : cases) {
+        EXPECT_THROW(run(command, operands, options), std::invalid_argument);
+        EXPECT_TRUE(backend_.opens().empty()) << "found before anything is opened";
+    }
+}
+
+TEST_F(MaintenanceCli, EraseNeedsAgreement) {
+    const std::string file = dir_.file("disk.img");
+    fixtures::writePatternFile(file, 65536, 8);
+    EXPECT_EQ(run(cli::eraseCommand, {file}, {{"--pattern", "AA"}, {"--offset", "1000"}, {"--size", "5000"}}),
+              1);
+    EXPECT_EQ(fixtures::readFile(file), [&] {
+        fixtures::writePatternFile(dir_.file("orig"), 65536, 8);
+        return fixtures::readFile(dir_.file("orig"));
+    }()) << "the gate refused: nothing written";
+
+    for (const std::string pattern : {"aa", "7", "random"}) {
+        fixtures::writePatternFile(file, 65536, 8);
+        EXPECT_EQ(run(cli::eraseCommand, {file},
+                      {{"--pattern", pattern}, {"--agree", ""}, {"--offset", "1000"}, {"--size", "5000"}}),
+                  0);
+        EXPECT_EQ(out_.str(), "Erased 5000 bytes\n");
+        const auto bytes = fixtures::readFile(file);
+        for (int64_t i = 0; i < 65536; ++i) {
+            if (i >= 1000 && i < 6000) {
+                if (pattern != "random") {
+                    ASSERT_EQ(bytes[size_t(i)], pattern == "aa" ? 0xAA : 0x07) << i;
+                }
+            } else {
+                ASSERT_EQ(bytes[size_t(i)], fixtures::patternByte(i, 8)) << "canary byte " << i;
+            }
+        }
+    }
+}
+
+TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
+    const std::string file = dir_.file("s.img");
+    fixtures::writeFile(file, {});
+    std::filesystem::resize_file(file, 128 << 20);
+    probe::ProbeBackend timed(backend_);
+    timed.probe.clock = &ui_.fakeClock;
+    timed.probe.readMs = [](int64_t) { return 2; };
+    EXPECT_EQ(run(cli::speedCommand, {file}, {{"--png", dir_.file("speed.png")}}, &timed), 0);
+    std::istringstream lines(out_.str());
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 1u + 1024 + 2);
+    EXPECT_EQ(rows[0], "Sample\tPosition (MiB)\tSpeed (kB/s)");
+    EXPECT_EQ(rows[4], "3\t0.375\t65536.0");
+    EXPECT_EQ(rows[1025], "Average: 65536 kb/s (64 Mb/s)");
+    EXPECT_EQ(rows[1026], "Maximum: 65536 kb/s");
+    EXPECT_GT(std::filesystem::file_size(dir_.file("speed.png")), 1000u);
+
+    EXPECT_EQ(run(cli::seekCommand, {file}, {}, &timed), 0);
+    const std::string seek = out_.str();
+    EXPECT_EQ(seek.substr(0, seek.find('\n')), "Access\tPosition (MiB)\tTime (ms)");
+    EXPECT_EQ(std::count(seek.begin(), seek.end(), '\n'), 1 + 512 + 2);
+    EXPECT_NE(seek.find("\nAverage: 2.0 ms\n100% done\n"), std::string::npos);
+}
+
+} // namespace
