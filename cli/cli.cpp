@@ -4,6 +4,10 @@
 #include "app/user_error.h"
 #include "cli/command_line.h"
 #include "cli/stop_signals.h"
+#include "cli/containers_commands.h"
+#include "cli/disasm_commands.h"
+#include "cli/maintenance_commands.h"
+#include "cli/inspect_commands.h"
 #include "cli/terminal_ui.h"
 #include "discovery/demo_drive.h"
 #include "discovery/drives.h"
@@ -16,6 +20,7 @@
 #include <algorithm>
 #include <cctype>
 #include <istream>
+#include <map>
 #include <ostream>
 
 namespace cli {
@@ -201,6 +206,25 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
 
 namespace {
 
+// The tools' commands take their options as texts ("--offset" -> "4096", a flag -> "").
+using ToolCommand = int (*)(platform::Backend&, const std::vector<std::string>&,
+                            const std::map<std::string, std::string>&, Dialogs&, JobControl&, std::ostream&,
+                            std::ostream&);
+
+int toolCommand(ToolCommand run, platform::Backend& backend, const CommandLine& args, Io& io) {
+    std::map<std::string, std::string> options(args.texts.begin(), args.texts.end());
+    for (const auto& [name, value] : args.numbers) options[name] = std::to_string(value);
+    for (const auto& flag : args.flags) options[flag] = "";
+    TerminalUi ui = terminalFor(io, args);
+    try {
+        const int status = run(backend, args.operands, options, ui, ui, io.out, io.err);
+        ui.endProgress();
+        return status;
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what(), args.command);
+    }
+}
+
 int runCommand(const CommandLine& args, platform::Backend& backend, Io& io) {
     // A signal that came while the demo drive was being written stops the command before it starts.
     if (stopSignal()) return Failed;
@@ -212,6 +236,16 @@ int runCommand(const CommandLine& args, platform::Backend& backend, Io& io) {
     if (command == "dump") return dumpCommand(backend, args, io);
     if (command == "restore") return restoreCommand(backend, args, io);
     if (command == "copy") return copyCommand(backend, args, io);
+    if (command == "hexdump") return toolCommand(hexdumpCommand, backend, args, io);
+    if (command == "map") return toolCommand(mapCommand, backend, args, io);
+    if (command == "disasm") return toolCommand(disasmCommand, backend, args, io);
+    if (command == "checksum") return toolCommand(checksumCommand, backend, args, io);
+    if (command == "erase") return toolCommand(eraseCommand, backend, args, io);
+    if (command == "speed") return toolCommand(speedCommand, backend, args, io);
+    if (command == "seek") return toolCommand(seekCommand, backend, args, io);
+    if (command == "cdi-save") return toolCommand(cdiSaveCommand, backend, args, io);
+    if (command == "cdi-load") return toolCommand(cdiLoadCommand, backend, args, io);
+    if (command == "zip") return toolCommand(zipCommand, backend, args, io);
     throw UsageError("unknown command " + command);
 }
 

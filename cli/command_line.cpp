@@ -74,6 +74,88 @@ const std::vector<Command>& commands() {
           {"--agree", "agree to overwrite TARGET"},
           {"--buffered", "read and write block devices through the system's cache instead of past it"},
           {"--verify", "read TARGET back afterwards and compare it with SOURCE"}}},
+        {"hexdump",
+         {"SOURCE"},
+         "hexdump needs one SOURCE",
+         "print the page of SOURCE's bytes that the hex viewer shows from the range's start",
+         {{"--filter", "leave out blocks: none, blank (all 0 or all 255), ascii, more (more ascii)"},
+          {"--ascii", "show only 512-byte blocks that hold TEXT"},
+          {"--case-sensitive", "with --ascii: match upper and lower case exactly"},
+          {"--hex", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS"},
+          {"--width", "bytes a row: 16 (64 KiB a page) or 32 (128 KiB a page)"},
+          {"--offset", "first byte shown, counted from the start of the device or file"},
+          {"--size", "bytes of the range: the blocks looked at, and where navigation would end"}}},
+        {"map",
+         {"SOURCE", "OUT.png"},
+         "map needs SOURCE and OUT.png",
+         "draw SOURCE's bytes as the graphical byte map (red text, green binary, blue empty) into OUT.png",
+         {{"--sectors-per-pixel", "512-byte sectors a pixel stands for, 1 to 65536 (1: a row is 512 KiB)"},
+          {"--offset", "first byte of the map"},
+          {"--size", "bytes to map (the map covers whole rows of 1024 pixels, at most 4096 rows)"},
+          {"--replace", "replace OUT.png when it exists"}}},
+        {"disasm",
+         {"SOURCE"},
+         "disasm needs one SOURCE",
+         "list SOURCE's bytes as x86 instructions: address, bytes and instruction, tab-separated",
+         {{"--offset", "first byte to list, counted from the start of the device or file"},
+          {"--max", "number of bytes to list (default 512, at most 67108864)"},
+          {"--bits", "16 (real mode, as boot code runs; the default), 32 or 64"}}},
+        {"checksum",
+         {"SOURCE"},
+         "checksum needs one SOURCE",
+         "the MD5 and SHA-1 digests of SOURCE's range, read in one pass",
+         {{"--md5", "only the MD5 digest"},
+          {"--sha1", "only the SHA-1 digest"},
+          {"--both", "both digests (the default)"},
+          {"--offset", "first byte of SOURCE's range"},
+          {"--size", "number of bytes to read"},
+          {"--buffered", "read a block device through the system's cache instead of past it"}}},
+        {"erase",
+         {"TARGET"},
+         "erase needs one TARGET",
+         "overwrite every byte of TARGET's range with one byte value or random data (destroys its data)",
+         {{"--pattern", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random"},
+          {"--agree", "agree to overwrite TARGET"},
+          {"--offset", "first byte of TARGET's range"},
+          {"--size", "number of bytes to erase"},
+          {"--buffered", "write a block device through the system's cache instead of past it"}}},
+        {"speed",
+         {"SOURCE"},
+         "speed needs one SOURCE",
+         "read speed along SOURCE's range: one row per sample (position in MiB, kB/s), then the results",
+         {{"--png", "also draw the chart into the PNG file FILE"},
+          {"--offset", "first byte of SOURCE's range"},
+          {"--size", "number of bytes to measure over"}}},
+        {"seek",
+         {"SOURCE"},
+         "seek needs one SOURCE",
+         "512 reads of 4096 bytes at random places of SOURCE's range: one row per read (position in MiB, "
+         "ms), then the results",
+         {{"--png", "also draw the chart into the PNG file FILE"},
+          {"--offset", "first byte of SOURCE's range"},
+          {"--size", "number of bytes to spread the reads over"}}},
+        {"cdi-save",
+         {"SOURCE", "IMAGE"},
+         "cdi-save needs SOURCE and IMAGE",
+         "save SOURCE's range into the compressed disk image IMAGE",
+         {{"--offset", "first byte of SOURCE's range"},
+          {"--size", "number of bytes to save"},
+          {"--replace", "replace IMAGE when it exists"}}},
+        {"cdi-load",
+         {"IMAGE", "TARGET"},
+         "cdi-load needs IMAGE and TARGET",
+         "write the compressed disk image IMAGE onto TARGET's range (destroys TARGET's data)",
+         {{"--offset", "first byte of TARGET's range"},
+          {"--size", "number of bytes of TARGET's range"},
+          {"--agree", "agree to overwrite TARGET"}}},
+        {"zip",
+         {"SOURCE", "ARCHIVE"},
+         "zip needs SOURCE and ARCHIVE",
+         "save SOURCE's range as one entry of the zip archive ARCHIVE (entries of at most 2 GiB)",
+         {{"--offset", "first byte of SOURCE's range"},
+          {"--size", "number of bytes to save"},
+          {"--append", "add the entry to ARCHIVE when it exists"},
+          {"--replace", "replace ARCHIVE when it exists"}}},
     };
     return all;
 }
@@ -86,10 +168,30 @@ const Command* findCommand(const std::string& name) {
 
 // Every option takes a value or never does, whatever the command: the arguments can be split
 // before the command is known, so options may come before it.
+// Options whose value is text rather than a number.
+bool takesText(const std::string& option) {
+    static const std::set<std::string> texts{"--filter", "--ascii", "--hex", "--pattern", "--png"};
+    return texts.count(option) != 0;
+}
+
 bool takesValue(const std::string& option) {
     static const std::set<std::string> valued{"--offset",      "--size",          "--source-offset",
-                                              "--source-size", "--target-offset", "--target-size"};
-    return valued.count(option) != 0;
+                                              "--source-size", "--target-offset", "--target-size",
+                                              "--width",       "--sectors-per-pixel", "--max",
+                                              "--bits"};
+    return valued.count(option) != 0 || takesText(option);
+}
+
+// What an option's value is called in the help.
+std::string placeholder(const std::string& option) {
+    if (takesText(option)) {
+        if (option == "--hex") return " DIGITS";
+        if (option == "--filter") return " KIND";
+        if (option == "--pattern") return " BYTE";
+        if (option == "--png") return " FILE";
+        return " TEXT";
+    }
+    return takesValue(option) ? " N" : "";
 }
 
 bool isCommandOption(const std::string& option) {
@@ -127,7 +229,7 @@ std::string synopsis(const Command& command) {
     for (const auto& o : command.operands)
         line += " " + o;
     for (const auto& o : command.options)
-        line += " [" + o.name + (takesValue(o.name) ? " N]" : "]");
+        line += " [" + o.name + placeholder(o.name) + "]";
     return line;
 }
 
@@ -182,7 +284,8 @@ const char kNotes[] =
     "                     \"Are you sure you want to copy ...?\" (Yes) and \"Stop now?\" (Ignore)\n"
     "  --ignore-size      restore's \"File size does not match target device size\" (Ignore)\n"
     "  --truncate         dump's \"Do you want to truncate the output file?\" (Yes)\n"
-    "  --replace          dump's \"... already exists. Do you want to replace it?\" (Yes)\n"
+    "  --replace          dump's, cdi-save's and zip's \"... already exists ...\" (replace it)\n"
+    "  --append           zip's question about an existing archive (add the entry to it)\n"
     "\n"
     "Ctrl+C, SIGTERM or SIGHUP stops a running action at its next block: it says how many\n"
     "bytes it wrote and closes what it opened. A second signal ends the program at once.\n"
@@ -255,6 +358,12 @@ CommandLine parse(const std::vector<std::string>& args) {
         given.emplace_back(name, value);
     }
 
+    // "help" and "help COMMAND" stand for --help and COMMAND --help.
+    if (!positional.empty() && positional[0] == "help") {
+        if (positional.size() > 2) throw UsageError("help takes at most one COMMAND");
+        positional.erase(positional.begin());
+        line.help = true;
+    }
     if (line.help || line.version) {
         // Help on one command when one is named; an unknown name is still a mistake.
         if (!positional.empty() && line.help) {
@@ -277,7 +386,9 @@ CommandLine parse(const std::vector<std::string>& args) {
             throw UsageError(option + " is not an option of " + command->name + " (" + takes + ")",
                              command->name);
         }
-        if (takesValue(option))
+        if (takesText(option))
+            line.texts[option] = value;
+        else if (takesValue(option))
             line.numbers[option] = parseNumber(option, value, command->name);
         else
             line.flags.insert(option);
@@ -316,7 +427,7 @@ std::string helpText(const std::string& name) {
         out += "usage: tarnwick-cli [--demo] " + synopsis(*command) + "\n\n" + command->summary + "\n\n";
         out += "options:\n";
         for (const auto& o : command->options)
-            item(out, "  " + o.name + (takesValue(o.name) ? " N" : ""), o.help);
+            item(out, "  " + o.name + placeholder(o.name), o.help);
         globalOptions(out);
         return out + "\n" + kNotes;
     }
@@ -331,7 +442,7 @@ std::string helpText(const std::string& name) {
             left += " " + o;
         item(out, left, c.summary);
         for (const auto& o : c.options)
-            item(out, "    " + o.name + (takesValue(o.name) ? " N" : ""), o.help);
+            item(out, "    " + o.name + placeholder(o.name), o.help);
     }
     out += "\nglobal options, before or after the command:\n";
     globalOptions(out);

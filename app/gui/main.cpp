@@ -1,14 +1,18 @@
 // tarnwick: the desktop program.
 
 #include "app/gui/application.h"
-#include "app/gui/longlived.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/selectfile.h"
 #include "discovery/demo_drive.h"
 #include "discovery/partitions.h"
+#include "info/elevation.h"
+#include "info/gui/infowindows.h"
+#include "info/gui/partinfo.h"
 #include "inspect/disasm_library.h"
 #include "platform/platform.h"
 
+#include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -112,22 +116,46 @@ int main(int argc, char** argv) {
 
     TApplication app(argc, argv);
 
+    // Started by an ordinary user, the program sees few drives: offer once to run again with
+    // administrator rights. A refused password or no authentication agent goes on unprivileged.
+    info::ElevationFacts facts = info::currentElevationFacts(false);
+    if (info::decideElevation(facts) == info::ElevationChoice::Offer) {
+        const auto answer = QMessageBox::question(
+            nullptr, QString::fromUtf8(info::kElevationTitle.data(), qsizetype(info::kElevationTitle.size())),
+            QString::fromUtf8(info::kElevationQuestion.data(), qsizetype(info::kElevationQuestion.size())),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes) {
+            std::vector<std::string> environment;
+            for (const QString& entry : QProcessEnvironment::systemEnvironment().toStringList())
+                environment.push_back(entry.toStdString());
+            const auto status = info::runAndWait(info::elevatedCommand(
+                facts.pkexec, QCoreApplication::applicationFilePath().toStdString(),
+                std::vector<std::string>(argv + 1, argv + argc), info::policyProgram(), environment));
+            if (!info::elevationRefused(status)) return *status;
+        }
+        facts.declined = true;
+    }
+    info::DriveAccessHint driveAccessHint(facts);
+
     TfrmMain::Options options;
     options.disassemblerAvailable = disassembler.available();
+    options.disassembler = &disassembler;
     if (demoDrive) options.backend = &demoDrive->backend();
     TfrmMain frmMain(options);
     // Created in this order, hidden until asked for, and alive as long as the main window.
-    auto* frmPartInfo = new TLongLivedWindow("frmPartInfo", "Partition and MBR additional reading", &frmMain);
-    auto* frmLicense = new TLongLivedWindow("frmLicense", "License", &frmMain);
-    auto* frmToDo = new TLongLivedWindow("frmToDo", "To-Do and limitations", &frmMain);
-    auto* frmLinks = new TLongLivedWindow("frmLinks", "Usefull links", &frmMain);
-    auto* frmCredits = new TLongLivedWindow("frmCredits", "Credits", &frmMain);
-    auto* frmVersion = new TLongLivedWindow("frmVersion", "Version", &frmMain);
+    auto* frmPartInfo = new TfrmPartInfo(&frmMain);
+    auto* frmLicense = new TfrmLicense(&frmMain);
+    auto* frmToDo = new TfrmToDo(&frmMain);
+    auto* frmLinks = new TfrmLinks(&frmMain);
+    auto* frmCredits = new TfrmCredits(&frmMain);
+    auto* frmVersion = new TfrmVersion(&frmMain);
     frmMain.setFileBrowser(new TfrmSelectFile(frmMain, &frmMain));
-    auto* frmKnownIssues = new TLongLivedWindow("frmKnownIssues", "Known Issues", &frmMain);
+    auto* frmKnownIssues = new TfrmKnownIssues(&frmMain);
     frmMain.setLongLivedWindows(frmPartInfo, frmLicense, frmToDo, frmLinks, frmCredits, frmVersion, frmKnownIssues);
     if (signalsWatched) watchEndSignals(frmMain);
 
     frmMain.show();
+    // Why drives are missing, said once.
+    if (const auto hint = driveAccessHint.take()) frmMain.sbrProgress->setText(QString::fromStdString(*hint));
     return app.exec();
 }

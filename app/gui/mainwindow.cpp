@@ -4,9 +4,19 @@
 #include "app/gui/qt_dialogs.h"
 #include "app/selection.h"
 #include "app/user_error.h"
+#include "containers/cdi.h"
+#include "containers/gui/save_as_zip_window.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
+#include "info/documents.h"
+#include "inspect/disasm_library.h"
+#include "inspect/gui/disassemble.h"
+#include "inspect/gui/graphical.h"
+#include "inspect/gui/hexview.h"
+#include "maintenance/gui/checksum_window.h"
+#include "maintenance/gui/erase_window.h"
+#include "maintenance/gui/speed_window.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 
@@ -466,25 +476,28 @@ void TfrmMain::buildMenus() {
     addItem(mnuSelection, "Grap&hical view", "Graphicalview1", [this] { btnGraphViewClick(); });
     addItem(mnuSelection, "Dis&assemble", "Disassemble1", [this] { btnDisassembleClick(); });
     addItem(mnuSelection, "Virus scan", "Virusscan1");
-    addItem(mnuSelection, "Speed &test", "Speedtest1");
+    addItem(mnuSelection, "Speed &test", "Speedtest1", [this] { OpenDriveSpeed(*backend_, Selection, this); });
     mnuSelection->addSeparator();
-    addItem(mnuSelection, "Calculate MD5 sum", "CalculateMD5sum1");
-    addItem(mnuSelection, "Calculate SHA1 sum", "CalculateSHA1sum1");
-    addItem(mnuSelection, "Calculate MD5 and SHA1", "CalculateMD5andSHA11");
+    addItem(mnuSelection, "Calculate MD5 sum", "CalculateMD5sum1", [this] { OpenChecksum(*backend_, Selection, 0, this); });
+    addItem(mnuSelection, "Calculate SHA1 sum", "CalculateSHA1sum1", [this] { OpenChecksum(*backend_, Selection, 1, this); });
+    addItem(mnuSelection, "Calculate MD5 and SHA1", "CalculateMD5andSHA11",
+            [this] { OpenChecksum(*backend_, Selection, 2, this); });
     mnuSelection->addSeparator();
     addItem(mnuSelection, "&Save as", "Writetofile1", [this] { btnWriteFileClick(); });
-    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1");
-    addItem(mnuSelection, "Save as compressed", "Saveascompressed1");
+    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1", [this] { SaveAsZip(*backend_, Selection, this); });
+    addItem(mnuSelection, "Save as compressed", "Saveascompressed1",
+            [this] { containers::SaveAsCompressed(*backend_, *ui_, *job_, Selection); });
     mnuSelection->addSeparator();
     QMenu* destructive = mnuSelection->addMenu("&Destructive actions");
     destructive->menuAction()->setObjectName("Destructiveactions1");
     addItem(destructive, "Load from zip", "Loadfromzip1")->setVisible(false);
     addItem(destructive, "&Load from file", "LoadFromFile1", [this] { btnReadFileClick(); });
-    addItem(destructive, "Load from compressed image", "Loadfromcompressedimage1");
+    addItem(destructive, "Load from compressed image", "Loadfromcompressedimage1",
+            [this] { containers::LoadFromCompressed(*backend_, *ui_, *job_, Selection); });
     destructive->addSeparator();
     addItem(destructive, "Edit partition table", "Editpartitiontable1")->setEnabled(false);
     destructive->addSeparator();
-    addItem(destructive, "Erase", "Erase1");
+    addItem(destructive, "Erase", "Erase1", [this] { OpenWipeData(*backend_, Selection, this); });
     destructive->addSeparator();
     addItem(destructive, "Set as copy &target", "Setasdirectcopytarget1", [this] { btnSetTargetClick(); });
     mnuSelection->addSeparator();
@@ -535,8 +548,11 @@ void TfrmMain::buildMenus() {
 }
 
 void TfrmMain::openDocument(const QString& fileName) {
-    // A missing file or browser is not reported.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(QCoreApplication::applicationDirPath()).filePath(fileName)));
+    // Beside the program in a build, in the documentation folder once installed. A missing file
+    // or browser is not reported.
+    const std::string path =
+        info::documentPath(QCoreApplication::applicationDirPath().toStdString(), fileName.toStdString());
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 void TfrmMain::guarded(const std::function<void()>& handler) {
@@ -586,13 +602,16 @@ void TfrmMain::UpdateSelectionMenus() {
     mnuSelection->menuAction()->setEnabled(state.selectionMenu);
 }
 
+// Busy mode is the main window's: the tool windows it owns keep their own buttons.
 void TfrmMain::DisableButtons() {
-    for (QPushButton* b : findChildren<QPushButton*>()) b->setEnabled(false);
+    for (QPushButton* b : findChildren<QPushButton*>())
+        if (b->window() == this) b->setEnabled(false);
     btnStop->setEnabled(true);
 }
 
 void TfrmMain::EnableButtons() {
-    for (QPushButton* b : findChildren<QPushButton*>()) b->setEnabled(true);
+    for (QPushButton* b : findChildren<QPushButton*>())
+        if (b->window() == this) b->setEnabled(true);
 }
 
 void TfrmMain::setEditText(QLineEdit* edit, const std::string& text) {
@@ -811,10 +830,22 @@ void TfrmMain::btnInstantCopyClick() {
     btnInstantCopy->setEnabled(true);
 }
 
-// Actions whose engines are not part of this build yet do nothing.
-void TfrmMain::btnHexViewClick() {}
-void TfrmMain::btnGraphViewClick() {}
-void TfrmMain::btnDisassembleClick() {}
+// The tool windows: each a window of its own with its copy of the selection.
+void TfrmMain::btnHexViewClick() {
+    guarded([this] { OpenHexView(*backend_, Selection, this, ui_.get()); });
+}
+
+void TfrmMain::btnGraphViewClick() {
+    guarded([this] { OpenGraphical(*backend_, Selection, this, ui_.get()); });
+}
+
+void TfrmMain::btnDisassembleClick() {
+    // Offered only with the library; a request that comes without it is told so.
+    static const disasm::DisasmLibrary none = disasm::DisasmLibrary::none();
+    guarded([this] {
+        OpenDisAssemble(this, *backend_, *ui_, Selection, options_.disassembler ? *options_.disassembler : none);
+    });
+}
 
 // btnRefreshClick and the rest of the volume list: mainwindow_volumes.cpp.
 

@@ -36,6 +36,10 @@ class Backend;
 class DeviceWatch;
 } // namespace platform
 
+namespace disasm {
+class DisasmLibrary;
+}
+
 namespace selection {
 enum class AdjustAction;
 }
@@ -50,6 +54,8 @@ public:
     struct Options {
         platform::Backend* backend = nullptr; // the system's when null
         bool disassemblerAvailable = false;
+        // The disassembler library loaded at start-up (its owner outlives the window), or null.
+        const disasm::DisasmLibrary* disassembler = nullptr;
         // Dialogs for questions, file choices and the overwrite gate; Qt's own when null.
         Dialogs* dialogs = nullptr;
     };

@@ -83,7 +83,7 @@ private:
         put32(h, 16, crcOf(h.data(), 92));
         std::memcpy(&disk[size_t(at * uint64_t(sector))], h.data(), h.size());
         // An array too large for the disk is left out: its header still claims it.
-        if (entriesLba < uint64_t(sectors) && entriesLba * uint64_t(sector) + array.size() <= disk.size())
+        if (!array.empty() && entriesLba < uint64_t(sectors) && entriesLba * uint64_t(sector) + array.size() <= disk.size())
             std::memcpy(&disk[size_t(entriesLba * uint64_t(sector))], array.data(), array.size());
     }
 };

@@ -2,7 +2,6 @@
 // popup mirror of the Selection menu, busy mode, the stop question and the device watch.
 
 #include "app/gui/application.h"
-#include "app/gui/longlived.h"
 #include "app/gui/job_control.h"
 #include "app/gui/mainwindow.h"
 #include "support/test_backend.h"
@@ -213,10 +212,12 @@ private slots:
 
     void menuItemsShowTheLongLivedWindows() {
         TfrmMain& w = make();
-        std::vector<TLongLivedWindow*> windows;
+        std::vector<QWidget*> windows;
         for (const char* name : {"frmPartInfo", "frmLicense", "frmToDo", "frmLinks", "frmCredits", "frmVersion",
-                                 "frmKnownIssues"})
-            windows.push_back(new TLongLivedWindow(name, name, &w));
+                                 "frmKnownIssues"}) {
+            windows.push_back(new QWidget(&w, Qt::Window));
+            windows.back()->setObjectName(name);
+        }
         w.setLongLivedWindows(windows[0], windows[1], windows[2], windows[3], windows[4], windows[5], windows[6]);
         const std::vector<std::pair<const char*, int>> items{
             {"PartitionandMBRadditionalreadingoffline1", 0}, {"License1", 1}, {"ToDoandlimitations1", 2},
