@@ -57,6 +57,15 @@ compare "copy file -> file" \
     "'$cli' copy '$work/src.img' '$work/target.img' --agree" \
     "dd if='$work/src.img' of='$work/target.img' bs=1M conv=fsync,notrunc"
 cmp -s "$work/src.img" "$work/target.img" || { echo "copy differs from its source" >&2; exit 1; }
+# Digests while imaging: one read feeding MD5, SHA-1 and SHA-256, against the pipeline that tees
+# dd's output into the three standard tools (which run side by side too); and a restore with its
+# read-back check against a restore followed by cmp.
+compare "dump + md5,sha1,sha256 vs dd|tee 3 sums" \
+    "'$cli' dump '$work/src.img' '$work/out.raw' --replace --hash md5,sha1,sha256" \
+    "rm -f '$work/m' '$work/s'; dd if='$work/src.img' bs=1M | tee '$work/dd.raw' | tee >(md5sum >'$work/m') >(sha1sum >'$work/s') | sha256sum >'$work/h'; while [ ! -s '$work/m' ] || [ ! -s '$work/s' ]; do sleep 0.01; done; sync '$work/dd.raw'"
+compare "restore --verify vs restore + cmp" \
+    "'$cli' restore '$work/out.raw' '$work/target.img' --agree --verify" \
+    "'$cli' restore '$work/out.raw' '$work/target.img' --agree && cmp '$work/out.raw' '$work/target.img'"
 if [ -x "$build/bin/gui_dump_bench" ]; then
     # The same dump started from the window's button: progress bar, status line and event pump.
     compare "dump file from the window" \

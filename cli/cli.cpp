@@ -7,6 +7,7 @@
 #include "cli/containers_commands.h"
 #include "cli/disasm_commands.h"
 #include "cli/maintenance_commands.h"
+#include "maintenance/digest_set.h"
 #include "cli/inspect_commands.h"
 #include "cli/terminal_ui.h"
 #include "discovery/demo_drive.h"
@@ -134,13 +135,29 @@ TerminalUi terminalFor(Io& io, const CommandLine& args) {
 
 int exitFor(const transfer::Report& r) { return r.outcome == transfer::Outcome::Completed ? Completed : Failed; }
 
+// The digests --hash names, or none; a wrong list is a usage error before anything is opened.
+std::optional<digest::Set> digestsFor(const CommandLine& args) {
+    const auto it = args.texts.find("--hash");
+    if (it == args.texts.end()) return std::nullopt;
+    try {
+        return std::optional<digest::Set>(std::in_place, digest::Set::parse(it->second));
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what(), args.command);
+    }
+}
+
 int dumpCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
+    auto digests = digestsFor(args);
     const TFileInfo source =
         resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     TerminalUi ui = terminalFor(io, args);
     ui.setFile(args.operands[1]);
-    const auto result = transfer::dumpToFile(backend, ui, ui, source, {!args.has("--buffered")});
+    transfer::Options options{!args.has("--buffered")};
+    options.digests = digests ? &*digests : nullptr;
+    const auto result = transfer::dumpToFile(backend, ui, ui, source, options);
     ui.endProgress();
+    // The digest lines, as checksum prints them, for a dump that holds every selected byte.
+    if (digests && result.outcome == transfer::Outcome::Completed) io.out << digests->summary() << "\n";
     return exitFor(result);
 }
 

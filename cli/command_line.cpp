@@ -2,6 +2,7 @@
 
 #include "app/selection.h"
 #include "app/user_error.h"
+#include "containers/zlib_stream.h"
 
 #include <algorithm>
 
@@ -52,7 +53,8 @@ const std::vector<Command>& commands() {
           {"--size", "number of bytes to save"},
           {"--truncate", "cut a dump that ran past the range's end back to its size"},
           {"--replace", "replace IMAGE when it exists"},
-          {"--buffered", "read a block device through the system's cache instead of past it"}}},
+          {"--buffered", "read a block device through the system's cache instead of past it"},
+          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
         {"restore",
          {"IMAGE", "TARGET"},
          "restore needs IMAGE and TARGET",
@@ -107,6 +109,7 @@ const std::vector<Command>& commands() {
          {{"--md5", "only the MD5 digest"},
           {"--sha1", "only the SHA-1 digest"},
           {"--both", "both digests (the default)"},
+          {"--sha256", "the SHA-256 digest as well; alone, only it"},
           {"--offset", "first byte of SOURCE's range"},
           {"--size", "number of bytes to read"},
           {"--buffered", "read a block device through the system's cache instead of past it"}}},
@@ -140,7 +143,8 @@ const std::vector<Command>& commands() {
          "save SOURCE's range into the compressed disk image IMAGE",
          {{"--offset", "first byte of SOURCE's range"},
           {"--size", "number of bytes to save"},
-          {"--replace", "replace IMAGE when it exists"}}},
+          {"--replace", "replace IMAGE when it exists"},
+          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
         {"cdi-load",
          {"IMAGE", "TARGET"},
          "cdi-load needs IMAGE and TARGET",
@@ -170,7 +174,7 @@ const Command* findCommand(const std::string& name) {
 // before the command is known, so options may come before it.
 // Options whose value is text rather than a number.
 bool takesText(const std::string& option) {
-    static const std::set<std::string> texts{"--filter", "--ascii", "--hex", "--pattern", "--png"};
+    static const std::set<std::string> texts{"--filter", "--ascii", "--hex", "--pattern", "--png", "--hash"};
     return texts.count(option) != 0;
 }
 
@@ -189,6 +193,7 @@ std::string placeholder(const std::string& option) {
         if (option == "--filter") return " KIND";
         if (option == "--pattern") return " BYTE";
         if (option == "--png") return " FILE";
+        if (option == "--hash") return " LIST";
         return " TEXT";
     }
     return takesValue(option) ? " N" : "";
@@ -466,7 +471,8 @@ std::string versionText() {
     built += "libudev " TARNWICK_UDEV_VERSION ", ";
 #endif
     built += "compiler " TARNWICK_COMPILER ", C++" + std::to_string(__cplusplus / 100 % 100);
-    return "tarnwick-cli " TARNWICK_VERSION "\nbuilt with " + built + "\n";
+    return "tarnwick-cli " TARNWICK_VERSION "\nbuilt with " + built + "\ncompressed images: " +
+           containers::compressionLibrary() + "\n";
 }
 
 } // namespace cli

@@ -7,6 +7,7 @@
 #include "containers/cdi.h"
 #include "containers/save_as_zip.h"
 #include "jobs/gate.h"
+#include "maintenance/digest_set.h"
 
 #include <filesystem>
 #include <ostream>
@@ -103,12 +104,19 @@ int exitFor(const containers::Report& r) {
 
 int cdiSaveCommand(platform::Backend& backend, const std::vector<std::string>& operands,
                    const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
-                   std::ostream&, std::ostream&) {
-    checkArguments("cdi-save", operands, 2, options, {"--offset", "--size"}, {"--replace"});
+                   std::ostream& out, std::ostream&) {
+    checkArguments("cdi-save", operands, 2, options, {"--offset", "--size", "--hash"}, {"--replace"});
+    std::optional<digest::Set> digests;
+    if (const auto it = options.find("--hash"); it != options.end()) digests.emplace(digest::Set::parse(it->second));
     const TFileInfo source =
         resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
     CommandDialogs answers(dialogs, operands[1], false, has(options, "--replace"));
-    return exitFor(containers::SaveAsCompressed(backend, answers, job, source));
+    containers::CdiOptions cdi;
+    cdi.digests = digests ? &*digests : nullptr;
+    const auto report = containers::SaveAsCompressed(backend, answers, job, source, cdi);
+    // The digest lines, as checksum prints them, for an image that holds every selected byte.
+    if (digests && report.outcome == containers::Outcome::Completed) out << digests->summary() << "\n";
+    return exitFor(report);
 }
 
 int cdiLoadCommand(platform::Backend& backend, const std::vector<std::string>& operands,

@@ -5,6 +5,7 @@
 #include "jobs/gate.h"
 #include "maintenance/chart_image.h"
 #include "maintenance/checksum.h"
+#include "maintenance/digest_set.h"
 #include "maintenance/erase.h"
 #include "maintenance/speed.h"
 #include "platform/platform.h"
@@ -186,15 +187,24 @@ int checksumCommand(platform::Backend& backend, const std::vector<std::string>& 
                     const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out,
                     std::ostream& err) {
     oneOperand("checksum", "SOURCE", operands);
-    const Given given("checksum", options, {"md5", "sha1", "both", "offset", "size", "buffered"},
+    const Given given("checksum", options, {"md5", "sha1", "both", "sha256", "offset", "size", "buffered"},
                       {"offset", "size"});
     if (int(given.has("md5")) + int(given.has("sha1")) + int(given.has("both")) > 1)
         throw std::invalid_argument("checksum takes one of --md5, --sha1 and --both");
-    const auto kind = given.has("md5") ? checksum::MD5 : given.has("sha1") ? checksum::SHA1 : checksum::Both;
+    // --sha256 alone gives only SHA-256; with a choice, that choice as well.
+    const bool sha256 = given.has("sha256");
+    const bool chosen = given.has("md5") || given.has("sha1") || given.has("both");
+    const auto kind = given.has("md5")    ? checksum::MD5
+                      : given.has("sha1") ? checksum::SHA1
+                      : sha256 && !chosen ? checksum::NoDigest
+                                          : checksum::Both;
     const auto sel = selectionOf(backend, operands[0], given, err);
     if (!sel) return 1;
+    std::optional<digest::Set> extra;
+    if (sha256) extra.emplace(std::vector{digest::Context::Kind::Sha256});
     checksum::Options o;
     o.direct = !given.has("buffered");
+    o.extra = extra ? &*extra : nullptr;
     const auto result = checksum::calculate(backend, dialogs, job, *sel, kind, o);
     // A digest of part of the selection is no checksum of it: only a complete one is printed.
     if (result.outcome != checksum::Outcome::Completed) {
@@ -204,6 +214,7 @@ int checksumCommand(platform::Backend& backend, const std::vector<std::string>& 
     }
     if (result.md5) out << "MD5 " << *result.md5 << "\n";
     if (result.sha1) out << "SHA1 " << *result.sha1 << "\n";
+    if (extra) out << extra->summary() << "\n";
     return 0;
 }
 
@@ -256,11 +267,12 @@ int seekCommand(platform::Backend& backend, const std::vector<std::string>& oper
 const std::vector<MaintenanceHelp>& maintenanceHelp() {
     static const std::vector<MaintenanceHelp> help{
         {"checksum",
-         "checksum SOURCE [--md5|--sha1|--both]",
+         "checksum SOURCE [--md5|--sha1|--both] [--sha256]",
          "the MD5 and/or SHA-1 digest of a selection, in one pass",
          {{"--md5", "only the MD5 digest"},
           {"--sha1", "only the SHA-1 digest"},
           {"--both", "both digests (the default)"},
+          {"--sha256", "the SHA-256 digest too (alone: only it)"},
           {"--offset N", "start at byte N of SOURCE"},
           {"--size N", "read N bytes"},
           {"--buffered", "read a block device through the system's cache"}}},

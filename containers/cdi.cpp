@@ -218,6 +218,8 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
         job.pump();
         return !job.stopRequested();
     };
+    if (options.digests)
+        callbacks.counted = [&](const uint8_t* data, int64_t size) { options.digests->add(data, size); };
     const auto moved = blocks::run(selected, sink, plan, callbacks);
     source.reset();
     if (moved.writeError) return failed(writeFailure(file, *moved.writeError), moved.written);
@@ -241,8 +243,12 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
     if (selected.unread() > 0)
         message += "\n" + num(selected.unread()) + " bytes could not be read from " + sel.Description +
                    "; the image holds zeros in their place.";
-    dialogs.message(message);
     const bool whole = moved.total == sel.Size && selected.unread() == 0;
+    // Digests of part of the selection would pass for the selection's own: only a whole one gets them.
+    if (whole && options.digests) {
+        if (const std::string digests = options.digests->summary(); !digests.empty()) message += "\n\n" + digests;
+    }
+    dialogs.message(message);
     return {whole ? Outcome::Completed : Outcome::Incomplete, moved.total};
 }
 

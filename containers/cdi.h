@@ -6,6 +6,7 @@
 #include "app/fileinfo.h"
 #include "containers/report.h"
 #include "containers/zlib_stream.h"
+#include "jobs/byte_observer.h"
 #include "jobs/job.h"
 
 namespace platform {
@@ -20,6 +21,9 @@ struct CdiOptions {
     Codec codec = defaultCodec();
     // Block devices are read and written past the system's cache, as the raw transfers do.
     bool direct = true;
+    // Sees the selection's bytes as a save reads them (the digests computed while imaging); its
+    // summary ends the completion message. Not owned.
+    jobs::ByteObserver* digests = nullptr;
 };
 
 // Saves the selection's bytes into an image file chosen through the save dialog. Stoppable: a

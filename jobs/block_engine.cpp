@@ -200,6 +200,7 @@ public:
             }
         }
         if (counted == 0) return go && !chunk.last;
+        if (callbacks_.counted) callbacks_.counted(reinterpret_cast<const uint8_t*>(chunk.data.get()), counted);
         const int64_t chunkAt = out_.written;
         const auto w = sink_.write(chunk.data.get(), counted);
         int64_t took = w ? *w : 0;

@@ -46,6 +46,9 @@ struct Callbacks {
     // While this thread waits for the reader (a slow device), at least every 100 ms: lets events
     // run. False stops.
     std::function<bool()> waiting;
+    // The bytes of the blocks just counted, in order, before they are written: what the loop
+    // read, whatever the sink then does with them.
+    std::function<void(const uint8_t* data, int64_t size)> counted;
 };
 
 // The loop reproduced, block by block:

@@ -5,6 +5,7 @@
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"
 #include "maintenance/digest.h"
+#include "maintenance/side_thread.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -20,74 +21,12 @@
 namespace checksum {
 namespace {
 
-// Runs one piece of work at a time on a second thread while the caller does another, so the two
-// digests of a Both calculation share the two cores over the same buffer.
-class SideThread {
-public:
-    explicit SideThread(std::function<void(const char*, int64_t)> work)
-        : work_(std::move(work)), thread_([this] { loop(); }) {}
-    ~SideThread() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-    SideThread(const SideThread&) = delete;
-    SideThread& operator=(const SideThread&) = delete;
-
-    void post(const char* data, int64_t size) {
-        {
-            std::lock_guard lock(mutex_);
-            data_ = data;
-            size_ = size;
-            posted_ = true;
-        }
-        changed_.notify_all();
-    }
-    // Waits for the posted work; what it threw is thrown here.
-    void wait() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !posted_; });
-        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-    }
-
-private:
-    void loop() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return posted_ || quit_; });
-            if (quit_) return;
-            lock.unlock();
-            std::exception_ptr error;
-            try {
-                work_(data_, size_);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            error_ = error;
-            posted_ = false;
-            changed_.notify_all();
-        }
-    }
-
-    std::function<void(const char*, int64_t)> work_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    const char* data_ = nullptr;
-    int64_t size_ = 0;
-    bool posted_ = false;
-    bool quit_ = false;
-    std::exception_ptr error_;
-    std::thread thread_; // last: started once everything it uses exists
-};
+using maintenance::detail::SideThread;
 
 // Where the block engine hands the bytes it read: into the digests of the kind.
 class DigestSink final : public platform::RawStream {
 public:
-    explicit DigestSink(ChecksumKind kind) : kind_(kind) {
+    DigestSink(ChecksumKind kind, jobs::ByteObserver* extra) : kind_(kind), extra_(extra) {
         if (kind_ == Both)
             side_ =
                 std::make_unique<SideThread>([this](const char* d, int64_t n) { sha1_.add(d, size_t(n)); });
@@ -110,9 +49,10 @@ public:
                 if (first) std::rethrow_exception(first);
             } else if (kind_ == MD5) {
                 md5_.add(data, size_t(count));
-            } else {
+            } else if (kind_ == SHA1) {
                 sha1_.add(data, size_t(count));
             }
+            if (extra_) extra_->add(reinterpret_cast<const uint8_t*>(data), count);
         } catch (...) {
             error_ = std::current_exception();
             return platform::errnoError(EIO);
@@ -136,11 +76,16 @@ public:
     platform::Result<platform::DiskGeometryEx> geometryEx() override { return platform::errnoError(ENOTTY); }
     platform::Result<int64_t> lengthInfo() override { return platform::errnoError(ENOTTY); }
 
-    std::optional<std::string> md5() { return kind_ == SHA1 ? std::nullopt : std::optional(md5_.finish()); }
-    std::optional<std::string> sha1() { return kind_ == MD5 ? std::nullopt : std::optional(sha1_.finish()); }
+    std::optional<std::string> md5() {
+        return kind_ == MD5 || kind_ == Both ? std::optional(md5_.finish()) : std::nullopt;
+    }
+    std::optional<std::string> sha1() {
+        return kind_ == SHA1 || kind_ == Both ? std::optional(sha1_.finish()) : std::nullopt;
+    }
 
 private:
     ChecksumKind kind_;
+    jobs::ByteObserver* extra_;
     digest::Md5 md5_;
     digest::Sha1 sha1_;
     int64_t position_ = 0;
@@ -230,7 +175,7 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
     const int64_t start = clock.nowMs();
     int64_t lastUpdate = 0;
     const int64_t size = sel.Size;
-    DigestSink sink(kind);
+    DigestSink sink(kind, options.extra);
     ShortReadLog source(*stream, sel.Offset);
 
     blocks::Plan plan;
@@ -281,7 +226,7 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
     job.progress(Progress(out.total, size, 100, ""));
     result.md5 = sink.md5();
     result.sha1 = sink.sha1();
-    result.first = kind == SHA1 ? *result.sha1 : *result.md5;
+    if (kind != NoDigest) result.first = kind == SHA1 ? *result.sha1 : *result.md5;
     if (kind == Both) result.second = *result.sha1;
     return result;
 }

@@ -5,6 +5,7 @@
 // 8 KiB blocks. Plain C++, no Qt.
 
 #include "app/fileinfo.h"
+#include "jobs/byte_observer.h"
 #include "jobs/job.h"
 
 #include <cstdint>
@@ -18,7 +19,7 @@ class Backend;
 namespace checksum {
 
 // Which digests a window computes; the numbers are the menu entries' own.
-enum ChecksumKind : uint8_t { MD5 = 0, SHA1 = 1, Both = 2 };
+enum ChecksumKind : uint8_t { MD5 = 0, SHA1 = 1, Both = 2, /* only Options::extra */ NoDigest = 3 };
 
 inline constexpr int64_t kBlock = 8192;
 // Display updates, the event pump and the stop check come only after more than this many
@@ -69,6 +70,8 @@ struct Options {
     // buffers in flight, read ahead on a second thread when more than one.
     int64_t buffer = 0;
     int buffers = 4;
+    // More digests over the same bytes (the command line's SHA-256). Not owned.
+    jobs::ByteObserver* extra = nullptr;
 };
 
 // Reads the selection once and feeds the digests of `kind`. The calculation's own rules: 8 KiB

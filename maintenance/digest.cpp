@@ -25,8 +25,8 @@ struct Context::State {
 };
 
 Context::Context(Kind kind) : state_(std::make_unique<State>()) {
-    state_->md = kind == Kind::Md5 ? EVP_md5() : EVP_sha1();
-    state_->name = kind == Kind::Md5 ? "MD5" : "SHA-1";
+    state_->md = kind == Kind::Md5 ? EVP_md5() : kind == Kind::Sha1 ? EVP_sha1() : EVP_sha256();
+    state_->name = kind == Kind::Md5 ? "MD5" : kind == Kind::Sha1 ? "SHA-1" : "SHA-256";
     state_->ctx = EVP_MD_CTX_new();
     if (!state_->md || !state_->ctx) fail("Cannot prepare a digest");
     start();

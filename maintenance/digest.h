@@ -1,5 +1,5 @@
 #pragma once
-// MD5 (RFC 1321) and SHA-1 (FIPS 180-1) with an incremental interface: start, add bytes in order,
+// MD5 (RFC 1321), SHA-1 (FIPS 180-1) and SHA-256 (FIPS 180-2) with an incremental interface: start, add bytes in order,
 // finish. The work is OpenSSL's libcrypto (EVP), which uses the CPU's SHA instructions where
 // there are some. Plain C++, no Qt.
 
@@ -15,7 +15,7 @@ namespace digest {
 // must be started again before more bytes are added.
 class Context {
 public:
-    enum class Kind { Md5, Sha1 };
+    enum class Kind { Md5, Sha1, Sha256 };
     explicit Context(Kind kind);
     ~Context();
     Context(Context&&) noexcept;
@@ -25,7 +25,7 @@ public:
 
     void start();
     void add(const void* data, size_t size);
-    // The digest of every byte added since start(): 16 bytes for MD5, 20 for SHA-1.
+    // The digest of every byte added since start(): 16 bytes for MD5, 20 for SHA-1, 32 for SHA-256.
     std::string finishRaw();
     // The same as upper-case hexadecimal, two digits a byte, nothing between them.
     std::string finish();
@@ -42,6 +42,10 @@ public:
 class Sha1 : public Context {
 public:
     Sha1() : Context(Kind::Sha1) {}
+};
+class Sha256 : public Context {
+public:
+    Sha256() : Context(Kind::Sha256) {}
 };
 
 // Bytes as upper-case hexadecimal, two digits each.

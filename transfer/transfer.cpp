@@ -94,6 +94,17 @@ blocks::Callbacks callbacksFor(JobControl& job, const std::function<bool(int64_t
     return c;
 }
 
+// A completion message with the digests computed while imaging, when there are some. `longer`:
+// the image holds more than the selection, and the digests cover only the selection's bytes.
+std::string withDigests(const std::string& message, const Options& options, int64_t size, bool longer) {
+    if (!options.digests) return message;
+    const std::string digests = options.digests->summary();
+    if (digests.empty()) return message;
+    std::string text = message.empty() ? "" : message + "\n\n";
+    if (longer) text += "Digests of the first " + num(size) + " bytes of the image (the selection):\n";
+    return text + digests;
+}
+
 std::string keptMessage(const std::string& file) { return "The earlier " + file + " was kept as it was."; }
 
 // The image file a dump writes. An existing file is replaced only by a finished dump: the new
@@ -272,7 +283,16 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     plan.wholeBlocks = true; // the last block may run past the selection: the truncation question
     plan.buffer = kTransferBuffer;
     plan.buffers = kTransferBuffers;
-    auto moved = blocks::run(*device, image->stream(), plan, callbacksFor(job, BlockReport(job, sel.Size)));
+    auto callbacks = callbacksFor(job, BlockReport(job, sel.Size));
+    if (options.digests) {
+        // The selection's bytes only: a last block that runs past it may be truncated away.
+        callbacks.counted = [&, seen = int64_t(0)](const uint8_t* data, int64_t size) mutable {
+            const int64_t take = std::min(size, sel.Size - seen);
+            if (take > 0) options.digests->add(data, take);
+            seen += size;
+        };
+    }
+    auto moved = blocks::run(*device, image->stream(), plan, callbacks);
     device.reset();
 
     int64_t total = moved.total;
@@ -297,7 +317,7 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     Report report{Outcome::Completed, total};
     if (total == sel.Size) {
         if (!image->commit(dialogs)) return {Outcome::Failed, total};
-        dialogs.message("Dump successfully completed");
+        dialogs.message(withDigests("Dump successfully completed", options, sel.Size, false));
     } else if (total > sel.Size) {
         const std::string question =
             "Dump complete, but was able to dump more bytes from the device than reported.\n" + num(total) +
@@ -314,11 +334,14 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
                 return {Outcome::Failed, total};
             }
             if (!image->commit(dialogs)) return {Outcome::Failed, total};
-            dialogs.message("File was truncated to " + num(sel.Size) + " bytes. " + num(total - sel.Size) +
-                            " bytes were dropped");
+            dialogs.message(withDigests("File was truncated to " + num(sel.Size) + " bytes. " +
+                                            num(total - sel.Size) + " bytes were dropped",
+                                        options, sel.Size, false));
             report.bytes = sel.Size;
         } else if (!image->commit(dialogs)) {
             return {Outcome::Failed, total};
+        } else if (options.digests) {
+            dialogs.message(withDigests("", options, sel.Size, true));
         }
     } else {
         dialogs.message(dumpIncomplete(total, sel.Size));

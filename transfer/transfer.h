@@ -5,6 +5,7 @@
 // block engine.
 
 #include "app/fileinfo.h"
+#include "jobs/byte_observer.h"
 #include "jobs/job.h"
 
 #include <cstdint>
@@ -47,6 +48,9 @@ struct Options {
     // After a restore or a copy that wrote every byte, the target is read back past the cache and
     // compared with its source; a difference makes the action a failure.
     bool verify = false;
+    // Sees the selection's bytes as a dump reads them (the digests computed while imaging); its
+    // summary ends the completion message. Not owned.
+    jobs::ByteObserver* digests = nullptr;
 };
 
 // Copies the selection's bytes into a new raw image file chosen through the save dialog.

@@ -14,6 +14,7 @@
 #include "inspect/gui/disassemble.h"
 #include "inspect/gui/graphical.h"
 #include "inspect/gui/hexview.h"
+#include "maintenance/digest_set.h"
 #include "maintenance/gui/checksum_window.h"
 #include "maintenance/gui/erase_window.h"
 #include "maintenance/gui/speed_window.h"
@@ -486,7 +487,12 @@ void TfrmMain::buildMenus() {
     addItem(mnuSelection, "&Save as", "Writetofile1", [this] { btnWriteFileClick(); });
     addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1", [this] { SaveAsZip(*backend_, Selection, this); });
     addItem(mnuSelection, "Save as compressed", "Saveascompressed1",
-            [this] { containers::SaveAsCompressed(*backend_, *ui_, *job_, Selection); });
+            [this] {
+                auto digests = imagingDigests();
+                containers::CdiOptions options;
+                options.digests = digests ? &*digests : nullptr;
+                containers::SaveAsCompressed(*backend_, *ui_, *job_, Selection, options);
+            });
     mnuSelection->addSeparator();
     QMenu* destructive = mnuSelection->addMenu("&Destructive actions");
     destructive->menuAction()->setObjectName("Destructiveactions1");
@@ -522,6 +528,7 @@ void TfrmMain::buildMenus() {
     extra->addSeparator();
     // Off at every start: the program keeps no settings between runs.
     addItem(extra, "Verify after writing", "Verifyafterwriting1")->setCheckable(true);
+    addItem(extra, "Compute digests while imaging", "Computedigestswhileimaging1")->setCheckable(true);
 
     QMenu* help = bar->addMenu("&Help");
     help->menuAction()->setObjectName("Help1");
@@ -814,8 +821,20 @@ transfer::Options TfrmMain::transferOptions() const {
     return options;
 }
 
+// MD5, SHA-1 and SHA-256 of what a save reads, when the Extra menu asks for them.
+std::optional<digest::Set> TfrmMain::imagingDigests() const {
+    if (!menuItem("Computedigestswhileimaging1")->isChecked()) return std::nullopt;
+    using Kind = digest::Context::Kind;
+    return std::optional<digest::Set>(std::in_place, std::vector{Kind::Md5, Kind::Sha1, Kind::Sha256});
+}
+
 void TfrmMain::btnWriteFileClick() {
-    guarded([this] { transfer::dumpToFile(*backend_, *ui_, *job_, Selection); });
+    guarded([this] {
+        auto digests = imagingDigests();
+        transfer::Options options;
+        options.digests = digests ? &*digests : nullptr;
+        transfer::dumpToFile(*backend_, *ui_, *job_, Selection, options);
+    });
 }
 
 void TfrmMain::btnReadFileClick() {

@@ -7,6 +7,7 @@
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"
 #include "jobs/job.h"
+#include "maintenance/digest_set.h"
 #include "transfer/transfer.h"
 #include "app/fileinfo.h"
 
@@ -14,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -206,6 +208,7 @@ private:
     void updateCopyButton();
     // How the transfers move their bytes, from the Extra menu's choices.
     transfer::Options transferOptions() const;
+    std::optional<digest::Set> imagingDigests() const;
     void openDocument(const QString& fileName);
     // Runs a handler and shows any error it raises in the error box; the window goes on.
     void guarded(const std::function<void()>& handler);

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 #include <thread>
 
 #include <fcntl.h>
@@ -143,7 +144,7 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(dump.status, 0);
     EXPECT_EQ(
         dump.out.rfind("usage: tarnwick-cli [--demo] dump SOURCE IMAGE [--offset N] [--size N] [--truncate] "
-                       "[--replace] [--buffered]\n",
+                       "[--replace] [--buffered] [--hash LIST]\n",
                        0),
         0u)
         << dump.out;
@@ -162,6 +163,7 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_NE(version.find("libblkid " + blkid.substr(0, blkid.find('\n'))), std::string::npos) << version;
     EXPECT_NE(version.find("libudev " + udev.substr(0, udev.find('\n'))), std::string::npos) << version;
     EXPECT_NE(version.find("compiler "), std::string::npos) << version;
+    EXPECT_NE(version.find("\ncompressed images: "), std::string::npos) << version;
 }
 
 TEST_F(CliTest, SelectionsBuildTheWindowsRecord) {
@@ -217,6 +219,40 @@ TEST_F(CliTest, PartitionsAndPartitionSelections) {
     EXPECT_EQ(blank.status, 1);
     EXPECT_EQ(blank.err, "Failed to read MBR\n");
     EXPECT_EQ(run({"partitions", "5"}).err, "Failed to open device\n");
+}
+
+// The digests printed while imaging are the standard tools' digests of the selected bytes, even
+// when the dump's last block runs past the selection and is kept.
+TEST_F(CliTest, DigestsWhileImagingAreThoseOfTheSelection) {
+    const auto disk = fixtures::readFile(dir_.file("d0.img"));
+    const std::string selected = dir_.file("selected.bin");
+    fixtures::writeFile(selected, std::vector<uint8_t>(disk.begin() + 1000, disk.begin() + 11000));
+    std::string md5, sha1, sha256;
+    for (auto [tool, name, out] : {std::tuple{"md5sum", "MD5 ", &md5}, {"sha1sum", "SHA1 ", &sha1},
+                                   {"sha256sum", "SHA256 ", &sha256}}) {
+        std::string line;
+        ASSERT_EQ(fixtures::shell(std::string(tool) + " " + selected + " | cut -d' ' -f1", &line), 0);
+        for (auto& c : line) c = char(std::toupper(static_cast<unsigned char>(c)));
+        *out = name + line;
+    }
+    const std::string expected = md5 + sha1 + sha256;
+    CliRun r = run({"dump", "0", dir_.file("d.raw"), "--offset", "1000", "--size", "10000", "--hash", "md5,sha1,sha256"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fixtures::readFile(dir_.file("d.raw")).size(), 16384u);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_NE(r.err.find("Digests of the first 10000 bytes"), std::string::npos) << r.err;
+
+    r = run({"cdi-save", "0", dir_.file("d.cdi"), "--offset", "1000", "--size", "10000", "--hash", "sha256,md5"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, sha256 + md5);
+
+    r = run({"checksum", "0", "--offset", "1000", "--size", "10000", "--sha256"});
+    EXPECT_EQ(r.out, sha256);
+
+    // A wrong list is a usage error, before any file is made.
+    EXPECT_EQ(run({"dump", "0", dir_.file("e.raw"), "--hash", "md5,crc"}).status, 2);
+    EXPECT_EQ(run({"dump", "0", dir_.file("e.raw"), "--hash", "sha1,SHA1"}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("e.raw")));
 }
 
 TEST_F(CliTest, DumpRestoreAndCopyAnswerOnlyWhatTheFlagsSay) {
