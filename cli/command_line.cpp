@@ -159,7 +159,8 @@ const std::vector<Command>& commands() {
          {{"--offset", "first byte of SOURCE's range"},
           {"--size", "number of bytes to save"},
           {"--append", "add the entry to ARCHIVE when it exists"},
-          {"--replace", "replace ARCHIVE when it exists"}}},
+          {"--replace", "replace ARCHIVE when it exists"},
+          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
     };
     return all;
 }

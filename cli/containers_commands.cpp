@@ -100,14 +100,20 @@ int exitFor(const containers::Report& r) {
     return r.outcome == Outcome::Completed ? 0 : 1;
 }
 
+// The digests --hash names, or none.
+std::optional<digest::Set> digestsOf(const std::map<std::string, std::string>& options) {
+    const auto it = options.find("--hash");
+    if (it == options.end()) return std::nullopt;
+    return std::optional<digest::Set>(std::in_place, digest::Set::parse(it->second));
+}
+
 } // namespace
 
 int cdiSaveCommand(platform::Backend& backend, const std::vector<std::string>& operands,
                    const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
                    std::ostream& out, std::ostream&) {
     checkArguments("cdi-save", operands, 2, options, {"--offset", "--size", "--hash"}, {"--replace"});
-    std::optional<digest::Set> digests;
-    if (const auto it = options.find("--hash"); it != options.end()) digests.emplace(digest::Set::parse(it->second));
+    auto digests = digestsOf(options);
     const TFileInfo source =
         resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
     CommandDialogs answers(dialogs, operands[1], false, has(options, "--replace"));
@@ -131,8 +137,9 @@ int cdiLoadCommand(platform::Backend& backend, const std::vector<std::string>& o
 
 int zipCommand(platform::Backend& backend, const std::vector<std::string>& operands,
                const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
-               std::ostream&, std::ostream& err) {
-    checkArguments("zip", operands, 2, options, {"--offset", "--size"}, {"--append", "--replace"});
+               std::ostream& out, std::ostream& err) {
+    checkArguments("zip", operands, 2, options, {"--offset", "--size", "--hash"}, {"--append", "--replace"});
+    auto digests = digestsOf(options);
     const bool append = has(options, "--append");
     const bool replace = has(options, "--replace");
     if (append && replace) throw std::invalid_argument("--append and --replace exclude each other");
@@ -160,7 +167,9 @@ int zipCommand(platform::Backend& backend, const std::vector<std::string>& opera
         }
     } answers(dialogs, append ? Button::No : Button::Yes);
     const auto report = containers::SaveSelectionAsZip(
-        backend, answers, [&job] { return std::make_unique<TerminalWindow>(job); }, archive, source);
+        backend, answers, [&job] { return std::make_unique<TerminalWindow>(job); }, archive, source,
+        digests ? &*digests : nullptr);
+    if (digests && report.outcome == containers::Outcome::Completed) out << digests->summary() << "\n";
     return exitFor(report);
 }
 

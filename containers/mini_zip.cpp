@@ -510,6 +510,7 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
         if (OnIdle) OnIdle();
         return true;
     };
+    if (Digests) callbacks.counted = [this](const uint8_t* data, int64_t size) { Digests->add(data, size); };
     const auto moved = blocks::run(*source, sink, plan, callbacks);
     source.reset();
     if (moved.writeError) return writeFailed(*moved.writeError);

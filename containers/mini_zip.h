@@ -16,6 +16,7 @@
 // end record (06054B50, disks, entry counts, directory size and offset, comment length) with the
 // comment of an archive appended to.
 
+#include "jobs/byte_observer.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -170,6 +171,8 @@ public:
     TUnzipFileEvent OnUnzipFile;
     // Runs after every piece given to deflate, so that pending window events get their turn.
     std::function<void()> OnIdle;
+    // Sees each entry's bytes as they are read (the digests computed while imaging). Not owned.
+    jobs::ByteObserver* Digests = nullptr;
 
 private:
     bool fail(const std::string& text);

@@ -59,7 +59,7 @@ bool ConfirmZipStop(Dialogs& dialogs) {
 }
 
 Report SaveAsZipCommand(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
-                        const TFileInfo& selection, std::string& lastArchive) {
+                        const TFileInfo& selection, std::string& lastArchive, jobs::ByteObserver* digests) {
     if (lastArchive.empty()) lastArchive = selection.DefaultName + ".zip";
     FileDialog dialog;
     dialog.kind = FileDialog::Kind::Save;
@@ -70,11 +70,11 @@ Report SaveAsZipCommand(platform::Backend& backend, Dialogs& dialogs, const ZipW
     const auto chosen = dialogs.chooseFile(dialog);
     if (!chosen) return {};
     lastArchive = *chosen;
-    return SaveSelectionAsZip(backend, dialogs, window, *chosen, selection);
+    return SaveSelectionAsZip(backend, dialogs, window, *chosen, selection, digests);
 }
 
 Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
-                          const std::string& archive, const TFileInfo& selection) {
+                          const std::string& archive, const TFileInfo& selection, jobs::ByteObserver* digests) {
     const TFileInfo sel = selection;
     {
         NoWindow none;
@@ -124,6 +124,7 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
             abort = job.stopRequested();
         };
         zip.OnIdle = [&] { job.pump(); };
+        zip.Digests = digests;
         range.offerStop();
         // The source first: an archive is not created, emptied or changed when there is nothing
         // to read.
@@ -156,6 +157,10 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
             if (!zip.CloseArchive()) {
                 notes.push_back({zip.ErrorText(), false});
                 report.outcome = Outcome::Failed;
+            } else if (digests && report.outcome == Outcome::Completed) {
+                notes.push_back({"The entry " + NormalizeEntryName(sel.DefaultName) + " in " + archive +
+                                     " holds all " + num(sel.Size) + " bytes.\n\n" + digests->summary(),
+                                 false});
             }
         } catch (const UserError& e) {
             // The archive could not be created or opened at all.

@@ -5,6 +5,7 @@
 
 #include "app/fileinfo.h"
 #include "containers/report.h"
+#include "jobs/byte_observer.h"
 #include "jobs/job.h"
 
 #include <functional>
@@ -37,12 +38,15 @@ bool ConfirmZipStop(Dialogs& dialogs);
 // The menu command: asks for the archive (proposing the selection's DefaultName + ".zip" the first
 // time, the last chosen name after that, kept in `lastArchive`), then runs SaveSelectionAsZip.
 Report SaveAsZipCommand(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
-                        const TFileInfo& selection, std::string& lastArchive);
+                        const TFileInfo& selection, std::string& lastArchive,
+                        jobs::ByteObserver* digests = nullptr);
 
 // The whole export into `archive`: the overwrite-or-append question when it exists, the window,
 // the entry (named after the selection's DefaultName), the directory. Returns once the archive is
-// closed and the window gone.
+// closed and the window gone. `digests` sees the entry's bytes as they are read; a complete entry
+// ends with a message holding its summary.
 Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
-                          const std::string& archive, const TFileInfo& selection);
+                          const std::string& archive, const TFileInfo& selection,
+                          jobs::ByteObserver* digests = nullptr);
 
 } // namespace containers

@@ -485,7 +485,10 @@ void TfrmMain::buildMenus() {
             [this] { OpenChecksum(*backend_, Selection, 2, this); });
     mnuSelection->addSeparator();
     addItem(mnuSelection, "&Save as", "Writetofile1", [this] { btnWriteFileClick(); });
-    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1", [this] { SaveAsZip(*backend_, Selection, this); });
+    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1", [this] {
+        auto digests = imagingDigests();
+        SaveAsZip(*backend_, Selection, this, digests ? &*digests : nullptr);
+    });
     addItem(mnuSelection, "Save as compressed", "Saveascompressed1",
             [this] {
                 auto digests = imagingDigests();

@@ -66,13 +66,15 @@ std::string& lastArchive() {
 
 } // namespace
 
-void SaveAsZip(platform::Backend& backend, Dialogs& dialogs, const TFileInfo& selection) {
+void SaveAsZip(platform::Backend& backend, Dialogs& dialogs, const TFileInfo& selection,
+               jobs::ByteObserver* digests) {
     containers::SaveAsZipCommand(
         backend, dialogs, [&dialogs] { return std::make_unique<ShownWindow>(dialogs); }, selection,
-        lastArchive());
+        lastArchive(), digests);
 }
 
-void SaveAsZip(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
+void SaveAsZip(platform::Backend& backend, const TFileInfo& selection, QWidget* owner,
+               jobs::ByteObserver* digests) {
     QtDialogs dialogs(owner);
-    SaveAsZip(backend, dialogs, selection);
+    SaveAsZip(backend, dialogs, selection, digests);
 }

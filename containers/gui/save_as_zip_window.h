@@ -4,6 +4,7 @@
 
 #include "app/fileinfo.h"
 #include "app/gui/job_control.h"
+#include "jobs/byte_observer.h"
 #include "jobs/job.h"
 
 #include <QWidget>
@@ -42,6 +43,8 @@ private:
 
 // "Save as zip (2GB max)": asks for the archive and exports the selection into it, with the
 // progress window. The last chosen archive is offered again by the next export.
-void SaveAsZip(platform::Backend& backend, const TFileInfo& selection, QWidget* owner);
+void SaveAsZip(platform::Backend& backend, const TFileInfo& selection, QWidget* owner,
+               jobs::ByteObserver* digests = nullptr);
 // The same, asking through `dialogs` (tests answer from a script).
-void SaveAsZip(platform::Backend& backend, Dialogs& dialogs, const TFileInfo& selection);
+void SaveAsZip(platform::Backend& backend, Dialogs& dialogs, const TFileInfo& selection,
+               jobs::ByteObserver* digests = nullptr);

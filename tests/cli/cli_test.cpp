@@ -246,6 +246,10 @@ TEST_F(CliTest, DigestsWhileImagingAreThoseOfTheSelection) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, sha256 + md5);
 
+    r = run({"zip", "0", dir_.file("d.zip"), "--offset", "1000", "--size", "10000", "--hash", "sha1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, sha1);
+
     r = run({"checksum", "0", "--offset", "1000", "--size", "10000", "--sha256"});
     EXPECT_EQ(r.out, sha256);
 
