@@ -1,9 +1,10 @@
 #pragma once
-// Pieces that let the block engine read from and write into things that are not files: a base
-// whose every operation fails until a subclass gives it, and an image file that replaces an
-// earlier one only when it is complete. Internal to the containers engines.
+// Pieces that let the block engine read from and write into things that are not files, and an
+// image file that replaces an earlier one only when it is complete. Internal to the containers
+// engines.
 
 #include "jobs/job.h"
+#include "jobs/stream_adapter.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -12,22 +13,7 @@
 
 namespace containers::detail {
 
-class StreamAdapter : public platform::RawStream {
-public:
-    platform::Result<int64_t> read(void*, int64_t) override { return platform::errnoError(EBADF); }
-    platform::Result<int64_t> write(const void*, int64_t) override { return platform::errnoError(EBADF); }
-    // The block engine rewinds a source or sink it can position; these cannot be rewound.
-    platform::Result<int64_t> seek(int64_t, platform::SeekOrigin) override {
-        return platform::errnoError(ESPIPE);
-    }
-    platform::Result<int64_t> position() override { return platform::errnoError(ESPIPE); }
-    platform::Result<int64_t> length() override { return platform::errnoError(ESPIPE); }
-    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
-    platform::Result<void> flush() override { return {}; }
-    platform::Result<platform::DiskGeometry> geometry() override { return platform::errnoError(ENOTTY); }
-    platform::Result<platform::DiskGeometryEx> geometryEx() override { return platform::errnoError(ENOTTY); }
-    platform::Result<int64_t> lengthInfo() override { return platform::errnoError(ENOTTY); }
-};
+using StreamAdapter = jobs::StreamAdapter;
 
 // A new file, or the replacement of an existing one: the bytes go to a file beside it that takes
 // its name only at commit(), so a save that fails leaves an earlier file as it was.

@@ -4,6 +4,7 @@
 #include "inspect/byte_classes.h"
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"
+#include "jobs/stream_adapter.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -42,7 +43,7 @@ int64_t blockFor(int sectorsPerPixel) {
 
 // Takes the drawing's bytes in order and turns every S x 512 of them into a pixel. Pixels are
 // set 4 at a time, as they were read: a group that the data did not fill is not drawn.
-class PixelSink final : public platform::RawStream {
+class PixelSink final : public jobs::StreamAdapter {
 public:
     PixelSink(Image& image, Canvas& canvas, int sectorsPerPixel)
         : image_(image), canvas_(canvas), sectorsPerPixel_(sectorsPerPixel),
@@ -75,16 +76,6 @@ public:
         return count;
     }
     platform::Result<int64_t> position() override { return consumed_; }
-    platform::Result<int64_t> read(void*, int64_t) override { return platform::errnoError(EBADF); }
-    platform::Result<int64_t> seek(int64_t, platform::SeekOrigin) override {
-        return platform::errnoError(ESPIPE);
-    }
-    platform::Result<int64_t> length() override { return platform::errnoError(ESPIPE); }
-    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
-    platform::Result<void> flush() override { return {}; }
-    platform::Result<platform::DiskGeometry> geometry() override { return platform::errnoError(ENOTTY); }
-    platform::Result<platform::DiskGeometryEx> geometryEx() override { return platform::errnoError(ENOTTY); }
-    platform::Result<int64_t> lengthInfo() override { return platform::errnoError(ENOTTY); }
 
 private:
     Image& image_;

@@ -4,6 +4,7 @@
 #include "jobs/aligned_stream.h"
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"
+#include "jobs/stream_adapter.h"
 #include "maintenance/digest.h"
 #include "maintenance/side_thread.h"
 #include "platform/platform.h"
@@ -24,7 +25,7 @@ namespace {
 using maintenance::detail::SideThread;
 
 // Where the block engine hands the bytes it read: into the digests of the kind.
-class DigestSink final : public platform::RawStream {
+class DigestSink final : public jobs::StreamAdapter {
 public:
     DigestSink(ChecksumKind kind, jobs::ByteObserver* extra) : kind_(kind), extra_(extra) {
         if (kind_ == Both)
@@ -63,18 +64,12 @@ public:
     void rethrowError() {
         if (error_) std::rethrow_exception(error_);
     }
-    platform::Result<int64_t> read(void*, int64_t) override { return platform::errnoError(EBADF); }
     platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
         if (origin != platform::SeekOrigin::Begin || offset != position_) return platform::errnoError(ESPIPE);
         return position_;
     }
     platform::Result<int64_t> position() override { return position_; }
     platform::Result<int64_t> length() override { return position_; }
-    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
-    platform::Result<void> flush() override { return {}; }
-    platform::Result<platform::DiskGeometry> geometry() override { return platform::errnoError(ENOTTY); }
-    platform::Result<platform::DiskGeometryEx> geometryEx() override { return platform::errnoError(ENOTTY); }
-    platform::Result<int64_t> lengthInfo() override { return platform::errnoError(ENOTTY); }
 
     std::optional<std::string> md5() {
         return kind_ == MD5 || kind_ == Both ? std::optional(md5_.finish()) : std::nullopt;

@@ -5,6 +5,7 @@
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
+#include "jobs/stream_adapter.h"
 #include "maintenance/random.h"
 #include "platform/platform.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 // What the erase writes, as a stream the block engine reads: the fill value, or random data that
 // never repeats a block.
-class FillSource final : public platform::RawStream {
+class FillSource final : public jobs::StreamAdapter {
 public:
     FillSource(Fill fill, uint64_t seed) : fill_(fill), random_(seed) {}
 
@@ -28,19 +29,12 @@ public:
         position_ += count;
         return count;
     }
-    platform::Result<int64_t> write(const void*, int64_t) override { return platform::errnoError(EBADF); }
     platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
         if (origin != platform::SeekOrigin::Begin) return platform::errnoError(EINVAL);
         position_ = offset;
         return offset;
     }
     platform::Result<int64_t> position() override { return position_; }
-    platform::Result<int64_t> length() override { return platform::errnoError(ESPIPE); }
-    platform::Result<void> truncate(int64_t) override { return platform::errnoError(EINVAL); }
-    platform::Result<void> flush() override { return {}; }
-    platform::Result<platform::DiskGeometry> geometry() override { return platform::errnoError(ENOTTY); }
-    platform::Result<platform::DiskGeometryEx> geometryEx() override { return platform::errnoError(ENOTTY); }
-    platform::Result<int64_t> lengthInfo() override { return platform::errnoError(ENOTTY); }
 
 private:
     Fill fill_;
