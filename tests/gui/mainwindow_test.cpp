@@ -229,6 +229,29 @@ private slots:
         }
     }
 
+    // Each tool item opens its own window on the selection; none opens another's.
+    void toolItemsOpenTheirWindows() {
+        TfrmMain& w = make();
+        fillDrives(w);
+        w.lvwLogicalDrives->topLevelItem(0)->setSelected(true);
+        const std::vector<std::pair<const char*, const char*>> items{
+            {"CalculateMD5sum1", "frmChecksum"},  {"CalculateSHA1sum1", "frmChecksum"},
+            {"CalculateMD5andSHA11", "frmChecksum"}, {"Speedtest1", "frmDriveSpeed"},
+            {"Erase1", "frmWipeData"},            {"Hexview1", "frmHexView"},
+            {"Graphicalview1", "frmGraphical"}};
+        for (const auto& [item, window] : items) {
+            w.menuItem(item)->trigger();
+            QStringList shown;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->isVisible() && top != &w && top->objectName().startsWith("frm")) {
+                    shown << top->objectName();
+                    top->close();
+                }
+            QCOMPARE(shown, QStringList{window});
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+
     void physicalDriveSelection() {
         TfrmMain& w = make();
         fillDrives(w);
