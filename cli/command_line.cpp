@@ -12,6 +12,7 @@ namespace {
 struct OptionHelp {
     std::string name;
     std::string help;
+    bool required = false; // shown without brackets in the synopsis
 };
 
 struct Command {
@@ -105,7 +106,7 @@ const std::vector<Command>& commands() {
         {"checksum",
          {"SOURCE"},
          "checksum needs one SOURCE",
-         "the MD5 and SHA-1 digests of SOURCE's range, read in one pass",
+         "digests of SOURCE's range (MD5 and SHA-1 unless options choose), read in one pass",
          {{"--md5", "only the MD5 digest"},
           {"--sha1", "only the SHA-1 digest"},
           {"--both", "both digests (the default)"},
@@ -117,7 +118,7 @@ const std::vector<Command>& commands() {
          {"TARGET"},
          "erase needs one TARGET",
          "overwrite every byte of TARGET's range with one byte value or random data (destroys its data)",
-         {{"--pattern", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random"},
+         {{"--pattern", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random", true},
           {"--agree", "agree to overwrite TARGET"},
           {"--offset", "first byte of TARGET's range"},
           {"--size", "number of bytes to erase"},
@@ -127,6 +128,7 @@ const std::vector<Command>& commands() {
          "speed needs one SOURCE",
          "read speed along SOURCE's range: one row per sample (position in MiB, kB/s), then the results",
          {{"--png", "also draw the chart into the PNG file FILE"},
+          {"--replace", "with --png: replace FILE when it exists"},
           {"--offset", "first byte of SOURCE's range"},
           {"--size", "number of bytes to measure over"}}},
         {"seek",
@@ -135,6 +137,7 @@ const std::vector<Command>& commands() {
          "512 reads of 4096 bytes at random places of SOURCE's range: one row per read (position in MiB, "
          "ms), then the results",
          {{"--png", "also draw the chart into the PNG file FILE"},
+          {"--replace", "with --png: replace FILE when it exists"},
           {"--offset", "first byte of SOURCE's range"},
           {"--size", "number of bytes to spread the reads over"}}},
         {"cdi-save",
@@ -235,7 +238,7 @@ std::string synopsis(const Command& command) {
     for (const auto& o : command.operands)
         line += " " + o;
     for (const auto& o : command.options)
-        line += " [" + o.name + placeholder(o.name) + "]";
+        line += o.required ? " " + o.name + placeholder(o.name) : " [" + o.name + placeholder(o.name) + "]";
     return line;
 }
 
@@ -286,12 +289,15 @@ const char kNotes[] =
     "Questions are asked on the terminal. When standard input is not a terminal each one\n"
     "takes its safe answer (No, Cancel, no truncation, the overwrite refused) unless a flag\n"
     "answers it:\n"
-    "  --agree            the overwrite gate (as typing 'i agree', then Yes), and restore's\n"
-    "                     \"Are you sure you want to copy ...?\" (Yes) and \"Stop now?\" (Ignore)\n"
+    "  --agree            the overwrite gate of restore, copy, erase and cdi-load (as typing\n"
+    "                     'i agree', then Yes), and restore's \"Are you sure you want to copy\n"
+    "                     ...?\" (Yes) and \"Stop now?\" (Ignore)\n"
     "  --ignore-size      restore's \"File size does not match target device size\" (Ignore)\n"
     "  --truncate         dump's \"Do you want to truncate the output file?\" (Yes)\n"
-    "  --replace          dump's, cdi-save's and zip's \"... already exists ...\" (replace it)\n"
-    "  --append           zip's question about an existing archive (add the entry to it)\n"
+    "  --replace          an existing output file of dump, cdi-save, map, zip, speed or seek\n"
+    "                     (\"... already exists ...\"): replace it\n"
+    "  --append           zip: add the entry to an existing archive (without it or --replace,\n"
+    "                     zip leaves an existing archive alone and fails)\n"
     "\n"
     "Ctrl+C, SIGTERM or SIGHUP stops a running action at its next block: it says how many\n"
     "bytes it wrote and closes what it opened. A second signal ends the program at once.\n"

@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -157,7 +158,14 @@ int measure(bool seek, platform::Backend& backend, const std::vector<std::string
             const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
     const std::string command = seek ? "seek" : "speed";
     oneOperand(command, "SOURCE", operands);
-    const Given given(command, options, {"png", "offset", "size"}, {"png", "offset", "size"});
+    const Given given(command, options, {"png", "replace", "offset", "size"}, {"png", "offset", "size"});
+    if (given.has("replace") && !given.has("png")) throw std::invalid_argument("--replace goes with --png");
+    // Checked before the measurement, which can take minutes: an earlier chart is not lost to it.
+    std::error_code ec;
+    if (given.has("png") && !given.has("replace") && std::filesystem::exists(given.value("png"), ec)) {
+        err << given.value("png") << " already exists: give --replace to replace it. Nothing was measured.\n";
+        return 1;
+    }
     const auto sel = selectionOf(backend, operands[0], given, err);
     if (!sel) return 1;
     const char separator = platform::decimalSeparator();
@@ -288,6 +296,7 @@ const std::vector<MaintenanceHelp>& maintenanceHelp() {
          "speed SOURCE [--png OUT.png]",
          "read speed along a selection: one row per sample (position in MiB, kB/s), then the results",
          {{"--png OUT.png", "also draw the chart into OUT.png"},
+          {"--replace", "with --png: replace OUT.png when it exists"},
           {"--offset N", "start at byte N of SOURCE"},
           {"--size N", "measure N bytes"}}},
         {"seek",
@@ -295,6 +304,7 @@ const std::vector<MaintenanceHelp>& maintenanceHelp() {
          "512 reads of 4096 bytes at random places: one row per access (position in MiB, ms), then the "
          "results",
          {{"--png OUT.png", "also draw the chart into OUT.png"},
+          {"--replace", "with --png: replace OUT.png when it exists"},
           {"--offset N", "start at byte N of SOURCE"},
           {"--size N", "use N bytes"}}},
     };

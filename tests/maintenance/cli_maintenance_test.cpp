@@ -128,6 +128,13 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     EXPECT_EQ(rows[1025], "Average: 65536 kb/s (64 Mb/s)");
     EXPECT_EQ(rows[1026], "Maximum: 65536 kb/s");
     EXPECT_GT(std::filesystem::file_size(dir_.file("speed.png")), 1000u);
+    // An earlier chart is replaced only when asked, and is checked before minutes of measuring.
+    const auto chart = fixtures::readFile(dir_.file("speed.png"));
+    EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}}, &timed), 1);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(fixtures::readFile(dir_.file("speed.png")), chart);
+    EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}, {"--replace", ""}}, &timed), 0);
+    EXPECT_NE(fixtures::readFile(dir_.file("speed.png")), chart);
 
     EXPECT_EQ(run(cli::seekCommand, {file}, {}, &timed), 0);
     const std::string seek = out_.str();
