@@ -69,8 +69,10 @@ ListingResult makeListing(platform::RawStream& stream, const DisasmLibrary& libr
     BusyJob busy(job);
     ListingResult result;
 
-    // Zeros behind the code, so that an instruction that starts near the end decodes without
-    // reading past the buffer, and so do the bytes a short read left out.
+    // Room behind the code, so that an instruction that starts near the end decodes without
+    // reading past the buffer: it holds the bytes that follow the listed ones where there are
+    // some (an instruction that starts inside the listing is decoded from its real bytes), zeros
+    // where the data ended, and zeros for the bytes a short read left out.
     std::vector<uint8_t> code(size_t(maxBytes) + kDisasmCodePadding, 0);
     const uint32_t base = uint32_t(uint64_t(stream.position().valueOr(0)));
     const auto read = stream.read(code.data(), maxBytes);
@@ -79,6 +81,8 @@ ListingResult makeListing(platform::RawStream& stream, const DisasmLibrary& libr
         std::string warning = shortReadMessage(result.bytesRead);
         if (!read) warning += "\n" + read.error().text;
         dialogs.message(warning);
+    } else if (maxBytes > 0) {
+        (void)stream.read(code.data() + maxBytes, kDisasmCodePadding); // what it could not read stays zero
     }
 
     const std::span<const uint8_t> all(code);

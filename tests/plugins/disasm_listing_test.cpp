@@ -44,6 +44,17 @@ TEST(DisasmListing, ShortReadIsWarnedAndTheRestListsAsZeros) {
     EXPECT_EQ(list(stream, 2, ui).at(0).fields.address, "00007C00");
 }
 
+// The last instruction of a listing may run past its end: it is decoded from the bytes that
+// follow, not from zeros.
+TEST(DisasmListing, AnInstructionAcrossTheEndIsDecodedFromItsRealBytes) {
+    MemoryStream stream(std::vector<uint8_t>{0x90, 0xBE, 0xBE, 0x07});
+    ScriptedUi ui;
+    const auto rows = list(stream, 2, ui);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].fields, (Fields{"00000001", "BEBE07", "MOV SI, 7BEh"}));
+    EXPECT_TRUE(ui.asked.empty());
+}
+
 TEST(DisasmListing, PumpsWhenTheOffsetIsAMultipleOf16AndStopsWhenAsked) {
     MemoryStream nops(std::vector<uint8_t>(64, 0x90));
     MemoryStream threes(std::vector<uint8_t>(96, 0x05)); // ADD AX, 0505h: 16 is met every 48 bytes
