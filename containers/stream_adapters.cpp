@@ -1,5 +1,7 @@
 #include "containers/stream_adapters.h"
 
+#include "jobs/side_file.h"
+
 #include <filesystem>
 
 namespace containers::detail {
@@ -15,7 +17,7 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(platform::Backend& backend,
         auto old = backend.open(file, platform::OpenMode::Write);
         if (!old) return nullptr;
         f->old_ = std::move(*old);
-        f->path_ = file + ".partial";
+        f->path_ = jobs::sideFileFor(file);
     }
     auto stream = backend.open(f->path_, platform::OpenMode::Create);
     if (!stream) return nullptr;

@@ -4,6 +4,7 @@
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
+#include "jobs/side_file.h"
 #include "jobs/verify.h"
 #include "platform/platform.h"
 
@@ -121,7 +122,7 @@ public:
             auto old = backend.open(file, platform::OpenMode::Write);
             if (!old) return nullptr;
             image->old_ = std::move(*old);
-            image->path_ = file + ".partial";
+            image->path_ = jobs::sideFileFor(file);
         }
         auto stream = backend.open(image->path_, platform::OpenMode::Create);
         if (!stream) return nullptr;

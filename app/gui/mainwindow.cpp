@@ -477,36 +477,26 @@ void TfrmMain::buildMenus() {
     addItem(mnuSelection, "Grap&hical view", "Graphicalview1", [this] { btnGraphViewClick(); });
     addItem(mnuSelection, "Dis&assemble", "Disassemble1", [this] { btnDisassembleClick(); });
     addItem(mnuSelection, "Virus scan", "Virusscan1");
-    addItem(mnuSelection, "Speed &test", "Speedtest1", [this] { OpenDriveSpeed(*backend_, Selection, this); });
+    addItem(mnuSelection, "Speed &test", "Speedtest1", [this] { Speedtest1Click(); });
     mnuSelection->addSeparator();
-    addItem(mnuSelection, "Calculate MD5 sum", "CalculateMD5sum1", [this] { OpenChecksum(*backend_, Selection, 0, this); });
-    addItem(mnuSelection, "Calculate SHA1 sum", "CalculateSHA1sum1", [this] { OpenChecksum(*backend_, Selection, 1, this); });
-    addItem(mnuSelection, "Calculate MD5 and SHA1", "CalculateMD5andSHA11",
-            [this] { OpenChecksum(*backend_, Selection, 2, this); });
+    addItem(mnuSelection, "Calculate MD5 sum", "CalculateMD5sum1", [this] { CalculateMD5sum1Click(); });
+    addItem(mnuSelection, "Calculate SHA1 sum", "CalculateSHA1sum1", [this] { CalculateSHA1sum1Click(); });
+    addItem(mnuSelection, "Calculate MD5 and SHA1", "CalculatebothMD5andSHA11",
+            [this] { CalculatebothMD5andSHA11Click(); });
     mnuSelection->addSeparator();
     addItem(mnuSelection, "&Save as", "Writetofile1", [this] { btnWriteFileClick(); });
-    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip2GBmax1", [this] {
-        auto digests = imagingDigests();
-        SaveAsZip(*backend_, Selection, this, digests ? &*digests : nullptr);
-    });
-    addItem(mnuSelection, "Save as compressed", "Saveascompressed1",
-            [this] {
-                auto digests = imagingDigests();
-                containers::CdiOptions options;
-                options.digests = digests ? &*digests : nullptr;
-                containers::SaveAsCompressed(*backend_, *ui_, *job_, Selection, options);
-            });
+    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip1", [this] { Saveaszip1Click(); });
+    addItem(mnuSelection, "Save as compressed", "Saveascompressed1", [this] { Saveascompressed1Click(); });
     mnuSelection->addSeparator();
     QMenu* destructive = mnuSelection->addMenu("&Destructive actions");
     destructive->menuAction()->setObjectName("Destructiveactions1");
     addItem(destructive, "Load from zip", "Loadfromzip1")->setVisible(false);
     addItem(destructive, "&Load from file", "LoadFromFile1", [this] { btnReadFileClick(); });
-    addItem(destructive, "Load from compressed image", "Loadfromcompressedimage1",
-            [this] { containers::LoadFromCompressed(*backend_, *ui_, *job_, Selection); });
+    addItem(destructive, "Load from compressed image", "Loadfromcompressed1", [this] { Loadfromcompressed1Click(); });
     destructive->addSeparator();
     addItem(destructive, "Edit partition table", "Editpartitiontable1")->setEnabled(false);
     destructive->addSeparator();
-    addItem(destructive, "Erase", "Erase1", [this] { OpenWipeData(*backend_, Selection, this); });
+    addItem(destructive, "Erase", "Fillerase1", [this] { Fillerase1Click(); });
     destructive->addSeparator();
     addItem(destructive, "Set as copy &target", "Setasdirectcopytarget1", [this] { btnSetTargetClick(); });
     mnuSelection->addSeparator();
@@ -523,7 +513,7 @@ void TfrmMain::buildMenus() {
     };
     QMenu* extra = bar->addMenu("Ext&ra");
     extra->menuAction()->setObjectName("Extra1");
-    addItem(extra, "Pa&rtition and MBR additional reading (offline)", "PartitionandMBRadditionalreadingoffline1",
+    addItem(extra, "Pa&rtition and MBR additional reading (offline)", "PartitionandMBRinfo1",
             show(&frmPartInfo_));
     addItem(extra, "&Usefull links (online)", "Usefulllinksonline1", show(&frmLinks_));
     extra->addSeparator();
@@ -597,8 +587,8 @@ void TfrmMain::UpdateSelectionMenus() {
     const auto state = selection::menuState(Selection);
     btnDisassemble->setVisible(options_.disassemblerAvailable);
     menuItem("Disassemble1")->setVisible(options_.disassemblerAvailable);
-    menuItem("Saveaszip2GBmax1")->setEnabled(state.saveAsZip);
-    for (const char* name : {"Loadfromzip1", "LoadFromFile1", "Loadfromcompressedimage1"})
+    menuItem("Saveaszip1")->setEnabled(state.saveAsZip);
+    for (const char* name : {"Loadfromzip1", "LoadFromFile1", "Loadfromcompressed1"})
         menuItem(name)->setEnabled(state.loadItems);
 
     const auto items = pumSelection->actions();
@@ -830,6 +820,27 @@ std::optional<digest::Set> TfrmMain::imagingDigests() const {
     using Kind = digest::Context::Kind;
     return std::optional<digest::Set>(std::in_place, std::vector{Kind::Md5, Kind::Sha1, Kind::Sha256});
 }
+
+// The tools of the Selection menu, each on a copy of the selection.
+void TfrmMain::Speedtest1Click() { OpenSpeedWindow(*backend_, Selection, this); }
+void TfrmMain::CalculateMD5sum1Click() { OpenChecksumWindow(*backend_, Selection, checksum::MD5, this); }
+void TfrmMain::CalculateSHA1sum1Click() { OpenChecksumWindow(*backend_, Selection, checksum::SHA1, this); }
+void TfrmMain::CalculatebothMD5andSHA11Click() { OpenChecksumWindow(*backend_, Selection, checksum::Both, this); }
+void TfrmMain::Fillerase1Click() { OpenEraseWindow(*backend_, Selection, this); }
+
+void TfrmMain::Saveaszip1Click() {
+    auto digests = imagingDigests();
+    SaveAsZip(*backend_, Selection, this, digests ? &*digests : nullptr);
+}
+
+void TfrmMain::Saveascompressed1Click() {
+    auto digests = imagingDigests();
+    containers::CdiOptions options;
+    options.digests = digests ? &*digests : nullptr;
+    containers::SaveAsCompressed(*backend_, *ui_, *job_, Selection, options);
+}
+
+void TfrmMain::Loadfromcompressed1Click() { containers::LoadFromCompressed(*backend_, *ui_, *job_, Selection); }
 
 void TfrmMain::btnWriteFileClick() {
     guarded([this] {

@@ -183,6 +183,14 @@ public slots:
     void btnHexViewClick();
     void btnGraphViewClick();
     void btnDisassembleClick();
+    void Speedtest1Click();
+    void CalculateMD5sum1Click();
+    void CalculateSHA1sum1Click();
+    void CalculatebothMD5andSHA11Click();
+    void Fillerase1Click();
+    void Saveaszip1Click();
+    void Saveascompressed1Click();
+    void Loadfromcompressed1Click();
     // In-place label editing of the volume list: whether an edit may start on a row, and the
     // end of an edit with the text typed (the row shows the new label, or keeps its old one).
     bool lvwDrivesEditing(QTreeWidgetItem* item);

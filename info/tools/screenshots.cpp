@@ -208,10 +208,10 @@ int main(int argc, char** argv) {
         {"Graphicalview1", "drive", "btnDraw", 3000},
         {"Disassemble1", "drive", nullptr, 1000},
         // Menu items carry names derived from their captions; either spelling is looked for.
-        {"CalculateMD5andSHA11", "partition", "btnCalculate", 3000},
+        {"CalculatebothMD5andSHA11", "partition", "btnCalculate", 3000},
         {"CalculatebothMD5andSHA11", "partition", "btnCalculate", 3000},
         {"Speedtest1", "drive", nullptr, 500},
-        {"Erase1", "partition", nullptr, 500},
+        {"Fillerase1", "partition", nullptr, 500},
         {"Fillerase1", "partition", nullptr, 500},
     };
     for (const Tool& tool : tools) {

@@ -157,7 +157,7 @@ bool TfrmChecksum::eventFilter(QObject* watched, QEvent* event) {
     return TToolWindow::eventFilter(watched, event);
 }
 
-void OpenChecksum(platform::Backend& backend, const TFileInfo& selection, int kind, QWidget* owner) {
+void OpenChecksumWindow(platform::Backend& backend, const TFileInfo& selection, int kind, QWidget* owner) {
     auto* window = new TfrmChecksum(backend, selection, checksum::ChecksumKind(kind), nullptr, owner);
     window->setDeleteWhenClosed(true);
     window->show();

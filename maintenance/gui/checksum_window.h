@@ -60,4 +60,4 @@ private:
 
 // Opens a new checksum window (not modal, on top, deleted once closed) for a copy of the
 // selection; kind is checksum::ChecksumKind (0 MD5, 1 SHA-1, 2 both).
-void OpenChecksum(platform::Backend& backend, const TFileInfo& selection, int kind, QWidget* owner);
+void OpenChecksumWindow(platform::Backend& backend, const TFileInfo& selection, int kind, QWidget* owner);

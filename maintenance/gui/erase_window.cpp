@@ -147,7 +147,7 @@ void TfrmWipeData::btnEraseClick() {
     });
 }
 
-void OpenWipeData(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
+void OpenEraseWindow(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
     auto* window = new TfrmWipeData(backend, selection, nullptr, owner);
     window->setDeleteWhenClosed(true);
     window->show();

@@ -66,4 +66,4 @@ private:
 
 // Opens a new erase window (not modal, centred, deleted once closed and idle) for a copy of the
 // selection.
-void OpenWipeData(platform::Backend& backend, const TFileInfo& selection, QWidget* owner);
+void OpenEraseWindow(platform::Backend& backend, const TFileInfo& selection, QWidget* owner);

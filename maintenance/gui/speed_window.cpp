@@ -230,7 +230,7 @@ void TfrmDriveSpeed::btnSaveChartClick() {
         dialogs_->message(speed::chartNotSaved(*file));
 }
 
-void OpenDriveSpeed(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
+void OpenSpeedWindow(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
     auto* window = new TfrmDriveSpeed(backend, selection, nullptr, owner);
     window->setDeleteWhenClosed(true);
     window->show();

@@ -92,4 +92,4 @@ private:
 
 // Opens a new speed test window (not modal, deleted once closed and idle) for a copy of the
 // selection.
-void OpenDriveSpeed(platform::Backend& backend, const TFileInfo& selection, QWidget* owner);
+void OpenSpeedWindow(platform::Backend& backend, const TFileInfo& selection, QWidget* owner);

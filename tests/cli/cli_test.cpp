@@ -271,6 +271,16 @@ TEST_F(CliTest, DumpRestoreAndCopyAnswerOnlyWhatTheFlagsSay) {
     EXPECT_NE(r.err.find("already exists.\nDo you want to replace it?\n-> No"), std::string::npos);
     EXPECT_EQ(fixtures::readFile(raw).size(), 3u);
 
+    // A file of the user's that happens to bear the name of our side file is left alone.
+    fixtures::writeFile(raw + ".partial", {9, 9});
+    EXPECT_EQ(run({"dump", "0", raw, "--replace", "--size", "100"}).status, 0);
+    EXPECT_EQ(fixtures::readFile(raw).size(), 8192u);
+    EXPECT_EQ(fixtures::readFile(raw + ".partial"), (std::vector<uint8_t>{9, 9}));
+    EXPECT_EQ(run({"cdi-save", "0", dir_.file("p.cdi"), "--size", "100"}).status, 0);
+    fixtures::writeFile(dir_.file("p.cdi.partial"), {7});
+    EXPECT_EQ(run({"cdi-save", "0", dir_.file("p.cdi"), "--replace", "--size", "200"}).status, 0);
+    EXPECT_EQ(fixtures::readFile(dir_.file("p.cdi.partial")), (std::vector<uint8_t>{7}));
+
     // A range that ends inside a block: kept whole without --truncate, cut with it.
     EXPECT_EQ(run({"dump", "0", raw, "--replace", "--offset", "1000", "--size", "10000"}).status, 0);
     EXPECT_EQ(fixtures::readFile(raw).size(), 16384u);

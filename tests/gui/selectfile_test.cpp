@@ -184,7 +184,7 @@ private slots:
         QVERIFY(main_->btnReadFile->isEnabled());
         QVERIFY(main_->mnuSelection->menuAction()->isEnabled());
         QVERIFY(main_->menuItem("Hexview1")->isEnabled());
-        for (const char* name : {"LoadFromFile1", "Loadfromcompressedimage1", "Loadfromzip1"})
+        for (const char* name : {"LoadFromFile1", "Loadfromcompressed1", "Loadfromzip1"})
             QVERIFY2(!main_->menuItem(name)->isEnabled(), name);
         // The tree's popup is the main window's, which mirrors the Selection menu for the file.
         QStringList enabled;
