@@ -189,7 +189,8 @@ private slots:
         QVERIFY(!w.mnuSelection->menuAction()->isEnabled());
         QCOMPARE(describe(topMenu(w, "Ext&ra")),
                  QStringList({"Pa&rtition and MBR additional reading (offline)", "&Usefull links (online)", "-",
-                              "&Credits", "-", "Verify after writing"}));
+                              "&Credits", "-", "Verify after writing",
+                              "Compute digests while imaging"}));
         QCOMPARE(describe(topMenu(w, "&Help")),
                  QStringList({"&Documentation (html)", "Documentation (&pdf)", "&Website"}));
         QCOMPARE(describe(topMenu(w, "&About")),
