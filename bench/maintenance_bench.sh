@@ -12,11 +12,7 @@ set -euo pipefail
 size_mib=${1:-1024}
 build=${2:-$(dirname "$0")/../build}
 rounds=${3:-5}
-# tarnwick-cli once it carries the commands; until then the same code as a program of its own.
-cli=$(realpath "$build/bin/tarnwick-cli" 2>/dev/null || true)
-if [ -z "$cli" ] || ! "$cli" checksum --help >/dev/null 2>&1; then
-    cli=$(realpath "$build/bin/maintenance_bench_driver")
-fi
+cli=$(realpath "$build/bin/tarnwick-cli")
 work=$(mktemp -d /dev/shm/tarnwick-maint-bench-XXXXXX)
 loop=
 cleanup() {
