@@ -1,5 +1,5 @@
-// GUID partition tables: read as sgdisk writes them, and checked as the specification of the
-// format asks, falling back to the backup copy and saying why.
+// GUID partition tables: read as sgdisk writes them, their header and entry array checked by
+// their CRC-32s, falling back to the backup copy and saying why.
 
 #include "discovery/gpt.h"
 #include "discovery/partitions.h"
