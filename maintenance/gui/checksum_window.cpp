@@ -51,16 +51,7 @@ TfrmChecksum::TfrmChecksum(platform::Backend& backend, const TFileInfo& selectio
     dialogs_ = dialogs;
 
     auto* layout = new QVBoxLayout(this);
-    auto* info = new QGroupBox("Selection info");
-    auto* form = new QFormLayout(info);
-    lblDevice = named(new QLabel(QString::fromStdString(selection.Description)), "lblDevice");
-    lblDevice->setTextFormat(Qt::PlainText);
-    lblOffset = named(new QLabel(QString::number(selection.Offset)), "lblOffset");
-    lblSize = named(new QLabel(QString::number(selection.Size)), "lblSize");
-    form->addRow("Device", lblDevice);
-    form->addRow("Offset", lblOffset);
-    form->addRow("Length", lblSize);
-    layout->addWidget(info);
+    addSelectionInfo(layout, selection);
 
     auto* sums = new QGroupBox("Checksum");
     auto* sumsForm = new QFormLayout(sums);

@@ -27,9 +27,6 @@ public:
     ToolJobControl& jobControl() { return *job_; }
     bool StopRequested = false;
 
-    QLabel* lblDevice = nullptr;
-    QLabel* lblOffset = nullptr;
-    QLabel* lblSize = nullptr;
     QLabel* lblChecksum = nullptr;
     QLabel* lblChecksum2 = nullptr;
     QLineEdit* edtChecksum = nullptr;

@@ -3,7 +3,6 @@
 #include "app/gui/qt_dialogs.h"
 
 #include <QButtonGroup>
-#include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -28,19 +27,7 @@ TfrmWipeData::TfrmWipeData(platform::Backend& backend, const TFileInfo& selectio
     dialogs_ = dialogs;
 
     auto* layout = new QVBoxLayout(this);
-    auto* info = new QGroupBox("Selection info");
-    auto* form = new QFormLayout(info);
-    lblDevice = new QLabel(QString::fromStdString(selection.Description));
-    lblDevice->setObjectName("lblDevice");
-    lblDevice->setTextFormat(Qt::PlainText);
-    lblOffset = new QLabel(QString::number(selection.Offset));
-    lblOffset->setObjectName("lblOffset");
-    lblSize = new QLabel(QString::number(selection.Size));
-    lblSize->setObjectName("lblSize");
-    form->addRow("Device", lblDevice);
-    form->addRow("Offset", lblOffset);
-    form->addRow("Length", lblSize);
-    layout->addWidget(info);
+    addSelectionInfo(layout, selection);
 
     rgrWipeChar = new QGroupBox(wipe::kMethodsCaption);
     rgrWipeChar->setObjectName("rgrWipeChar");

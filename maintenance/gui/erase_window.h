@@ -31,9 +31,6 @@ public:
     ToolJobControl& jobControl() { return *job_; }
     bool StopRequested = false;
 
-    QLabel* lblDevice = nullptr;
-    QLabel* lblOffset = nullptr;
-    QLabel* lblSize = nullptr;
     QGroupBox* rgrWipeChar = nullptr;
     QButtonGroup* rgrWipeCharItems = nullptr; // the items, by index
     QGroupBox* grbSelectedChar = nullptr;

@@ -7,7 +7,6 @@
 #include <QChartView>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,16 +48,8 @@ TfrmDriveSpeed::TfrmDriveSpeed(platform::Backend& backend, const TFileInfo& sele
     const QString description = QString::fromStdString(selection.Description);
 
     auto* layout = new QVBoxLayout(this);
-    grbSelection = new QGroupBox("Selection info");
-    auto* form = new QFormLayout(grbSelection);
-    lblDevice = named(new QLabel(description), "lblDevice");
-    lblOffset = named(new QLabel(QString::number(selection.Offset)), "lblOffset");
-    lblSize = named(new QLabel(QString::number(selection.Size)), "lblSize");
-    form->addRow("Device", lblDevice);
-    form->addRow("Offset", lblOffset);
-    form->addRow("Length", lblSize);
+    addSelectionInfo(layout, selection);
     grbSelection->hide();
-    layout->addWidget(grbSelection);
 
     chart = new QChart;
     chart->setTitle(description);

@@ -36,10 +36,6 @@ public:
     ToolJobControl& jobControl() { return *job_; }
     bool StopRequested = false;
 
-    QGroupBox* grbSelection = nullptr; // "Selection info", hidden in this window
-    QLabel* lblDevice = nullptr;
-    QLabel* lblOffset = nullptr;
-    QLabel* lblSize = nullptr;
     QChartView* chtSpeedTest = nullptr;
     QChart* chart = nullptr;
     QScatterSeries* Series1 = nullptr;

@@ -3,9 +3,14 @@
 // a tool's own progress updates to its window, and a window that outlives a close for as long as
 // a job runs inside it (a job pumps events, so the close box can be clicked in the middle of it).
 
+#include "app/fileinfo.h"
 #include "app/gui/job_control.h"
 
 #include <QDialog>
+
+class QBoxLayout;
+class QGroupBox;
+class QLabel;
 
 #include <functional>
 
@@ -35,7 +40,15 @@ public:
     // Jobs of this window running now (a job can start inside another's event pump).
     int runningJobs() const { return running_; }
 
+    // The "Selection info" group: the selection's description, offset and size.
+    QGroupBox* grbSelection = nullptr;
+    QLabel* lblDevice = nullptr;
+    QLabel* lblOffset = nullptr;
+    QLabel* lblSize = nullptr;
+
 protected:
+    // Builds the "Selection info" group for `selection` at the end of `layout`.
+    void addSelectionInfo(QBoxLayout* layout, const TFileInfo& selection);
     // Runs a job; the window stays until it returns, even when closed meanwhile.
     void runJob(const std::function<void()>& job);
     // Closing by the close box, Escape or a Close button: the window's own reaction (its stop
