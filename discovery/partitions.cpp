@@ -23,7 +23,7 @@ struct TableSector {
 class Walker {
 public:
     Walker(platform::RawStream& device, const std::string& driveText, PartitionWalkResult& out)
-        : device_(device), driveText_(driveText), out_(out) {
+        : device_(device), driveText_(driveText), out_(out), sectorSize_(LogicalSectorSize(device)) {
         // Without a length the read-once rule and the table budget still end every chain.
         if (auto length = device_.length(); length && *length >= 0) length_ = *length;
     }
@@ -44,7 +44,8 @@ public:
             const PartitionEntry& e = table->slots[size_t(i)];
             const bool listed =
                 (first || e.type != kPartitionTypeExtended) && (e.firstSector != 0 || e.sectorCount != 0);
-            if (listed) out_.rows.push_back(MakePartitionRow(e, i + 1, tableOffset, first, driveText_));
+            if (listed)
+                out_.rows.push_back(MakePartitionRow(e, i + 1, tableOffset, first, driveText_, sectorSize_));
 
             if (e.type != kPartitionTypeExtended || e.firstSector == 0) continue;
             // The master boot record's extended entry fixes the extended start; links further down
@@ -69,9 +70,9 @@ private:
         if (tableOffset != 0) {
             if (!device_.seek(tableOffset, platform::SeekOrigin::Begin)) return std::nullopt;
         }
-        std::array<uint8_t, kPartitionSectorSize> sector{};
-        const auto n = device_.read(sector.data(), kPartitionSectorSize);
-        if (!n || *n != kPartitionSectorSize) return std::nullopt;
+        std::array<uint8_t, kPartitionTableBytes> sector{};
+        const auto n = device_.read(sector.data(), kPartitionTableBytes);
+        if (!n || *n != kPartitionTableBytes) return std::nullopt;
 
         TableSector table;
         for (int i = 0; i < kPartitionSlotCount; ++i)
@@ -81,8 +82,9 @@ private:
         return table;
     }
 
-    static std::optional<int64_t> offsetFrom(int64_t base, uint32_t sectors) {
-        const int64_t delta = int64_t(sectors) * kPartitionSectorSize;
+    // Links count in the drive's logical sectors, as partitions do.
+    std::optional<int64_t> offsetFrom(int64_t base, uint32_t sectors) const {
+        const int64_t delta = int64_t(sectors) * sectorSize_;
         if (base > std::numeric_limits<int64_t>::max() - delta) return std::nullopt;
         return base + delta;
     }
@@ -92,11 +94,11 @@ private:
     // and within the table budget: so no chain can make the walk go round.
     bool mayFollow(bool fromFirst, int64_t next) {
         if (visited_.count(next)) return false;
-        if (length_ && (*length_ < kPartitionSectorSize || next > *length_ - kPartitionSectorSize))
+        if (length_ && (*length_ < kPartitionTableBytes || next > *length_ - kPartitionTableBytes))
             return false;
         // An extended entry without a size bounds nothing: its chain stays inside the device.
         if (!fromFirst && extendedEnd_ && *extendedEnd_ > extendedStart_ &&
-            (next < extendedStart_ || next > *extendedEnd_ - kPartitionSectorSize))
+            (next < extendedStart_ || next > *extendedEnd_ - kPartitionTableBytes))
             return false;
         if (tablesRead_ >= kMaxPartitionTables) {
             if (!cutNoted_) out_.notes.emplace_back(kNoteChainCut);
@@ -110,6 +112,7 @@ private:
     const std::string& driveText_;
     PartitionWalkResult& out_;
     std::optional<int64_t> length_;
+    const int64_t sectorSize_;
     int tablesRead_ = 0;
     std::set<int64_t> visited_;
     int64_t extendedStart_ = 0;
@@ -117,7 +120,32 @@ private:
     bool cutNoted_ = false;
 };
 
+// "The partition at sector 2048 of drive 0 cannot be selected: "
+std::string refusalStart(const PartitionRow& row) {
+    return "The partition at sector " + row.startSector + " of drive " + row.drive + " cannot be selected: ";
+}
+
+// Rows whose bytes leave a device of `length` bytes are refused: no selection may reach past the
+// disk.
+void refuseRowsOffDisk(std::vector<PartitionRow>::iterator begin, std::vector<PartitionRow>::iterator end,
+                       int64_t length) {
+    for (auto row = begin; row != end; ++row) {
+        if (!row->refusal.empty()) continue;
+        if (row->byteOffset > length || row->byteSize > length - row->byteOffset)
+            row->refusal = refusalStart(*row) + "it ends past the end of the disk, which has " +
+                           std::to_string(length) + " bytes.";
+    }
+}
+
 } // namespace
+
+int64_t LogicalSectorSize(platform::RawStream& device) {
+    const auto g = device.geometryEx();
+    if (!g) return kDefaultSectorSize;
+    const int64_t size = g->geometry.bytesPerSector;
+    const bool powerOfTwo = (size & (size - 1)) == 0;
+    return size >= 512 && size <= 65536 && powerOfTwo ? size : kDefaultSectorSize;
+}
 
 PartitionEntry DecodePartitionEntry(std::span<const uint8_t, kPartitionSlotSize> b) {
     PartitionEntry e;
@@ -183,14 +211,14 @@ std::array<std::string, kPartitionColumnCount> PartitionRow::cells() const {
 }
 
 PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tableOffset, bool first,
-                              const std::string& driveText) {
+                              const std::string& driveText, int64_t sectorSize) {
     PartitionRow row;
     row.entry = entry;
     row.slot = slot;
     row.tableOffset = tableOffset;
     // 64-bit on purpose: a chained table far out plus a large first sector passes 2^32.
-    row.absoluteStart = uint64_t(tableOffset / kPartitionSectorSize) + entry.firstSector;
-    const uint64_t bytes = uint64_t(entry.sectorCount) * kPartitionSectorSize;
+    row.absoluteStart = uint64_t(tableOffset / sectorSize) + entry.firstSector;
+    const uint64_t bytes = uint64_t(entry.sectorCount) * uint64_t(sectorSize);
 
     char type[4];
     std::snprintf(type, sizeof type, "%02X", unsigned(entry.type));
@@ -208,9 +236,9 @@ PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tab
     row.kind = first ? "Primary" : "Extended";
     row.fileSystem = PartitionTypeNames()[entry.type];
     // A start that does not fit in 64 bits as bytes cannot be a place on any drive.
-    row.byteOffset = row.absoluteStart > uint64_t(INT64_MAX) / kPartitionSectorSize
+    row.byteOffset = row.absoluteStart > uint64_t(INT64_MAX / sectorSize)
                          ? INT64_MAX
-                         : int64_t(row.absoluteStart) * kPartitionSectorSize;
+                         : int64_t(row.absoluteStart) * sectorSize;
     row.byteSize = int64_t(bytes);
     return row;
 }
@@ -232,6 +260,9 @@ PartitionRow MakeGptRow(const gpt::Entry& entry, int64_t sectorSize, const std::
     row.sizeMiB = std::to_string(row.byteSize / (1024 * 1024));
     row.kind = "GPT";
     row.fileSystem = entry.name;
+    if (entry.lastLba < entry.firstLba)
+        row.refusal = refusalStart(row) + "its entry ends at sector " + std::to_string(entry.lastLba) +
+                      ", before it starts.";
     return row;
 }
 
@@ -253,16 +284,32 @@ static void AddGptRows(platform::RawStream& device, const std::string& driveText
         table = gpt::read(device, size, length);
         if (table.found) break;
     }
-    std::vector<PartitionRow> rows;
-    for (const auto& entry : table.entries) rows.push_back(MakeGptRow(entry, table.sectorSize, driveText));
-    result.rows.insert(protective + 1, rows.begin(), rows.end());
     result.notes.insert(result.notes.end(), table.notes.begin(), table.notes.end());
+    // Entries are listed as recorded; the ones no disk can hold are named in the notes.
+    const uint64_t diskSectors = uint64_t(length / table.sectorSize);
+    std::vector<PartitionRow> rows;
+    for (const auto& entry : table.entries) {
+        const std::string partition = "GUID partition " + std::to_string(entry.number);
+        if (entry.lastLba < entry.firstLba)
+            result.notes.push_back(partition + " ends before it starts: its last sector, " +
+                                   std::to_string(entry.lastLba) + ", lies below its first, " +
+                                   std::to_string(entry.firstLba) + ".");
+        else if (entry.lastLba >= diskSectors)
+            result.notes.push_back(partition + " ends past the end of the disk: its last sector is " +
+                                   std::to_string(entry.lastLba) + ", the disk's last is " +
+                                   std::to_string(diskSectors - 1) + ".");
+        rows.push_back(MakeGptRow(entry, table.sectorSize, driveText));
+    }
+    refuseRowsOffDisk(rows.begin(), rows.end(), length);
+    result.rows.insert(protective + 1, rows.begin(), rows.end());
 }
 
 PartitionWalkResult WalkPartitionTable(platform::RawStream& device, const std::string& driveText,
                                        int64_t offset) {
     PartitionWalkResult result;
     Walker(device, driveText, result).walk(true, offset, offset);
+    if (const auto length = device.length(); length && *length >= 0)
+        refuseRowsOffDisk(result.rows.begin(), result.rows.end(), *length);
     return result;
 }
 

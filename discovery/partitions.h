@@ -12,8 +12,12 @@
 #include <string_view>
 #include <vector>
 
-// Partition tables count 512 bytes per sector, whatever the drive reports.
-inline constexpr int64_t kPartitionSectorSize = 512;
+// A partition table sector holds 512 bytes, also on a drive with larger sectors (the rest of
+// such a sector is not part of the table).
+inline constexpr int64_t kPartitionTableBytes = 512;
+// The sector fields of the tables count the drive's logical sectors; an image file, which
+// reports none, has sectors of this size.
+inline constexpr int64_t kDefaultSectorSize = 512;
 inline constexpr int kPartitionSlotOffset = 446; // 0x1BE
 inline constexpr int kPartitionSlotSize = 16;
 inline constexpr int kPartitionSlotCount = 4;
@@ -77,7 +81,7 @@ struct PartitionRow {
     std::string chsStart;    // "(C%d H%d S%d)"
     std::string type;        // two upper-case hexadecimal digits
     std::string chsEnd;      // "(C%d H%d S%d)"
-    std::string startSector; // absolute sector: table offset div 512 + first sector
+    std::string startSector; // absolute sector: table offset div sector size + first sector
     std::string sectorCount;
     std::string sizeBytes;
     std::string sizeMiB;
@@ -88,10 +92,12 @@ struct PartitionRow {
     int slot = 0;               // 1 to 4; for a GUID partition, its entry number
     uint64_t absoluteStart = 0; // the "start (#sector)" value
     int64_t tableOffset = 0;    // byte offset of the table sector that holds the slot
-    // Where the partition's bytes lie on the drive (sectors of 512 bytes for the master boot
-    // record's tables, the drive's own sectors for a GUID table).
+    // Where the partition's bytes lie on the drive, in the drive's logical sectors.
     int64_t byteOffset = 0;
     int64_t byteSize = 0;
+    // Why no selection may be made from the row (its bytes leave the disk, or its GUID entry ends
+    // before it starts); empty when one may. Set by the walk, which knows the disk's size.
+    std::string refusal;
 
     // The texts in column order, as in kPartitionColumnTitles.
     std::array<std::string, kPartitionColumnCount> cells() const;
@@ -109,9 +115,10 @@ inline constexpr std::string_view kNoteChainCut =
     "The extended partition chain is longer than 256 tables; the partitions after the 256th table are "
     "not listed.";
 
-// Builds the row for a slot of the table at tableOffset.
+// Builds the row for a slot of the table at tableOffset, on a drive with logical sectors of
+// sectorSize bytes.
 PartitionRow MakePartitionRow(const PartitionEntry& entry, int slot, int64_t tableOffset, bool first,
-                              const std::string& driveText);
+                              const std::string& driveText, int64_t sectorSize = kDefaultSectorSize);
 
 namespace gpt {
 struct Entry;
@@ -120,18 +127,24 @@ struct Entry;
 // own size, its name in the "File system" column, no CHS values.
 PartitionRow MakeGptRow(const gpt::Entry& entry, int64_t sectorSize, const std::string& driveText);
 
-// Walks the table at the byte offset of an open device and the extended chain behind it. The
-// stream is positioned only when the offset is not 0: a freshly opened stream is at its start.
+// The device's logical sector size as its geometry reports it, or kDefaultSectorSize when it
+// reports none (an image file) or an impossible one.
+int64_t LogicalSectorSize(platform::RawStream& device);
+
+// Walks the table at the byte offset of an open device and the extended chain behind it, its
+// sector fields counted in the device's logical sectors. The stream is positioned only when the
+// offset is not 0: a freshly opened stream is at its start.
 // A link is followed when its table lies inside the extended partition (and, when the device's
 // length is known, inside the device) and has not been read yet, in whichever direction it
 // points: logical partitions created out of order link backwards. At most kMaxPartitionTables
-// sectors are read; a chain cut by that bound adds kNoteChainCut to the notes.
+// sectors are read; a chain cut by that bound adds kNoteChainCut to the notes. When the device's
+// length is known, a row whose bytes leave the device gets a refusal.
 PartitionWalkResult WalkPartitionTable(platform::RawStream& device, const std::string& driveText,
                                        int64_t offset);
 
 // Opens the device for reading, walks its table at the byte offset, and closes it again. A table
 // at offset 0 with a protective entry (type EE) is followed by the drive's GUID partition table:
-// its partitions are listed after the protective entry's row, and what went wrong reading it
-// goes to the notes.
+// its partitions are listed after the protective entry's row, and what went wrong reading it,
+// and every entry that ends past the disk or before it starts, goes to the notes.
 PartitionWalkResult ReadPartitionTable(platform::Backend& backend, const std::string& devicePath,
                                        const std::string& driveText, int64_t offset);

@@ -1,5 +1,6 @@
 #include "discovery/selections.h"
 
+#include "app/user_error.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -26,6 +27,7 @@ TFileInfo fromDrive(const drives::DriveRow& row) {
 }
 
 TFileInfo fromPartition(const PartitionRow& row, const std::string& identity) {
+    if (!row.refusal.empty()) throw UserError(row.refusal);
     const std::string& i = row.index;
     const std::string& d = row.drive;
     TFileInfo info;

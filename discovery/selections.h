@@ -13,8 +13,9 @@ namespace selections {
 
 // A physical drive: the whole device, "LOGICAL DRIVE n   ( m MiB )".
 TFileInfo fromDrive(const drives::DriveRow& row);
-// A partition: its bytes on its drive (sectors of 512 bytes), "LOGICAL DRIVE d PARTITION i ...".
-// identity: the fingerprint of the drive the table was read from.
+// A partition: its bytes on its drive (in the drive's logical sectors), "LOGICAL DRIVE d
+// PARTITION i ...". identity: the fingerprint of the drive the table was read from. A row with a
+// refusal (its bytes leave the disk) is a UserError with that text, and no selection.
 TFileInfo fromPartition(const PartitionRow& row, const std::string& identity);
 // A volume: "\\.\<letter>:" from its first byte, readable unless on the network, writable
 // unless on the network or a CD/DVD.

@@ -1,6 +1,7 @@
 // GUID partition tables: read as sgdisk writes them, their header and entry array checked by
 // their CRC-32s, falling back to the backup copy and saying why.
 
+#include "app/user_error.h"
 #include "discovery/gpt.h"
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
@@ -128,7 +129,8 @@ TEST(GptTable, DamageFallsBackToTheBackupOrSaysWhy) {
         {"entries of 17 bytes", [](GptDisk& g) { g.entrySize = 17; }, {}, {"Primary 1 1 4095 EE"},
          "No GUID partition is listed"},
         {"an array larger than the disk", [](GptDisk& g) { g.count = 100000; }, {}, {"Primary 1 1 4095 EE"},
-         "No GUID partition is listed"},
+         "No GUID partition is listed: the table's primary copy is unusable (its entry array does not fit on the "
+         "disk) and so is its backup (its entry array does not fit on the disk)."},
     };
     fixtures::TempDir dir;
     for (const auto& c : cases) {
@@ -171,6 +173,39 @@ TEST(GptTable, PartitionsAfterTheProtectiveEntryAndSelectedAtTheirBytes) {
     EXPECT_EQ(second.Size, 100 * 4096);
     EXPECT_EQ(second.DefaultName, "DRIVE_0P2");
     EXPECT_TRUE(r.rows[1].chsStart.empty());
+}
+
+// Entries no disk can hold are listed as recorded, each named in a note, and never selected.
+TEST(GptTable, EntriesPastTheDiskOrEndingBeforeTheyStartAreNotedAndRefused) {
+    fixtures::TempDir dir;
+    for (const int64_t sector : {512, 4096}) {
+        SCOPED_TRACE(std::to_string(sector) + "-byte sectors");
+        GptDisk g;
+        g.sector = sector;
+        g.sectors = 1024;
+        g.partitions = {{40, 1023}, {200, 1024}, {300, 250}, {2000, 3000}};
+        fixtures::writeFile(dir.file("gpt.img"), g.build());
+        const auto r = walkImage(dir.file("gpt.img"), uint32_t(sector));
+        EXPECT_EQ(gptRows(r),
+                  (std::vector<std::string>{"Primary 1 1 1023 EE", "GPT 1 40 984 Linux file system part1",
+                                            "GPT 2 200 825 Linux file system part2",
+                                            "GPT 3 300 0 Linux file system part3",
+                                            "GPT 4 2000 1001 Linux file system part4"}));
+        EXPECT_EQ(r.rows[3].sizeBytes, "0");
+        EXPECT_EQ(
+            r.notes,
+            (std::vector<std::string>{
+                "GUID partition 2 ends past the end of the disk: its last sector is 1024, the disk's last "
+                "is 1023.",
+                "GUID partition 3 ends before it starts: its last sector, 250, lies below its first, 300.",
+                "GUID partition 4 ends past the end of the disk: its last sector is 3000, the disk's last "
+                "is 1023."}));
+        EXPECT_EQ(selections::fromPartition(r.rows[1], r.identity).Size, 984 * sector);
+        for (size_t i = 2; i < 5; ++i)
+            EXPECT_THROW(selections::fromPartition(r.rows[i], r.identity), UserError);
+        EXPECT_EQ(r.rows[3].refusal, "The partition at sector 300 of drive 0 cannot be selected: its entry "
+                                     "ends at sector 250, before it starts.");
+    }
 }
 
 // sgdisk's own tables, on an image file (512-byte sectors) and on a loop device with 4096-byte

@@ -1,7 +1,9 @@
+#include "app/user_error.h"
 #include "discovery/partitions.h"
-#include "support/test_backend.h"
+#include "discovery/selections.h"
 #include "support/fixtures.h"
 #include "support/memory_stream.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -31,13 +33,15 @@ PartitionEntry part(uint8_t type, uint32_t first, uint32_t count, uint8_t boot =
     return e;
 }
 
-// A disk image in memory, written sector by sector the way a partitioning tool lays it out.
+// A disk image in memory, written sector by sector the way a partitioning tool lays it out; its
+// tables count sectors of `sectorSize` bytes.
 class Disk {
 public:
-    explicit Disk(int64_t sectors) : bytes(size_t(sectors * 512), 0) {}
+    explicit Disk(int64_t sectors, int64_t sectorSize = 512)
+        : bytes(size_t(sectors * sectorSize), 0), sectorSize(sectorSize) {}
 
     void put(int64_t sector, int slot, const PartitionEntry& e) {
-        uint8_t* p = &bytes.at(size_t(sector * 512 + 446 + (slot - 1) * 16));
+        uint8_t* p = &bytes.at(size_t(sector * sectorSize + 446 + (slot - 1) * 16));
         const uint8_t head[8] = {e.bootIndicator, e.startHead, e.startSector, e.startCylinder,
                                  e.type,          e.endHead,   e.endSector,   e.endCylinder};
         std::copy(head, head + 8, p);
@@ -47,8 +51,8 @@ public:
         }
     }
     void sign(int64_t sector) {
-        bytes.at(size_t(sector * 512 + 510)) = 0x55;
-        bytes.at(size_t(sector * 512 + 511)) = 0xAA;
+        bytes.at(size_t(sector * sectorSize + 510)) = 0x55;
+        bytes.at(size_t(sector * sectorSize + 511)) = 0xAA;
     }
     // A signed table with the given slots (slot 1 first).
     void table(int64_t sector, std::initializer_list<PartitionEntry> slots) {
@@ -74,6 +78,7 @@ public:
     }
 
     std::vector<uint8_t> bytes;
+    int64_t sectorSize;
 };
 
 // Records the modes that devices are opened with.
@@ -113,6 +118,7 @@ protected:
         TestBackend backend;
         VirtualDrive drive;
         drive.imagePath = save(disk.bytes);
+        drive.bytesPerSector = uint32_t(disk.sectorSize);
         drive.faults = faults;
         backend.addDrive(drive);
         auto result = ReadPartitionTable(backend, kDrive0, "0", offset);
@@ -289,11 +295,51 @@ TEST_F(PartitionWalkTest, ListsSlotsWithAStartOrASizeWhateverTheirType) {
     EXPECT_EQ(r.rows[2].sizeBytes, "2199023255040");
 }
 
-TEST_F(PartitionWalkTest, PartitionsBeyondTheDeviceEndAreListedAsRecorded) {
+// Listed as recorded, but refused as selections: one would reach past the disk. Without a length
+// nothing can be told, and nothing is refused.
+TEST_F(PartitionWalkTest, PartitionsBeyondTheDeviceEndAreListedAsRecordedButRefused) {
     Disk disk(8);
-    disk.table(0, {part(0x83, 0xFFFFFFFF, 0xFFFFFFFF), part(0x07, 1000, 2000)});
-    EXPECT_EQ(summary(walk(disk)),
-              (std::vector<std::string>{"1 83 4294967295 4294967295 Primary", "2 07 1000 2000 Primary"}));
+    disk.table(0, {part(0x83, 0xFFFFFFFF, 0xFFFFFFFF), part(0x07, 1000, 2000), part(0x0B, 1, 7)});
+    const auto r = walk(disk);
+    EXPECT_EQ(summary(r), (std::vector<std::string>{"1 83 4294967295 4294967295 Primary",
+                                                    "2 07 1000 2000 Primary", "3 0B 1 7 Primary"}));
+    EXPECT_THROW(selections::fromPartition(r.rows[0], r.identity), UserError);
+    EXPECT_EQ(r.rows[1].refusal,
+              "The partition at sector 1000 of drive 0 cannot be selected: it ends past the "
+              "end of the disk, which has 4096 bytes.");
+    EXPECT_EQ(selections::fromPartition(r.rows[2], r.identity).Size, 7 * 512); // up to the last byte
+    std::vector<int64_t> reads;
+    for (const auto& row : walkRecorded(disk, true, reads).rows)
+        EXPECT_EQ(row.refusal, "");
+}
+
+// A drive's tables count its logical sectors: the same table on a drive of 4096-byte sectors
+// lists the same numbers, and its partitions and chained tables lie eight times as far out.
+TEST_F(PartitionWalkTest, SectorFieldsCountTheDrivesLogicalSectors) {
+    for (const int64_t sector : {512, 4096}) {
+        SCOPED_TRACE(std::to_string(sector) + "-byte sectors");
+        Disk disk(4096, sector);
+        disk.table(0, {part(0x83, 256, 2560), part(0x05, 3072, 800), part(0x0C, 4000, 96)});
+        disk.chain(3072, 2, 100);
+        const auto r = walk(disk);
+        EXPECT_TRUE(r.messages.empty());
+        EXPECT_EQ(summary(r), (std::vector<std::string>{"1 83 256 2560 Primary", "2 05 3072 800 Primary",
+                                                        "1 83 3073 99 Extended", "1 83 3173 99 Extended",
+                                                        "3 0C 4000 96 Primary"}));
+        for (const auto& row : r.rows) {
+            EXPECT_EQ(row.byteOffset, int64_t(row.absoluteStart) * sector);
+            EXPECT_EQ(row.sizeBytes, std::to_string(row.entry.sectorCount * sector));
+            EXPECT_TRUE(row.refusal.empty());
+        }
+        EXPECT_EQ(r.rows[0].sizeMiB, sector == 512 ? "1" : "10");
+        const TFileInfo first = selections::fromPartition(r.rows[0], r.identity);
+        EXPECT_EQ(first.Offset, 256 * sector);
+        EXPECT_EQ(first.Size, 2560 * sector);
+        // Read again from the extended partition's first byte, as after a label change.
+        EXPECT_EQ(summary(walk(disk, r.rows[1].byteOffset)),
+                  (std::vector<std::string>{"1 83 3073 99 Primary", "2 05 3172 100 Primary",
+                                            "1 83 3173 99 Extended"}));
+    }
 }
 
 TEST_F(PartitionWalkTest, TableAtAPartitionsFirstByteCountsFromThatSector) {
@@ -756,6 +802,54 @@ TEST_F(SfdiskImageTest, LoopDeviceGivesTheSameRowsAsItsImage) {
     ASSERT_EQ(r.rows.size(), fromImage.rows.size());
     for (size_t i = 0; i < r.rows.size(); ++i)
         EXPECT_EQ(r.rows[i].cells(), fromImage.rows[i].cells());
+}
+
+// On a loop device of 4096-byte sectors the table counts those sectors (sfdisk --dump agrees) and
+// the partitions lie where partx says in bytes (its START counts 512-byte units on any device).
+TEST_F(SfdiskImageTest, LoopDeviceWith4096ByteSectors) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a device with 4096-byte sectors is a loop device, which needs root";
+    const std::string image = dir.file("4k.img");
+    writeFile(image, {});
+    fs::resize_file(image, 64 << 20);
+    struct Loop {
+        std::string node;
+        ~Loop() {
+            if (!node.empty()) fixtures::shell("losetup -d " + shellQuoted(node));
+        }
+    } loop;
+    if (fixtures::shell("losetup -f --show --sector-size 4096 " + shellQuoted(image), &loop.node) != 0)
+        GTEST_SKIP() << "losetup could not attach a loop device with 4096-byte sectors";
+    const std::string node = loop.node = loop.node.substr(0, loop.node.find('\n'));
+    const std::string script = dir.file("4k.txt");
+    const std::string table = "label: dos\nunit: sectors\n\nstart=256, size=2560, type=83\n"
+                              "start=3072, size=8192, type=5\nstart=12000, size=500, type=c\n"
+                              "start=3328, size=1024, type=83\nstart=4608, size=1024, type=7\n";
+    writeFile(script, std::vector<uint8_t>(table.begin(), table.end()));
+    ASSERT_EQ(fixtures::shell(shellQuoted(sfdisk) + " --no-reread --no-tell-kernel " + shellQuoted(node) +
+                              " < " + shellQuoted(script) + " >/dev/null 2>&1"),
+              0);
+    std::string partx;
+    ASSERT_EQ(fixtures::shell("partx -b -g -o START,SIZE " + shellQuoted(node), &partx), 0);
+
+    const auto r = ReadPartitionTable(platform::systemBackend(), node, "0", 0);
+    EXPECT_TRUE(r.messages.empty());
+    ASSERT_EQ(r.rows.size(), 5u);
+    std::vector<std::string> sectors, bytes, expectedBytes;
+    for (const auto& row : r.rows) {
+        sectors.push_back(row.startSector + " " + row.sectorCount);
+        const TFileInfo info = selections::fromPartition(row, r.identity);
+        bytes.push_back(std::to_string(info.Offset) + " " + std::to_string(info.Size));
+    }
+    std::stringstream in(partx);
+    for (int64_t start, size; in >> start >> size;)
+        expectedBytes.push_back(std::to_string(start * 512) + " " + std::to_string(size));
+    auto expectedSectors = dump(node);
+    for (auto* list : {&sectors, &bytes, &expectedBytes, &expectedSectors})
+        std::sort(list->begin(), list->end());
+    EXPECT_EQ(sectors, expectedSectors);
+    EXPECT_EQ(bytes, expectedBytes);
+    EXPECT_EQ(r.rows[0].byteOffset, 256 * 4096);
 }
 
 } // namespace

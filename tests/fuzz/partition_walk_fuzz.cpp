@@ -1,5 +1,5 @@
 // Fuzz target for the partition table walk and the GUID partition table reader: any bytes as a
-// disk, walked from its first sector and read as a GUID table with both sector sizes.
+// disk, walked from its first sector with both sector sizes and read as a GUID table with both.
 //
 // With libFuzzer:   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -I<src> -I<src>/tests ...
 // As a program:     build with -DTARNWICK_FUZZ_STANDALONE and run
@@ -37,9 +37,10 @@ struct Totals {
     long gptTables = 0;
 } totals;
 
-void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset) {
+void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset, uint32_t sectorSize = 512) {
     platform::testkit::MemoryStream device(data, size);
     device.failLength = !lengthKnown;
+    device.bytesPerSector = sectorSize;
     const PartitionWalkResult r = WalkPartitionTable(device, "0", offset);
     const int reads = int(device.reads.size());
 
@@ -58,6 +59,10 @@ void walkOnce(const uint8_t* data, size_t size, bool lengthKnown, int64_t offset
         require(row.kind == "Primary" || row.entry.type != kPartitionTypeExtended, "link listed");
         require(row.absoluteStart >= row.entry.firstSector, "start below the first sector");
         require(row.fileSystem == PartitionTypeNames()[row.entry.type], "file system text");
+        require(row.byteOffset >= 0 && row.byteSize >= 0, "negative range");
+        if (lengthKnown && row.refusal.empty())
+            require(row.byteOffset <= int64_t(size) && row.byteSize <= int64_t(size) - row.byteOffset,
+                    "a selectable row leaves the disk");
     }
 
     ++totals.walks;
@@ -80,6 +85,9 @@ void readGptOnce(const uint8_t* data, size_t size, int64_t sectorSize) {
         require(e.name.size() <= 36 * 4, "name longer than its field");
         const PartitionRow row = MakeGptRow(e, sectorSize, "0");
         require(row.byteOffset >= 0 && row.byteSize >= 0, "negative range");
+        if (e.lastLba < e.firstLba)
+            require(row.byteSize == 0 && row.sectorCount == "0" && !row.refusal.empty(),
+                    "an entry ending before it starts");
     }
     if (t.found) ++totals.gptTables;
 }
@@ -90,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     readGptOnce(data, size, 512);
     readGptOnce(data, size, 4096);
     walkOnce(data, size, true, 0);
+    walkOnce(data, size, true, 0, 4096);
     // Without a length only the forward rule and the table budget end a chain.
     walkOnce(data, size, false, 0);
     // A table at a partition's first byte, as after a volume label change.

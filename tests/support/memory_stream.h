@@ -15,7 +15,7 @@
 namespace platform::testkit {
 
 // Reads stop at the end of the bytes; writes replace them and grow them as a file's would; the
-// disk queries describe a fixed disk of 512-byte sectors of that size.
+// disk queries describe a fixed disk of that size with sectors of bytesPerSector bytes.
 class MemoryStream final : public RawStream {
 public:
     explicit MemoryStream(std::vector<uint8_t> bytes = {}) : bytes_(std::move(bytes)) {}
@@ -27,6 +27,7 @@ public:
     std::vector<int64_t> reads;
     // How many writes were asked.
     int writes = 0;
+    uint32_t bytesPerSector = 512;
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
@@ -66,9 +67,9 @@ public:
     }
     Result<void> flush() override { return {}; }
 
-    Result<DiskGeometry> geometry() override { return modernGeometry(size(), 512, 12); }
+    Result<DiskGeometry> geometry() override { return modernGeometry(size(), bytesPerSector, 12); }
     Result<DiskGeometryEx> geometryEx() override {
-        return DiskGeometryEx{modernGeometry(size(), 512, 12), size()};
+        return DiskGeometryEx{modernGeometry(size(), bytesPerSector, 12), size()};
     }
     Result<int64_t> lengthInfo() override { return size(); }
 
