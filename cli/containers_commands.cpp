@@ -7,9 +7,9 @@
 #include "containers/cdi.h"
 #include "containers/save_as_zip.h"
 #include "jobs/gate.h"
+#include "jobs/output_file.h"
 #include "maintenance/digest_set.h"
 
-#include <filesystem>
 #include <ostream>
 #include <set>
 #include <stdexcept>
@@ -55,16 +55,15 @@ bool has(const std::map<std::string, std::string>& options, const std::string& f
 // dialog, --agree passes the overwrite gate, --replace lets an existing file be replaced.
 class CommandDialogs final : public Dialogs {
 public:
-    CommandDialogs(Dialogs& inner, std::string file, bool agree, bool replace)
-        : inner_(inner), file_(std::move(file)), agree_(agree), replace_(replace) {}
+    CommandDialogs(platform::Backend& backend, Dialogs& inner, std::string file, bool agree, bool replace)
+        : backend_(backend), inner_(inner), file_(std::move(file)), agree_(agree), replace_(replace) {}
 
     Button ask(const Question& q) override {
         if (agree_ && q.id == gate::kQuestionId) return Button::Yes;
         return inner_.ask(q);
     }
     std::optional<std::string> chooseFile(const FileDialog& dialog) override {
-        std::error_code ec;
-        if (dialog.overwritePrompt && !replace_ && std::filesystem::exists(file_, ec)) {
+        if (dialog.overwritePrompt && !replace_ && jobs::outputNameTaken(backend_, file_)) {
             const Question q{file_ + " already exists.\nDo you want to replace it?",
                              Icon::Warning,
                              {Button::Yes, Button::No},
@@ -80,6 +79,7 @@ public:
     }
 
 private:
+    platform::Backend& backend_;
     Dialogs& inner_;
     std::string file_;
     bool agree_;
@@ -116,7 +116,7 @@ int cdiSaveCommand(platform::Backend& backend, const std::vector<std::string>& o
     auto digests = digestsOf(options);
     const TFileInfo source =
         resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
-    CommandDialogs answers(dialogs, operands[1], false, has(options, "--replace"));
+    CommandDialogs answers(backend, dialogs, operands[1], false, has(options, "--replace"));
     containers::CdiOptions cdi;
     cdi.digests = digests ? &*digests : nullptr;
     const auto report = containers::SaveAsCompressed(backend, answers, job, source, cdi);
@@ -131,7 +131,7 @@ int cdiLoadCommand(platform::Backend& backend, const std::vector<std::string>& o
     checkArguments("cdi-load", operands, 2, options, {"--offset", "--size"}, {"--agree"});
     const TFileInfo target =
         resolveSelection(backend, operands[1], number(options, "--offset"), number(options, "--size"));
-    CommandDialogs answers(dialogs, operands[0], has(options, "--agree"), false);
+    CommandDialogs answers(backend, dialogs, operands[0], has(options, "--agree"), false);
     return exitFor(containers::LoadFromCompressed(backend, answers, job, target));
 }
 
@@ -146,8 +146,11 @@ int zipCommand(platform::Backend& backend, const std::vector<std::string>& opera
     const TFileInfo source =
         resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
     const std::string& archive = operands[1];
-    std::error_code ec;
-    if (!append && !replace && std::filesystem::exists(archive, ec)) {
+    if (const auto why = jobs::outputRefusal(backend, archive, jobs::Existing::Replace)) {
+        err << "Cannot write the archive into " << archive << ": " << *why << ". Nothing was changed.\n";
+        return 1;
+    }
+    if (!append && !replace && jobs::outputNameTaken(backend, archive)) {
         err << archive
             << " already exists: give --append to add the entry to it, or --replace to replace it. "
                "Nothing was changed.\n";

@@ -2,6 +2,7 @@
 
 #include "containers/cdi_format.h"
 #include "containers/stream_adapters.h"
+#include "jobs/output_file.h"
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
@@ -14,7 +15,6 @@
 namespace containers {
 namespace {
 
-using detail::ReplacingFile;
 using detail::StreamAdapter;
 using jobs::RangeJob;
 
@@ -120,12 +120,19 @@ private:
 
 // The block engine's source during a load: the image's data, as it inflates. Its position is
 // known but cannot go back, so the engine reads ahead in large pieces and takes a short piece as
-// the data's end.
+// the data's end. Each piece is handed on only once it is known to be sound: a piece in which the
+// inflater finds damage is not, nor is the last one until the stream has ended there with its
+// checksum; so an image of up to one piece is written whole or not at all.
 class InflatedSource final : public StreamAdapter {
 public:
-    explicit InflatedSource(BodyReader& body) : body_(body) {}
+    InflatedSource(BodyReader& body, int64_t size) : body_(body), size_(size) {}
     platform::Result<int64_t> read(void* buffer, int64_t count) override {
         const int64_t n = body_.read(static_cast<uint8_t*>(buffer), count);
+        if (pos_ + n == size_) {
+            body_.checkEnd();
+            if (!body_.ended()) return int64_t(0); // damaged, or its end could not be read
+        }
+        if (body_.damaged()) return int64_t(0);
         pos_ += n;
         return n;
     }
@@ -137,8 +144,33 @@ public:
 
 private:
     BodyReader& body_;
+    const int64_t size_;
     int64_t pos_ = 0;
 };
+
+// Why a load failed on damage: "Error", what the damage is, and how much of the target changed.
+std::string damageMessage(Damage damage, const std::string& image, const TFileInfo& sel, int64_t written) {
+    std::string what;
+    switch (damage) {
+    case Damage::Checksum:
+        what = "its checksum does not match its data";
+        break;
+    case Damage::TooLong:
+        what = "its data runs past the " + num(sel.Size) + " bytes its header gives";
+        break;
+    case Damage::Unfinished:
+        what = "the file ends inside its data";
+        break;
+    case Damage::Data:
+    case Damage::None:
+        what = "its compressed data is damaged";
+        break;
+    }
+    return "Error\n" + image + " is damaged: " + what + ". " +
+           (written == 0 ? "Nothing was written to " + sel.Description + "."
+                         : num(written) + " bytes of " + num(sel.Size) + " were written to " +
+                               sel.Description + " before the damage was found.");
+}
 
 // "%.2f" with the user's decimal separator.
 std::string twoDecimals(double value) {
@@ -177,17 +209,19 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
         dialogs.message(openFailed);
         return {Outcome::Failed, 0};
     }
-    auto image = ReplacingFile::create(backend, file);
-    if (!image) {
-        dialogs.message(openFailed);
+    auto created = jobs::OutputFile::create(backend, file, jobs::Existing::Replace);
+    if (!created) {
+        dialogs.message(openFailed + "\n" + created.error().text);
         return {Outcome::Failed, 0};
     }
+    const auto image = std::move(*created);
     // Ends a save that cannot finish: the new file goes, an earlier one stays.
     const bool replacing = image->replacing();
+    const std::string kept = "The earlier " + file + " was kept as it was.";
     const auto failed = [&](const std::string& message, int64_t bytes) {
         image->discard();
         dialogs.message(message);
-        if (replacing) dialogs.message("The earlier " + file + " was kept as it was.");
+        if (replacing) dialogs.message(kept);
         return Report{Outcome::Failed, bytes};
     };
 
@@ -196,10 +230,7 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
         return failed(writeFailure(file, w ? platform::errnoError(ENOSPC) : w.error()), 0);
     auto body = makeBodyWriter(options.codec, out);
     if (!body) return failed(writeFailure(file, body.error()), 0);
-    if (!range.position(*source, sel.Offset, "Failed to seek on " + sel.Description)) {
-        image->discard();
-        return {Outcome::Failed, 0};
-    }
+    if (!range.position(*source, sel.Offset, "Failed to seek on " + sel.Description)) return {Outcome::Failed, 0};
 
     ZeroFilledSelection selected(*source, sel.Offset, sel.Size);
     CompressorSink sink(**body);
@@ -234,8 +265,14 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
     const int64_t length =
         out.length().valueOr(cdi::kHeaderSize + (*body)->bytesOut() + int64_t(foot.size()));
     body = platform::Error{};
-    if (!image->commit(dialogs)) return {Outcome::Failed, moved.written};
-    range.withdrawStop();
+    const bool whole = moved.total == sel.Size && selected.unread() == 0;
+    if (moved.stopped && replacing) {
+        // A stopped image holds part of the selection: it never replaces a whole one.
+        image->discard();
+        dialogs.message("Stopped after " + num(moved.total) + " of " + num(sel.Size) + " bytes. " + kept);
+        return {Outcome::Incomplete, moved.total};
+    }
+    if (auto committed = image->commit(); !committed) return failed(writeFailure(file, committed.error()), moved.written);
 
     std::string message = "Done.\nWritten " + num(length) + " bytes (" +
                           twoDecimals(sel.Size > 0 ? double(length) * 100.0 / double(sel.Size) : 0.0) +
@@ -243,12 +280,13 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
     if (selected.unread() > 0)
         message += "\n" + num(selected.unread()) + " bytes could not be read from " + sel.Description +
                    "; the image holds zeros in their place.";
-    const bool whole = moved.total == sel.Size && selected.unread() == 0;
     // Digests of part of the selection would pass for the selection's own: only a whole one gets them.
     if (whole && options.digests) {
         if (const std::string digests = options.digests->summary(); !digests.empty()) message += "\n\n" + digests;
     }
+    // Stop stays until the result is shown: the message comes first.
     dialogs.message(message);
+    range.withdrawStop();
     return {whole ? Outcome::Completed : Outcome::Incomplete, moved.total};
 }
 
@@ -312,7 +350,7 @@ Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobContr
         return {Outcome::Failed, 0};
     }
 
-    InflatedSource inflated(**body);
+    InflatedSource inflated(**body, sel.Size);
     blocks::Plan plan;
     plan.size = sel.Size;
     plan.block = kLoadBlock;
@@ -343,7 +381,7 @@ Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobContr
     if (moved.writeError) {
         dialogs.message("Failed to write to " + sel.Description + ", " + moved.writeError->text);
     } else if ((*body)->damaged()) {
-        dialogs.error("Error");
+        dialogs.error(damageMessage((*body)->damage(), file, sel, moved.written));
     } else if ((*body)->readError()) {
         dialogs.message("Failed to read " + file + ", " + (*body)->readError()->text);
     } else if (interrupted) {
@@ -354,10 +392,10 @@ Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobContr
         dialogs.message("Error reading compressed stream");
         report.outcome = Outcome::Incomplete;
     } else {
-        // Every byte is written: the stream's end and checksum say whether they were the right ones.
+        // An empty selection reads nothing, so its stream is checked here.
         (*body)->checkEnd();
         if ((*body)->damaged())
-            dialogs.error("Error");
+            dialogs.error(damageMessage((*body)->damage(), file, sel, moved.written));
         else
             report.outcome = Outcome::Completed;
     }

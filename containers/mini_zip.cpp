@@ -74,8 +74,42 @@ std::string fullPath(const std::string& path) {
     return ec ? path : full.string();
 }
 
-std::string cannotAppend(const std::string& file) {
-    return "Cannot append to " + file + ": it is not a zip archive";
+// Why `archive` cannot be appended to: no end record where it is looked for, or a directory
+// that does not read as one.
+std::string cannotAppend(const std::string& file, platform::RawStream& archive) {
+    const std::string text = "Cannot append to " + file + ": it is not a zip archive";
+    if (FindEndRecord(archive)) return text;
+    const int64_t length = archive.length().valueOr(0);
+    if (length <= 0) return text + " (it is empty)";
+    if (length < kEndSearch) return text + " (no end record in its " + num(length) + " bytes)";
+    return text + " (no end record in its last " + num(kEndSearch) + " bytes)";
+}
+
+// Bit 11 of the flags: the name is UTF-8. Left clear for plain ASCII, and for a name that is not
+// UTF-8 (a tool that trusted the bit would refuse to read it).
+uint16_t nameFlags(const std::string& name) {
+    bool wide = false;
+    for (size_t i = 0; i < name.size();) {
+        const auto c = uint8_t(name[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        wide = true;
+        const size_t more = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
+        if (more == 0 || i + more >= name.size()) return 0;
+        uint32_t code = c & (0x3F >> more);
+        for (size_t k = 1; k <= more; ++k) {
+            const auto d = uint8_t(name[i + k]);
+            if ((d & 0xC0) != 0x80) return 0;
+            code = code << 6 | (d & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past Unicode's end are not UTF-8.
+        constexpr uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+        i += more + 1;
+    }
+    return wide ? 0x0800 : 0;
 }
 
 // The entry's time: the source file's last change, or now for a device.
@@ -224,20 +258,31 @@ void EndRecord::setDirectoryOffset(uint32_t offset) {
 
 TSFileStream::TSFileStream(platform::Backend& backend, const std::string& fileName, Mode mode)
     : fileName_(fileName) {
-    const platform::OpenMode m = mode == Mode::Create      ? platform::OpenMode::Create
-                                 : mode == Mode::ReadWrite ? platform::OpenMode::ReadWrite
-                                                           : platform::OpenMode::Read;
-    auto opened = backend.open(fileName, m);
-    if (!opened) {
-        if (mode == Mode::Create)
-            throw UserError("Cannot create file \"" + fullPath(fileName) + "\". " + opened.error().text);
-        throw UserError(detail::cannotOpenFile(fileName, opened.error().text));
+    if (mode == Mode::Read) {
+        auto opened = backend.open(fileName, platform::OpenMode::Read);
+        if (!opened) throw UserError(detail::cannotOpenFile(fileName, opened.error().text));
+        stream_ = std::move(*opened);
+        return;
     }
-    stream_ = std::move(*opened);
+    auto created = jobs::OutputFile::create(backend, fileName,
+                                            mode == Mode::Create ? jobs::Existing::Replace : jobs::Existing::Append);
+    if (!created) {
+        if (mode == Mode::Create)
+            throw UserError("Cannot create file \"" + fullPath(fileName) + "\". " + created.error().text);
+        throw UserError(detail::cannotOpenFile(fileName, created.error().text));
+    }
+    output_ = std::move(*created);
 }
 
 TSFileStream::TSFileStream(std::unique_ptr<platform::RawStream> stream, std::string fileName)
     : stream_(std::move(stream)), fileName_(std::move(fileName)) {}
+
+TSFileStream::~TSFileStream() = default;
+
+platform::Result<void> TSFileStream::Commit() {
+    if (output_) return output_->commit();
+    return stream_->flush();
+}
 
 int64_t TSFileStream::ReadCounted(std::string& S, int64_t n) {
     S.assign(size_t(std::max<int64_t>(n, 0)), '\0');
@@ -364,18 +409,23 @@ bool TMiniZip::OpenArchive(const std::string& ArchiveName, bool Overwrite) {
         appendable_ = true;
         return true;
     }
+    // Looked at first: a file that is no archive is never copied or changed.
+    archive_ = std::make_unique<TSFileStream>(backend_, ArchiveName, TSFileStream::Mode::Read);
+    platform::RawStream& s = archive_->stream();
+    openedLength_ = s.length().valueOr(0);
+    auto end = FindEndRecord(s);
+    auto directory = end ? ReadCentralDirectory(s, *end) : std::nullopt;
+    if (!directory) return fail(cannotAppend(ArchiveName, archive_->stream()));
     try {
         archive_ = std::make_unique<TSFileStream>(backend_, ArchiveName, TSFileStream::Mode::ReadWrite);
+        // What was copied is what counts: the file may have changed since it was looked at.
+        end = FindEndRecord(archive_->stream());
+        directory = end ? ReadCentralDirectory(archive_->stream(), *end) : std::nullopt;
+        if (!directory) return fail(cannotAppend(ArchiveName, archive_->stream()));
     } catch (const UserError& e) {
         // Read-only, the archive can still be looked at; adding to it is refused with this reason.
         readOnlyReason_ = e.what();
-        archive_ = std::make_unique<TSFileStream>(backend_, ArchiveName, TSFileStream::Mode::Read);
     }
-    platform::RawStream& s = archive_->stream();
-    openedLength_ = s.length().valueOr(0);
-    const auto end = FindEndRecord(s);
-    const auto directory = end ? ReadCentralDirectory(s, *end) : std::nullopt;
-    if (!directory) return fail(cannotAppend(ArchiveName));
     end_ = *end;
     for (auto& e : *directory) {
         std::string name = e.FileName;
@@ -390,7 +440,7 @@ void TMiniZip::putLocalHeader(std::array<uint8_t, 30>& local, const TZipFileEntr
     const uint8_t* c = entry.Header.data();
     put32(local.data(), kLocalSignature);
     put16(local.data() + 4, 20);             // version needed
-    put16(local.data() + 6, 0);              // flags
+    put16(local.data() + 6, get16(c + 8));   // flags
     put16(local.data() + 8, 8);              // deflate
     put32(local.data() + 10, get32(c + 12)); // DOS time and date
     put32(local.data() + 14, entry.crc());   // CRC-32
@@ -416,13 +466,14 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
     errorText_.clear();
     lastEntryBytes_ = 0;
     lastEntryAborted_ = false;
+    lastReadError_.reset();
     const std::string name = NormalizeEntryName(EntryName);
     if (name.empty()) return fail("The entry has no name. Nothing was added.");
     if (!archive_) return fail("No zip archive is open. Nothing was added.");
     if (ByteCount < 0 || ByteCount > kMaxEntryBytes)
         return fail("A zip entry holds at most " + num(kMaxEntryBytes) + " bytes; " + num(ByteCount) +
                     " bytes were asked. Nothing was added.");
-    if (!appendable_) return fail(cannotAppend(archiveName_));
+    if (!appendable_) return fail(cannotAppend(archiveName_, archive_->stream()));
     if (!readOnlyReason_.empty()) return fail(readOnlyReason_);
     if (name.size() > 0xFFFF)
         return fail("The entry's name is longer than a zip archive can hold. Nothing was added.");
@@ -462,7 +513,7 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
     c[4] = 22; // made by: zip format version 2.2
     c[5] = 11; // made by: host system
     put16(c + 6, 20);
-    put16(c + 8, 0);
+    put16(c + 8, nameFlags(name));
     put16(c + 10, 8);
     put32(c + 12, entryTime(SourceFile));
     put32(c + 24, uint32_t(ByteCount));
@@ -513,6 +564,7 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
     if (Digests) callbacks.counted = [this](const uint8_t* data, int64_t size) { Digests->add(data, size); };
     const auto moved = blocks::run(*source, sink, plan, callbacks);
     source.reset();
+    lastReadError_ = moved.readError;
     if (moved.writeError) return writeFailed(*moved.writeError);
     if (auto r = sink.finish(); !r) return writeFailed(r.error());
 
@@ -560,10 +612,15 @@ bool TMiniZip::CloseArchive() {
         (!end.comment.empty() &&
          !writeExactly(archive, end.comment.data(), int64_t(end.comment.size()), error)))
         return fail("Failed to write to " + archiveName_ + ", " + error.text);
-    // An archive is reported closed only once it is on the disk.
-    if (auto f = archive.flush(); !f)
+    // An archive is reported closed only once it is on the disk, under its name.
+    if (auto f = archive_->Commit(); !f)
         return fail("Failed to write to " + archiveName_ + ", " + f.error().text);
     return true;
+}
+
+void TMiniZip::DiscardArchive() {
+    archive_.reset();
+    modified_ = false;
 }
 
 } // namespace containers

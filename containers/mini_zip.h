@@ -6,17 +6,19 @@
 // ErrorText() says why a call refused or failed.
 //
 // Layout written (little-endian), per entry at the directory offset of the end record:
-//   local header  30 bytes: 04034B50, needed 20, flags 0, method 8, DOS time, DOS date, CRC-32,
-//                 compressed size, uncompressed size, name length, extra length 0; then the name
-//                 and the deflate data. Written with CRC and compressed size 0 and rewritten in
-//                 place after the data, so no data descriptor follows.
-// then the central directory, one 46-byte header (02014B50, made by 22/11, needed 20, flags 0,
+//   local header  30 bytes: 04034B50, needed 20, flags (0, or 0800 for a UTF-8 name), method 8,
+//                 DOS time, DOS date, CRC-32, compressed size, uncompressed size, name length,
+//                 extra length 0; then the name and the deflate data. Written with CRC and
+//                 compressed size 0 and rewritten in place after the data, so no data
+//                 descriptor follows.
+// then the central directory, one 46-byte header (02014B50, made by 22/11, needed 20, flags,
 // method 8, time, date, CRC, sizes, name/extra/comment lengths, disk 0, internal 1, external
 // attributes, local header offset) plus name, extra field and comment per entry, and the 22-byte
 // end record (06054B50, disks, entry counts, directory size and offset, comment length) with the
 // comment of an archive appended to.
 
 #include "jobs/byte_observer.h"
+#include "jobs/output_file.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -67,21 +69,28 @@ struct TZipFileEntry {
     }
 };
 
-// A file stream that keeps the name it was opened with.
+// A file stream that keeps the name it was opened with. Created and appended-to files are output
+// files (jobs/output_file.h): the bytes go to a new file that takes the name at Commit(), so an
+// earlier file stays as it was until then.
 class TSFileStream {
 public:
     enum class Mode {
-        Create,    // create or truncate, read and write, exclusive
-        ReadWrite, // existing file, exclusive
+        Create,    // a new file, or one that replaces the existing one at Commit()
+        ReadWrite, // a copy of the existing file, which replaces it at Commit()
         Read,      // existing file
     };
     // Throws UserError "Cannot create file "%s". %s" (Create) or "Cannot open file "%s". %s".
     TSFileStream(platform::Backend& backend, const std::string& fileName, Mode mode);
     // An already open stream (a selection opened by its range job).
     TSFileStream(std::unique_ptr<platform::RawStream> stream, std::string fileName);
+    ~TSFileStream();
 
     const std::string& FileName() const { return fileName_; }
-    platform::RawStream& stream() { return *stream_; }
+    platform::RawStream& stream() { return output_ ? output_->stream() : *stream_; }
+    // A created or appended-to file takes its name (again: only flushes); others only flush.
+    platform::Result<void> Commit();
+    // An earlier file stands at the name and Commit() replaces it.
+    bool Replacing() const { return output_ && output_->replacing(); }
     // Sets S to n bytes and reads n bytes into it; returns the count read (0 on an error).
     int64_t ReadCounted(std::string& S, int64_t n);
     // Writes the first n bytes of S; returns the count written (0 on an error).
@@ -89,6 +98,7 @@ public:
 
 private:
     std::unique_ptr<platform::RawStream> stream_;
+    std::unique_ptr<jobs::OutputFile> output_;
     std::string fileName_;
 };
 
@@ -152,9 +162,15 @@ public:
     // the entry's time and attributes.
     bool AddEntry(std::unique_ptr<platform::RawStream> source, const std::string& SourceFile,
                   const std::string& EntryName, int64_t StartOffset, int64_t ByteCount);
-    // Writes the directory and the end record (the same bytes at the same place each time).
-    // True when done, or when there is nothing to write.
+    // Writes the directory and the end record (the same bytes at the same place each time) and
+    // gives a new or appended-to archive its name. True when done, or when there is nothing to
+    // write (a created archive without entries is then not kept).
     bool CloseArchive();
+    // Drops what this archive wrote: an earlier file of its name stays as it was. For a stopped
+    // or failed export that must not replace a whole archive.
+    void DiscardArchive();
+    // Closing the archive replaces an earlier file of its name.
+    bool Replacing() const { return archive_ && archive_->Replacing(); }
 
     const std::string& ArchiveName() const { return archiveName_; }
     const std::vector<std::pair<std::string, TZipFileEntry>>& Entries() const { return entries_; }
@@ -163,6 +179,8 @@ public:
     // Bytes the last entry holds, and whether its progress handler aborted it.
     int64_t LastEntryBytes() const { return lastEntryBytes_; }
     bool LastEntryAborted() const { return lastEntryAborted_; }
+    // The read of the source that ended the last entry early, when one failed.
+    const std::optional<platform::Error>& LastReadError() const { return lastReadError_; }
 
     bool UzWithoutPath = false;
     bool UzOverwrite = true;
@@ -190,6 +208,7 @@ private:
     std::string errorText_;
     int64_t lastEntryBytes_ = 0;
     bool lastEntryAborted_ = false;
+    std::optional<platform::Error> lastReadError_;
     std::vector<uint8_t> output_; // deflate's output, 64 KiB, allocated once
 };
 

@@ -5,9 +5,9 @@
 #include "containers/mini_zip.h"
 #include "containers/stream_adapters.h"
 #include "jobs/aligned_stream.h"
+#include "jobs/output_file.h"
 #include "jobs/range_job.h"
 
-#include <filesystem>
 
 namespace containers {
 namespace {
@@ -92,9 +92,13 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
         dialogs.message("Failed to open " + archive + " for writing");
         return {};
     }
+    // A device, folder or pipe is no archive: refused before anything is asked or read.
+    if (const auto why = jobs::outputRefusal(backend, archive, jobs::Existing::Replace)) {
+        dialogs.error(detail::cannotOpenFile(archive, *why));
+        return {Outcome::Failed, 0};
+    }
     bool overwrite = true;
-    std::error_code ec;
-    if (std::filesystem::exists(archive, ec)) {
+    if (jobs::outputNameTaken(backend, archive)) {
         const Question q{
             "Target file already exists. Do you want to overwrite this file?\nClick yes to overwrite, "
             "No to append",
@@ -139,17 +143,29 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
             } else {
                 const bool whole =
                     zip.AddEntry(std::move(source), sel.FileName, sel.DefaultName, sel.Offset, sel.Size);
+                const std::string kept = "The earlier " + archive + " was kept as it was.";
                 if (!zip.ErrorText().empty()) {
+                    // Nothing of a failed export stays; an earlier archive is kept whole.
                     notes.push_back({zip.ErrorText(), false});
+                    if (zip.Replacing()) notes.push_back({kept, false});
+                    zip.DiscardArchive();
                 } else if (!whole) {
-                    notes.push_back(
-                        {"The entry " + NormalizeEntryName(sel.DefaultName) + " in " + archive +
-                             " is incomplete: it holds " + num(zip.LastEntryBytes()) + " of " +
-                             num(sel.Size) + " bytes, " +
-                             (zip.LastEntryAborted() ? std::string("because the export was stopped.")
-                                                     : "because " + sel.Description + " ended early."),
-                         false});
+                    const std::string why =
+                        zip.LastEntryAborted() ? std::string("because the export was stopped.")
+                        : zip.LastReadError()  ? "because reading " + sel.Description + " failed after " +
+                                                    num(zip.LastEntryBytes()) + " bytes: " +
+                                                    zip.LastReadError()->text + "."
+                                               : "because " + sel.Description + " ended early.";
+                    notes.push_back({"The entry " + NormalizeEntryName(sel.DefaultName) + " in " + archive +
+                                         " is incomplete: it holds " + num(zip.LastEntryBytes()) + " of " +
+                                         num(sel.Size) + " bytes, " + why,
+                                     false});
                     report = {Outcome::Incomplete, zip.LastEntryBytes()};
+                    // An incomplete archive never takes the place of an earlier one.
+                    if (zip.Replacing()) {
+                        notes.push_back({kept, false});
+                        zip.DiscardArchive();
+                    }
                 } else {
                     report = {Outcome::Completed, zip.LastEntryBytes()};
                 }

@@ -463,6 +463,7 @@ public:
     }
     uint8_t* data() { return buffer_.data(); }
     size_t size() const { return size_; }
+    bool atEnd() const { return eof_; }
 
 private:
     platform::RawStream& in_;
@@ -470,6 +471,16 @@ private:
     size_t size_ = 0;
     bool eof_ = false;
 };
+
+// Gives the stream the next piece of the file when it has used the last one. False on a read
+// error. At the end of the file the stream is called on without input: it may still hold data.
+template <typename Stream> bool feed(FileFeed& file, Stream& s, std::optional<Error>& readError) {
+    if (s.avail_in != 0 || file.atEnd()) return true;
+    if (!file.refill(readError)) return !readError;
+    s.next_in = file.data();
+    s.avail_in = decltype(s.avail_in)(file.size());
+    return true;
+}
 
 class ZlibReader final : public BodyReader {
 public:
@@ -482,38 +493,29 @@ public:
         return live_;
     }
 
-    int64_t read(uint8_t* data, int64_t count) override {
-        int64_t produced = 0;
-        while (produced < count && !ended_ && !damaged_ && !readError_) {
-            if (z_.avail_in == 0) {
-                if (!feed_.refill(readError_)) {
-                    // The file ended inside the stream: its data ends here.
-                    if (!readError_) ended_ = true;
-                    break;
-                }
-                z_.next_in = feed_.data();
-                z_.avail_in = uInt(feed_.size());
-            }
-            const uInt want = uInt(std::min<int64_t>(count - produced, 1 << 30));
-            z_.next_out = data + produced;
-            z_.avail_out = want;
-            const uInt inBefore = z_.avail_in;
-            const int r = inflate(&z_, Z_NO_FLUSH);
-            produced += want - z_.avail_out;
-            if (r == Z_STREAM_END) {
-                ended_ = true;
-            } else if (r == Z_DATA_ERROR || r == Z_NEED_DICT || r == Z_MEM_ERROR || r == Z_STREAM_ERROR) {
-                damaged_ = true;
-            } else if (r == Z_BUF_ERROR && z_.avail_in == inBefore && z_.avail_in != 0) {
-                damaged_ = true; // no way forward with input and room
-            }
+protected:
+    int64_t inflateSome(uint8_t* data, int64_t count) override {
+        if (!feed(feed_, z_, readError_)) return 0;
+        const uInt want = uInt(std::min<int64_t>(count, 1 << 30));
+        z_.next_out = data;
+        z_.avail_out = want;
+        const uInt inBefore = z_.avail_in;
+        const int r = inflate(&z_, Z_NO_FLUSH);
+        if (r == Z_STREAM_END) {
+            ended_ = true;
+        } else if (r == Z_DATA_ERROR) {
+            // zlib tells a wrong Adler-32 from broken data only by its message.
+            damage_ =
+                z_.msg && std::strcmp(z_.msg, "incorrect data check") == 0 ? Damage::Checksum : Damage::Data;
+        } else if (r == Z_NEED_DICT || r == Z_STREAM_ERROR) {
+            damage_ = Damage::Data;
+        } else if (r == Z_MEM_ERROR) {
+            readError_ = platform::errnoError(ENOMEM);
+        } else if (r == Z_BUF_ERROR && z_.avail_in == inBefore && z_.avail_out == want) {
+            // No way forward: broken data, or no more of it.
+            damage_ = z_.avail_in != 0 ? Damage::Data : Damage::Unfinished;
         }
-        return produced;
-    }
-
-    void checkEnd() override {
-        uint8_t beyond = 0;
-        read(&beyond, 1);
+        return want - z_.avail_out;
     }
 
 private:
@@ -530,43 +532,40 @@ public:
         state_->crc_flag = ISAL_ZLIB; // the zlib header is read and the Adler-32 checked
     }
 
-    int64_t read(uint8_t* data, int64_t count) override {
+protected:
+    int64_t inflateSome(uint8_t* data, int64_t count) override {
         inflate_state& s = *state_;
-        int64_t produced = 0;
-        while (produced < count && !ended_ && !damaged_ && !readError_) {
-            if (s.avail_in == 0) {
-                if (!feed_.refill(readError_)) {
-                    if (!readError_) ended_ = true;
-                    break;
-                }
-                s.next_in = feed_.data();
-                s.avail_in = uint32_t(feed_.size());
+        if (!feed(feed_, s, readError_)) return 0;
+        // ISA-L takes any window size in the header; zlib refuses more than 32 KiB, and so do we.
+        if (!headerSeen_ && s.avail_in > 0) {
+            if (s.next_in[0] >> 4 > 7) {
+                damage_ = Damage::Data;
+                return 0;
             }
-            const uint32_t want = uint32_t(std::min<int64_t>(count - produced, 1 << 30));
-            s.next_out = data + produced;
-            s.avail_out = want;
-            const uint32_t inBefore = s.avail_in;
-            const int r = isal_inflate(&s);
-            produced += want - s.avail_out;
-            if (r < 0 || r == ISAL_NEED_DICT) {
-                damaged_ = true;
-            } else if (s.block_state == ISAL_BLOCK_FINISH) {
-                ended_ = true;
-            } else if (s.avail_in == inBefore && s.avail_out == want && s.avail_in != 0) {
-                damaged_ = true; // no way forward with input and room
-            }
+            headerSeen_ = true;
         }
-        return produced;
-    }
-
-    void checkEnd() override {
-        uint8_t beyond = 0;
-        read(&beyond, 1);
+        const uint32_t want = uint32_t(std::min<int64_t>(count, 1 << 30));
+        s.next_out = data;
+        s.avail_out = want;
+        const uint32_t inBefore = s.avail_in;
+        const int r = isal_inflate(&s);
+        if (r == ISAL_INCORRECT_CHECKSUM && s.wrapper_flag) {
+            damage_ = Damage::Checksum; // the header's own check failing is broken data
+        } else if (r < 0 || r == ISAL_NEED_DICT) {
+            damage_ = Damage::Data;
+        } else if (s.block_state == ISAL_BLOCK_FINISH) {
+            ended_ = true;
+        } else if (s.avail_in == inBefore && s.avail_out == want) {
+            // No way forward: broken data, or no more of it.
+            damage_ = s.avail_in != 0 ? Damage::Data : Damage::Unfinished;
+        }
+        return want - s.avail_out;
     }
 
 private:
     FileFeed feed_;
     std::unique_ptr<inflate_state> state_;
+    bool headerSeen_ = false;
 };
 #endif
 
@@ -575,6 +574,21 @@ int coreCount() {
 }
 
 } // namespace
+
+int64_t BodyReader::read(uint8_t* data, int64_t count) {
+    int64_t produced = 0;
+    while (produced < count && !ended_ && !damaged() && !readError_) {
+        const int64_t n = inflateSome(data + produced, count - produced);
+        // The bytes of the call that found damage are not the stream's.
+        if (!damaged()) produced += n;
+    }
+    return produced;
+}
+
+void BodyReader::checkEnd() {
+    uint8_t beyond = 0;
+    if (read(&beyond, 1) > 0) damage_ = Damage::TooLong;
+}
 
 const char* codecName(Codec codec) {
     switch (codec) {

@@ -56,7 +56,19 @@ public:
 platform::Result<std::unique_ptr<BodyWriter>> makeBodyWriter(Codec codec, platform::RawStream& out,
                                                              int threads = 0);
 
+// What made a stream fail to deliver its data whole.
+enum class Damage {
+    None,
+    Data,       // the deflate data or the zlib header does not decode
+    Checksum,   // the Adler-32 after the data does not match it
+    TooLong,    // the stream holds more data than was asked for
+    Unfinished, // the file ends inside the stream, before its end and checksum
+};
+
 // Reads one zlib stream from `in`, from its current position on, in reads of at most 64 KiB.
+// Both inflaters behave the same: the bytes of an inflate call that finds damage are never
+// delivered, because a fast decoder may already have filled them with bytes that are not in the
+// stream (a match reaching before the first byte).
 class BodyReader {
 public:
     virtual ~BodyReader() = default;
@@ -64,20 +76,26 @@ public:
     BodyReader(const BodyReader&) = delete;
     BodyReader& operator=(const BodyReader&) = delete;
 
-    // Up to `count` bytes of the stream's data; fewer only where it stops: its data ended
-    // (ended()), it is damaged (damaged()), or the file could not be read (readError()).
-    virtual int64_t read(uint8_t* data, int64_t count) = 0;
-    // Reads on past what was asked until the stream's end, so that a damaged tail or a wrong
-    // checksum shows in damaged(). Stops at the first byte of data beyond.
-    virtual void checkEnd() = 0;
+    // Up to `count` bytes of the stream's data; fewer only where it stops: its data ended with a
+    // good checksum (ended()), it is damaged (damaged()), or the file could not be read
+    // (readError()).
+    int64_t read(uint8_t* data, int64_t count);
+    // For a caller that has all the bytes it wants: the stream must end here, with its checksum.
+    // Reads on to its end; data beyond, a wrong checksum or a file that ends first is damage.
+    void checkEnd();
 
     bool ended() const { return ended_; }
-    bool damaged() const { return damaged_; }
+    bool damaged() const { return damage_ != Damage::None; }
+    Damage damage() const { return damage_; }
     const std::optional<platform::Error>& readError() const { return readError_; }
 
 protected:
+    // One inflate call into `data` (at most `count` bytes): the bytes it made, and `ended_`,
+    // `damage_` or `readError_` set when the stream stops there.
+    virtual int64_t inflateSome(uint8_t* data, int64_t count) = 0;
+
     bool ended_ = false;
-    bool damaged_ = false;
+    Damage damage_ = Damage::None;
     std::optional<platform::Error> readError_;
 };
 

@@ -90,9 +90,9 @@ private:
 
 // The image as a PNG file (8-bit RGB, zlib-compressed), or nothing for an image of no rows.
 std::vector<uint8_t> encodePng(const Image& image);
-// Writes the PNG into `path`: into a file beside it that takes the name only when it was written
-// whole, so a failure leaves no half-written image under the name. The failure's text, or
-// nothing.
+// Writes the PNG into `path` as an output file (jobs/output_file.h), replacing a file there: it
+// takes the name only when written whole, so a failure leaves an earlier file as it was. The
+// failure's text, or nothing.
 std::optional<std::string> savePng(platform::Backend& backend, const Image& image, const std::string& path);
 inline constexpr const char* kPngFilter = "PNG image|*.png";
 inline constexpr const char* kSaveImageCaption = "Save image...";

@@ -2,11 +2,10 @@
 // window saves the same bytes.
 #include "inspect/bytemap.h"
 
+#include "jobs/output_file.h"
 #include "platform/platform.h"
 
 #include <zlib.h>
-
-#include <filesystem>
 
 namespace bytemap {
 namespace {
@@ -62,23 +61,8 @@ std::vector<uint8_t> encodePng(const Image& image) {
 std::optional<std::string> savePng(platform::Backend& backend, const Image& image, const std::string& path) {
     const std::vector<uint8_t> png = encodePng(image);
     if (png.empty()) return "The map has no rows to save: the selection is smaller than one row of the map.";
-    const std::string partial = path + ".partial";
-    const auto failed = [&](const std::string& why) {
-        std::error_code ec;
-        std::filesystem::remove(partial, ec);
-        return "Failed to write " + path + ", " + why;
-    };
-    {
-        auto file = backend.open(partial, platform::OpenMode::Create);
-        if (!file) return "Failed to write " + path + ", " + file.error().text;
-        const auto put = (*file)->write(png.data(), int64_t(png.size()));
-        if (!put) return failed(put.error().text);
-        if (*put != int64_t(png.size())) return failed("the disk is full");
-        if (auto flushed = (*file)->flush(); !flushed) return failed(flushed.error().text);
-    }
-    std::error_code ec;
-    std::filesystem::rename(partial, path, ec);
-    if (ec) return failed(ec.message());
+    if (auto failure = jobs::writeWholeFile(backend, path, png.data(), png.size(), jobs::Existing::Replace))
+        return "Failed to write " + path + ", " + *failure;
     return std::nullopt;
 }
 

@@ -33,6 +33,7 @@ struct Chunk {
     AlignedBuffer data;
     std::vector<int64_t> blocks;
     bool last = false; // nothing follows: the data ended, a read failed, or the plan is done
+    std::optional<platform::Error> readError; // with last: the read that failed
 };
 
 // Reads the source as the small-block loop would, but in large pieces while every read comes
@@ -51,6 +52,7 @@ public:
     void fill(Chunk& chunk) {
         chunk.blocks.clear();
         chunk.last = false;
+        chunk.readError.reset();
         if (!small_ && fillLarge(chunk)) return;
         fillSmall(chunk);
     }
@@ -83,6 +85,7 @@ private:
             return false;
         }
         // The source cannot be positioned again: what came is the loop's last blocks.
+        if (!n) chunk.readError = n.error();
         const int64_t got = n ? *n : 0;
         for (int64_t at = 0; at < got; at += plan_.block) chunk.blocks.push_back(std::min(plan_.block, got - at));
         read_ += got;
@@ -100,6 +103,7 @@ private:
             const int64_t want = plan_.wholeBlocks ? plan_.block : std::min(plan_.block, plan_.size - read_);
             const auto n = source_.read(chunk.data.get() + used, want);
             if (!n || *n <= 0) {
+                if (!n) chunk.readError = n.error();
                 chunk.last = true;
                 return;
             }
@@ -199,6 +203,8 @@ public:
                 break;
             }
         }
+        // A read that failed ends the loop once every block before it was taken.
+        if (go && chunk.last && chunk.readError) out_.readError = chunk.readError;
         if (counted == 0) return go && !chunk.last;
         if (callbacks_.counted) callbacks_.counted(reinterpret_cast<const uint8_t*>(chunk.data.get()), counted);
         const int64_t chunkAt = out_.written;

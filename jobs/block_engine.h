@@ -35,6 +35,7 @@ struct Outcome {
     int64_t total = 0;   // bytes read and handed on, counted per block as the loop counts them
     int64_t written = 0; // bytes the sink took
     std::optional<platform::Error> writeError; // why the sink took less than it was handed
+    std::optional<platform::Error> readError;  // the read that ended the loop, when one failed
     bool stopped = false;                      // the caller asked to stop
     bool shortRead = false;                    // with shortBlockEnds: a block came back short
 };

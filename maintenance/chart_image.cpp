@@ -1,14 +1,14 @@
 #include "maintenance/chart_image.h"
 
+#include "jobs/output_file.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 namespace speed {
 namespace {
@@ -183,14 +183,6 @@ int textWidth(const std::string& s) {
     return int(s.size()) * kGlyphWidth;
 }
 
-// A tick's number with as many decimals as the step needs.
-std::string tickText(double value, double step) {
-    const int decimals = step >= 1 ? 0 : std::min(6, int(std::ceil(-std::log10(step) - 1e-9)));
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, std::abs(value) < step * 1e-9 ? 0.0 : value);
-    return text;
-}
-
 void put32(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(uint8_t(v >> shift));
@@ -246,19 +238,17 @@ std::vector<uint8_t> chartPng(const ChartData& chart, const std::string& title, 
     };
 
     for (int i = 0; i < ax.ticks(); ++i) {
-        const double v = ax.min + i * ax.step;
-        const int x = px(v);
+        const int x = px(ax.tick(i));
         canvas.line(x, top, x, bottom, kGrid);
         canvas.line(x, bottom, x, bottom + 4, kBlack);
-        const std::string t = tickText(v, ax.step);
+        const std::string t = ax.label(i);
         canvas.text(x - textWidth(t) / 2, bottom + 8, t, kBlack);
     }
     for (int i = 0; i < ay.ticks(); ++i) {
-        const double v = ay.min + i * ay.step;
-        const int y = py(v);
+        const int y = py(ay.tick(i));
         canvas.line(left, y, right, y, kGrid);
         canvas.line(left - 4, y, left, y, kBlack);
-        const std::string t = tickText(v, ay.step);
+        const std::string t = ay.label(i);
         canvas.text(left - 8 - textWidth(t), y - kGlyphHeight / 2, t, kBlack);
     }
 
@@ -289,13 +279,12 @@ std::vector<uint8_t> chartPng(const ChartData& chart, const std::string& title, 
     return encodePng(canvas);
 }
 
-std::string writeChartPng(const ChartData& chart, const std::string& title, const std::string& path) {
+std::string writeChartPng(platform::Backend& backend, const ChartData& chart, const std::string& title,
+                          const std::string& path) {
     const auto png = chartPng(chart, title);
     if (png.empty()) return "Failed to write " + path + ", the image could not be compressed";
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
-    if (file) file.close();
-    if (!file) return "Failed to write " + path + ", " + std::strerror(errno);
+    if (auto failure = jobs::writeWholeFile(backend, path, png.data(), png.size(), jobs::Existing::Replace))
+        return "Failed to write " + path + ", " + *failure;
     return {};
 }
 

@@ -4,6 +4,7 @@
 // markers as yellow squares; written as a PNG image. Plain C++, no Qt.
 
 #include "maintenance/speed.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +15,9 @@ namespace speed {
 // The PNG file's bytes (empty only when compression failed).
 std::vector<uint8_t> chartPng(const ChartData& chart, const std::string& title, int width = 800,
                               int height = 500);
-// Writes the chart to `path`; the message of what went wrong, or empty.
-std::string writeChartPng(const ChartData& chart, const std::string& title, const std::string& path);
+// Writes the chart to `path` as an output file (jobs/output_file.h), replacing a file there only
+// once the new one is whole; the message of what went wrong, or empty.
+std::string writeChartPng(platform::Backend& backend, const ChartData& chart, const std::string& title,
+                          const std::string& path);
 
 } // namespace speed

@@ -1,11 +1,13 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -19,6 +21,19 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 void requestInterrupt() { gInterrupt.store(true, std::memory_order_relaxed); }
 bool interruptRequested() { return gInterrupt.load(std::memory_order_relaxed); }
 void clearInterrupt() { gInterrupt.store(false, std::memory_order_relaxed); }
+
+Result<void> PendingFile::copyFrom(RawStream& source) {
+    if (auto at = source.seek(0, SeekOrigin::Begin); !at) return at.error();
+    std::vector<char> buffer(size_t(1) << 20);
+    for (;;) {
+        auto n = source.read(buffer.data(), int64_t(buffer.size()));
+        if (!n) return n.error();
+        if (*n == 0) return {};
+        auto w = stream().write(buffer.data(), *n);
+        if (!w) return w.error();
+        if (*w != *n) return errnoError(ENOSPC);
+    }
+}
 
 DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t mediaType) {
     DiskGeometry g;

@@ -52,6 +52,11 @@ public:
     Result<FreeSpace> freeSpace(const std::string& path) override { return fallback_.freeSpace(path); }
     std::string objectIdentity(const std::string& name) override;
     int64_t objectOffset(const std::string& name) override;
+    Result<NameInfo> nameInfo(const std::string& path) override { return fallback_.nameInfo(path); }
+    Result<std::unique_ptr<PendingFile>> createPending(const std::string& target) override {
+        return fallback_.createPending(target);
+    }
+    Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override { return fallback_.holdFile(path); }
     int64_t totalPhysicalMemory() override { return fallback_.totalPhysicalMemory(); }
     uint32_t ticks() override { return fallback_.ticks(); }
 

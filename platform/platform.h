@@ -121,6 +121,37 @@ public:
     virtual std::string fingerprint() { return {}; }
 };
 
+// What a name stands for in its folder, looked at without following it when it is a link.
+enum class NameKind { Missing, File, Link, Folder, Device, Pipe, Socket, Other };
+
+struct NameInfo {
+    NameKind kind = NameKind::Missing;
+    // Equal for two looks at the same entry (its file system and inode); empty when missing.
+    std::string identity;
+};
+
+// A file being written that nobody else can reach yet: it has no name (or a random one in the
+// target's folder that only this object created), so a planted link or a file of the user's is
+// never taken for it. publish() gives it the target's name; destroyed unpublished, it leaves
+// nothing behind.
+class PendingFile {
+public:
+    virtual ~PendingFile() = default;
+    PendingFile() = default;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    virtual RawStream& stream() = 0;
+    // Fills the file with a copy of `source` from its start, as cheaply as the system allows
+    // (shared extents, holes kept); the stream then stands at the copy's end.
+    virtual Result<void> copyFrom(RawStream& source);
+    // Gives the written file the target's name, in one step. `replacing` empty: the name must
+    // still be free (EEXIST otherwise). Else the name must still be the entry NameInfo::identity
+    // gave (a file, or a link, which is replaced as a name and never followed; EAGAIN when
+    // something else stands there now). Call flush() on the stream first.
+    virtual Result<void> publish(const std::string& replacing) = 0;
+};
+
 // A source of device-change events (a device added, removed or changed).
 class DeviceWatch {
 public:
@@ -183,6 +214,17 @@ public:
     // Where the name's byte 0 lies within that object: a partition's start on its disk, a loop
     // device's offset in its file (plus the partition's start for a partition on one), else 0.
     virtual int64_t objectOffset(const std::string& /*name*/) { return 0; }
+
+    // Files the program writes (images, archives, pictures); see jobs/output_file.h for the
+    // rules built on these.
+    // What `path` names, without following a final link.
+    virtual Result<NameInfo> nameInfo(const std::string& path) = 0;
+    // A new, nameless file in the folder of `target`, to be published as `target`.
+    virtual Result<std::unique_ptr<PendingFile>> createPending(const std::string& target) = 0;
+    // The regular file `path` (never through a link), opened for reading and held against other
+    // writers while it is open: EWOULDBLOCK when another program holds it, EBUSY when a loop
+    // device that presents it is in use (mounted).
+    virtual Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) = 0;
 
     virtual int64_t totalPhysicalMemory() = 0;
     // Milliseconds from an arbitrary start, wrapping at 32 bits like the system's tick count.

@@ -4,7 +4,7 @@
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
-#include "jobs/side_file.h"
+#include "jobs/output_file.h"
 #include "jobs/verify.h"
 #include "platform/platform.h"
 
@@ -108,72 +108,33 @@ std::string withDigests(const std::string& message, const Options& options, int6
 
 std::string keptMessage(const std::string& file) { return "The earlier " + file + " was kept as it was."; }
 
-// The image file a dump writes. An existing file is replaced only by a finished dump: the new
-// bytes go to a file beside it, which takes its name at the end, so a dump that fails or stops
-// leaves the earlier image as it was.
+// The image file a dump writes, through the one output-file type: an existing file is replaced
+// only by a finished dump, so a dump that fails or stops leaves the earlier image as it was.
 class ImageFile {
 public:
-    static std::unique_ptr<ImageFile> create(platform::Backend& backend, const std::string& file) {
-        auto image = std::unique_ptr<ImageFile>(new ImageFile(file));
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(file, ec)) {
-            // Held until the end: the earlier image is ours to replace (not locked by another
-            // program, not the backing file of a device in use).
-            auto old = backend.open(file, platform::OpenMode::Write);
-            if (!old) return nullptr;
-            image->old_ = std::move(*old);
-            image->path_ = jobs::sideFileFor(file);
-        }
-        auto stream = backend.open(image->path_, platform::OpenMode::Create);
-        if (!stream) return nullptr;
-        image->stream_ = std::move(*stream);
-        return image;
-    }
-    ImageFile(const ImageFile&) = delete;
-    ImageFile& operator=(const ImageFile&) = delete;
-    // Left without a decision (an error thrown): an earlier image stays, as after a failure.
-    ~ImageFile() {
-        if (old_) discard();
-    }
+    explicit ImageFile(std::unique_ptr<jobs::OutputFile> file) : file_(std::move(file)) {}
 
-    platform::RawStream& stream() { return *stream_; }
-    bool replacing() const { return old_ != nullptr; }
+    platform::RawStream& stream() { return file_->stream(); }
+    bool replacing() const { return file_->replacing(); }
 
     // The dump is done: the new image takes the file's name.
     [[nodiscard]] bool commit(Dialogs& dialogs) {
-        stream_.reset();
-        if (!old_) return true;
-        old_.reset();
-        std::error_code ec;
-        std::filesystem::rename(path_, file_, ec);
-        if (ec) {
-            dialogs.message("Failed to replace " + file_ + " with the new image, " + ec.message() +
-                            ". The new image is " + path_ + ".");
+        if (auto done = file_->commit(); !done) {
+            dialogs.message("Failed to write to " + file_->path() + ", " + done.error().text);
+            if (replacing()) dialogs.message(keptMessage(file_->path()));
             return false;
         }
         return true;
     }
-    // The new bytes go; an earlier image stays as it was.
-    void discard() {
-        stream_.reset();
-        old_.reset();
-        std::error_code ec;
-        std::filesystem::remove(path_, ec);
-    }
-    // A failed or incomplete dump: an earlier image stays and the person is told; without one,
-    // what was written stays.
-    void keepEarlier(Dialogs& dialogs) {
-        if (!replacing()) return;
-        discard();
-        dialogs.message(keptMessage(file_));
+    // A failed or stopped dump: nothing of it stays, and an earlier image stays as it was.
+    void drop(Dialogs& dialogs) {
+        file_->discard();
+        dialogs.message(replacing() ? keptMessage(file_->path())
+                                    : "Nothing was kept: " + file_->path() + " was not created.");
     }
 
 private:
-    explicit ImageFile(std::string file) : file_(file), path_(std::move(file)) {}
-    std::string file_;
-    std::string path_;
-    std::unique_ptr<platform::RawStream> stream_;
-    std::unique_ptr<platform::RawStream> old_;
+    std::unique_ptr<jobs::OutputFile> file_;
 };
 
 // One handle seen from one place: the direct copy within one device reads and writes through a
@@ -261,17 +222,18 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
         dialogs.message("Failed to open " + file + " for writing");
         return {Outcome::Failed, 0};
     }
-    auto image = ImageFile::create(backend, file);
-    if (!image) {
-        dialogs.message("Failed to open " + file + " for writing");
+    auto created = jobs::OutputFile::create(backend, file, jobs::Existing::Replace);
+    if (!created) {
+        dialogs.message("Failed to open " + file + " for writing\n" + created.error().text);
         return {Outcome::Failed, 0};
     }
+    auto image = std::make_unique<ImageFile>(std::move(*created));
     range.offerStop();
 
     if (sel.Offset != 0) {
         auto pos = device->seek(sel.Offset, platform::SeekOrigin::Begin);
         if (!pos || *pos != sel.Offset) {
-            image->discard(); // nothing of the selection is in it
+            // Nothing of the selection is in it.
             dialogs.message("Failed to seek on " + sel.Description);
             return {Outcome::Failed, 0};
         }
@@ -309,9 +271,9 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
         if (auto flushed = image->stream().flush(); !flushed) writeError = flushed.error().text;
     }
     if (!writeError.empty()) {
+        // A file the system failed to write is not an image: nothing of it is kept.
         dialogs.message("Failed to write to " + file + ", " + writeError);
-        dialogs.message(dumpIncomplete(moved.written, sel.Size));
-        image->keepEarlier(dialogs);
+        image->drop(dialogs);
         return {Outcome::Failed, moved.written};
     }
 
@@ -331,7 +293,7 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
         if (dialogs.ask(yesNo(question, Icon::Question, Button::No, kTruncateId)) == Button::Yes) {
             if (auto t = image->stream().truncate(sel.Size); !t) {
                 dialogs.message("Failed to truncate " + file + ", " + t.error().text);
-                image->keepEarlier(dialogs);
+                image->drop(dialogs);
                 return {Outcome::Failed, total};
             }
             if (!image->commit(dialogs)) return {Outcome::Failed, total};
@@ -348,7 +310,7 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
         dialogs.message(dumpIncomplete(total, sel.Size));
         report.outcome = Outcome::Incomplete;
         // An incomplete dump does not replace a complete one; without one, the part stays.
-        if (image->replacing()) image->keepEarlier(dialogs);
+        if (image->replacing()) image->drop(dialogs);
         else if (!image->commit(dialogs)) report.outcome = Outcome::Failed;
     }
     return report;

@@ -9,6 +9,7 @@
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -17,9 +18,13 @@
 #include <locale.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -51,6 +56,8 @@ public:
     FdStream(UniqueFd fd, const struct stat& st, std::vector<UniqueFd> heldLoops, bool direct = false)
         : fd_(std::move(fd)), st_(st), block_(S_ISBLK(st.st_mode)), waits_(mayWait(st.st_mode)),
           direct_(direct), heldLoops_(std::move(heldLoops)) {}
+
+    int fd() const { return fd_.get(); }
 
     int64_t alignment() override {
         if (!direct_) return 1;
@@ -245,6 +252,174 @@ private:
     udev_monitor* monitor_ = nullptr;
 };
 
+// "dir/name" -> {"dir", "name"}, "name" -> {".", "name"}, "/name" -> {"/", "name"}; the name is
+// empty for "dir/".
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string identityOf(const struct stat& st) {
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+std::string randomTag() {
+    uint8_t bytes[8] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
+        // Unpredictable enough without the generator: O_EXCL still keeps anything planted out.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        std::memcpy(bytes, &now, sizeof bytes);
+        bytes[0] ^= uint8_t(::getpid());
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string tag;
+    for (uint8_t b : bytes) {
+        tag += hex[b >> 4];
+        tag += hex[b & 15];
+    }
+    return tag;
+}
+
+// A file made nameless (O_TMPFILE) where the file system allows it, else under a random name
+// created with O_EXCL | O_NOFOLLOW, so that it can only be new.
+class LinuxPendingFile final : public PendingFile {
+public:
+    LinuxPendingFile(UniqueFd folder, UniqueFd fd, std::string name, std::string tempName)
+        : folder_(std::move(folder)), fdNumber_(fd.get()), name_(std::move(name)), tempName_(std::move(tempName)) {
+        ::fstat(fd.get(), &st_);
+        stream_ = std::make_unique<FdStream>(std::move(fd), st_, std::vector<UniqueFd>{});
+    }
+    ~LinuxPendingFile() override { removeTemporaryName(); }
+
+    RawStream& stream() override { return *stream_; }
+
+    Result<void> copyFrom(RawStream& source) override {
+        auto* file = dynamic_cast<FdStream*>(&source);
+        if (!file) return PendingFile::copyFrom(source);
+        const int from = file->fd();
+        struct stat st{};
+        if (::fstat(from, &st) != 0) return lastError();
+        // Extents shared with the earlier file where the file system can (instant, no room taken).
+        if (::ioctl(fdNumber_, FICLONE, from) != 0) {
+            // Else only the data: holes stay holes, so a sparse file costs what it holds.
+            for (off_t at = 0; at < st.st_size;) {
+                off_t data = ::lseek(from, at, SEEK_DATA);
+                if (data < 0 && errno == ENXIO) break;
+                if (data < 0) return PendingFile::copyFrom(source);
+                off_t hole = ::lseek(from, data, SEEK_HOLE);
+                if (hole < 0) hole = st.st_size;
+                if (auto copied = copyRange(from, data, hole - data); !copied) return copied;
+                at = hole;
+            }
+            if (::ftruncate(fdNumber_, st.st_size) != 0) return lastError();
+        }
+        if (::lseek(fdNumber_, st.st_size, SEEK_SET) < 0) return lastError();
+        return {};
+    }
+
+    Result<void> publish(const std::string& replacing) override {
+        if (tempName_.empty()) {
+            if (replacing.empty()) return finish(linkNameless(name_));
+            // A nameless file cannot replace a name in one step: it gets a random one first.
+            for (int attempt = 0; attempt < 16 && tempName_.empty(); ++attempt) {
+                const std::string candidate = temporaryName(name_);
+                if (auto linked = linkNameless(candidate)) tempName_ = candidate;
+                else if (linked.error().code != EEXIST) return linked;
+            }
+            if (tempName_.empty()) return errnoError(EEXIST);
+        }
+        if (replacing.empty()) {
+            if (::renameat2(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str(), RENAME_NOREPLACE) == 0)
+                return finish({});
+            if (errno != EINVAL && errno != ENOSYS) return lastError();
+            // File systems without RENAME_NOREPLACE: a hard link fails as well when the name is taken.
+            if (::linkat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str(), 0) != 0) return lastError();
+            return finish({});
+        }
+        struct stat now{};
+        if (::fstatat(folder_.get(), name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+        if (identityOf(now) != replacing) return errnoError(EAGAIN);
+        if (S_ISREG(now.st_mode)) {
+            // The new file takes the place of the old one: it keeps its permissions, and its owner
+            // where we may give it.
+            (void)::fchmod(fdNumber_, now.st_mode & 0777);
+            if (::geteuid() == 0) (void)::fchown(fdNumber_, now.st_uid, now.st_gid);
+        }
+        if (::renameat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str()) != 0) return lastError();
+        return finish({});
+    }
+
+    static std::string temporaryName(const std::string& name) {
+        return "." + name.substr(0, 200) + "." + randomTag() + ".part";
+    }
+
+private:
+    // `count` bytes of `from` at `at` into this file at the same place.
+    Result<void> copyRange(int from, off_t at, off_t count) {
+        off_t in = at, out = at;
+        while (count > 0) {
+            const ssize_t n = ::copy_file_range(from, &in, fdNumber_, &out, size_t(count), 0);
+            if (n > 0) {
+                count -= n;
+                continue;
+            }
+            if (n == 0) return errnoError(EIO); // the file shrank under us
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL) return lastError();
+            // Where the kernel cannot copy between the two: through a buffer.
+            std::vector<char> buffer(size_t(1) << 20);
+            while (count > 0) {
+                const ssize_t r = ::pread(from, buffer.data(), size_t(std::min<off_t>(count, off_t(buffer.size()))), in);
+                if (r < 0 && errno == EINTR) continue;
+                if (r <= 0) return r < 0 ? lastError() : errnoError(EIO);
+                for (ssize_t done = 0; done < r;) {
+                    const ssize_t w = ::pwrite(fdNumber_, buffer.data() + done, size_t(r - done), out + done);
+                    if (w < 0 && errno == EINTR) continue;
+                    if (w <= 0) return w < 0 ? lastError() : errnoError(ENOSPC);
+                    done += w;
+                }
+                in += r, out += r, count -= r;
+            }
+        }
+        return {};
+    }
+
+    Result<void> linkNameless(const std::string& as) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fdNumber_);
+        if (::linkat(AT_FDCWD, self.c_str(), folder_.get(), as.c_str(), AT_SYMLINK_FOLLOW) == 0) return {};
+        if (errno != ENOENT) return lastError();
+        // Without /proc: AT_EMPTY_PATH (needs CAP_DAC_READ_SEARCH).
+        if (::linkat(fdNumber_, "", folder_.get(), as.c_str(), AT_EMPTY_PATH) == 0) return {};
+        return lastError();
+    }
+
+    Result<void> finish(Result<void> done) {
+        if (!done) return done;
+        // Linked under both names (the fallback without RENAME_NOREPLACE): ours goes.
+        removeTemporaryName();
+        // The new name is on the disk, not only the data.
+        (void)::fsync(folder_.get());
+        return {};
+    }
+
+    // Only the name this object made, and only while it is still this file.
+    void removeTemporaryName() {
+        if (tempName_.empty()) return;
+        struct stat st{};
+        if (::fstatat(folder_.get(), tempName_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(st) == identityOf(st_))
+            ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        tempName_.clear();
+    }
+
+    UniqueFd folder_;
+    int fdNumber_;
+    struct stat st_{};
+    std::unique_ptr<FdStream> stream_;
+    std::string name_;
+    std::string tempName_; // empty while the file has no name
+};
+
 class LinuxBackend final : public Backend {
 public:
     Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) override {
@@ -274,6 +449,63 @@ public:
 
     std::string objectIdentity(const std::string& name) override { return identify(name).first; }
     int64_t objectOffset(const std::string& name) override { return identify(name).second; }
+
+    Result<NameInfo> nameInfo(const std::string& path) override {
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT) return NameInfo{};
+            return lastError();
+        }
+        NameInfo info;
+        info.identity = identityOf(st);
+        switch (st.st_mode & S_IFMT) {
+        case S_IFREG: info.kind = NameKind::File; break;
+        case S_IFLNK: info.kind = NameKind::Link; break;
+        case S_IFDIR: info.kind = NameKind::Folder; break;
+        case S_IFBLK:
+        case S_IFCHR: info.kind = NameKind::Device; break;
+        case S_IFIFO: info.kind = NameKind::Pipe; break;
+        case S_IFSOCK: info.kind = NameKind::Socket; break;
+        default: info.kind = NameKind::Other; break;
+        }
+        return info;
+    }
+
+    Result<std::unique_ptr<PendingFile>> createPending(const std::string& target) override {
+        const auto [folder, name] = splitPath(target);
+        if (name.empty() || name == "." || name == "..") return errnoError(EISDIR);
+        UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dir) return lastError();
+        UniqueFd fd(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        std::string tempName;
+        if (!fd) {
+            // EOPNOTSUPP: the file system has no nameless files; EISDIR: the kernel does not know them.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return lastError();
+            for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
+                tempName = LinuxPendingFile::temporaryName(name);
+                fd = UniqueFd(::openat(dir.get(), tempName.c_str(),
+                                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+                if (!fd && errno != EEXIST) return lastError();
+            }
+            if (!fd) return errnoError(EEXIST);
+        }
+        return std::unique_ptr<PendingFile>(
+            std::make_unique<LinuxPendingFile>(std::move(dir), std::move(fd), name, tempName));
+    }
+
+    Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override {
+        // O_NONBLOCK: a pipe put in the file's place must not hold the open.
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!fd) return lastError();
+        struct stat st{};
+        if (::fstat(fd.get(), &st) != 0) return lastError();
+        if (!S_ISREG(st.st_mode)) return errnoError(EINVAL);
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return lastError();
+        auto held = loops::holdLoopsOf(st);
+        if (!held) return held.error();
+        ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+        return std::unique_ptr<RawStream>(std::make_unique<FdStream>(std::move(fd), st, std::move(*held)));
+    }
 
     int64_t totalPhysicalMemory() override {
         const long pages = ::sysconf(_SC_PHYS_PAGES);

@@ -13,6 +13,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -256,6 +257,68 @@ std::optional<std::string> rootOf(char letter) {
     return std::string(1, c) + ":\\";
 }
 
+// The folder of a path, with its separator ("C:\a\" for "C:\a\b.raw"), or "" for a bare name.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos) return path.substr(0, slash + 1);
+    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+    return {};
+}
+
+std::string identityOf(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h, &info)) return {};
+    return std::to_string(info.dwVolumeSerialNumber) + ":" +
+           std::to_string((uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
+// The entry itself (a link is not followed), or INVALID_HANDLE_VALUE.
+HANDLE openEntry(const std::string& path) {
+    return ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Windows has no nameless files: the new file gets a random name beside the target, created
+// with CREATE_NEW so that it can only be new, and is renamed over the target at the end.
+class WindowsPendingFile final : public PendingFile {
+public:
+    WindowsPendingFile(HANDLE h, std::string tempPath, std::string target)
+        : tempPath_(std::move(tempPath)), target_(std::move(target)),
+          stream_(std::make_unique<HandleStream>(h, false, true)), identity_(identityOf(h)) {}
+    ~WindowsPendingFile() override {
+        stream_.reset();
+        if (published_) return;
+        // Only the name this object made, and only while it is still this file.
+        const HANDLE h = openEntry(tempPath_);
+        if (h == INVALID_HANDLE_VALUE) return;
+        const bool ours = identityOf(h) == identity_;
+        ::CloseHandle(h);
+        if (ours) ::DeleteFileA(tempPath_.c_str());
+    }
+    RawStream& stream() override { return *stream_; }
+    Result<void> publish(const std::string& replacing) override {
+        DWORD flags = MOVEFILE_WRITE_THROUGH;
+        if (!replacing.empty()) {
+            const HANDLE h = openEntry(target_);
+            if (h == INVALID_HANDLE_VALUE) return lastError();
+            const std::string now = identityOf(h);
+            ::CloseHandle(h);
+            if (now != replacing) return windowsError(ERROR_FILE_EXISTS);
+            flags |= MOVEFILE_REPLACE_EXISTING;
+        }
+        if (!::MoveFileExA(tempPath_.c_str(), target_.c_str(), flags)) return lastError();
+        published_ = true;
+        return {};
+    }
+
+private:
+    std::string tempPath_;
+    std::string target_;
+    std::unique_ptr<HandleStream> stream_;
+    std::string identity_;
+    bool published_ = false;
+};
+
 class WindowsBackend final : public Backend {
 public:
     Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) override {
@@ -375,6 +438,58 @@ public:
         if (!known) return {};
         return "file:" + std::to_string(info.dwVolumeSerialNumber) + ":" +
                std::to_string((uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+    }
+
+    Result<NameInfo> nameInfo(const std::string& path) override {
+        if (isDeviceName(path)) return NameInfo{NameKind::Device, "device:" + path};
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD code = ::GetLastError();
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return NameInfo{};
+            return windowsError(code);
+        }
+        NameInfo info;
+        info.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? NameKind::Link
+                    : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? NameKind::Folder
+                                                                : NameKind::File;
+        const HANDLE h = openEntry(path);
+        if (h != INVALID_HANDLE_VALUE) {
+            if (info.kind == NameKind::File && ::GetFileType(h) != FILE_TYPE_DISK) info.kind = NameKind::Device;
+            info.identity = identityOf(h);
+            ::CloseHandle(h);
+        }
+        return info;
+    }
+
+    Result<std::unique_ptr<PendingFile>> createPending(const std::string& target) override {
+        const std::string folder = folderOf(target);
+        const std::string name = target.substr(folder.size());
+        if (name.empty() || name == "." || name == "..") return windowsError(ERROR_DIRECTORY);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char tag[32];
+            std::snprintf(tag, sizeof tag, ".%08lx%08lx.part", (unsigned long)::GetTickCount(),
+                          (unsigned long)(::GetCurrentProcessId() * 2654435761u + DWORD(attempt) * 40503u));
+            const std::string temp = folder + "~" + name.substr(0, 180) + tag;
+            const HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE)
+                return std::unique_ptr<PendingFile>(std::make_unique<WindowsPendingFile>(h, temp, target));
+            if (::GetLastError() != ERROR_FILE_EXISTS) return lastError();
+        }
+        return windowsError(ERROR_FILE_EXISTS);
+    }
+
+    Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override {
+        // No sharing: a file another program has open is in use; the reparse flag keeps a link
+        // from being followed.
+        const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return lastError();
+        if (::GetFileType(h) != FILE_TYPE_DISK) {
+            ::CloseHandle(h);
+            return windowsError(ERROR_INVALID_PARAMETER);
+        }
+        return std::unique_ptr<RawStream>(std::make_unique<HandleStream>(h, false, false));
     }
 
     int64_t totalPhysicalMemory() override {

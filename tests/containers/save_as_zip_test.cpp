@@ -143,7 +143,7 @@ TEST_F(SaveAsZipTest, ExistingFileIsOverwrittenAppendedOrLeft) {
         {other,
          Button::No,
          Outcome::NotStarted,
-         {"Cannot append to " + other + ": it is not a zip archive"},
+         {"Cannot append to " + other + ": it is not a zip archive (no end record in its 4 bytes)"},
          ""},
     };
     for (const auto& s : steps) {

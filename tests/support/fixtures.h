@@ -28,6 +28,8 @@ void writePatternFile(const std::string& path, int64_t size, uint8_t seed = 0);
 uint8_t patternByte(int64_t position, uint8_t seed = 0);
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// The names in a folder, sorted: what a test expects to find there and nothing else.
+std::vector<std::string> namesIn(const std::filesystem::path& folder);
 
 // Writes a master boot record into sector 0 of an image: up to four primary slots (type, first
 // sector, sector count), the signature, and zeros elsewhere in the sector.

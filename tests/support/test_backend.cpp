@@ -107,6 +107,41 @@ private:
     std::shared_ptr<int> openCount_;
 };
 
+// Another object's stream, seen through a FaultStream.
+class BorrowedStream final : public RawStream {
+public:
+    explicit BorrowedStream(RawStream& inner) : inner_(inner) {}
+    Result<int64_t> read(void* buffer, int64_t count) override { return inner_.read(buffer, count); }
+    Result<int64_t> write(const void* buffer, int64_t count) override { return inner_.write(buffer, count); }
+    Result<int64_t> seek(int64_t offset, SeekOrigin origin) override { return inner_.seek(offset, origin); }
+    Result<int64_t> position() override { return inner_.position(); }
+    Result<int64_t> length() override { return inner_.length(); }
+    Result<void> truncate(int64_t length) override { return inner_.truncate(length); }
+    Result<void> flush() override { return inner_.flush(); }
+    Result<DiskGeometry> geometry() override { return inner_.geometry(); }
+    Result<DiskGeometryEx> geometryEx() override { return inner_.geometryEx(); }
+    Result<int64_t> lengthInfo() override { return inner_.lengthInfo(); }
+    std::string fingerprint() override { return inner_.fingerprint(); }
+
+private:
+    RawStream& inner_;
+};
+
+// A new file whose writes meet the faults given for its target's name.
+class FaultyPendingFile final : public PendingFile {
+public:
+    FaultyPendingFile(std::unique_ptr<PendingFile> inner, std::unique_ptr<FaultStream> stream)
+        : inner_(std::move(inner)), stream_(std::move(stream)) {}
+    ~FaultyPendingFile() override { stream_.reset(); }
+    RawStream& stream() override { return *stream_; }
+    Result<void> copyFrom(RawStream& source) override { return inner_->copyFrom(source); }
+    Result<void> publish(const std::string& replacing) override { return inner_->publish(replacing); }
+
+private:
+    std::unique_ptr<PendingFile> inner_;
+    std::unique_ptr<FaultStream> stream_;
+};
+
 class PipeWatch final : public DeviceWatch {
 public:
     explicit PipeWatch(int fd) : fd_(fd) {}
@@ -192,6 +227,25 @@ Result<std::unique_ptr<RawStream>> TestBackend::openFile(const std::string& path
     if (!file) return file.error();
     return std::unique_ptr<RawStream>(std::make_unique<FaultStream>(
         std::move(*file), faults, std::nullopt, std::nullopt, path, violations_, openStreams_));
+}
+
+Result<NameInfo> TestBackend::nameInfo(const std::string& path) { return systemBackend().nameInfo(path); }
+
+Result<std::unique_ptr<PendingFile>> TestBackend::createPending(const std::string& target) {
+    opens_.emplace_back(target, OpenMode::Create);
+    const auto f = fileFaults_.find(target);
+    if (f != fileFaults_.end() && refused(f->second, OpenMode::Create)) return errnoError(EACCES);
+    auto pending = systemBackend().createPending(target);
+    if (!pending || f == fileFaults_.end()) return pending;
+    auto stream = std::make_unique<FaultStream>(std::make_unique<BorrowedStream>((*pending)->stream()), f->second,
+                                                std::nullopt, std::nullopt, target, violations_, openStreams_);
+    return std::unique_ptr<PendingFile>(std::make_unique<FaultyPendingFile>(std::move(*pending), std::move(stream)));
+}
+
+Result<std::unique_ptr<RawStream>> TestBackend::holdFile(const std::string& path) {
+    const auto f = fileFaults_.find(path);
+    if (f != fileFaults_.end() && refused(f->second, OpenMode::Write)) return errnoError(EACCES);
+    return systemBackend().holdFile(path);
 }
 
 void TestBackend::addVolume(VirtualVolume volume) {

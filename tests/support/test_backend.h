@@ -106,6 +106,12 @@ public:
     Result<FreeSpace> freeSpace(const std::string& path) override;
     std::string objectIdentity(const std::string& name) override;
     int64_t objectOffset(const std::string& name) override;
+    // Plain paths, through the system's backend. A new file made for a target takes the faults
+    // fileFaults() gives the target's name (a refused Create refuses it); holding an existing file
+    // is refused (EACCES) where its faults refuse Write.
+    Result<NameInfo> nameInfo(const std::string& path) override;
+    Result<std::unique_ptr<PendingFile>> createPending(const std::string& target) override;
+    Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override;
     // Free space reported for every path, instead of the system's answer.
     void setFreeSpace(std::optional<FreeSpace> space) { freeSpace_ = space; }
     int64_t totalPhysicalMemory() override;

@@ -1,0 +1,53 @@
+// What the output file does when its name changes while it is written: someone else's file is
+// never replaced, and nothing of ours is left.
+
+#include "jobs/output_file.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+TEST(OutputFile, ANameTakenOrChangedWhileWritingIsLeftToItsNewOwner) {
+    fixtures::TempDir dir;
+    platform::Backend& system = platform::systemBackend();
+    const std::string out = dir.file("out");
+    struct Case {
+        const char* what;
+        bool earlier;                       // a file stands at the name when the output starts
+        std::function<void()> meanwhile;    // what another program does while we write
+    };
+    const std::vector<Case> cases{
+        {"a new name taken", false, [&] { fixtures::writeFile(out, {'t'}); }},
+        {"an earlier file replaced", true, [&] {
+             fs::remove(out);
+             fixtures::writeFile(out, {'t'});
+         }},
+        {"an earlier file replaced by a link", true, [&] {
+             fs::remove(out);
+             fixtures::writeFile(dir.file("theirs"), {'t'});
+             fs::create_symlink(dir.file("theirs"), out);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(out);
+        if (c.earlier) fixtures::writeFile(out, {'e'});
+        auto file = jobs::OutputFile::create(system, out, jobs::Existing::Replace);
+        ASSERT_TRUE(file);
+        ASSERT_EQ(*(*file)->stream().write("ours", 4), 4);
+        c.meanwhile();
+        EXPECT_FALSE((*file)->commit());
+        file->reset();
+        EXPECT_EQ(fixtures::readFile(out), Bytes{'t'});
+        fs::remove(dir.file("theirs"));
+        EXPECT_EQ(fixtures::namesIn(dir.path()), std::vector<std::string>{"out"}) << "nothing of ours is left";
+    }
+}
+
+} // namespace
