@@ -12,7 +12,7 @@ namespace info {
 
 struct ElevationFacts {
     bool runningAsRoot = false;
-    std::string pkexec;     // the pkexec program found on the search path; empty: none
+    std::string pkexec;     // the system's pkexec (absolute path); empty: none
     bool declined = false;  // the user said no, or pkexec did not start the program
     bool cannotAsk = false; // no one to answer a question (offscreen or minimal platform)
 };
@@ -44,7 +44,8 @@ private:
     std::optional<std::string> text_;
 };
 
-// What is true of this process now. `declined` is passed through.
+// What is true of this process now. `declined` is passed through. pkexec is looked for in the
+// system's own program folders only, never along the user's PATH.
 ElevationFacts currentElevationFacts(bool declined);
 
 // The first executable `name` in the colon-separated `searchPath` (empty entries count as the
@@ -62,7 +63,9 @@ std::vector<std::string> elevatedCommand(const std::string& pkexec, const std::s
 // The installed program that the shipped polkit policy names.
 std::string policyProgram();
 
-// Runs the command and waits for it. Its exit status, or nothing when it could not be started.
+// Runs the command and waits for it. Its exit status, or nothing when it could not be started
+// or the program was asked to end meanwhile (platform::requestInterrupt, from SIGTERM and the
+// like): the command is then asked to end too, and not waited for.
 std::optional<int> runAndWait(const std::vector<std::string>& command);
 
 // pkexec's own failures: 126 when the password dialog was dismissed or the user may not, 127

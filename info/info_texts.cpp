@@ -43,6 +43,9 @@ const std::vector<Credit>& credits() {
          "* GNU LGPL version 3, used as shared libraries"},
         {"zlib, by Jean-loup Gailly and Mark Adler: compressed disk images and zip export",
          "* zlib license: free for any purpose"},
+#ifdef TARNWICK_ISAL_VERSION
+        {"ISA-L, by Intel: fast deflate and inflate for compressed disk images", "* BSD 3-clause license"},
+#endif
         {"OpenSSL libcrypto, by the OpenSSL Project: the MD5 and SHA-1 checksums", "* Apache License 2.0"},
         {"Zydis, by zyantific: x86 decoding in the disassembler library", "* MIT license"},
         {"libudev, by the systemd project: notice of drives being added and removed",

@@ -60,6 +60,10 @@ std::vector<std::string> loadedLibraryVersions() {
         blkidVersion(&version, nullptr);
         if (version) out.push_back(std::string("libblkid ") + version);
     }
+#ifdef TARNWICK_ISAL_VERSION
+    // ISA-L has no version call: the one built against, when the library is in the process.
+    if (::dlsym(RTLD_DEFAULT, "isal_deflate_init")) out.emplace_back("ISA-L " TARNWICK_ISAL_VERSION);
+#endif
 #ifdef TARNWICK_UDEV_VERSION
     if (::dlsym(RTLD_DEFAULT, "udev_new")) out.emplace_back("libudev " TARNWICK_UDEV_VERSION);
 #endif

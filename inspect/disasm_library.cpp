@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 namespace disasm {
@@ -44,17 +45,48 @@ const char* DisasmLibrary::fileName() {
 #endif
 }
 
+std::vector<std::string> DisasmLibrary::searchPaths() {
+    namespace fs = std::filesystem;
+    const std::string folder = platform::programFolder();
+    if (folder.empty()) return {};
+    std::vector<std::string> paths{(fs::path(folder) / fileName()).string()};
+#ifdef TARNWICK_PLUGIN_FROM_PROGRAM
+    paths.push_back(
+        (fs::path(folder) / TARNWICK_PLUGIN_FROM_PROGRAM / fileName()).lexically_normal().string());
+#endif
+    return paths;
+}
+
 DisasmLibrary DisasmLibrary::load() {
-    return loadFrom({platform::programFolder() + "/" + fileName(), fileName()});
+    return loadFrom(searchPaths());
 }
 
 DisasmLibrary DisasmLibrary::loadFrom(const std::vector<std::string>& candidates) {
     DisasmLibrary lib;
-    lib.library_ = platform::loadLibrary(candidates);
-    if (lib.library_) lib.entry_ = reinterpret_cast<Entry>(lib.library_->symbol(TW_DISASM_EXPORT_NAME));
-    // A library without the export is of no use; it is let go at once.
-    if (!lib.entry_) lib.library_.reset();
+    std::vector<platform::LibraryFailure> failures;
+    // One at a time: a library without the export is no reason to stop looking.
+    for (const auto& path : candidates) {
+        lib.library_ = platform::loadLibrary({path}, &failures);
+        if (!lib.library_) continue;
+        lib.entry_ = reinterpret_cast<Entry>(lib.library_->symbol(TW_DISASM_EXPORT_NAME));
+        if (lib.entry_) break;
+        // A library without the export is of no use; it is let go at once.
+        lib.library_.reset();
+        failures.push_back({path, std::string("it has no ") + TW_DISASM_EXPORT_NAME + " export"});
+    }
+    if (!lib.entry_)
+        for (const auto& f : failures)
+            lib.tried_.push_back(f.path + ": " + f.reason);
     return lib;
+}
+
+std::string DisasmLibrary::notLoadedMessage() const {
+    std::string text = std::string("Could not load ") + fileName();
+    if (tried_.empty()) return text + " (no folder to look in).";
+    text += " (looked for ";
+    for (size_t i = 0; i < tried_.size(); ++i)
+        text += (i ? "; " : "") + tried_[i];
+    return text + ").";
 }
 
 Decoded DisasmLibrary::decode(std::span<const uint8_t> code, uint32_t address, Mode mode) const {

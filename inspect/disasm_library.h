@@ -38,14 +38,22 @@ struct Decoded {
 
 class DisasmLibrary {
 public:
-    // Loads the library from the program's own folder, else through the system's library search.
+    // Loads the library from searchPaths().
     static DisasmLibrary load();
-    // Tries each path in turn (tests, and front ends that look elsewhere).
+    // Tries each absolute path in turn (tests, and front ends that look elsewhere).
     static DisasmLibrary loadFrom(const std::vector<std::string>& candidates);
     // A library that is not there.
     static DisasmLibrary none() { return DisasmLibrary(); }
     // The file name looked for: libDisasm.so, or Disasm.dll on Windows.
     static const char* fileName();
+    // Where load() looks, absolute paths only, built from the program's real location: beside
+    // the program (a build, or Windows), then the installed plugin folder (on Linux
+    // <program folder>/../lib/tarnwick). Never a bare name: the loader would also search the
+    // current folder. Empty when the program cannot tell where it lies.
+    static std::vector<std::string> searchPaths();
+    // Why the library is not available, naming every path tried: "Could not load libDisasm.so
+    // (looked for /usr/bin/libDisasm.so: not there; ...)."
+    std::string notLoadedMessage() const;
 
     DisasmLibrary(DisasmLibrary&&) noexcept;
     DisasmLibrary& operator=(DisasmLibrary&&) noexcept;
@@ -64,6 +72,7 @@ private:
     DisasmLibrary();
     std::unique_ptr<platform::Library> library_;
     Entry entry_ = nullptr;
+    std::vector<std::string> tried_; // "path: why not", for notLoadedMessage()
 };
 
 } // namespace disasm

@@ -22,9 +22,17 @@ cleanup() { DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tarnwick >/dev/
 trap cleanup EXIT
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
 
-# The command line, from its installed path.
+# The command line, from its installed path, with its disassembler plugin from /usr/lib/tarnwick.
 (cd /tmp && /usr/bin/tarnwick-cli --demo partitions 0 | grep 'FAT32 LBA' >/dev/null)
+(cd /tmp && /usr/bin/tarnwick-cli --demo disasm 0 --max 16 | grep -E '(JMP|CLI|XOR|MOV)' >/dev/null)
 /usr/bin/tarnwick-cli --version
+# No program or library of the package may look for libraries in the current folder.
+for file in /usr/bin/tarnwick /usr/bin/tarnwick-cli /usr/lib/tarnwick/libDisasm.so; do
+    if readelf -d "$file" | sed -n 's/.*Library r\(un\)\{0,1\}path: \[\(.*\)\]$/:\2:/p' | grep -Eq '::|:[^/$]'; then
+        echo "$file has an empty or relative library search path entry" >&2
+        exit 1
+    fi
+done
 man -w tarnwick-cli >/dev/null
 test -f /usr/share/doc/tarnwick/tarnwick.htm
 test -f /usr/share/polkit-1/actions/org.tarnwick.pkexec.tarnwick.policy

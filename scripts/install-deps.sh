@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev
     libzydis-dev zlib1g-dev libisal-dev libssl-dev libblkid-dev libudev-dev
     libgtest-dev googletest
-    xvfb xauth fdisk gdisk dosfstools e2fsprogs util-linux zip unzip p7zip-full python3
+    xvfb xauth x11-utils fdisk gdisk dosfstools e2fsprogs util-linux zip unzip p7zip-full python3
     librsvg2-bin desktop-file-utils groff-base
 )
 

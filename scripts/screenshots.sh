@@ -23,10 +23,18 @@ mkdir -p "$out"
 runtime=$(mktemp -d)
 trap 'rm -rf "$runtime"' EXIT
 export XDG_RUNTIME_DIR=$runtime
+# A run takes about 20 s; one that waits on something nobody answers is ended.
+limit=(timeout -k 10 300)
+status=0
 if [ "${1:-}" = --xvfb ]; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/tarnwick-screenshots" "$out"
+    xvfb-run -a -s "-screen 0 1280x1024x24" "${limit[@]}" "$build/bin/tarnwick-screenshots" "$out" || status=$?
 else
-    QT_QPA_PLATFORM=offscreen "$build/bin/tarnwick-screenshots" "$out"
+    QT_QPA_PLATFORM=offscreen "${limit[@]}" "$build/bin/tarnwick-screenshots" "$out" || status=$?
 fi
+if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "screenshots.sh: the run did not end within 300 s" >&2
+    exit 1
+fi
+[ "$status" -eq 0 ] || exit "$status"
 cmake --build "$build" --target tarnwick-docs
 echo "Pictures in $out; manual in $build/bin/tarnwick.htm and tarnwick.pdf"

@@ -11,7 +11,9 @@
 #include "inspect/disasm_library.h"
 #include "platform/platform.h"
 
+#include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
 
@@ -25,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -75,16 +78,40 @@ bool endOnSignals() {
     return true;
 }
 
-// Ctrl+C, kill and a closed terminal stop the running action and close the window, so that the
-// destructors run and the demo drive's temporary folder goes too.
-void watchEndSignals(TfrmMain& window) {
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+// Ctrl+C, kill and a closed terminal end the program at any time. Once the main window exists
+// they stop the running action and close it, so that the destructors run and the demo drive's
+// temporary folder goes too; before that (the start-up question, a restart through pkexec) an open
+// question takes its safe answer and main() returns as soon as it gets control back.
+class EndSignals {
+public:
+    EndSignals() : notifier_(signalPipe[0], QSocketNotifier::Read) {
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { arrived(); });
+    }
+    // From now on a signal closes this window.
+    void closes(TfrmMain& window) { window_ = &window; }
+
+private:
+    void arrived() {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        window.stopAndClose();
-    });
+        if (window_) {
+            window_->stopAndClose();
+            return;
+        }
+        while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            dialog->done(QDialog::Rejected);
+            if (QApplication::activeModalWidget() == dialog) break;
+        }
+    }
+
+    QSocketNotifier notifier_;
+    QPointer<TfrmMain> window_;
+};
+
+// True once an end signal came, whether or not the event loop has seen it yet.
+bool endRequested() {
+    return signalled != 0;
 }
 
 } // namespace
@@ -115,6 +142,10 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
+    // Watched before anything can ask a question; a signal that came earlier is waiting in the pipe.
+    std::optional<EndSignals> endSignals;
+    if (signalsWatched) endSignals.emplace();
+    if (endRequested()) return 0;
 
     // Started by an ordinary user, the program sees few drives: offer once to run again with
     // administrator rights. A refused password or no authentication agent goes on unprivileged.
@@ -131,8 +162,10 @@ int main(int argc, char** argv) {
             const auto status = info::runAndWait(info::elevatedCommand(
                 facts.pkexec, QCoreApplication::applicationFilePath().toStdString(),
                 std::vector<std::string>(argv + 1, argv + argc), info::policyProgram(), environment));
+            if (endRequested()) return 0;
             if (!info::elevationRefused(status)) return *status;
         }
+        if (endRequested()) return 0;
         facts.declined = true;
     }
     info::DriveAccessHint driveAccessHint(facts);
@@ -152,7 +185,8 @@ int main(int argc, char** argv) {
     frmMain.setFileBrowser(new TfrmSelectFile(frmMain, &frmMain));
     auto* frmKnownIssues = new TfrmKnownIssues(&frmMain);
     frmMain.setLongLivedWindows(frmPartInfo, frmLicense, frmToDo, frmLinks, frmCredits, frmVersion, frmKnownIssues);
-    if (signalsWatched) watchEndSignals(frmMain);
+    if (endSignals) endSignals->closes(frmMain);
+    if (endRequested()) return 0;
 
     frmMain.show();
     // Why drives are missing, said once.

@@ -156,13 +156,18 @@ bool isNtfs(const std::string& fsType) {
 }
 
 // Resolves a program name before forking, so the child only calls exec.
+} // namespace
+
 std::string findProgram(const std::string& name) {
-    if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
+    // Only absolute folders: an empty or relative PATH entry would run a program planted in
+    // the current folder, as root when the program runs as root.
+    if (name.find('/') != std::string::npos)
+        return name[0] == '/' && ::access(name.c_str(), X_OK) == 0 ? name : std::string();
     std::vector<std::string> folders;
     if (const char* path = std::getenv("PATH")) {
         std::istringstream in(path);
         for (std::string dir; std::getline(in, dir, ':');)
-            if (!dir.empty()) folders.push_back(dir);
+            if (!dir.empty() && dir[0] == '/') folders.push_back(dir);
     }
     // Labelling tools live in sbin, which an ordinary user's PATH often lacks.
     for (const char* dir : {"/usr/local/sbin", "/usr/sbin", "/sbin", "/usr/bin", "/bin"})
@@ -173,8 +178,6 @@ std::string findProgram(const std::string& name) {
     }
     return {};
 }
-
-} // namespace
 
 std::vector<MountEntry> parseMounts(const std::string& text) {
     std::vector<MountEntry> mounts;

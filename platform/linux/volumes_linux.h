@@ -32,6 +32,10 @@ struct MountEntry {
     bool operator==(const MountEntry&) const = default;
 };
 
+// The absolute path of a program found by name on PATH (absolute entries only) or in the sbin and
+// bin folders; empty when there is none.
+std::string findProgram(const std::string& name);
+
 // Parses /proc/self/mounts text; malformed lines are skipped.
 std::vector<MountEntry> parseMounts(const std::string& text);
 

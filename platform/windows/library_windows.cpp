@@ -23,18 +23,49 @@ private:
     HMODULE module_;
 };
 
+bool absolutePath(const std::string& path) {
+    // "C:\x" or "C:/x", or a UNC or device path.
+    const bool drive = path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    const bool unc =
+        path.size() > 1 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+    return drive || unc;
+}
+
+std::string lastErrorText(DWORD code) {
+    char* text = nullptr;
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string out = n && text ? std::string(text, n) : "error " + std::to_string(code);
+    if (text) ::LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
 } // namespace
 
-std::unique_ptr<Library> loadLibrary(const std::vector<std::string>& candidates) {
+std::unique_ptr<Library> loadLibrary(const std::vector<std::string>& candidates,
+                                     std::vector<LibraryFailure>* failures) {
     // A damaged or mismatched DLL must fail quietly: the program runs without it.
     DWORD oldMode = 0;
     const bool quiet = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
     std::unique_ptr<Library> result;
-    for (const auto& path : candidates)
-        if (HMODULE module = ::LoadLibraryA(path.c_str())) {
+    for (const auto& path : candidates) {
+        const bool absolute = absolutePath(path);
+        if (!absolute && path.find_first_of("\\/") != std::string::npos) {
+            if (failures) failures->push_back({path, "not an absolute path"});
+            continue;
+        }
+        // A bare name comes from the system folder only, never from the current folder; an
+        // absolute path finds its own dependencies beside itself.
+        const DWORD flags = absolute ? LOAD_WITH_ALTERED_SEARCH_PATH : LOAD_LIBRARY_SEARCH_SYSTEM32;
+        if (HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, flags)) {
             result = std::make_unique<DllLibrary>(module);
             break;
         }
+        if (failures) failures->push_back({path, lastErrorText(::GetLastError())});
+    }
     if (quiet) ::SetThreadErrorMode(oldMode, nullptr);
     return result;
 }
@@ -44,7 +75,7 @@ std::string programFolder() {
     std::string path(MAX_PATH, '\0');
     for (;;) {
         const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), DWORD(path.size()));
-        if (n == 0) return ".";
+        if (n == 0) return {};
         if (n < path.size()) {
             path.resize(n);
             break;
@@ -52,7 +83,7 @@ std::string programFolder() {
         path.resize(path.size() * 2);
     }
     const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 } // namespace platform

@@ -244,6 +244,23 @@ TEST(LinuxVolumes, LabelToolsGetTheirArgumentsAsTheyStand) {
     const auto absent = lv::runProgram({"no-such-tool-tarnwick"});
     ASSERT_FALSE(absent.ok());
     EXPECT_EQ(absent.error().code, ENOENT);
+
+    // A tool planted in the current folder is never found, whatever PATH says.
+    const std::string planted = dir.file("e2label-planted");
+    fixtures::writeFile(planted, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
+    std::filesystem::permissions(planted, std::filesystem::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    for (const char* entries : {":", ".", "bin:.."}) {
+        ::setenv("PATH", entries, 1);
+        EXPECT_EQ(lv::findProgram("e2label-planted"), "") << entries;
+    }
+    EXPECT_EQ(lv::findProgram("./e2label-planted"), "");
+    ::setenv("PATH", (dir.path().string() + ":" + path).c_str(), 1);
+    EXPECT_EQ(lv::findProgram("e2label-planted"), planted) << "an absolute folder is taken";
+    ::setenv("PATH", path.c_str(), 1);
+    std::filesystem::current_path(here);
 }
 
 TEST(LinuxVolumes, FreeSpaceOfARootIsItsMountPoint) {

@@ -7,6 +7,7 @@
 #include "info/elevation.h"
 #include "info/reference_texts.h"
 #include "markdown.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,15 @@
 
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -232,6 +236,33 @@ TEST(Elevation, PkexecIsFoundOnTheSearchPathWhenExecutable) {
     const std::string path = plain.string() + ":" + tools.string();
     EXPECT_EQ(info::findOnPath("pkexec", path), (tools / "pkexec").string());
     EXPECT_EQ(info::findOnPath("pkexec", plain.string()), "");
+}
+
+TEST(Elevation, PkexecIsTheSystemsNotTheOneOnTheUsersPath) {
+    TempFolder folder;
+    std::ofstream(folder.path / "pkexec") << "#!/bin/sh\n";
+    fs::permissions(folder.path / "pkexec", fs::perms::owner_all);
+    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", folder.path.c_str(), 1);
+    const std::string pkexec = info::currentElevationFacts(false).pkexec;
+    ::setenv("PATH", saved.c_str(), 1);
+    EXPECT_TRUE(pkexec.empty() || pkexec == "/usr/bin/pkexec" || pkexec == "/bin/pkexec") << pkexec;
+}
+
+// An end signal while the restarted program runs (or pkexec asks for the password) ends the wait:
+// the program that was asked to end does not wait for another.
+TEST(Elevation, WaitingForTheRestartEndsWhenTheProgramIsAskedToEnd) {
+    std::thread signal([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        platform::requestInterrupt(); // what the end-signal handler does
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto status = info::runAndWait({"/bin/sh", "-c", "sleep 10"});
+    const auto waited = std::chrono::steady_clock::now() - start;
+    signal.join();
+    platform::clearInterrupt();
+    EXPECT_FALSE(status);
+    EXPECT_LT(waited, std::chrono::seconds(5));
 }
 
 TEST(Elevation, PkexecsOwnFailuresMeanGoingOnUnprivileged) {

@@ -23,6 +23,8 @@
 
 #include <memory>
 
+#include <dlfcn.h>
+
 namespace {
 
 // What a widget shows as its text, whatever kind of widget it is.
@@ -211,6 +213,24 @@ private slots:
         QVERIFY(w);
         w->show();
         QVERIFY(w->isVisible());
+    }
+
+    // With ISA-L linked, Credits name it and the version line gives its version (loaded here as the
+    // program's loader loads it).
+    void isalIsNamedWhenTheProgramLinksIt() {
+#ifndef TARNWICK_ISAL_VERSION
+        QSKIP("this build does not link ISA-L");
+#else
+        QStringList credits;
+        for (QLabel* label : windows_["frmCredits"]->findChildren<QLabel*>())
+            credits << label->text();
+        QVERIFY2(credits.join('\n').contains("ISA-L, "), qPrintable(credits.join(" | ")));
+        const std::unique_ptr<void, int (*)(void*)> isal(::dlopen(TW_ISAL_LIBRARY, RTLD_NOW | RTLD_GLOBAL),
+                                                         ::dlclose);
+        QVERIFY2(isal, TW_ISAL_LIBRARY);
+        const QString build = TfrmVersion(owner_.get(), recorder()).lblBuild->text();
+        QVERIFY2(build.contains("ISA-L " TARNWICK_ISAL_VERSION), qPrintable(build));
+#endif
     }
 
     // Shown beside the main window, never modal; the version window stays on top.

@@ -76,7 +76,7 @@ TEST(DisasmCli, UsageErrorsComeBeforeAnythingIsOpened) {
     }
 }
 
-TEST(DisasmCli, ListsFromTheOffsetInTheModeAskedAndFailsOnAShortRead) {
+TEST(DisasmCli, ListsFromTheOffsetInTheModeAskedAndOnlyInsideTheSource) {
     fixtures::TempDir dir;
     fixtures::writeFile(dir.file("code.bin"), {0x90, 0x90, 0xB8, 0x78, 0x56, 0x34, 0x12});
     const Listing r =
@@ -84,7 +84,13 @@ TEST(DisasmCli, ListsFromTheOffsetInTheModeAskedAndFailsOnAShortRead) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "00000002\tB878563412\tMOV EAX, 12345678h\n");
 
+    // --offset and --max count inside SOURCE: a listing that would leave it is refused before
+    // anything is read, and without --max the listing stops at its end.
     const Listing past = runDisasm(dir.file("code.bin"), {{"--offset", "6"}, {"--max", "2"}});
     EXPECT_EQ(past.status, 1);
-    EXPECT_EQ(past.messages, std::vector<std::string>{"Warning. Could only read 1 bytes from device"});
+    EXPECT_EQ(past.out, "");
+    EXPECT_TRUE(past.messages.empty());
+    const Listing rest = runDisasm(dir.file("code.bin"), {{"--offset", "0x2"}, {"--bits", "32"}});
+    EXPECT_EQ(rest.status, 0);
+    EXPECT_EQ(rest.out, r.out);
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using disasm::DisasmLibrary;
 using disasm::Fields;
 using disasm::Mode;
@@ -50,6 +52,47 @@ TEST(DisasmLibrary, WritesIntelSyntaxWithUpperCaseAndHSuffixedNumbers) {
     }
 }
 
+// What a segment, address-size or operand-size prefix changes is in the text, not only in the bytes.
+TEST(DisasmLibrary, ShowsWhatPrefixesChange) {
+    struct Case {
+        std::vector<uint8_t> code;
+        uint32_t address;
+        Mode mode;
+        std::string disassembly;
+    };
+    const std::vector<Case> cases{
+        {{0x26, 0xAC}, 0, Mode::Real16, "LODS AL, BYTE PTR ES:[SI]"},
+        {{0xF3, 0x2E, 0xA4}, 0, Mode::Real16, "REP MOVS BYTE PTR ES:[DI], BYTE PTR CS:[SI]"},
+        {{0x2E, 0xD7}, 0, Mode::Real16, "XLAT BYTE PTR CS:[BX]"},
+        {{0x67, 0xA4}, 0, Mode::Real16, "MOVS BYTE PTR ES:[EDI], BYTE PTR [ESI]"},
+        {{0x3E, 0xAC}, 0, Mode::Real16, "LODSB"}, // DS is what LODS reads anyway
+        {{0x65, 0x6D}, 0, Mode::Real16, "INSW"},  // INS writes to ES:DI whatever the prefix
+        {{0x67, 0xE2, 0xF6}, 0x7C00, Mode::Real16, "LOOP 7BF9h, ECX"},
+        {{0x66, 0xCB}, 0, Mode::Real16, "RETFD"},
+        {{0xCB}, 0, Mode::Real16, "RETF"},
+        {{0x66, 0x1F}, 0, Mode::Real16, "POPD DS"},
+        {{0x66, 0x06}, 0, Mode::Real16, "PUSHD ES"},
+        {{0x66, 0x6A, 0x05}, 0, Mode::Real16, "PUSHD 5h"},
+        {{0x66, 0xE8, 0, 0, 0, 0}, 0x7C00, Mode::Real16, "CALLD 7C06h"},
+        {{0x0F, 0x34}, 0, Mode::Real16, "SYSENTER"},
+        {{0x0F, 0x35}, 0, Mode::Real16, "SYSEXIT"},
+        {{0x66, 0xE9, 0xD1, 0x70}, 0x10000, Mode::Protected32, "JMP 70D5h"}, // IP is 16 bits wide
+        {{0x66, 0xEB, 0x10}, 0x1FFF0, Mode::Protected32, "JMP 3h"},
+        {{0xEB, 0x20}, 0xFFFFFFF0, Mode::Protected32, "JMP 12h"},
+        {{0x67, 0xE2, 0}, 0x10000, Mode::Protected32, "LOOP 10003h, CX"},
+        {{0x66, 0xC3}, 0, Mode::Protected32, "RETW"},
+        {{0x26, 0xAC}, 0, Mode::Protected32, "LODS AL, BYTE PTR ES:[ESI]"},
+        {{0x26, 0xAC}, 0, Mode::Long64, "LODSB"}, // ES is ignored in 64-bit code
+        {{0x64, 0xAC}, 0, Mode::Long64, "LODS AL, BYTE PTR FS:[RSI]"},
+        {{0x48, 0xCB}, 0, Mode::Long64, "RETFQ"},
+        {{0x66, 0xE9, 0xD1, 0x70, 0, 0}, 0, Mode::Long64, "JMP 70D7h"}, // the override is ignored
+        {{0xC5, 0xE8, 0x95, 0xF3}, 0, Mode::Long64, "DB 0C5h"},         // a Knights Corner mask instruction
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(plugin().decode(c.code, c.address, c.mode).fields.disassembly, c.disassembly)
+            << c.disassembly;
+}
+
 TEST(DisasmLibrary, ShortCodeIsDecodedWithoutReadingPastIt) {
     // MOV AX, imm16 needs three bytes; only the first is there, and the page after it is off limits.
     GuardedBytes code(std::vector<uint8_t>{0xB8});
@@ -64,6 +107,23 @@ TEST(DisasmLibrary, LoadsFromTheProgramsFolderAndRefusesWhatIsNotIt) {
     EXPECT_FALSE(DisasmLibrary::loadFrom({TW_NO_EXPORT_DISASM}).available());
     EXPECT_TRUE(DisasmLibrary::loadFrom({"/nonexistent/libDisasm.so", TW_DISASM_PLUGIN}).available());
     EXPECT_THROW(DisasmLibrary::none().decode(std::vector<uint8_t>{0x90}, 0), std::logic_error);
+}
+
+// A name the loader resolves itself would be found in the current folder: started as root from a
+// folder someone else controls, the program would run that folder's code.
+TEST(DisasmLibrary, LoadsOnlyByAbsolutePathsFromWhereTheProgramLies) {
+    namespace fs = std::filesystem;
+    const fs::path bin = fs::path(TW_DISASM_PLUGIN).parent_path(); // the tests live beside the plugin
+    EXPECT_EQ(DisasmLibrary::searchPaths(),
+              (std::vector<std::string>{TW_DISASM_PLUGIN,
+                                        (bin.parent_path() / "lib/tarnwick/libDisasm.so").string()}));
+    const fs::path before = fs::current_path();
+    fs::current_path(bin);
+    const DisasmLibrary relative = DisasmLibrary::loadFrom({"./libDisasm.so"});
+    fs::current_path(before);
+    EXPECT_FALSE(relative.available());
+    EXPECT_EQ(relative.notLoadedMessage(),
+              "Could not load libDisasm.so (looked for ./libDisasm.so: not an absolute path).");
 }
 
 TEST(DisasmLibrary, ListingSurvivesALibraryThatBreaksTheContract) {
