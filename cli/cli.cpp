@@ -128,7 +128,15 @@ TerminalUi terminalFor(Io& io, const CommandLine& args) {
         ui.answer(transfer::kRestoreStopNowId, Button::Ignore);
     }
     if (args.has("--ignore-size")) ui.answer(transfer::kSizeMismatchId, Button::Ignore);
-    if (args.has("--truncate")) ui.answer(transfer::kTruncateId, Button::Yes);
+    // The truncation question recommends Yes, and the image then holds exactly the range, as a
+    // restore onto that range wants it.
+    if (args.has("--truncate"))
+        ui.answer(transfer::kTruncateId, Button::Yes);
+    else if (args.has("--keep-tail"))
+        ui.answer(transfer::kTruncateId, Button::No);
+    else if (!io.interactive)
+        ui.answer(transfer::kTruncateId, Button::Yes,
+                  "standard input is not a terminal; --keep-tail keeps the bytes past the range");
     if (args.has("--replace")) ui.answer(TerminalUi::kReplaceId, Button::Yes);
     return ui;
 }
@@ -184,6 +192,28 @@ int copyCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     return exitFor(result);
 }
 
+// --offset and --size count inside the item (offset 0 is its first byte; --offset alone takes
+// the rest of it); the record holds the absolute values, as the window's edits would. A range
+// that leaves the item is refused here, before the action opens anything.
+void narrow(TFileInfo& info, const std::string& spec, std::optional<int64_t> offset,
+            std::optional<int64_t> size) {
+    const int64_t first = offset.value_or(0);
+    const auto item = platform::ByteRange::make(0, info.Size);
+    const std::string itemText = spec + " has " + std::to_string(info.Size) + " bytes: ";
+    const char* const rule = " (offsets and sizes count from its start). Nothing was read or written.";
+    if (!item || first < 0 || first > item->end())
+        throw UserError(itemText + "byte " + std::to_string(first) + " lies outside it" + rule);
+    const int64_t length = size.value_or(item->end() - first);
+    const auto wanted = platform::ByteRange::make(first, length);
+    if (!wanted || !item->contains(*wanted))
+        throw UserError(itemText + "the range from byte " + std::to_string(first) + " for " +
+                        std::to_string(length) + " bytes leaves it" + rule);
+    info.Offset += first;
+    info.Size = length;
+    // The window's edits rebuild the description the same way, from the absolute values.
+    info.Description = selection::rangeDescription(info);
+}
+
 } // namespace
 
 TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, std::optional<int64_t> offset,
@@ -214,10 +244,7 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
     } else {
         info = selection::fromFile(backend, TFileInfo{}, spec);
     }
-    // The window's edits show the values and rebuild the description the same way.
-    if (offset) info.Offset = *offset;
-    if (size) info.Size = *size;
-    info.Description = selection::rangeDescription(info);
+    narrow(info, spec, offset, size);
     return info;
 }
 
@@ -294,7 +321,8 @@ int run(const std::vector<std::string>& argv, platform::Backend& backend, Io io)
         status = Failed;
     }
     if (const int signal = stopSignal()) {
-        io.err << "tarnwick-cli: stopped by " << stopSignalName(signal) << ".\n";
+        // A closed output pipe ends the program as quietly as it ends other tools.
+        if (!outputClosed()) io.err << "tarnwick-cli: stopped by " << stopSignalName(signal) << ".\n";
         return kStoppedBySignal + signal;
     }
     return status;

@@ -32,7 +32,9 @@ struct Io {
 int run(const std::vector<std::string>& args, platform::Backend& backend, Io io);
 
 // "0" (a drive), "0p2" (the second row of drive 0's partition list), "C:" (a volume), or a path;
-// then --offset and --size narrow it as the selection edits do. Throws UserError.
+// then offset and size narrow it, counted inside that item: offset 0 is its first byte, and
+// without a size the range runs to its end. The record holds absolute values, as the selection
+// edits make them. Throws UserError, also for a range that does not lie inside the item.
 TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec,
                            std::optional<int64_t> offset = std::nullopt, std::optional<int64_t> size = std::nullopt);
 

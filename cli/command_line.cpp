@@ -13,6 +13,8 @@ struct OptionHelp {
     std::string name;
     std::string help;
     bool required = false; // shown without brackets in the synopsis
+    // Options of one command with the same group exclude each other: "[--md5|--sha1|--both]".
+    std::string group = {};
 };
 
 struct Command {
@@ -44,15 +46,21 @@ const std::vector<Command>& commands() {
          {"SELECTION"},
          "select needs one SELECTION",
          "show the item a selection stands for",
-         {{"--offset", "first byte of the range, counted from the start of the device or file"},
-          {"--size", "number of bytes in the range"}}},
+         {{"--offset", "first byte of the range, counted from the start of SELECTION"},
+          {"--size", "number of bytes in the range (default: the rest of SELECTION)"}}},
         {"dump",
          {"SOURCE", "IMAGE"},
          "dump needs SOURCE and IMAGE",
          "save SOURCE's bytes into the raw image file IMAGE",
-         {{"--offset", "first byte of SOURCE's range"},
-          {"--size", "number of bytes to save"},
-          {"--truncate", "cut a dump that ran past the range's end back to its size"},
+         {{"--offset", "first byte of the range, counted from the start of SOURCE"},
+          {"--size", "number of bytes to save (default: the rest of SOURCE)"},
+          {"--truncate",
+           "answer the truncation question Yes: cut a dump that ran past the range's end back to its size "
+           "(the answer taken when no terminal asks)",
+           false, "tail"},
+          {"--keep-tail",
+           "answer it No: keep the bytes the dump's last whole block read past the range's end", false,
+           "tail"},
           {"--replace", "replace IMAGE when it exists"},
           {"--buffered", "read a block device through the system's cache instead of past it"},
           {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
@@ -60,8 +68,8 @@ const std::vector<Command>& commands() {
          {"IMAGE", "TARGET"},
          "restore needs IMAGE and TARGET",
          "write the raw image file IMAGE onto TARGET (destroys TARGET's data)",
-         {{"--offset", "first byte of TARGET's range"},
-          {"--size", "number of bytes of TARGET to overwrite"},
+         {{"--offset", "first byte of the range, counted from the start of TARGET"},
+          {"--size", "number of bytes of TARGET to overwrite (default: the rest of TARGET)"},
           {"--agree", "agree to overwrite TARGET, and let restore go on past its warnings"},
           {"--ignore-size", "write an image whose length differs from the range's size"},
           {"--buffered", "write a block device through the system's cache instead of past it"},
@@ -70,10 +78,11 @@ const std::vector<Command>& commands() {
          {"SOURCE", "TARGET"},
          "copy needs SOURCE and TARGET",
          "copy SOURCE onto TARGET of the same size (destroys TARGET's data)",
-         {{"--source-offset", "first byte of SOURCE's range"},
-          {"--source-size", "number of bytes of SOURCE to copy"},
-          {"--target-offset", "first byte of TARGET's range"},
-          {"--target-size", "number of bytes of TARGET to overwrite (SOURCE's size)"},
+         {{"--source-offset", "first byte of SOURCE's range, counted from the start of SOURCE"},
+          {"--source-size", "number of bytes of SOURCE to copy (default: the rest of SOURCE)"},
+          {"--target-offset", "first byte of TARGET's range, counted from the start of TARGET"},
+          {"--target-size", "number of bytes of TARGET to overwrite, SOURCE's size (default: the rest of "
+                            "TARGET)"},
           {"--agree", "agree to overwrite TARGET"},
           {"--buffered", "read and write block devices through the system's cache instead of past it"},
           {"--verify", "read TARGET back afterwards and compare it with SOURCE"}}},
@@ -82,37 +91,40 @@ const std::vector<Command>& commands() {
          "hexdump needs one SOURCE",
          "print the page of SOURCE's bytes that the hex viewer shows from the range's start",
          {{"--filter", "leave out blocks: none, blank (all 0 or all 255), ascii, more (more ascii)"},
-          {"--ascii", "show only 512-byte blocks that hold TEXT"},
+          {"--ascii", "show only 512-byte blocks that hold TEXT", false, "search"},
           {"--case-sensitive", "with --ascii: match upper and lower case exactly"},
-          {"--hex", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS"},
+          {"--hex", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS", false,
+           "search"},
           {"--width", "bytes a row: 16 (64 KiB a page) or 32 (128 KiB a page)"},
-          {"--offset", "first byte shown, counted from the start of the device or file"},
-          {"--size", "bytes of the range: the blocks looked at, and where navigation would end"}}},
+          {"--offset", "first byte shown, counted from the start of SOURCE"},
+          {"--size", "bytes of the range: the blocks looked at (default: the rest of SOURCE)"}}},
         {"map",
          {"SOURCE", "OUT.png"},
          "map needs SOURCE and OUT.png",
          "draw SOURCE's bytes as the graphical byte map (red text, green binary, blue empty) into OUT.png",
          {{"--sectors-per-pixel", "512-byte sectors a pixel stands for, 1 to 65536 (1: a row is 512 KiB)"},
-          {"--offset", "first byte of the map"},
-          {"--size", "bytes to map (the map covers whole rows of 1024 pixels, at most 4096 rows)"},
+          {"--offset", "first byte of the map, counted from the start of SOURCE"},
+          {"--size", "bytes to map (default: the rest of SOURCE; the map covers whole rows of 1024 pixels, "
+                     "at most 4096 rows)"},
           {"--replace", "replace OUT.png when it exists"}}},
         {"disasm",
          {"SOURCE"},
          "disasm needs one SOURCE",
          "list SOURCE's bytes as x86 instructions: address, bytes and instruction, tab-separated",
-         {{"--offset", "first byte to list, counted from the start of the device or file"},
-          {"--max", "number of bytes to list (default 512, at most 67108864)"},
+         {{"--offset", "first byte to list, counted from the start of SOURCE"},
+          {"--max", "number of bytes to list, all inside SOURCE (default 512, or the rest of SOURCE when "
+                    "shorter; at most 67108864)"},
           {"--bits", "16 (real mode, as boot code runs; the default), 32 or 64"}}},
         {"checksum",
          {"SOURCE"},
          "checksum needs one SOURCE",
          "digests of SOURCE's range (MD5 and SHA-1 unless options choose), read in one pass",
-         {{"--md5", "only the MD5 digest"},
-          {"--sha1", "only the SHA-1 digest"},
-          {"--both", "both digests (the default)"},
+         {{"--md5", "only the MD5 digest", false, "kind"},
+          {"--sha1", "only the SHA-1 digest", false, "kind"},
+          {"--both", "both digests (the default)", false, "kind"},
           {"--sha256", "the SHA-256 digest as well; alone, only it"},
-          {"--offset", "first byte of SOURCE's range"},
-          {"--size", "number of bytes to read"},
+          {"--offset", "first byte of the range, counted from the start of SOURCE"},
+          {"--size", "number of bytes to read (default: the rest of SOURCE)"},
           {"--buffered", "read a block device through the system's cache instead of past it"}}},
         {"erase",
          {"TARGET"},
@@ -120,8 +132,8 @@ const std::vector<Command>& commands() {
          "overwrite every byte of TARGET's range with one byte value or random data (destroys its data)",
          {{"--pattern", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random", true},
           {"--agree", "agree to overwrite TARGET"},
-          {"--offset", "first byte of TARGET's range"},
-          {"--size", "number of bytes to erase"},
+          {"--offset", "first byte of the range, counted from the start of TARGET"},
+          {"--size", "number of bytes to erase (default: the rest of TARGET)"},
           {"--buffered", "write a block device through the system's cache instead of past it"}}},
         {"speed",
          {"SOURCE"},
@@ -129,8 +141,8 @@ const std::vector<Command>& commands() {
          "read speed along SOURCE's range: one row per sample (position in MiB, kB/s), then the results",
          {{"--png", "also draw the chart into the PNG file FILE"},
           {"--replace", "with --png: replace FILE when it exists"},
-          {"--offset", "first byte of SOURCE's range"},
-          {"--size", "number of bytes to measure over"}}},
+          {"--offset", "first byte of the range, counted from the start of SOURCE"},
+          {"--size", "number of bytes to measure over, more than 64 MiB (default: the rest of SOURCE)"}}},
         {"seek",
          {"SOURCE"},
          "seek needs one SOURCE",
@@ -138,31 +150,31 @@ const std::vector<Command>& commands() {
          "ms), then the results",
          {{"--png", "also draw the chart into the PNG file FILE"},
           {"--replace", "with --png: replace FILE when it exists"},
-          {"--offset", "first byte of SOURCE's range"},
-          {"--size", "number of bytes to spread the reads over"}}},
+          {"--offset", "first byte of the range, counted from the start of SOURCE"},
+          {"--size", "number of bytes to spread the reads over (default: the rest of SOURCE)"}}},
         {"cdi-save",
          {"SOURCE", "IMAGE"},
          "cdi-save needs SOURCE and IMAGE",
          "save SOURCE's range into the compressed disk image IMAGE",
-         {{"--offset", "first byte of SOURCE's range"},
-          {"--size", "number of bytes to save"},
+         {{"--offset", "first byte of the range, counted from the start of SOURCE"},
+          {"--size", "number of bytes to save (default: the rest of SOURCE)"},
           {"--replace", "replace IMAGE when it exists"},
           {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
         {"cdi-load",
          {"IMAGE", "TARGET"},
          "cdi-load needs IMAGE and TARGET",
          "write the compressed disk image IMAGE onto TARGET's range (destroys TARGET's data)",
-         {{"--offset", "first byte of TARGET's range"},
-          {"--size", "number of bytes of TARGET's range"},
+         {{"--offset", "first byte of the range, counted from the start of TARGET"},
+          {"--size", "number of bytes of TARGET's range (default: the rest of TARGET)"},
           {"--agree", "agree to overwrite TARGET"}}},
         {"zip",
          {"SOURCE", "ARCHIVE"},
          "zip needs SOURCE and ARCHIVE",
          "save SOURCE's range as one entry of the zip archive ARCHIVE (entries of at most 2 GiB)",
-         {{"--offset", "first byte of SOURCE's range"},
-          {"--size", "number of bytes to save"},
-          {"--append", "add the entry to ARCHIVE when it exists"},
-          {"--replace", "replace ARCHIVE when it exists"},
+         {{"--offset", "first byte of the range, counted from the start of SOURCE"},
+          {"--size", "number of bytes to save (default: the rest of SOURCE)"},
+          {"--append", "add the entry to ARCHIVE when it exists", false, "existing"},
+          {"--replace", "replace ARCHIVE when it exists", false, "existing"},
           {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
     };
     return all;
@@ -233,12 +245,37 @@ std::string operandList(const Command& command) {
     return list;
 }
 
+// The options that exclude `option` (same group), itself left out.
+std::vector<std::string> excluded(const Command& command, const OptionHelp& option) {
+    std::vector<std::string> names;
+    if (option.group.empty()) return names;
+    for (const auto& o : command.options)
+        if (o.group == option.group && o.name != option.name) names.push_back(o.name);
+    return names;
+}
+
 std::string synopsis(const Command& command) {
     std::string line = command.name;
     for (const auto& o : command.operands)
         line += " " + o;
-    for (const auto& o : command.options)
-        line += o.required ? " " + o.name + placeholder(o.name) : " [" + o.name + placeholder(o.name) + "]";
+    std::set<std::string> shownGroups;
+    for (const auto& o : command.options) {
+        if (o.required) {
+            line += " " + o.name + placeholder(o.name);
+            continue;
+        }
+        if (o.group.empty()) {
+            line += " [" + o.name + placeholder(o.name) + "]";
+            continue;
+        }
+        // Alternatives are shown once, together, where the first of them stands.
+        if (!shownGroups.insert(o.group).second) continue;
+        std::string alternatives;
+        for (const auto& other : command.options)
+            if (other.group == o.group)
+                alternatives += (alternatives.empty() ? "" : "|") + other.name + placeholder(other.name);
+        line += " [" + alternatives + "]";
+    }
     return line;
 }
 
@@ -286,14 +323,21 @@ const char kNotes[] =
     "N is decimal, or hexadecimal with a 0x prefix; --offset=N works as well as --offset N.\n"
     "Each option may be given once, and only to a command that uses it.\n"
     "\n"
+    "--offset and --size (copy's --source-... and --target-... too) count inside the item\n"
+    "that SOURCE or TARGET names: from the first byte of the drive, of the partition (0p2),\n"
+    "of the volume's device or of the file. --offset alone takes the rest of the item. A\n"
+    "range that leaves the item is refused before anything is read or written.\n"
+    "\n"
     "Questions are asked on the terminal. When standard input is not a terminal each one\n"
-    "takes its safe answer (No, Cancel, no truncation, the overwrite refused) unless a flag\n"
-    "answers it:\n"
+    "takes its safe answer (No, Cancel, the overwrite refused), except dump's truncation\n"
+    "question, which takes the Yes it recommends, so that the image holds exactly the range.\n"
+    "A flag answers a question whether or not a terminal could:\n"
     "  --agree            the overwrite gate of restore, copy, erase and cdi-load (as typing\n"
     "                     'i agree', then Yes), and restore's \"Are you sure you want to copy\n"
     "                     ...?\" (Yes) and \"Stop now?\" (Ignore)\n"
     "  --ignore-size      restore's \"File size does not match target device size\" (Ignore)\n"
     "  --truncate         dump's \"Do you want to truncate the output file?\" (Yes)\n"
+    "  --keep-tail        the same question (No): the image keeps its last block whole\n"
     "  --replace          an existing output file of dump, cdi-save, map, zip, speed or seek\n"
     "                     (\"... already exists ...\"): replace it\n"
     "  --append           zip: add the entry to an existing archive (without it or --replace,\n"
@@ -301,19 +345,25 @@ const char kNotes[] =
     "\n"
     "Ctrl+C, SIGTERM or SIGHUP stops a running action at its next block: it says how many\n"
     "bytes it wrote and closes what it opened. A second signal ends the program at once.\n"
+    "An output pipe that closes early (| head) ends the program quietly in the same way.\n"
     "\n"
     "exit status:\n"
     "  0                  done\n"
     "  1                  failed or refused, or the data ended before the range did\n"
     "  2                  usage error: nothing was opened or written\n"
-    "  130, 143, 129      stopped by Ctrl+C (SIGINT), SIGTERM or SIGHUP\n";
+    "  130, 143, 129      stopped by Ctrl+C (SIGINT), SIGTERM or SIGHUP\n"
+    "  141                the output pipe closed (SIGPIPE)\n";
 
+// No numeric option takes a negative value: offsets and sizes count forwards from an item's start.
 int64_t parseNumber(const std::string& option, const std::string& text, const std::string& command) {
+    int64_t value = 0;
     try {
-        return selection::parseInteger(text, false);
+        value = selection::parseInteger(text, false);
     } catch (const UserError& e) {
         throw UsageError(option + ": " + e.what(), command);
     }
+    if (value < 0) throw UsageError(option + ": '" + text + "' is negative", command);
+    return value;
 }
 
 } // namespace
@@ -335,7 +385,8 @@ CommandLine parse(const std::vector<std::string>& args) {
             optionsEnd = true;
             continue;
         }
-        if (a == "-h" || a == "--help") {
+        if (a == "-h") {
+            if (line.help) throw UsageError("-h is given twice; give it once");
             line.help = true;
             continue;
         }
@@ -344,12 +395,15 @@ CommandLine parse(const std::vector<std::string>& args) {
         if (name == "--demo" || name == "--version" || name == "--help" ||
             (isCommandOption(name) && !takesValue(name))) {
             if (eq != std::string::npos) throw UsageError(name + " takes no value");
-            if (name == "--demo")
-                line.demo = true;
-            else if (name == "--version")
-                line.version = true;
-            else if (name == "--help")
-                line.help = true;
+            bool* const global = name == "--demo"      ? &line.demo
+                                 : name == "--version" ? &line.version
+                                 : name == "--help"    ? &line.help
+                                                       : nullptr;
+            if (global && *global) throw UsageError(name + " is given twice; give it once");
+            if (global)
+                *global = true;
+            else if (std::any_of(given.begin(), given.end(), [&](const auto& g) { return g.first == name; }))
+                throw UsageError(name + " is given twice; give it once");
             else
                 given.emplace_back(name, std::string());
             continue;
@@ -398,6 +452,13 @@ CommandLine parse(const std::vector<std::string>& args) {
             throw UsageError(option + " is not an option of " + command->name + " (" + takes + ")",
                              command->name);
         }
+        for (const auto& o : command->options)
+            if (o.name == option)
+                for (const auto& other : excluded(*command, o))
+                    if (std::any_of(given.begin(), given.end(),
+                                    [&](const auto& g) { return g.first == other; }))
+                        throw UsageError(option + " and " + other + " exclude each other; give one of them",
+                                         command->name);
         if (takesText(option))
             line.texts[option] = value;
         else if (takesValue(option))

@@ -5,6 +5,7 @@
 #include "cli/cli.h"
 #include "inspect/disassembler.h"
 
+#include <algorithm>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -15,7 +16,7 @@ namespace {
 struct DisasmArgs {
     std::string source;
     std::optional<int64_t> offset;
-    int64_t max = disasm::kDefaultMaxBytes;
+    std::optional<int64_t> max; // default: kDefaultMaxBytes, or the rest of SOURCE when shorter
     disasm::Mode mode = disasm::Mode::Real16;
 };
 
@@ -42,7 +43,7 @@ DisasmArgs parse(const std::vector<std::string>& operands,
             if (*a.offset < 0) throw std::invalid_argument("--offset: must not be negative");
         } else if (option == "--max") {
             a.max = number(option, value);
-            if (a.max < 0 || a.max > kDisasmMaxBytes)
+            if (*a.max < 0 || *a.max > kDisasmMaxBytes)
                 throw std::invalid_argument("--max: must be 0 to " + std::to_string(kDisasmMaxBytes));
         } else if (option == "--bits") {
             const int64_t bits = number(option, value);
@@ -76,17 +77,25 @@ int disasmCommand(platform::Backend& backend, const std::vector<std::string>& op
                   const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
                   std::ostream& out, std::ostream& err, const disasm::DisasmLibrary& library) {
     const DisasmArgs args = parse(operands, options);
+    // --offset and --max count inside SOURCE as --offset and --size do elsewhere: a listing that
+    // would leave it is refused, and the default stops at its end.
     TFileInfo source;
     try {
-        source = resolveSelection(backend, args.source, args.offset);
+        source = resolveSelection(backend, args.source, args.offset, args.max);
     } catch (const UserError& e) {
         err << e.what() << "\n";
+        return 1;
+    }
+    const int64_t max = args.max.value_or(std::min<int64_t>(disasm::kDefaultMaxBytes, source.Size));
+    if (!library.available()) {
+        // The window's message names a Windows file; a terminal user needs what was looked for.
+        err << library.notLoadedMessage() << "\n";
         return 1;
     }
     const auto stream = disasm::openForListing(backend, dialogs, source, library);
     if (!stream) return 1;
     const auto result = disasm::makeListing(
-        *stream, library, args.max, dialogs, job,
+        *stream, library, max, dialogs, job,
         [&out](disasm::Row&& row) {
             out << row.fields.address << '\t' << row.fields.prefix << '\t' << row.fields.disassembly << '\n';
         },
@@ -96,7 +105,7 @@ int disasmCommand(platform::Backend& backend, const std::vector<std::string>& op
         err << "Cannot write the listing.\n";
         return 1;
     }
-    return result.bytesRead == args.max && !result.stopped ? 0 : 1;
+    return result.bytesRead == max && !result.stopped ? 0 : 1;
 }
 
 } // namespace cli

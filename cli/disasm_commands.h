@@ -1,6 +1,7 @@
 #pragma once
 // tarnwick-cli disasm SOURCE [--offset N] [--max N] [--bits 16|32|64]: the disassembly listing
 // on standard output, one instruction a line as address, bytes and instruction, tab-separated.
+// --offset and --max count inside SOURCE, as --offset and --size do for the other commands.
 
 #include "jobs/job.h"
 

@@ -4,6 +4,7 @@
 #include "app/user_error.h"
 #include "cli/cli.h"
 #include "cli/terminal_ui.h"
+#include "jobs/output_file.h"
 #include "inspect/bytemap.h"
 #include "inspect/hexview.h"
 
@@ -36,11 +37,15 @@ public:
     std::string text(const std::string& name) const { return has(name) ? values_.at(name) : std::string(); }
     std::optional<int64_t> number(const std::string& name) const {
         if (!has(name)) return std::nullopt;
+        int64_t value = 0;
         try {
-            return selection::parseInteger(values_.at(name), false);
+            value = selection::parseInteger(values_.at(name), false);
         } catch (const UserError& e) {
             throw std::invalid_argument(name + ": " + e.what());
         }
+        // Offsets and sizes count forwards from the item's start.
+        if (value < 0) throw std::invalid_argument(name + ": '" + values_.at(name) + "' is negative");
+        return value;
     }
 
 private:
@@ -91,15 +96,15 @@ const std::vector<InspectCommand>& inspectCommands() {
           {"--case-sensitive", "with --ascii: match upper and lower case exactly"},
           {"--hex DIGITS", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS"},
           {"--width N", "bytes a row: 16 (64 KiB a page) or 32 (128 KiB a page)"},
-          {"--offset N", "first byte shown, counted from the start of the device or file"},
-          {"--size N", "bytes of the range: the blocks looked at, and where navigation would end"}},
+          {"--offset N", "first byte shown, counted from the start of SOURCE"},
+          {"--size N", "bytes of the range: the blocks looked at (default: the rest of SOURCE)"}},
          {"--case-sensitive"}},
         {"map",
          {"SOURCE", "OUT.png"},
          "draw SOURCE's bytes as the graphical byte map (red text, green binary, blue empty) into OUT.png",
          {{"--sectors-per-pixel S", "512-byte sectors a pixel stands for, 1 to 65536 (1: a row is 512 KiB)"},
-          {"--offset N", "first byte of the map"},
-          {"--size N", "bytes to map (the map covers whole rows of 1024 pixels, at most 4096 rows)"},
+          {"--offset N", "first byte of the map, counted from the start of SOURCE"},
+          {"--size N", "bytes to map (default: the rest of SOURCE; whole rows of 1024 pixels, at most 4096)"},
           {"--replace", "replace OUT.png when it exists"}},
          {"--replace"}},
     };
@@ -193,8 +198,12 @@ int mapCommand(platform::Backend& backend, const std::vector<std::string>& opera
         err << e.what() << "\n";
         return 1;
     }
-    std::error_code ec;
-    if (!o.has("--replace") && std::filesystem::exists(file, ec)) {
+    // A map never goes onto a device, a folder or a pipe: refused before anything is read.
+    if (const auto why = jobs::outputRefusal(backend, file, jobs::Existing::Replace)) {
+        err << "Cannot write the map into " << file << ": " << *why << ". Nothing was written.\n";
+        return 1;
+    }
+    if (!o.has("--replace") && jobs::outputNameTaken(backend, file)) {
         const Question replace{file + " already exists.\nDo you want to replace it?",
                                Icon::Warning,
                                {Button::Yes, Button::No},

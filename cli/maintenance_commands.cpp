@@ -3,6 +3,7 @@
 #include "app/user_error.h"
 #include "cli/cli.h"
 #include "jobs/gate.h"
+#include "jobs/output_file.h"
 #include "maintenance/chart_image.h"
 #include "maintenance/checksum.h"
 #include "maintenance/digest_set.h"
@@ -122,17 +123,20 @@ std::string fixed(double v, int decimals, char separator) {
 }
 
 // Passes everything on to the terminal's job control, and prints every measurement as it comes
-// while keeping the chart's points.
+// (under the header, once there is one) while keeping the chart's points.
 class SampleEcho final : public JobControl {
 public:
-    SampleEcho(JobControl& inner, std::ostream& out, char separator)
-        : inner_(inner), out_(out), separator_(separator) {}
+    SampleEcho(JobControl& inner, std::ostream& out, char separator, std::string header)
+        : inner_(inner), out_(out), separator_(separator), header_(std::move(header)) {}
     void progress(const Progress& p) override {
         if (const auto* s = dynamic_cast<const speed::Sample*>(&p)) {
             chart.add(s->points);
             if (s->measured) {
+                if (!header_.empty()) out_ << header_ << "\n";
+                header_.clear();
                 out_ << s->index << "\t" << fixed(s->position, 3, separator_) << "\t"
-                     << fixed(s->value, 1, separator_) << "\n";
+                     << fixed(s->value, 1, separator_) << "\n"
+                     << std::flush; // each row as it is measured, also into a pipe
                 average = s->average;
                 maximum = s->maximum;
             }
@@ -152,6 +156,7 @@ private:
     JobControl& inner_;
     std::ostream& out_;
     char separator_;
+    std::string header_;
 };
 
 int measure(bool seek, platform::Backend& backend, const std::vector<std::string>& operands,
@@ -160,19 +165,26 @@ int measure(bool seek, platform::Backend& backend, const std::vector<std::string
     oneOperand(command, "SOURCE", operands);
     const Given given(command, options, {"png", "replace", "offset", "size"}, {"png", "offset", "size"});
     if (given.has("replace") && !given.has("png")) throw std::invalid_argument("--replace goes with --png");
-    // Checked before the measurement, which can take minutes: an earlier chart is not lost to it.
-    std::error_code ec;
-    if (given.has("png") && !given.has("replace") && std::filesystem::exists(given.value("png"), ec)) {
-        err << given.value("png") << " already exists: give --replace to replace it. Nothing was measured.\n";
-        return 1;
+    // Checked before the measurement, which can take minutes: an earlier chart is not lost to it,
+    // and a chart never goes onto a device, a folder or a pipe.
+    if (given.has("png")) {
+        const std::string& png = given.value("png");
+        if (const auto why = jobs::outputRefusal(backend, png, jobs::Existing::Replace)) {
+            err << "Cannot write the chart into " << png << ": " << *why << ". Nothing was measured.\n";
+            return 1;
+        }
+        if (!given.has("replace") && jobs::outputNameTaken(backend, png)) {
+            err << png << " already exists: give --replace to replace it. Nothing was measured.\n";
+            return 1;
+        }
     }
     const auto sel = selectionOf(backend, operands[0], given, err);
     if (!sel) return 1;
     const char separator = platform::decimalSeparator();
-    SampleEcho echo(job, out, separator);
+    SampleEcho echo(job, out, separator,
+                    seek ? "Access\tPosition (MiB)\tTime (ms)" : "Sample\tPosition (MiB)\tSpeed (kB/s)");
     speed::Options o; // always past the cache where the platform allows it: the device is measured
     o.decimalSeparator = separator;
-    out << (seek ? "Access\tPosition (MiB)\tTime (ms)\n" : "Sample\tPosition (MiB)\tSpeed (kB/s)\n");
     const auto report = seek ? speed::seekTest(backend, dialogs, echo, *sel, o)
                              : speed::speedTest(backend, dialogs, echo, *sel, o);
     if (!echo.average.empty()) out << echo.average << "\n" << echo.maximum << "\n";
@@ -180,7 +192,7 @@ int measure(bool seek, platform::Backend& backend, const std::vector<std::string
     if (given.has("png") && report.outcome != speed::Outcome::NotStarted &&
         report.outcome != speed::Outcome::TooSmall) {
         if (const std::string failure =
-                speed::writeChartPng(echo.chart, sel->Description, given.value("png"));
+                speed::writeChartPng(backend, echo.chart, sel->Description, given.value("png"));
             !failure.empty()) {
             err << failure << "\n";
             status = 1;
@@ -214,16 +226,18 @@ int checksumCommand(platform::Backend& backend, const std::vector<std::string>& 
     o.direct = !given.has("buffered");
     o.extra = extra ? &*extra : nullptr;
     const auto result = checksum::calculate(backend, dialogs, job, *sel, kind, o);
-    // A digest of part of the selection is no checksum of it: only a complete one is printed.
-    if (result.outcome != checksum::Outcome::Completed) {
-        if (result.outcome == checksum::Outcome::ReadError || result.outcome == checksum::Outcome::Stopped)
-            err << "No checksum: only " << result.bytes << " bytes of " << sel->Size << " bytes were read.\n";
-        return 1;
-    }
+    const bool partial =
+        result.outcome == checksum::Outcome::ReadError || result.outcome == checksum::Outcome::Stopped;
+    if (result.outcome != checksum::Outcome::Completed && !partial) return 1;
+    // After a short read or a stop, as the window does: the digests of the bytes read before it,
+    // said to be no more than that, and the run counts as failed.
+    if (partial)
+        err << "The digests below are of the first " << result.bytes << " bytes of " << sel->Size
+            << " bytes only.\n";
     if (result.md5) out << "MD5 " << *result.md5 << "\n";
     if (result.sha1) out << "SHA1 " << *result.sha1 << "\n";
     if (extra) out << extra->summary() << "\n";
-    return 0;
+    return partial ? 1 : 0;
 }
 
 int eraseCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
@@ -259,6 +273,9 @@ int eraseCommand(platform::Backend& backend, const std::vector<std::string>& ope
         out << "Erased " << report.bytes << " bytes\n";
         return 0;
     }
+    // The window says "erased." after Stop as well; the terminal says how far it got.
+    if (report.outcome == wipe::Outcome::Stopped)
+        err << "Stopped: erased only " << report.bytes << " bytes of " << sel->Size << " bytes.\n";
     return 1;
 }
 
@@ -270,45 +287,6 @@ int speedCommand(platform::Backend& backend, const std::vector<std::string>& ope
 int seekCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
     return measure(true, backend, operands, options, dialogs, job, out, err);
-}
-
-const std::vector<MaintenanceHelp>& maintenanceHelp() {
-    static const std::vector<MaintenanceHelp> help{
-        {"checksum",
-         "checksum SOURCE [--md5|--sha1|--both] [--sha256]",
-         "the MD5 and/or SHA-1 digest of a selection, in one pass",
-         {{"--md5", "only the MD5 digest"},
-          {"--sha1", "only the SHA-1 digest"},
-          {"--both", "both digests (the default)"},
-          {"--sha256", "the SHA-256 digest too (alone: only it)"},
-          {"--offset N", "start at byte N of SOURCE"},
-          {"--size N", "read N bytes"},
-          {"--buffered", "read a block device through the system's cache"}}},
-        {"erase",
-         "erase TARGET --pattern 00|FF|AA|55|<hex byte>|random",
-         "overwrite every byte of a selection with a byte value or random data (destroys its data)",
-         {{"--pattern P", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random"},
-          {"--agree", "pass the overwrite gate without asking"},
-          {"--offset N", "start at byte N of TARGET"},
-          {"--size N", "erase N bytes"},
-          {"--buffered", "write a block device through the system's cache"}}},
-        {"speed",
-         "speed SOURCE [--png OUT.png]",
-         "read speed along a selection: one row per sample (position in MiB, kB/s), then the results",
-         {{"--png OUT.png", "also draw the chart into OUT.png"},
-          {"--replace", "with --png: replace OUT.png when it exists"},
-          {"--offset N", "start at byte N of SOURCE"},
-          {"--size N", "measure N bytes"}}},
-        {"seek",
-         "seek SOURCE [--png OUT.png]",
-         "512 reads of 4096 bytes at random places: one row per access (position in MiB, ms), then the "
-         "results",
-         {{"--png OUT.png", "also draw the chart into OUT.png"},
-          {"--replace", "with --png: replace OUT.png when it exists"},
-          {"--offset N", "start at byte N of SOURCE"},
-          {"--size N", "use N bytes"}}},
-    };
-    return help;
 }
 
 } // namespace cli

@@ -20,8 +20,9 @@ namespace cli {
 
 using Options = std::map<std::string, std::string>;
 
-// checksum SOURCE [--md5|--sha1|--both] [--offset N] [--size N] [--buffered]
-// Prints "MD5 <hex>" and/or "SHA1 <hex>" (both without a choice).
+// checksum SOURCE [--md5|--sha1|--both] [--sha256] [--offset N] [--size N] [--buffered]
+// Prints "MD5 <hex>" and/or "SHA1 <hex>" (both without a choice); after a short read or a stop,
+// the digests of the bytes read before it, with a note on `err`, and returns 1.
 int checksumCommand(platform::Backend& backend, const std::vector<std::string>& operands,
                     const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out,
                     std::ostream& err);
@@ -36,14 +37,5 @@ int speedCommand(platform::Backend& backend, const std::vector<std::string>& ope
 // Prints one tab-separated row per access, then the two result lines.
 int seekCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err);
-
-// The commands' help: synopsis and one line per option, for the program's --help.
-struct MaintenanceHelp {
-    std::string command;
-    std::string synopsis;
-    std::string summary;
-    std::vector<std::pair<std::string, std::string>> options;
-};
-const std::vector<MaintenanceHelp>& maintenanceHelp();
 
 } // namespace cli

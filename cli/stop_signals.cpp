@@ -22,6 +22,14 @@ int stopSignal() {
     return gStopSignal.load();
 }
 
+bool outputClosed() {
+#ifdef SIGPIPE
+    return stopSignal() == SIGPIPE;
+#else
+    return false;
+#endif
+}
+
 const char* stopSignalName(int signal) {
     switch (signal) {
     case SIGINT:
@@ -31,6 +39,10 @@ const char* stopSignalName(int signal) {
 #ifdef SIGHUP
     case SIGHUP:
         return "SIGHUP";
+#endif
+#ifdef SIGPIPE
+    case SIGPIPE:
+        return "SIGPIPE";
 #endif
     default:
         return "a signal";

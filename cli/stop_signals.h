@@ -7,13 +7,18 @@ namespace cli {
 // Installs the handlers: on Linux for SIGINT, SIGTERM and SIGHUP, without SA_RESTART so that a
 // blocking open or read comes back (EINTR) and the platform can give up waiting; on Windows for
 // Ctrl+C (SIGINT) and Ctrl+Break (SIGTERM). The first signal records itself and calls
-// platform::requestInterrupt(); a second one ends the program the system's default way.
+// platform::requestInterrupt(); a second one ends the program the system's default way. On
+// Linux SIGPIPE is recorded the same way but never ends the program: the writes that follow fail
+// with EPIPE instead, and the program cleans up (the demo drive's folder) before it exits.
 void installStopHandlers();
 
-// The first stop signal received, or 0.
+// The first stop signal received, or 0. A closed output pipe (SIGPIPE, where the system has it)
+// counts as one: nobody reads what the action would still print, so it ends as if stopped.
 int stopSignal();
+// The stop came from a closed output pipe: the program ends quietly, as other tools do.
+bool outputClosed();
 
-// "SIGINT", "SIGTERM" or "SIGHUP"; "a signal" for any other number.
+// "SIGINT", "SIGTERM", "SIGHUP" or "SIGPIPE"; "a signal" for any other number.
 const char* stopSignalName(int signal);
 
 namespace detail {

@@ -18,6 +18,13 @@ extern "C" void onStopSignal(int signal) {
     raise(signal);
 }
 
+// A reader that went away is no reason to die on the spot with files half-written and the demo
+// drive's folder left behind: the first one stops the action like Ctrl+C, the later ones (every
+// write that still follows) are ignored.
+extern "C" void onPipeSignal(int signal) {
+    detail::recordStopSignal(signal);
+}
+
 } // namespace
 
 void installStopHandlers() {
@@ -29,6 +36,8 @@ void installStopHandlers() {
     action.sa_flags = 0; // no SA_RESTART: a blocking call must come back and see the request
     for (int s : kStopSignals)
         sigaction(s, &action, nullptr);
+    action.sa_handler = onPipeSignal;
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 } // namespace cli

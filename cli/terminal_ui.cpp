@@ -79,7 +79,7 @@ TerminalUi::TerminalUi(std::istream& in, bool interactive, std::ostream& err, bo
 
 void TerminalUi::setAgreed(bool agreed) {
     agreed_ = agreed;
-    if (agreed) answers_[gate::kQuestionId] = Button::Yes;
+    if (agreed) answers_[gate::kQuestionId] = {Button::Yes, {}};
     else answers_.erase(gate::kQuestionId);
 }
 
@@ -100,8 +100,9 @@ Button TerminalUi::ask(const Question& question) {
     err_ << question.text << "\n";
     if (question.buttons.size() <= 1) return question.buttons.empty() ? Button::Ok : question.buttons.front();
     if (auto it = answers_.find(question.id); it != answers_.end()) {
-        err_ << "-> " << buttonName(it->second) << "\n";
-        return it->second;
+        err_ << "-> " << buttonName(it->second.button)
+             << (it->second.note.empty() ? "" : " (" + it->second.note + ")") << "\n";
+        return it->second.button;
     }
     if (!interactive_) {
         err_ << "-> " << buttonName(question.defaultButton) << " (standard input is not a terminal)\n";
@@ -132,7 +133,7 @@ Button TerminalUi::prompt(const Question& question) {
 std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
     if (!file_) return std::nullopt;
     std::error_code ec;
-    if (dialog.overwritePrompt && std::filesystem::exists(*file_, ec)) {
+    if (dialog.overwritePrompt && std::filesystem::exists(std::filesystem::symlink_status(*file_, ec))) {
         const Question replace{*file_ + " already exists.\nDo you want to replace it?", Icon::Warning,
                                {Button::Yes, Button::No}, Button::No, kReplaceId};
         if (ask(replace) != Button::Yes) return std::nullopt;

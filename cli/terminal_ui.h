@@ -26,8 +26,11 @@ public:
     // The progress line is redrawn at most this often.
     static constexpr std::chrono::milliseconds kRedrawInterval{200};
 
-    // A flag's answer to the question with this id ("truncate" -> Yes).
-    void answer(const std::string& questionId, Button button) { answers_[questionId] = button; }
+    // A flag's answer to the question with this id ("truncate" -> Yes); the note says where it
+    // came from when no flag gave it.
+    void answer(const std::string& questionId, Button button, std::string note = {}) {
+        answers_[questionId] = {button, std::move(note)};
+    }
     // --agree: the overwrite gate passes without asking.
     void setAgreed(bool agreed);
     // The file the action's file dialog would have asked for.
@@ -65,7 +68,11 @@ private:
     char separator_ = '.';
     bool agreed_ = false;
     std::optional<std::string> file_;
-    std::map<std::string, Button> answers_;
+    struct Answer {
+        Button button = Button::None;
+        std::string note;
+    };
+    std::map<std::string, Answer> answers_;
 
     // The progress line.
     std::optional<TimePoint> start_; // when the action began moving bytes

@@ -114,6 +114,9 @@ TEST_F(CliTest, OptionsOnlyForTheCommandsThatUseThemAndNothingOpenedOnAMistake) 
         {{"partitions", src, "--size", "512"},
          "--size is not an option of partitions (partitions takes --offset)"},
         {{"drives", "--offset", "0"}, "--offset is not an option of drives (drives takes no options)"},
+        {{"--demo", "drives", "--demo"}, "tarnwick-cli: --demo is given twice; give it once\n"},
+        {{"dump", src, dump, "--truncate", "--keep-tail"}, "--truncate and --keep-tail exclude each other"},
+        {{"select", "0", "--size=-1"}, "tarnwick-cli: --size: '-1' is negative\n"},
     };
     for (const auto& c : cases) {
         const CliRun r = run(c.args);
@@ -142,12 +145,12 @@ TEST_F(CliTest, HelpAndVersion) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     const CliRun dump = run({"dump", "--help"});
     EXPECT_EQ(dump.status, 0);
-    EXPECT_EQ(
-        dump.out.rfind("usage: tarnwick-cli [--demo] dump SOURCE IMAGE [--offset N] [--size N] [--truncate] "
-                       "[--replace] [--buffered] [--hash LIST]\n",
-                       0),
-        0u)
+    EXPECT_EQ(dump.out.rfind("usage: tarnwick-cli [--demo] dump SOURCE IMAGE [--offset N] [--size N] "
+                             "[--truncate|--keep-tail] [--replace] [--buffered] [--hash LIST]\n",
+                             0),
+              0u)
         << dump.out;
+    EXPECT_NE(run({"checksum", "--help"}).out.find(" [--md5|--sha1|--both] [--sha256] "), std::string::npos);
     EXPECT_EQ(dump.out.find("--source-offset"), std::string::npos);
 
     std::string version, blkid, udev;
@@ -199,6 +202,54 @@ TEST_F(CliTest, SelectShowsTheRecordAndTheDeviceBehindIt) {
     EXPECT_EQ(missing.err, "There is no physical drive 9.\n");
 }
 
+// --offset and --size count inside the item named; the record keeps absolute values, and a range
+// that leaves the item is refused.
+TEST_F(CliTest, RangesCountInsideTheItem) {
+    constexpr int64_t kPart = 2048 * 512, kPartSize = 4096 * 512, kVol = 1 << 20;
+    platform::testkit::VirtualVolume volume;
+    volume.space = platform::FreeSpace{0, kVol, 0};
+    backend_.addVolume(volume);
+    const std::string file = dir_.file("plain.bin");
+    fixtures::writePatternFile(file, 777);
+    const struct {
+        std::string spec;
+        std::optional<int64_t> offset, size;
+        int64_t absolute, length; // length -1: refused
+    } cases[] = {
+        {"1", 4096, {}, 4096, (4 << 20) - 4096},
+        {"0p2", 512, {}, kPart + 512, kPartSize - 512},
+        {"0p2", {}, 1024, kPart, 1024},
+        {"0p2", 512, 512, kPart + 512, 512},
+        {"0p2", kPartSize - 512, 1024, 0, -1},
+        {"0p2", kPartSize + 1, {}, 0, -1},
+        {"C:", 4096, {}, 4096, kVol - 4096},
+        {"C:", {}, kVol + 1, 0, -1},
+        {file, 700, {}, 700, 77},
+        {file, 700, 78, 0, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.spec + " " + std::to_string(c.offset.value_or(-1)));
+        if (c.length < 0) {
+            EXPECT_THROW(cli::resolveSelection(backend_, c.spec, c.offset, c.size), UserError);
+            continue;
+        }
+        const TFileInfo t = cli::resolveSelection(backend_, c.spec, c.offset, c.size);
+        EXPECT_EQ(std::pair(t.Offset, t.Size), std::pair(c.absolute, c.length));
+        EXPECT_EQ(t.Description, t.DisplayText + " offset: " + std::to_string(c.absolute) +
+                                     " size: " + std::to_string(c.length));
+    }
+    // The erase writes the partition's second sector, not the drive's; one past its end, nothing.
+    auto expected = fixtures::readFile(dir_.file("d0.img"));
+    std::fill(expected.begin() + kPart + 512, expected.begin() + kPart + 1024, 0xFF);
+    EXPECT_EQ(run({"erase", "0p2", "--offset", "512", "--size", "512", "--pattern", "FF", "--agree"}).status,
+              0);
+    const CliRun past = run(
+        {"erase", "0p2", "--offset=512", "--size", std::to_string(kPartSize), "--pattern", "00", "--agree"});
+    EXPECT_EQ(past.status, 1);
+    EXPECT_NE(past.err.find("leaves it (offsets and sizes count from its start)"), std::string::npos);
+    EXPECT_TRUE(fixtures::readFile(dir_.file("d0.img")) == expected) << "a byte outside the range changed";
+}
+
 TEST_F(CliTest, PartitionsAndPartitionSelections) {
     const CliRun r = run({"partitions", "0"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -236,7 +287,8 @@ TEST_F(CliTest, DigestsWhileImagingAreThoseOfTheSelection) {
         *out = name + line;
     }
     const std::string expected = md5 + sha1 + sha256;
-    CliRun r = run({"dump", "0", dir_.file("d.raw"), "--offset", "1000", "--size", "10000", "--hash", "md5,sha1,sha256"});
+    CliRun r = run({"dump", "0", dir_.file("d.raw"), "--offset", "1000", "--size", "10000", "--keep-tail",
+                    "--hash", "md5,sha1,sha256"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(fixtures::readFile(dir_.file("d.raw")).size(), 16384u);
     EXPECT_EQ(r.out, expected);
@@ -273,7 +325,7 @@ TEST_F(CliTest, DumpRestoreAndCopyAnswerOnlyWhatTheFlagsSay) {
 
     // A file of the user's that happens to bear the name of our side file is left alone.
     fixtures::writeFile(raw + ".partial", {9, 9});
-    EXPECT_EQ(run({"dump", "0", raw, "--replace", "--size", "100"}).status, 0);
+    EXPECT_EQ(run({"dump", "0", raw, "--replace", "--size", "100", "--keep-tail"}).status, 0);
     EXPECT_EQ(fixtures::readFile(raw).size(), 8192u);
     EXPECT_EQ(fixtures::readFile(raw + ".partial"), (std::vector<uint8_t>{9, 9}));
     EXPECT_EQ(run({"cdi-save", "0", dir_.file("p.cdi"), "--size", "100"}).status, 0);
@@ -281,8 +333,12 @@ TEST_F(CliTest, DumpRestoreAndCopyAnswerOnlyWhatTheFlagsSay) {
     EXPECT_EQ(run({"cdi-save", "0", dir_.file("p.cdi"), "--replace", "--size", "200"}).status, 0);
     EXPECT_EQ(fixtures::readFile(dir_.file("p.cdi.partial")), (std::vector<uint8_t>{7}));
 
-    // A range that ends inside a block: kept whole without --truncate, cut with it.
+    // A range that ends inside a block: cut back to it when nobody is asked (the Yes the question
+    // recommends) and with --truncate, kept whole with --keep-tail.
     EXPECT_EQ(run({"dump", "0", raw, "--replace", "--offset", "1000", "--size", "10000"}).status, 0);
+    EXPECT_EQ(fixtures::readFile(raw).size(), 10000u);
+    EXPECT_EQ(
+        run({"dump", "0", raw, "--replace", "--keep-tail", "--offset", "1000", "--size", "10000"}).status, 0);
     EXPECT_EQ(fixtures::readFile(raw).size(), 16384u);
     EXPECT_EQ(run({"dump", "0", raw, "--replace", "--truncate", "--offset", "1000", "--size", "10000"}).status, 0);
     EXPECT_EQ(fixtures::readFile(raw).size(), 10000u);
@@ -449,11 +505,13 @@ void pause10ms() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-// tarnwick-cli as a process of its own: standard input from /dev/null, standard error into a
-// file, TMPDIR (where the demo drive goes) in `dir`. Killed when a failed check leaves it running.
+// tarnwick-cli as a process of its own: standard input from /dev/null, standard output into
+// `out` (/dev/null when -1), standard error into a file, TMPDIR (where the demo drive goes) in
+// `dir`, signals at their defaults as a shell leaves them. Killed when a failed check leaves it
+// running.
 class CliProcess {
 public:
-    CliProcess(const fixtures::TempDir& dir, const std::vector<std::string>& args)
+    CliProcess(const fixtures::TempDir& dir, const std::vector<std::string>& args, int out = -1)
         : errFile_(dir.file("stderr.txt")) {
         std::vector<std::string> argv{TARNWICK_CLI};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -471,9 +529,20 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (out < 0)
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        else
+            posix_spawn_file_actions_adddup2(&actions, out, 1);
         posix_spawn_file_actions_addopen(&actions, 2, errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        if (posix_spawn(&pid_, argp[0], &actions, &attributes, argp.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
     }
     ~CliProcess() {
@@ -601,6 +670,30 @@ TEST(CliProgram, StopSignalEndsARestoreFromAPipeCleanly) {
                   expectedTarget.begin() + kOffset);
         EXPECT_EQ(fixtures::readFile(target), expectedTarget)
             << "only the blocks that arrived, inside the range";
+        EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
+    }
+}
+
+// An output pipe whose reader has gone (tarnwick-cli --demo hexdump 0 | head -1) ends the program
+// quietly, as it ends other tools, and takes the demo drive's folder with it; a command that
+// prints while it works stops at its next step instead of running on.
+TEST(CliProgram, AClosedOutputPipeEndsTheProgramQuietlyAndCleanly) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--demo", "hexdump", "0"}, {"--demo", "seek", "0"}}) {
+        SCOPED_TRACE(args[1]);
+        fixtures::TempDir dir;
+        std::filesystem::create_directory(dir.file("tmp"));
+        int fds[2];
+        ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+        ::close(fds[0]); // the reader is gone before the first line
+        const auto started = SteadyClock::now();
+        CliProcess cli(dir, args, fds[1]);
+        ::close(fds[1]);
+        ASSERT_TRUE(cli.started());
+        ASSERT_TRUE(cli.waitUntil(started + std::chrono::seconds(20))) << "still running";
+        EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(10)) << "the seek test ran on unread";
+        EXPECT_EQ(cli.status(), "exit status 141");
+        EXPECT_EQ(cli.err(), "");
         EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
     }
 }

@@ -70,6 +70,7 @@ TEST(CliVolumes, VolumeSelectionsAreTheWindowsRecord) {
     EXPECT_EQ(c.DisplayText, "Volume: C:\\ SYSTEM");
     EXPECT_EQ(c.DriveText, "C:\\");
     EXPECT_TRUE(c.CanWrite);
+    backend.volume('D').space = platform::FreeSpace{0, 1 << 20, 0};
     const TFileInfo d = cli::resolveSelection(backend, "D:\\", 446, 66);
     EXPECT_EQ(d.DefaultExt, ".iso");
     EXPECT_FALSE(d.CanWrite);

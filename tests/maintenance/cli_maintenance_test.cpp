@@ -3,6 +3,7 @@
 #include "cli/maintenance_commands.h"
 
 #include "helpers.h"
+#include "maintenance/speed.h"
 #include "probe_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
@@ -53,10 +54,15 @@ TEST_F(MaintenanceCli, ChecksumPrintsTheDigests) {
     EXPECT_EQ(run(cli::checksumCommand, {file}, sha1Only), 0);
     EXPECT_EQ(out_.str(), "SHA1 " + sha1 + "\n");
 
-    // A digest of part of the selection is not printed.
+    // A short read: as in the window, the digests of the bytes before the failing block, which the
+    // run does not pass off as the selection's (a note, and status 1).
     backend_.fileFaults(file).readErrorAt = 50000;
+    helpers::copySlice(file, 0, 49152, dir_.file("before"));
     EXPECT_EQ(run(cli::checksumCommand, {file}, {}), 1);
-    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(out_.str(), "MD5 " + helpers::toolDigest("md5sum", dir_.file("before")) + "\nSHA1 " +
+                              helpers::toolDigest("sha1sum", dir_.file("before")) + "\n");
+    EXPECT_EQ(err_.str(), "The digests below are of the first 49152 bytes of 100000 bytes only.\n");
+    EXPECT_EQ(ui_.texts().back(), "Read error. Only read 0 bytes of 8192 bytes expected");
 }
 
 TEST_F(MaintenanceCli, UsageErrors) {
@@ -90,6 +96,16 @@ TEST_F(MaintenanceCli, EraseNeedsAgreement) {
         fixtures::writePatternFile(dir_.file("orig"), 65536, 8);
         return fixtures::readFile(dir_.file("orig"));
     }()) << "the gate refused: nothing written";
+
+    // Stopped half-way: the bytes written are named, and it does not count as done.
+    ui_.gate = {true};
+    int pumps = 0;
+    ui_.onPump = [&] { ui_.stop = ++pumps == 3; };
+    EXPECT_EQ(
+        run(cli::eraseCommand, {file}, {{"--pattern", "00"}, {"--offset", "1000"}, {"--size", "50000"}}), 1);
+    EXPECT_EQ(err_.str(), "Stopped: erased only 6144 bytes of 50000 bytes.\n");
+    EXPECT_EQ(out_.str(), "");
+    ui_.onPump = nullptr;
 
     for (const std::string pattern : {"aa", "7", "random"}) {
         fixtures::writePatternFile(file, 65536, 8);
@@ -135,6 +151,11 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     EXPECT_EQ(fixtures::readFile(dir_.file("speed.png")), chart);
     EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}, {"--replace", ""}}, &timed), 0);
     EXPECT_NE(fixtures::readFile(dir_.file("speed.png")), chart);
+
+    // 64 MiB has no whole sample: said, nothing printed, status 1.
+    EXPECT_EQ(run(cli::speedCommand, {file}, {{"--size", "0x4000000"}}, &timed), 1);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(ui_.texts().back(), speed::kTooSmallMessage);
 
     EXPECT_EQ(run(cli::seekCommand, {file}, {}, &timed), 0);
     const std::string seek = out_.str();
