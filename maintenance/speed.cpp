@@ -226,19 +226,37 @@ int Axis::ticks() const {
     return int(std::lround((max - min) / step)) + 1;
 }
 
+std::string Axis::label(int i) const {
+    double value = tick(i);
+    if (std::abs(value) < step * 1e-6) value = 0; // a rounding error's "-0.0"
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
 Axis niceAxis(double low, double high) {
     if (!std::isfinite(low) || !std::isfinite(high)) return {};
     if (high < low) std::swap(low, high);
-    if (high == low) {
-        const double pad = low == 0 ? 1 : std::abs(low) * 0.1;
+    // Ticks closer than a double tells apart would print alike: no step below the values' own
+    // precision (a few hundred times the spacing of doubles at their size).
+    const double magnitude = std::max(std::abs(low), std::abs(high));
+    const double finest = magnitude * 1e-13;
+    if (high - low < finest * 8 || high == low) {
+        const double pad = magnitude == 0 ? 1 : std::max(magnitude * 0.1, finest * 8);
         low -= pad;
         high += pad;
     }
     const double raw = (high - low) / 8; // about eight steps
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    const double fraction = raw / power;
-    const double step = (fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 5 ? 5 : 10) * power;
-    Axis axis{std::floor(low / step) * step, std::ceil(high / step) * step, step};
+    int exponent = int(std::floor(std::log10(raw)));
+    const double fraction = raw / std::pow(10.0, exponent);
+    int mantissa = fraction <= 1 ? 1 : fraction <= 2 ? 2 : 5;
+    if (fraction > 5) {
+        mantissa = 1;
+        ++exponent;
+    }
+    const double step = mantissa * std::pow(10.0, exponent);
+    // A step of 1, 2 or 5 at 10^-d needs d decimals, and no more, for neighbours to differ.
+    Axis axis{std::floor(low / step) * step, std::ceil(high / step) * step, step, std::max(0, -exponent)};
     // A point on the last tick would be half outside the plot: one step more room above it.
     if (axis.max - high < step * 0.02) axis.max += step;
     return axis;

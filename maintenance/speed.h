@@ -110,12 +110,17 @@ private:
     std::optional<Bounds> bounds_;
 };
 
-// An axis that spans [low, high] with round ticks (steps of 1, 2 or 5 times a power of ten).
+// An axis that spans [low, high] with round ticks (steps of 1, 2 or 5 times a power of ten), for
+// the window's chart and the command line's image alike.
 struct Axis {
     double min = 0;
     double max = 1;
     double step = 1;
+    int decimals = 0;  // as many as tell each tick's label from its neighbours'
     int ticks() const; // tick marks including both ends
+    double tick(int i) const { return min + i * step; }
+    // Tick i's number with the axis's decimals ("0.5", "12", never "-0").
+    std::string label(int i) const;
 };
 Axis niceAxis(double low, double high);
 

@@ -1,6 +1,6 @@
 #include "app/gui/application.h"
 
-#include <QMessageBox>
+#include "app/gui/qt_dialogs.h"
 
 namespace {
 std::function<void(const std::string&)>& sink() {
@@ -20,7 +20,8 @@ void TApplication::reportError(const std::string& message) {
         sink()(message);
         return;
     }
-    QMessageBox::critical(activeWindow(), "Error", QString::fromStdString(message));
+    // The same box as every other message: plain text, so a file name in it shows as named.
+    QtDialogs(activeWindow()).error(message);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

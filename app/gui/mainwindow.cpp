@@ -103,6 +103,8 @@ void setEditColour(QLineEdit* edit, bool entered) {
     edit->setPalette(p);
 }
 
+const char* const kHint = "Hint: left click to select, right-click for instant action on selected item.";
+
 } // namespace
 
 // The main window's dialogs: the given ones (Qt's or a test's), except that a question is read
@@ -272,6 +274,7 @@ void TfrmMain::buildLayout() {
     grbSelection->setObjectName("grbSelection");
     lblSelected = new QLabel("  None");
     lblSelected->setObjectName("lblSelected");
+    lblSelected->setTextFormat(Qt::PlainText); // names are shown as they are named, never as markup
     lblSelected->setStyleSheet("color: red; font-weight: bold");
     lblSelected->setContextMenuPolicy(Qt::CustomContextMenu);
     edtOffset = new QLineEdit;
@@ -414,8 +417,9 @@ void TfrmMain::buildLayout() {
     outer->addWidget(Splitter2, 1);
     setCentralWidget(central);
 
-    sbrProgress = new QLabel("Hint: left click to select, right-click for instant action on selected item.");
+    sbrProgress = new QLabel(kHint);
     sbrProgress->setObjectName("sbrProgress");
+    sbrProgress->setTextFormat(Qt::PlainText); // its notes name devices and files
     statusBar()->addWidget(sbrProgress, 1);
 
     lblRefreshVolumes->installEventFilter(this);
@@ -732,9 +736,12 @@ void TfrmMain::lvwLogicalDrivesSelectItem() {
 void TfrmMain::lvwPartitionsSelectItem() {
     const auto* row = selectedRow(lvwPartitions, partitionRows_);
     if (!row) return;
-    setSelection(selections::fromPartition(*row, partitionIdentity_));
-    lvwLogicalDrives->clearSelection();
-    lvwDrives->clearSelection();
+    // A row whose bytes leave the disk makes no selection: the error box says why.
+    guarded([&] {
+        setSelection(selections::fromPartition(*row, partitionIdentity_));
+        lvwLogicalDrives->clearSelection();
+        lvwDrives->clearSelection();
+    });
 }
 
 void TfrmMain::readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset) {
@@ -744,8 +751,12 @@ void TfrmMain::readPartitionTable(const std::string& device, const std::string& 
     partitionIdentity_ = walk.identity;
     for (const auto& row : walk.rows) addPartitionRow(row);
     for (const auto& message : walk.messages) ui_->message(message);
-    // A remark about the list (a chain cut short) needs no answer: it goes to the hint line.
-    for (const auto& note : walk.notes) sbrProgress->setText(q(note));
+    // Remarks about the list (a chain cut short, a damaged or impossible GUID entry) need no
+    // answer: they go to the hint line, all of them, and leave it with the next walk.
+    std::string notes;
+    for (const auto& note : walk.notes)
+        notes += (notes.empty() ? "" : " ") + note;
+    sbrProgress->setText(notes.empty() ? QString(kHint) : q(notes));
     lvwPartitions->setEnabled(true);
 }
 

@@ -3,9 +3,13 @@
 #include "transfer/gui/confirmation_dialog.h"
 
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
+
+#include <map>
 
 namespace {
 
@@ -23,39 +27,54 @@ QMessageBox::StandardButton toQt(Button b) {
     return QMessageBox::NoButton;
 }
 
-Button fromQt(int b) {
-    switch (b) {
-    case QMessageBox::Ok: return Button::Ok;
-    case QMessageBox::Cancel: return Button::Cancel;
-    case QMessageBox::Yes: return Button::Yes;
-    case QMessageBox::No: return Button::No;
-    case QMessageBox::Ignore: return Button::Ignore;
-    case QMessageBox::Abort: return Button::Abort;
-    case QMessageBox::Retry: return Button::Retry;
-    default: return Button::None;
-    }
+constexpr const char* kAnswer = "answer"; // the Button a box's button stands for
+
+// Qt's caption for a standard button, in the user's language.
+QString standardCaption(QMessageBox::StandardButton b) {
+    const auto which = QDialogButtonBox::StandardButton(int(b));
+    QDialogButtonBox box(which);
+    return box.button(which)->text();
 }
 
 } // namespace
 
-Button QtDialogs::ask(const Question& q) {
-    QMessageBox box(owner_);
+std::unique_ptr<QMessageBox> QtDialogs::questionBox(const Question& q, QWidget* owner) {
+    auto box = std::make_unique<QMessageBox>(owner);
     switch (q.icon) {
-    case Icon::Information: box.setIcon(QMessageBox::Information); box.setWindowTitle("Information"); break;
-    case Icon::Warning: box.setIcon(QMessageBox::Warning); box.setWindowTitle("Warning"); break;
-    case Icon::Error: box.setIcon(QMessageBox::Critical); box.setWindowTitle("Error"); break;
-    case Icon::Question: box.setIcon(QMessageBox::Question); box.setWindowTitle("Confirm"); break;
-    case Icon::None: box.setWindowTitle(QCoreApplication::applicationName()); break;
+    case Icon::Information: box->setIcon(QMessageBox::Information); box->setWindowTitle("Information"); break;
+    case Icon::Warning: box->setIcon(QMessageBox::Warning); box->setWindowTitle("Warning"); break;
+    case Icon::Error: box->setIcon(QMessageBox::Critical); box->setWindowTitle("Error"); break;
+    case Icon::Question: box->setIcon(QMessageBox::Question); box->setWindowTitle("Confirm"); break;
+    case Icon::None: box->setWindowTitle(QCoreApplication::applicationName()); break;
     }
-    box.setText(QString::fromStdString(q.text));
-    QMessageBox::StandardButtons buttons;
-    for (Button b : q.buttons) buttons |= toQt(b);
-    box.setStandardButtons(buttons);
-    box.setDefaultButton(toQt(q.defaultButton));
-    const int result = box.exec();
-    const Button answer = fromQt(result);
+    // The engines' texts are plain: a file named "x<u>y  z.bin" is shown as it is named.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(QString::fromStdString(q.text));
+    // In the question's order (Yes, No, Ignore): Qt would place standard buttons by their roles,
+    // which puts Ignore before No. One role for all keeps the order they were added in.
+    std::map<Button, QPushButton*> added;
+    for (Button b : q.buttons) {
+        QPushButton* button = box->addButton(standardCaption(toQt(b)), QMessageBox::ActionRole);
+        button->setProperty(kAnswer, int(b));
+        if (b == q.defaultButton) box->setDefaultButton(button);
+        added.emplace(b, button);
+    }
+    // What Escape and the close box answer, as Qt picks it among standard buttons: Cancel, the
+    // only button, Abort, No; none otherwise.
+    QPushButton* escape = added.size() == 1 ? added.begin()->second : nullptr;
+    for (Button b : {Button::Cancel, Button::Abort, Button::No})
+        if (!escape && added.count(b)) escape = added[b];
+    if (escape) box->setEscapeButton(escape);
+    return box;
+}
+
+Button QtDialogs::ask(const Question& q) {
+    const auto box = questionBox(q, owner_);
+    box->exec();
+    const QAbstractButton* clicked = box->clickedButton();
     // Closing the box without a button is the safe answer.
-    return answer == Button::None ? q.defaultButton : answer;
+    if (!clicked || !clicked->property(kAnswer).isValid()) return q.defaultButton;
+    return Button(clicked->property(kAnswer).toInt());
 }
 
 QString QtDialogs::qtFilter(const std::string& filter) {

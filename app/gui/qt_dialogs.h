@@ -5,6 +5,9 @@
 
 #include <QString>
 
+#include <memory>
+
+class QMessageBox;
 class QWidget;
 
 class QtDialogs : public Dialogs {
@@ -18,6 +21,9 @@ public:
 
     // "raw data|*.raw|any file|*.*" as Qt's "raw data (*.raw);;any file (*)".
     static QString qtFilter(const std::string& filter);
+    // The box ask() shows: the question's text as plain text, its buttons in its order; each
+    // button's "answer" property holds the Button it stands for.
+    static std::unique_ptr<QMessageBox> questionBox(const Question& question, QWidget* owner);
 
 private:
     QWidget* owner_;

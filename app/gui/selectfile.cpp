@@ -61,6 +61,7 @@ TfrmSelectFile::TfrmSelectFile(TfrmMain& main, QWidget* parent) : QDialog(parent
     statusBar->setSizeGripEnabled(false);
     sbrStatus = new QLabel;
     sbrStatus->setObjectName("sbrStatus");
+    sbrStatus->setTextFormat(Qt::PlainText); // it shows file paths
     statusBar->addWidget(sbrStatus, 1);
 
     auto* layout = new QVBoxLayout(this);
@@ -133,7 +134,8 @@ void TfrmSelectFile::lvwfsClick() {
     const TFileData* data = fileData(node);
     if (!data) return; // a placeholder
     if (!data->isFolder()) {
-        setWindowTitle(q(filebrowser::kSelectionCaptionPrefix + data->Rec.Name));
+        // "[*]" in a title is Qt's modified marker: doubled, a name shows it as it is.
+        setWindowTitle(q(filebrowser::kSelectionCaptionPrefix + data->Rec.Name).replace("[*]", "[*][*]"));
         sbrStatus->setText(q(data->Path));
         treeHasPopup_ = true;
         main_.Selection = filebrowser::fileInfoFor(*data, node->text(0).toStdString());

@@ -169,7 +169,9 @@ TfrmDisAssemble* OpenDisAssemble(QWidget* owner, platform::Backend& backend, Dia
     auto stream = disasm::openForListing(backend, dialogs, selection, library);
     if (!stream) return nullptr;
     auto* window = new TfrmDisAssemble(std::move(stream), library, &dialogs, owner);
-    window->setWindowTitle(QString::fromStdString(disasm::windowCaption(selection.DefaultName)));
+    // "[*]" in a title is Qt's modified marker: doubled, a name shows it as it is.
+    window->setWindowTitle(
+        QString::fromStdString(disasm::windowCaption(selection.DefaultName)).replace("[*]", "[*][*]"));
     window->show();
     window->activateWindow();
     return window;

@@ -109,6 +109,7 @@ void TfrmGraphical::buildLayout() {
 
     lblDeviceName = new QLabel(QString::fromStdString(map_.file().Description));
     lblDeviceName->setObjectName("lblDeviceName");
+    lblDeviceName->setTextFormat(Qt::PlainText); // a description is never markup
     lblDeviceName->setAlignment(Qt::AlignCenter);
     lblDeviceName->setStyleSheet("color: blue;");
     main->addWidget(lblDeviceName);
@@ -232,6 +233,9 @@ void TfrmGraphical::Saveimage1Click() {
 
 void TfrmGraphical::resized() {
     imgMap->fit();
+    // The image is all white again: the screen must show that, even where this drawing puts
+    // nothing (past the data's end, after Stop) and where the size stayed the same.
+    imgMap->update();
 }
 
 void TfrmGraphical::drawn(int firstRow, int lastRow) {

@@ -66,6 +66,7 @@ void TfrmHexView::buildLayout() {
     lblInfo = new QLabel(hexview::kInitialInfo);
     lblRead = new QLabel(hexview::kInitialRead);
     lblDevice->setObjectName("lblDevice");
+    lblDevice->setTextFormat(Qt::PlainText); // a description is never markup
     lblOffset->setObjectName("lblOffset");
     lblSize->setObjectName("lblSize");
     lblInfo->setObjectName("lblInfo");
@@ -180,7 +181,7 @@ void TfrmHexView::buildLayout() {
     sgdHexview->verticalHeader()->hide();
     sgdHexview->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     sgdHexview->verticalHeader()->setMinimumSectionSize(1);
-    sgdHexview->verticalHeader()->setDefaultSectionSize(14);
+    sgdHexview->fitRowsToFont();
     sgdHexview->horizontalHeader()->setMinimumSectionSize(1);
     sgdHexview->horizontalHeader()->setDefaultSectionSize(16);
     sgdHexview->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);

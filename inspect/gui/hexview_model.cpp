@@ -1,10 +1,14 @@
 #include "inspect/gui/hexview_model.h"
 
 #include <QColor>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
+
+#include <algorithm>
 
 // --- HexPageModel ---------------------------------------------------------------------------
 
@@ -189,6 +193,22 @@ void HexGrid::applyColumnWidths(const std::vector<int>& widths) {
 void HexGrid::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
     placeFrozen();
+}
+
+void HexGrid::fitRowsToFont() {
+    // The text starts 2 pixels down; below it the letters' tails (g, p, y) need the font's full
+    // height, which for the grid's "Courier New" 8 differs from system to system.
+    const int height = std::max(kRowHeight, hexview::kCellTextInset + QFontMetrics(font()).height());
+    for (QTableView* view : {static_cast<QTableView*>(this), frozen_}) {
+        view->verticalHeader()->setMinimumSectionSize(1);
+        view->verticalHeader()->setDefaultSectionSize(height);
+    }
+    frozen_->setFont(font());
+}
+
+void HexGrid::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) fitRowsToFont();
 }
 
 QModelIndex HexGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {

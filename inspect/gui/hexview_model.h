@@ -64,16 +64,20 @@ class HexGrid : public QTableView {
     Q_OBJECT
 public:
     explicit HexGrid(QWidget* parent);
+    static constexpr int kRowHeight = 14; // the least
     void setModel(QAbstractItemModel* model) override;
     // After a reset: the frozen view shows column 0 only, both views take the widths.
     void applyColumnWidths(const std::vector<int>& widths);
     QTableView* frozenColumn() const { return frozen_; }
+    // Rows of 14 pixels, or taller where the font needs it (done again when the font changes).
+    void fitRowsToFont();
 
     // Letters typed into the grid go to the key filter, never to a search among the cells.
     void keyboardSearch(const QString&) override {}
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 

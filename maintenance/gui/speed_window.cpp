@@ -1,6 +1,7 @@
 #include "maintenance/gui/speed_window.h"
 
 #include "app/gui/qt_dialogs.h"
+#include "app/gui/save_picture.h"
 #include "platform/platform.h"
 
 #include <QChart>
@@ -11,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
+#include <QLocale>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScatterSeries>
@@ -30,6 +32,29 @@ QPushButton* button(const char* text, const char* name) {
     auto* b = new QPushButton(text);
     b->setObjectName(name);
     return b;
+}
+
+// A chart title is always read as markup: a name such as "x<u>y  z.bin" must show as typed, with
+// its tags as text and every blank kept (runs of blanks, and blanks at either end, would collapse).
+QString plainTitle(const QString& text) {
+    const QString escaped = text.toHtmlEscaped();
+    QString out;
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        const bool keep = escaped[i] == u' ' && (i == 0 || i + 1 == escaped.size() || escaped[i - 1] == u' ');
+        if (keep)
+            out += QStringLiteral("&nbsp;");
+        else
+            out += escaped[i];
+    }
+    return out;
+}
+
+// Tick labels with the decimals that keep them apart, the user's decimal separator and no
+// thousands separators.
+void applyAxis(QValueAxis* axis, const speed::Axis& a) {
+    axis->setRange(a.min, a.max);
+    axis->setTickCount(a.ticks());
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(a.decimals));
 }
 
 } // namespace
@@ -52,7 +77,11 @@ TfrmDriveSpeed::TfrmDriveSpeed(platform::Backend& backend, const TFileInfo& sele
     grbSelection->hide();
 
     chart = new QChart;
-    chart->setTitle(description);
+    chart->setTitle(plainTitle(description));
+    QLocale numbers = QLocale::system();
+    numbers.setNumberOptions(QLocale::OmitGroupSeparator);
+    chart->setLocale(numbers);
+    chart->setLocalizeNumbers(true);
     chart->legend()->hide();
     Series1 = new QScatterSeries;
     Series1->setName(speed::seriesTitle(speed::Series::Speed));
@@ -69,9 +98,9 @@ TfrmDriveSpeed::TfrmDriveSpeed(platform::Backend& backend, const TFileInfo& sele
     Series3->setMarkerSize(6);
     Series3->setBorderColor(Qt::darkYellow);
     axisX = new QValueAxis;
-    axisX->setLabelFormat("%g");
     axisY = new QValueAxis;
-    axisY->setLabelFormat("%.0f");
+    applyAxis(axisX, speed::niceAxis(0, 1));
+    applyAxis(axisY, speed::niceAxis(0, 1));
     chart->addAxis(axisX, Qt::AlignBottom);
     chart->addAxis(axisY, Qt::AlignLeft);
     for (QXYSeries* s : std::initializer_list<QXYSeries*>{Series1, Series2, Series3}) {
@@ -168,10 +197,8 @@ void TfrmDriveSpeed::showPoints() {
     }
     if (const auto b = data_.bounds()) {
         const speed::Axis x = speed::niceAxis(b->minX, b->maxX), y = speed::niceAxis(b->minY, b->maxY);
-        for (const auto& [axis, a] : {std::pair{axisX, x}, std::pair{axisY, y}}) {
-            axis->setRange(a.min, a.max);
-            axis->setTickCount(a.ticks());
-        }
+        applyAxis(axisX, x);
+        applyAxis(axisY, y);
     }
 }
 
@@ -217,8 +244,8 @@ void TfrmDriveSpeed::btnSaveChartClick() {
     showPoints();
     // The chart lays out its axes for new points on the next pass of the event loop.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (!chtSpeedTest->grab().save(QString::fromStdString(*file), "PNG"))
-        dialogs_->message(speed::chartNotSaved(*file));
+    if (const auto failure = savePicture(backend_, chtSpeedTest->grab(), *file))
+        dialogs_->message(speed::chartNotSaved(*file) + "\n" + *failure);
 }
 
 void OpenSpeedWindow(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {

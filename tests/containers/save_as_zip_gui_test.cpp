@@ -1,14 +1,19 @@
 // The save-as-zip progress window as a user meets it: a real window under the offscreen platform,
 // its Stop button with the question answered from a script, and its title bar's close.
 
+#include "app/gui/qt_dialogs.h"
 #include "checkers.h"
 #include "containers/gui/save_as_zip_window.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
+#include "support/shown_text.h"
 #include "support/test_backend.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QMap>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -108,6 +113,29 @@ private slots:
         QCOMPARE(ui.asked[0].buttons, (std::vector<Button>{Button::Yes, Button::No, Button::Ignore}));
         QVERIFY(ui.asked.size() == 2);
         expectShortValidArchive(archive, ui);
+    }
+
+    // The Stop question's box: Yes, No, Ignore from left to right, No the default and what Escape
+    // answers. A message naming "x<u>y  z.zip" shows the name as it is.
+    void questionBoxesAsShown() {
+        ScriptedUi ui;
+        TfrmSaveAsZip w(ui);
+        w.btnStop->click(); // answered No
+        ui.files = {dir_.file("no folder/x<u>y  z.zip")};
+        SaveAsZip(backend_, ui, selection());
+        QCOMPARE(ui.asked.size(), size_t(2));
+        const auto stop = QtDialogs::questionBox(ui.asked[0], &w);
+        stop->show();
+        QMap<int, int> order; // answers by place
+        for (QAbstractButton* b : stop->buttons())
+            order[b->mapToGlobal(QPoint()).x()] = b->property("answer").toInt();
+        QCOMPARE(order.values(), (QList<int>{int(Button::Yes), int(Button::No), int(Button::Ignore)}));
+        QCOMPARE(stop->defaultButton()->property("answer").toInt(), int(Button::No));
+        QCOMPARE(stop->escapeButton()->property("answer").toInt(), int(Button::No));
+        const auto message = QtDialogs::questionBox(ui.asked[1], nullptr);
+        QVERIFY(ui.asked[1].text.find("x<u>y  z.zip") != std::string::npos);
+        QCOMPARE(shownText(message->findChild<QLabel*>("qt_msgbox_label")),
+                 QString::fromStdString(ui.asked[1].text));
     }
 
     // Closing the window by its title bar stops as Yes would, without the question.

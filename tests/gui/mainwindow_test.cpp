@@ -298,6 +298,24 @@ private slots:
                                                        "table may be zero or contain random data\n\nIgnoring... "});
     }
 
+    // Notes about a drive's list stay in the hint line until the next walk; a row whose bytes leave
+    // the disk makes no selection and says why.
+    void partitionNotesAndRowsOffTheDisk() {
+        fixtures::writeMbr(dir_.file("d1.img"), {{0xEE, 1, 8191}, {0x83, 8000, 500}});
+        TfrmMain& w = make();
+        fillDrives(w);
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(1));
+        QVERIFY(w.sbrProgress->text().startsWith("No GUID partition is listed: "));
+        w.lvwPartitions->setCurrentItem(w.lvwPartitions->topLevelItem(1));
+        QCOMPARE(ui_.texts(),
+                 std::vector<std::string>{"The partition at sector 8000 of drive 1 cannot be selected: it "
+                                          "ends past the end of the disk, which has 4194304 bytes."});
+        QCOMPARE(w.Selection.DefaultName, std::string("DRIVE_1"));
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
+        QCOMPARE(w.sbrProgress->text(),
+                 QString("Hint: left click to select, right-click for instant action on selected item."));
+    }
+
     void theRowPickedLastIsTheSelection() {
         TfrmMain& w = make();
         fillDrives(w);

@@ -10,8 +10,10 @@
 #include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
+#include "support/shown_text.h"
 
 #include <QAction>
+#include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -245,6 +247,22 @@ private slots:
         browser_->close(); // the close box
         QVERIFY(main_->Selection == before);
         QCOMPARE(main_->edtSize->text(), QString("1024"));
+    }
+
+    // A name that looks like markup shows as named in the status line and the selected item.
+    void namesThatLookLikeMarkupShowAsNamed() {
+        const std::string folder = dir_.file("names"), name = "x<u>y  z[*].bin";
+        fs::create_directory(folder);
+        fixtures::writeFile(folder + "/" + name, {1});
+        browser_->Open("E:\\");
+        child(root(), "names")->setExpanded(true);
+        click(child(child(root(), "names"), QString::fromStdString(name)));
+        fs::remove_all(folder);
+        QCOMPARE(shownText(browser_->sbrStatus), QString::fromStdString(folder + "/" + name));
+        QVERIFY(shownText(main_->lblSelected).endsWith(QString::fromStdString(name)));
+        QVERIFY(browser_->windowHandle());
+        QVERIFY2(browser_->windowHandle()->title().endsWith(QString::fromStdString(name)),
+                 qPrintable(browser_->windowHandle()->title()));
     }
 };
 

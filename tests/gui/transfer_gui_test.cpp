@@ -10,11 +10,13 @@
 #include "transfer/transfer.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
+#include "maintenance/gui/erase_window.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -57,6 +59,30 @@ private slots:
         QCOMPARE(w.btnCancel->text(), QString("&Cancel"));
         QVERIFY(!w.btnOk->isEnabled());
         QVERIFY(w.edtAgree->text().isEmpty());
+    }
+
+    // On screen the gate keeps its size and stands over the window that asked (the erase window,
+    // the main window), or in the middle of the desktop.
+    void gateWindowOpensAtItsSizeOverItsOwner() {
+        TestBackend backend;
+        ScriptedUi ui;
+        TfrmMain main(TfrmMain::Options{.backend = &backend, .dialogs = &ui});
+        TfrmWipeData erase(backend, mebibyte(), &ui, &main);
+        main.resize(700, 560);
+        const QRect desktop = main.screen()->availableGeometry();
+        for (QWidget* owner : std::initializer_list<QWidget*>{&main, &erase, nullptr}) {
+            if (owner) {
+                owner->show();
+                owner->move(desktop.center() - owner->rect().center() +
+                            QPoint(owner == &main ? -60 : 90, 15));
+                QCoreApplication::processEvents(); // the window system's answer to a move
+            }
+            TfrmConfirmation w(mebibyte(), owner);
+            w.show();
+            QCoreApplication::processEvents();
+            QCOMPARE(w.size(), QSize(563, 554));
+            QCOMPARE(w.frameGeometry().center(), owner ? owner->frameGeometry().center() : desktop.center());
+        }
     }
 
     void typedAgreementUnlocksOk() {

@@ -10,6 +10,7 @@
 #include "inspect/gui/hexview_model.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
+#include "support/shown_text.h"
 #include "support/test_backend.h"
 
 #include <QAbstractButton>
@@ -22,6 +23,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 
@@ -42,6 +44,26 @@ template <class W> QList<W*> windowsOf() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* t = qobject_cast<W*>(w); t && t->isVisible()) found << t;
     return found;
+}
+
+// Whether the map's first `rows` rows show white on screen, read from what was painted into the
+// window's backing store (QWidget::grab would paint them anew, change or no change on screen).
+bool shownWhite(TfrmGraphical& w, int rows) {
+    QCoreApplication::processEvents(); // repaints asked for are done
+    const QImage screen = w.screen()->grabWindow(w.winId()).toImage();
+    const QRect area = w.imgMap->visibleRegion().boundingRect() & QRect(0, 0, bytemap::kWidth, rows);
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (screen.pixelColor(w.imgMap->mapTo(&w, QPoint(x, y))) != Qt::white) return false;
+    return true;
+}
+
+// The lowest row of a picture that holds ink, or -1.
+int lowestInk(const QImage& image) {
+    for (int y = image.height() - 1; y >= 0; --y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 160) return y;
+    return -1;
 }
 
 void moveOver(QWidget* w, QPoint p) {
@@ -81,7 +103,7 @@ private slots:
                              w->sgdHexview->columnWidth(8), w->sgdHexview->columnWidth(16),
                              w->sgdHexview->columnWidth(17)}),
                  widths16);
-        QCOMPARE(w->sgdHexview->verticalHeader()->defaultSectionSize(), 14);
+        QVERIFY(w->sgdHexview->verticalHeader()->defaultSectionSize() >= 14);
         // The navigation buttons carry their distances.
         QList<qint64> distances;
         for (QPushButton* b : {w->Button1, w->btnPrev, w->Button2, w->Button3, w->btnNext, w->Button4})
@@ -182,6 +204,51 @@ private slots:
             QCOMPARE(bytes[size_t(i)], i == 0x22 ? value : patternByte(i, 3));
         QVERIFY(backend.violations().empty());
         QVERIFY(ui.asked.empty());
+    }
+
+    // A g keeps its tail (as p and y would) with a font taller than 14 pixels a row, as
+    // the font put in for "Courier New" is on some systems.
+    void gridRowsHoldWholeLetters() {
+        fixtures::TempDir dir;
+        fixtures::writeFile(dir.file("gpy.txt"), std::vector<uint8_t>(512, 'g'));
+        TestBackend backend;
+        ScriptedUi ui;
+        TfrmHexView w(backend, selection::fromFile(backend, TFileInfo{}, dir.file("gpy.txt")), nullptr, &ui);
+        w.show();
+        QTRY_VERIFY(w.viewer().page().blockCount() > 0);
+        QFont font = w.sgdHexview->font();
+        font.setPixelSize(20);
+        w.sgdHexview->setFont(font);
+        const QFontMetrics metrics(font);
+        const QRect cell = w.sgdHexview->visualRect(w.model()->index(0, 17));
+        QVERIFY(cell.height() >= hexview::kCellTextInset + metrics.height());
+        // The text column's g's, as painted: ink below the baseline.
+        QVERIFY(lowestInk(w.sgdHexview->viewport()->grab(cell).toImage()) >
+                hexview::kCellTextInset + metrics.ascent());
+    }
+
+    // Descriptions that look like markup, and a map that a Forward past the data's end leaves
+    // white: shown as they are.
+    void namesAndAnEmptyMapShowAsTheyAre() {
+        fixtures::TempDir dir;
+        demo::writeDemoImage(dir.file("demo.img"));
+        TestBackend backend;
+        backend.addDrive(VirtualDrive(dir.file("demo.img")));
+        TFileInfo sel;
+        sel.FileName = "\\\\.\\PHYSICALDRIVE0";
+        sel.Description = "x<u>y  z.bin";
+        sel.Size = sel.BaseSize = demo::kImageSize;
+        ScriptedUi ui;
+        TfrmHexView viewer(backend, sel, nullptr, &ui);
+        TfrmGraphical w(backend, sel, nullptr, &ui);
+        QCOMPARE(shownText(viewer.lblDevice), QString("x<u>y  z.bin"));
+        QCOMPARE(shownText(w.lblDeviceName), QString("x<u>y  z.bin"));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.btnDraw->click();
+        QVERIFY(!shownWhite(w, 1));
+        w.btnForward->click(); // 256 MiB on: nothing there to draw
+        QVERIFY(shownWhite(w, bytemap::kMaxRows));
     }
 
     void mapDrawsReadsOutSavesAndOpensTheViewer() {

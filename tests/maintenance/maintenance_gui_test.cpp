@@ -15,6 +15,8 @@
 #include <QButtonGroup>
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLegend>
@@ -25,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScatterSeries>
+#include <QSet>
 #include <QTest>
 #include <QValueAxis>
 
@@ -199,6 +202,37 @@ private slots:
         bytes = fixtures::readFile(file);
         for (int64_t i = 0; i < 65536; ++i)
             QCOMPARE(bytes[size_t(i)], i >= 1000 && i < 41000 ? uint8_t(0x3C) : fixtures::patternByte(i, 3));
+    }
+
+    // Seek times of a few milliseconds: each tick of the vertical axis has a label of its own.
+    // A name with markup in it is the chart's title as typed.
+    void seekChartLabelsAndTitle() {
+        fixtures::TempDir dir;
+        TestBackend inner;
+        probe::ProbeBackend backend(inner);
+        FakeClock clock;
+        backend.probe.clock = &clock;
+        int64_t reads = 0;
+        backend.probe.readMs = [&](int64_t) { return reads++ % 4; };
+        ScriptedUi ui;
+        const QString name = "x<u>y  z.bin";
+        TfrmDriveSpeed w(backend, helpers::selection(sparse(dir, 64 << 20), 0, 64 << 20, name.toStdString()),
+                         &ui);
+        w.jobControl().clockOverride = &clock;
+        w.show();
+        w.btnSeektest->click();
+        QCoreApplication::processEvents(); // the chart lays out its axes
+        QStringList left, above;           // the texts left of the plot and above it
+        for (QGraphicsItem* item : w.chtSpeedTest->scene()->items())
+            if (auto* t = dynamic_cast<QGraphicsTextItem*>(item); t && !t->toPlainText().isEmpty()) {
+                const QRectF at = t->sceneBoundingRect(), plot = w.chart->plotArea();
+                if (at.right() <= plot.left() && at.center().y() < plot.bottom() + 1)
+                    left << t->toPlainText();
+                if (at.bottom() <= plot.top()) above << t->toPlainText();
+            }
+        QVERIFY2(left.size() >= 3 && QSet<QString>(left.begin(), left.end()).size() == left.size(),
+                 qPrintable(left.join(' ')));
+        QCOMPARE(above, QStringList{name});
     }
 
     void speedWindowChartsAcrossRuns() {

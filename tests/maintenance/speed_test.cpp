@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -267,7 +268,7 @@ TEST_F(SpeedTest, ChartImage) {
     }
     chart.add({speed::Series::Peak, 12.5, 2000});
     const std::string png = dir_.file("chart.png");
-    ASSERT_EQ(speed::writeChartPng(chart, "Disk 1 (8 GiB)", png), "");
+    ASSERT_EQ(speed::writeChartPng(backend_, chart, "Disk 1 (8 GiB)", png), "");
     std::string out;
     ASSERT_EQ(
         fixtures::shell(
@@ -285,7 +286,7 @@ TEST_F(SpeedTest, ChartImage) {
         0);
     EXPECT_EQ(out, "800 500 True 1 True\n") << "size; rows of the blue points (7 speeds), the flat red line, "
                                                "the whole marker";
-    EXPECT_NE(speed::writeChartPng(chart, "t", dir_.file("no/such/folder/c.png")), "");
+    EXPECT_NE(speed::writeChartPng(backend_, chart, "t", dir_.file("no/such/folder/c.png")), "");
 }
 
 TEST(Speed, NiceAxes) {
@@ -298,6 +299,28 @@ TEST(Speed, NiceAxes) {
     EXPECT_LE(flat.min, 5);
     EXPECT_GE(flat.max, 5);
     EXPECT_LT(flat.min, flat.max);
+}
+
+// Seek times from 0.05 ms to 10 s, tiny and huge speeds: each tick has a label of its own that
+// tells its value, and the ticks span the points.
+TEST(Speed, AxisLabelsAreDistinctAndCoverTheRange) {
+    const std::vector<std::pair<double, double>> ranges{
+        {0, 0.05},      {0.05, 0.06},     {1, 4},           {0, 7.9},     {1, 1},
+        {0, 0},         {0, 10000},       {9990, 1e4},      {1e-9, 3e-9}, {4.2e7, 4.2e7},
+        {1e9, 1e9 + 1}, {2500.5, 2500.7}, {1e16, 1e16 + 2}, {-2, 2}};
+    for (const auto& [low, high] : ranges) {
+        const auto axis = speed::niceAxis(low, high);
+        EXPECT_TRUE(axis.ticks() >= 3 && axis.ticks() <= 12 && axis.tick(0) <= low &&
+                    axis.tick(axis.ticks() - 1) >= high)
+            << low << " .. " << high;
+        std::set<std::string> labels;
+        for (int i = 0; i < axis.ticks(); ++i) {
+            labels.insert(axis.label(i));
+            EXPECT_NEAR(std::strtod(axis.label(i).c_str(), nullptr), axis.tick(i), axis.step / 2)
+                << axis.label(i);
+        }
+        EXPECT_EQ(labels.size(), size_t(axis.ticks())) << low << " .. " << high;
+    }
 }
 
 } // namespace

@@ -9,9 +9,26 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// The window keeps its width whatever the font: a label longer than the room it has breaks into
+// lines instead of asking for more.
+void fitWithin(QLabel* label) {
+    label->setWordWrap(true);
+    QSizePolicy policy = label->sizePolicy();
+    policy.setHorizontalPolicy(QSizePolicy::Ignored);
+    label->setSizePolicy(policy);
+}
+
+} // namespace
 
 TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : QDialog(parent) {
     setObjectName("frmConfirmation");
@@ -34,6 +51,7 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
     lblDevice = new QLabel(QString::fromStdString(target.Description));
     lblDevice->setObjectName("lblDevice");
     lblDevice->setTextFormat(Qt::PlainText);
+    fitWithin(lblDevice); // a long description wraps, it does not widen the window
     lblOffset = new QLabel(QString::number(target.Offset));
     lblOffset->setObjectName("lblOffset");
     lblSize = new QLabel(QString::number(target.Size));
@@ -61,7 +79,9 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
     }
     pgcLanguages->setCurrentIndex(pgcLanguages->count() - 1);
     layout->addWidget(pgcLanguages, 1);
-    layout->addWidget(new QLabel(gate::kTranslatorsText));
+    auto* translators = new QLabel(gate::kTranslatorsText);
+    fitWithin(translators);
+    layout->addWidget(translators);
 
     auto* agreeBox = new QGroupBox;
     edtAgree = new QLineEdit;
@@ -97,6 +117,27 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
 
 void TfrmConfirmation::edtAgreeChange() {
     btnOk->setEnabled(gate::agreementAccepted(edtAgree->text().toStdString()));
+}
+
+void TfrmConfirmation::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) return;
+    // Centred over the window that asked (the desktop when none did). Qt's own placement guesses
+    // the frame's size and misses the middle by that guess.
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    const QScreen* where = owner ? owner->screen() : screen();
+    const QRect area = where ? where->availableGeometry() : QRect();
+    QRect frame = frameGeometry();
+    frame.moveCenter(owner ? owner->frameGeometry().center() : area.center());
+    if (area.isValid()) {
+        // Wholly on the owner's screen, its title bar above all.
+        frame.moveRight(std::min(frame.right(), area.right()));
+        frame.moveBottom(std::min(frame.bottom(), area.bottom()));
+        frame.moveLeft(std::max(frame.left(), area.left()));
+        frame.moveTop(std::max(frame.top(), area.top()));
+    }
+    move(frame.topLeft());
+    setAttribute(Qt::WA_Moved, false); // shown again, it is placed again
 }
 
 void TfrmConfirmation::keyPressEvent(QKeyEvent* event) {

@@ -35,6 +35,7 @@ public slots:
 protected:
     // Enter and Escape close nothing: only the buttons and the close box do.
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 };
 
 // Shows the gate's window (a fresh one for every question) for a range about to be overwritten:
