@@ -7,7 +7,6 @@
 #include "containers/cdi.h"
 #include "containers/cdi_format.h"
 #include "support/fixtures.h"
-#include "support/memory_stream.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
 
@@ -305,6 +304,29 @@ TEST_F(CdiTest, UnreadBlocksAreSavedAsZerosAndCounted) {
     }
 }
 
+// Stop stays offered until the result has been shown; a stopped save never replaces an earlier
+// image.
+TEST_F(CdiTest, TheResultComesBeforeStopGoesAndAStoppedSaveKeepsTheEarlierImage) {
+    struct Recording : ScriptedUi {
+        std::vector<std::string> modesAtMessage;
+        Button ask(const Question& q) override {
+            modesAtMessage = modeLog;
+            return ScriptedUi::ask(q);
+        }
+    };
+    const std::string image = dir_.file("o.cdi");
+    Recording done;
+    ASSERT_EQ(save(done, range(kDrive0, 0, 65536, "d0"), image, Codec::Zlib).outcome, Outcome::Completed);
+    EXPECT_EQ(done.modesAtMessage, std::vector<std::string>{"stoppable"});
+    const auto earlier = fixtures::readFile(image);
+    Recording stopped;
+    stopped.onPump = [&stopped] { stopped.stop = stopped.pumps >= 2; };
+    EXPECT_EQ(save(stopped, range(kDrive0, 0, 1 << 20, "d0"), image, Codec::Zlib).outcome, Outcome::Incomplete);
+    EXPECT_EQ(stopped.texts(), std::vector<std::string>{"Stopped after 131072 of 1048576 bytes. The earlier " + image +
+                                                        " was kept as it was."});
+    EXPECT_EQ(fixtures::readFile(image), earlier);
+}
+
 // A failed image write ends the save: a message naming the file and the system's error, no
 // "Done.", no half-written image, and an earlier image kept.
 TEST_F(CdiTest, FailedImageWritesEndTheSaveAndKeepAnEarlierImage) {
@@ -394,25 +416,6 @@ TEST_F(CdiTest, LoadRefusesBrokenImagesBeforeTheGate) {
     for (const auto& [name, mode] : backend_.opens())
         EXPECT_NE(name, kDrive1) << "the device was opened";
     expectDrive1(0, {});
-}
-
-// A match that reaches before the stream's first byte: neither inflater hands on a byte that is
-// not in the stream (ISA-L's fast decoder fills the match from elsewhere before it reports it).
-TEST(CdiBody, MatchBeforeTheFirstByteYieldsOnlyTheLetters) {
-    for (const Codec reader : readers()) {
-        for (const auto& [letters, distance] :
-             std::vector<std::pair<int, int>>{{0, 1}, {0, 100}, {10, 11}, {300, 32768}, {8000, 9000}}) {
-            auto stream = farMatchStream(letters, distance);
-            stream.resize(stream.size() + 12); // the fast decoder wants bytes ahead, as a footer gives
-            platform::testkit::MemoryStream in(stream);
-            auto body = containers::makeBodyReader(reader, in);
-            ASSERT_TRUE(body);
-            std::vector<uint8_t> out(65536);
-            const int64_t n = (*body)->read(out.data(), int64_t(out.size()));
-            EXPECT_EQ((*body)->damage(), containers::Damage::Data);
-            EXPECT_LE(n, letters) << containers::codecName(reader) << " " << letters << "/" << distance;
-        }
-    }
 }
 
 // A damaged body never loads as success, and never writes a byte its stream does not hold: with
