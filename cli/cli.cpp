@@ -15,6 +15,7 @@
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
 #include "discovery/volumes.h"
+#include "jobs/output_file.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 
@@ -158,6 +159,10 @@ int dumpCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     auto digests = digestsFor(args);
     const TFileInfo source =
         resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
+    if (const auto why = jobs::outputRefusal(backend, args.operands[1], jobs::Existing::Replace)) {
+        io.err << "Cannot write the image into " << args.operands[1] << ": " << *why << ". Nothing was read.\n";
+        return Failed;
+    }
     TerminalUi ui = terminalFor(io, args);
     ui.setFile(args.operands[1]);
     transfer::Options options{!args.has("--buffered")};

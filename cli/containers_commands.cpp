@@ -111,11 +111,15 @@ std::optional<digest::Set> digestsOf(const std::map<std::string, std::string>& o
 
 int cdiSaveCommand(platform::Backend& backend, const std::vector<std::string>& operands,
                    const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
-                   std::ostream& out, std::ostream&) {
+                   std::ostream& out, std::ostream& err) {
     checkArguments("cdi-save", operands, 2, options, {"--offset", "--size", "--hash"}, {"--replace"});
     auto digests = digestsOf(options);
     const TFileInfo source =
         resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
+    if (const auto why = jobs::outputRefusal(backend, operands[1], jobs::Existing::Replace)) {
+        err << "Cannot write the image into " << operands[1] << ": " << *why << ". Nothing was read.\n";
+        return 1;
+    }
     CommandDialogs answers(backend, dialogs, operands[1], false, has(options, "--replace"));
     containers::CdiOptions cdi;
     cdi.digests = digests ? &*digests : nullptr;

@@ -409,6 +409,9 @@ bool TMiniZip::OpenArchive(const std::string& ArchiveName, bool Overwrite) {
         appendable_ = true;
         return true;
     }
+    // What cannot take the archive (a link, a device...) is refused before anything is read through it.
+    if (const auto why = jobs::outputRefusal(backend_, ArchiveName, jobs::Existing::Append))
+        throw UserError(detail::cannotOpenFile(ArchiveName, *why));
     // Looked at first: a file that is no archive is never copied or changed.
     archive_ = std::make_unique<TSFileStream>(backend_, ArchiveName, TSFileStream::Mode::Read);
     platform::RawStream& s = archive_->stream();

@@ -133,12 +133,14 @@ TEST_F(OutputFiles, AnEarlierFileIsReplacedOnlyWhenAskedAndOnlyByAWholeNewOne) {
 
         // A link is replaced as a link: what it points to is never written.
         fs::remove(out);
-        fixtures::writeFile(victim, old);
+        const Bytes theirs{'n', 'o', 't', ' ', 'a', ' ', 'z', 'i', 'p'};
+        fixtures::writeFile(victim, theirs);
         fs::create_symlink(victim, out);
         const int status = w.write(out, true);
-        EXPECT_EQ(fixtures::readFile(victim), old);
+        EXPECT_EQ(fixtures::readFile(victim), theirs);
         if (w.name == "zip --append") {
             EXPECT_EQ(status, 1) << "nothing is appended through a link";
+            EXPECT_NE(lastErr_.find("Is a symbolic link"), std::string::npos) << lastErr_;
             EXPECT_TRUE(fs::is_symlink(out));
         } else {
             EXPECT_EQ(status, 0) << lastErr_;
@@ -151,11 +153,20 @@ TEST_F(OutputFiles, DevicesPipesAndFoldersAreRefusedAndLeftAsTheyWere) {
     const std::string fifo = dir_.file("w/fifo"), folder = dir_.file("w/folder");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     fs::create_directory(folder);
+    const std::vector<std::pair<std::string, std::string>> refused{{"/dev/null", "Is a device"},
+                                                                   {fifo, "Is a named pipe"},
+                                                                   {folder, "Is a directory"},
+                                                                   {"\\\\.\\PHYSICALDRIVE0", "Is a device"}};
     for (const auto& w : writers()) {
         SCOPED_TRACE(w.name);
-        for (const std::string& out : {std::string("/dev/null"), fifo, folder, std::string("\\\\.\\PHYSICALDRIVE0")}) {
-            EXPECT_EQ(w.write(out, true), 1) << out;
-            EXPECT_FALSE(lastErr_.empty() && w.name != "picture") << out << ": said why";
+        for (const auto& [out, why] : refused) {
+            for (const bool replace : {false, true}) {
+                lastErr_.clear();
+                EXPECT_EQ(w.write(out, replace), 1) << out;
+                if (w.name != "picture") {
+                    EXPECT_NE(lastErr_.find(why), std::string::npos) << out << ": " << lastErr_;
+                }
+            }
         }
         struct stat st{};
         EXPECT_EQ(::stat("/dev/null", &st), 0);
