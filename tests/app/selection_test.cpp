@@ -4,6 +4,7 @@
 #include "app/user_error.h"
 #include "platform/platform.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,31 @@ TEST(FileSelection, OpenFailureNamesTheFile) {
     } catch (const UserError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file \"/nonexistent/x.img\". No such file or directory");
     }
+}
+
+// A selection remembers what its name led to: once the name leads to another drive or file, the
+// open is refused as a change, with no stream to read or write.
+TEST(OpenSelection, ANameThatNowLeadsElsewhereIsRefused) {
+    fixtures::TempDir dir;
+    platform::testkit::TestBackend backend;
+    for (const char* name : {"d0.img", "d1.img", "a.raw", "b.raw"})
+        fixtures::writePatternFile(dir.file(name), 4096);
+    backend.addDrive(platform::testkit::VirtualDrive(dir.file("d0.img")));
+    backend.addDrive(platform::testkit::VirtualDrive(dir.file("d1.img")));
+    TFileInfo drive0 = drive("0", 4096);
+    drive0.Identity = (*backend.open(drive0.FileName, platform::OpenMode::Read))->fingerprint();
+    const TFileInfo file = fromFile(backend, TFileInfo{}, dir.file("a.raw"));
+    const auto opens = [&](const TFileInfo& info) {
+        const auto opened = openSelection(backend, info, platform::OpenMode::Read);
+        EXPECT_NE(opened.changed, opened.stream != nullptr);
+        return opened.stream != nullptr;
+    };
+    EXPECT_TRUE(opens(drive0));
+    EXPECT_TRUE(opens(file));
+    backend.removeDrive(0); // drive 1 is number 0 now
+    std::filesystem::rename(dir.file("b.raw"), dir.file("a.raw"));
+    EXPECT_FALSE(opens(drive0));
+    EXPECT_FALSE(opens(file));
 }
 
 } // namespace

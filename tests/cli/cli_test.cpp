@@ -405,6 +405,7 @@ TEST(CliTerminal, GateTakesTheEnginesRuleAndAsksItsQuestion) {
         {"i agree\nno\n", false, true},
         {"i agre\nyes\n", false, false},
         {"i  agree\nyes\n", false, false},
+        {"i agreed\nyes\n", false, false},
         {"", false, false}, // end of input
     };
     for (const auto& c : cases) {

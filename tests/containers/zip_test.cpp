@@ -196,16 +196,18 @@ TEST_F(ZipTest, EntriesTakenAndRefused) {
 }
 
 // The 16- and 32-bit fields: an entry that could carry the archive past 4 GiB, a 65536th entry,
-// and a directory count the file cannot hold are refused, and the archive is left as it was.
+// a directory count the file cannot hold and an entry whose name runs into the end record are
+// refused, and the archive is left as it was.
 TEST_F(ZipTest, ArchivesAtTheirLimitsAreLeftAsTheyWere) {
     const std::string file = dir_.file("limit.zip");
-    // `count` directory entries of one-letter names at `directory`, and an end record that says
-    // there are `declared`.
-    const auto craft = [&](int64_t directory, int count, int declared) {
+    // `count` directory entries of one-letter names at `directory`, the last one's name said to
+    // be `overrun` bytes longer, and an end record that says there are `declared`.
+    const auto craft = [&](int64_t directory, int count, int declared, int overrun) {
         Bytes entry(47, 0), tail;
         entry[0] = 0x50, entry[1] = 0x4B, entry[2] = 0x01, entry[3] = 0x02, entry[28] = 1, entry[46] = 'a';
         for (int i = 0; i < count; ++i)
             tail.insert(tail.end(), entry.begin(), entry.end());
+        if (count > 0) tail[tail.size() - 47 + 28] = uint8_t(1 + overrun);
         const auto size = uint32_t(tail.size());
         const auto offset = uint32_t(directory);
         tail.insert(tail.end(), {0x50,
@@ -240,6 +242,7 @@ TEST_F(ZipTest, ArchivesAtTheirLimitsAreLeftAsTheyWere) {
         int64_t directory;
         int count, declared;
         std::string message;
+        int overrun = 0;
     };
     const std::vector<Case> cases{
         {4294000000, 0, 0,
@@ -249,12 +252,14 @@ TEST_F(ZipTest, ArchivesAtTheirLimitsAreLeftAsTheyWere) {
         {0, 65535, 65535,
          file + " already holds 65535 entries, the most a zip archive can hold. Nothing was added."},
         {0, 2, 65000, "Cannot append to " + file + ": it is not a zip archive"},
+        // The last entry's name runs on through the end record.
+        {0, 2, 2, "Cannot append to " + file + ": it is not a zip archive", 22},
     };
     for (const auto& c : cases) {
-        craft(c.directory, c.count, c.declared);
+        craft(c.directory, c.count, c.declared, c.overrun);
         {
             TMiniZip zip(backend_);
-            EXPECT_EQ(zip.OpenArchive(file, false), c.declared == c.count);
+            EXPECT_EQ(zip.OpenArchive(file, false), c.declared == c.count && c.overrun == 0);
             EXPECT_FALSE(zip.AddEntry(source_, "more", 0, 1 << 20));
             EXPECT_EQ(zip.ErrorText(), c.message);
         }
