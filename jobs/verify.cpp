@@ -31,6 +31,7 @@ Result compare(platform::RawStream& expected, platform::RawStream& actual, int64
         const auto nb = actual.read(b.get(), want);
         if (!na || !nb) {
             r.error = !na ? na.error() : nb.error();
+            r.sourceFailed = !na;
             break;
         }
         const int64_t n = std::min(*na, *nb);
@@ -48,6 +49,7 @@ Result compare(platform::RawStream& expected, platform::RawStream& actual, int64
             // One side ended early: what the other still holds cannot be the same.
             r.error = platform::errnoError(EIO);
             r.error->text = "it ended after " + std::to_string(r.compared) + " bytes";
+            r.sourceFailed = *na < want;
             break;
         }
         if (job.stopRequested()) {
@@ -64,6 +66,9 @@ std::string report(const Result& r, int64_t size, const std::string& target, int
         return "Verification failed: " + std::to_string(r.differing) + " of the " + std::to_string(r.compared) +
                " bytes compared differ on " + target + ", the first at byte " + std::to_string(*r.first) +
                " of the range (byte " + std::to_string(offset + *r.first) + " of the device).";
+    if (r.error && r.sourceFailed)
+        return "Verification failed: the source could not be read again after " + std::to_string(r.compared) +
+               " of " + n + " bytes (" + r.error->text + "), so " + target + " was not compared past that.";
     if (r.error)
         return "Verification failed: " + target + " could not be read back after " + std::to_string(r.compared) +
                " of " + n + " bytes (" + r.error->text + ").";

@@ -16,6 +16,7 @@ struct Result {
     int64_t differing = 0;                // of those, the bytes that differ
     std::optional<int64_t> first;         // where the first difference lies, from the range's start
     std::optional<platform::Error> error; // a read that failed, on either side
+    bool sourceFailed = false;            // with error: the side read for comparison failed
     bool stopped = false;
 };
 

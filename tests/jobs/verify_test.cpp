@@ -22,11 +22,12 @@ TEST(Verify, CountsDifferencesAndNeverTakesAFailedReadForAMatch) {
         int64_t compared, differing;
         std::optional<int64_t> first;
         bool error;
+        const char* blamed; // what the report names as unreadable
     } cases[] = {
-        {"two bytes differ", {kLate, kSize - 1}, {}, {}, {}, kSize, 2, kLate, false},
-        {"the expected side fails", {}, kLate, {}, {}, kBlock, 0, {}, true},
-        {"the actual side fails", {}, {}, kLate, {}, kBlock, 0, {}, true},
-        {"the actual side ends early", {}, {}, {}, kLate, kLate, 0, {}, true},
+        {"two bytes differ", {kLate, kSize - 1}, {}, {}, {}, kSize, 2, kLate, false, ""},
+        {"the expected side fails", {}, kLate, {}, {}, kBlock, 0, {}, true, "the source could not be read"},
+        {"the actual side fails", {}, {}, kLate, {}, kBlock, 0, {}, true, "t could not be read back"},
+        {"the actual side ends early", {}, {}, {}, kLate, kLate, 0, {}, true, "t could not be read back"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -49,6 +50,8 @@ TEST(Verify, CountsDifferencesAndNeverTakesAFailedReadForAMatch) {
         EXPECT_EQ(r.first, c.first);
         EXPECT_EQ(r.error.has_value(), c.error);
         EXPECT_FALSE(r.stopped);
+        EXPECT_NE(verify::report(r, kSize, "t", 0).find(c.blamed), std::string::npos)
+            << verify::report(r, kSize, "t", 0);
     }
 }
 
