@@ -6,7 +6,7 @@
 // folder the backend gives as C:'s root ("/"), and every path it shows and selects is an ordinary
 // path there. A folder's path ends with "/".
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "cli/command_line.h"
 #include "cli/stop_signals.h"
 #include "cli/containers_commands.h"

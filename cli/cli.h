@@ -2,7 +2,7 @@
 // tarnwick-cli: the engines behind a terminal. Kept apart from main() so tests run it in-process
 // against a test backend.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 
 #include <iosfwd>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "containers/zlib_stream.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // with the flags answering what they name, and returns 0 when done, 1 when it failed or was
 // refused. A usage mistake throws std::invalid_argument before anything is opened.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <iosfwd>
 #include <map>

@@ -1,7 +1,7 @@
 #include "cli/disasm_commands.h"
 
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "cli/cli.h"
 #include "inspect/disassembler.h"
 

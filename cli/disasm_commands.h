@@ -3,7 +3,7 @@
 // on standard output, one instruction a line as address, bytes and instruction, tab-separated.
 // --offset and --max count inside SOURCE, as --offset and --size do for the other commands.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <cstdint>
 #include <iosfwd>

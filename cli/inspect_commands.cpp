@@ -1,7 +1,7 @@
 #include "cli/inspect_commands.h"
 
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "cli/cli.h"
 #include "cli/terminal_ui.h"
 #include "jobs/output_file.h"

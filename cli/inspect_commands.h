@@ -7,7 +7,7 @@
 // was shown through `dialogs`); a mistake in the arguments throws std::invalid_argument before
 // anything is opened.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <iosfwd>
 #include <map>

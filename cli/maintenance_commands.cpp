@@ -1,6 +1,6 @@
 #include "cli/maintenance_commands.h"
 
-#include "app/user_error.h"
+#include "core/user_error.h"
 #include "cli/cli.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"

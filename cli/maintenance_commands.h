@@ -5,7 +5,7 @@
 // failed or was refused. A mistake in the arguments throws std::invalid_argument before anything
 // is opened.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <iosfwd>
 #include <map>

@@ -2,7 +2,7 @@
 // The command line's answers to an action's questions: flags first, then the terminal, and the
 // safe answer when nobody can be asked.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <chrono>
 #include <functional>

@@ -15,7 +15,7 @@
 //   512      body               one zlib stream of source-size bytes (fewer if the save stopped)
 //   then     4 zero bytes, 0 to 3 more to a multiple of 4, "FOOT"
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "platform/platform.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "containers/mini_zip.h"
 
-#include "app/user_error.h"
+#include "core/user_error.h"
 #include "containers/stream_adapters.h"
 #include "containers/zlib_stream.h"
 #include "jobs/block_engine.h"

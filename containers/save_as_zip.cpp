@@ -1,7 +1,7 @@
 #include "containers/save_as_zip.h"
 
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "containers/mini_zip.h"
 #include "containers/stream_adapters.h"
 #include "jobs/aligned_stream.h"

@@ -2,7 +2,7 @@
 // Pieces that let the block engine read from and write into things that are not files. Internal
 // to the containers engines.
 
-#include "jobs/job.h"
+#include "core/job.h"
 #include "jobs/stream_adapter.h"
 #include "platform/platform.h"
 

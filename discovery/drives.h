@@ -1,7 +1,7 @@
 #pragma once
 // The physical drive list: every "\\.\PHYSICALDRIVE<n>" the system opens, with geometry and size.
 
-#include "app/selection.h"
+#include "core/selection.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #include "discovery/selections.h"
 
-#include "app/user_error.h"
+#include "core/user_error.h"
 #include "platform/platform.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // The selection record made from a row of one of the three lists. Rows carry their numbers as
 // numbers, so nothing is read back from the texts a list shows.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"

@@ -2,7 +2,7 @@
 // The logical volume list: one row per drive letter with a readable volume, B to Z, and the
 // rules for renaming a volume by editing its label in place.
 
-#include "app/selection.h"
+#include "core/selection.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "inspect/bytemap.h"
 
-#include "app/selection.h"
+#include "core/selection.h"
 #include "inspect/byte_classes.h"
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"

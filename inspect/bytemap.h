@@ -4,8 +4,8 @@
 // pointer readouts live here; the window only shows the image and passes the mouse on. Plain C++,
 // no Qt.
 
-#include "app/fileinfo.h"
-#include "jobs/job.h"
+#include "core/fileinfo.h"
+#include "core/job.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "inspect/disassembler.h"
 
-#include "app/selection.h"
+#include "core/selection.h"
 #include "plugins/disasm/disasm_abi.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 // through the disassembler library. Also the rules of the disassembly window that are not about
 // Qt: opening, jumping to an address, following a jump, the clipboard text. Plain C++, no Qt.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "inspect/disasm_library.h"
-#include "jobs/job.h"
+#include "core/job.h"
 #include "platform/platform.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "inspect/hexview.h"
 
-#include "app/selection.h"
+#include "core/selection.h"
 #include "inspect/byte_classes.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"

@@ -4,8 +4,8 @@
 // the overwrite gate. The window and the command line only bind their controls to this. Plain
 // C++, no Qt.
 
-#include "app/fileinfo.h"
-#include "jobs/job.h"
+#include "core/fileinfo.h"
+#include "core/job.h"
 
 #include <array>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // The overwrite gate in front of every write to a device or file in place: its rule, its
 // question and its texts. Front ends only show the window and hand back what was typed.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "jobs/range_job.h"
 
-#include "app/selection.h"
+#include "core/selection.h"
 #include "jobs/aligned_stream.h"
 
 #include <cmath>

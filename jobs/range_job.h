@@ -4,8 +4,8 @@
 // changed since it was selected) and positions them with the action's own messages, offers Stop,
 // and flushes written data before success is reported. Plain C++, no Qt.
 
-#include "app/fileinfo.h"
-#include "jobs/job.h"
+#include "core/fileinfo.h"
+#include "core/job.h"
 #include "platform/platform.h"
 
 #include <memory>

@@ -2,7 +2,7 @@
 // Reading back what was written and comparing it with where it came from, block by block: the
 // answer to "is it really there?". Plain C++, no Qt.
 
-#include "jobs/job.h"
+#include "core/job.h"
 #include "platform/platform.h"
 
 #include <cstdint>

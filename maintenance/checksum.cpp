@@ -1,6 +1,6 @@
 #include "maintenance/checksum.h"
 
-#include "app/selection.h"
+#include "core/selection.h"
 #include "jobs/aligned_stream.h"
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"

@@ -4,9 +4,9 @@
 // reports the digest texts. The bytes move through the block engine in the calculation's own
 // 8 KiB blocks. Plain C++, no Qt.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "jobs/byte_observer.h"
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <cstdint>
 #include <optional>

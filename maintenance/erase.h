@@ -3,8 +3,8 @@
 // behind the overwrite gate, in 2048-byte blocks written back to back. The fill methods and the
 // rules of the fill character's edit live here too. Plain C++, no Qt.
 
-#include "app/fileinfo.h"
-#include "jobs/job.h"
+#include "core/fileinfo.h"
+#include "core/job.h"
 
 #include <cstdint>
 #include <optional>

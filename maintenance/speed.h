@@ -5,8 +5,8 @@
 // comes to the front end as a progress update carrying the chart points it adds and the result
 // labels' texts. Plain C++, no Qt.
 
-#include "app/fileinfo.h"
-#include "jobs/job.h"
+#include "core/fileinfo.h"
+#include "core/job.h"
 
 #include <cstdint>
 #include <optional>

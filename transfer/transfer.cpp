@@ -1,6 +1,6 @@
 #include "transfer/transfer.h"
 
-#include "app/selection.h"
+#include "core/selection.h"
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"

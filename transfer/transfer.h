@@ -4,9 +4,9 @@
 // Dialogs, is driven through JobControl, and reports how it ended. The bytes move through the
 // block engine.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "jobs/byte_observer.h"
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // The Qt side of a running job, one for every window that runs jobs: its progress bar and status
 // line, the event pump, and its own Stop. Engines see only JobControl.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <QString>
 

@@ -2,8 +2,8 @@
 
 #include "app/gui/job_control.h"
 #include "app/gui/qt_dialogs.h"
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "containers/cdi.h"
 #include "containers/gui/save_as_zip_window.h"
 #include "discovery/drives.h"

@@ -1,15 +1,15 @@
 #pragma once
 // The main window: the three device lists, the selection editor, the action buttons and menus.
-// It binds controls to the engines; the rules themselves live in app/selection.h and the
+// It binds controls to the engines; the rules themselves live in core/selection.h and the
 // discovery engines.
 
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"
-#include "jobs/job.h"
+#include "core/job.h"
 #include "maintenance/digest_set.h"
 #include "transfer/transfer.h"
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 
 #include <QMainWindow>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Questions, file choices and the overwrite gate as Qt dialogs.
 
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 // (app/filebrowser.h); the root node shows the folder the volume's files are in.
 
 #include "app/filebrowser.h"
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 
 #include <QDialog>
 

@@ -2,10 +2,10 @@
 // The progress window of "Save as zip" (TfrmSaveAsZip) and the openers of the image container
 // commands for the main window.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "app/gui/job_control.h"
 #include "jobs/byte_observer.h"
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <QWidget>
 

@@ -3,9 +3,9 @@
 // jumps followed by a double click, and the listing copied to the clipboard. The rules are the
 // engine's (inspect/disassembler.h); this class binds them to controls.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "inspect/disassembler.h"
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <QWidget>
 

@@ -1,9 +1,9 @@
 #pragma once
 // The graphical byte map window: binds its controls and the image to bytemap::Map.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "inspect/bytemap.h"
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <QWidget>
 

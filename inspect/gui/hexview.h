@@ -1,9 +1,9 @@
 #pragma once
 // The hex viewer and editor window: binds its controls to hexview::Viewer, which holds the rules.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "inspect/hexview.h"
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <QMainWindow>
 

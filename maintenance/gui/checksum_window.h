@@ -1,7 +1,7 @@
 #pragma once
 // The checksum window: one selection, one kind of digest, computed when the button is pressed.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "maintenance/checksum.h"
 #include "maintenance/gui/tool_window.h"
 

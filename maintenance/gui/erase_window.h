@@ -1,7 +1,7 @@
 #pragma once
 // The erase window: one selection, a fill method, and Erase behind the overwrite gate.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "maintenance/erase.h"
 #include "maintenance/gui/tool_window.h"
 

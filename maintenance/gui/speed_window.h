@@ -2,7 +2,7 @@
 // The speed and seek test window: a chart of the selection's read speed along it, or of random
 // access times, with the two result labels.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "maintenance/gui/tool_window.h"
 #include "maintenance/speed.h"
 

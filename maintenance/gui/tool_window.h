@@ -3,7 +3,7 @@
 // a tool's own progress updates to its window, and a window that outlives a close for as long as
 // a job runs inside it (a job pumps events, so the close box can be clicked in the middle of it).
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "app/gui/job_control.h"
 
 #include <QDialog>

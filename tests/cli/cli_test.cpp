@@ -1,7 +1,7 @@
 // tarnwick-cli run in-process against image files shown as drives, and once as a real program.
 
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "cli/cli.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"

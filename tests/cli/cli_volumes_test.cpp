@@ -1,6 +1,6 @@
 // tarnwick-cli's volume list, volume selections and the demo drive.
 
-#include "app/user_error.h"
+#include "core/user_error.h"
 #include "cli/cli.h"
 #include "discovery/demo_drive.h"
 #include "support/test_backend.h"

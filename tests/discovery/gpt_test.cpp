@@ -1,7 +1,7 @@
 // GUID partition tables: read as sgdisk writes them, their header and entry array checked by
 // their CRC-32s, falling back to the backup copy and saying why.
 
-#include "app/user_error.h"
+#include "core/user_error.h"
 #include "discovery/gpt.h"
 #include "discovery/partitions.h"
 #include "discovery/selections.h"

@@ -1,4 +1,4 @@
-#include "app/user_error.h"
+#include "core/user_error.h"
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
 #include "support/fixtures.h"

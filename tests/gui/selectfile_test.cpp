@@ -6,7 +6,7 @@
 #include "app/gui/mainwindow.h"
 #include "discovery/selections.h"
 #include "app/gui/selectfile.h"
-#include "app/selection.h"
+#include "core/selection.h"
 #include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"

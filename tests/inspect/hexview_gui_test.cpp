@@ -3,7 +3,7 @@
 
 #include "app/gui/application.h"
 #include "app/gui/job_control.h"
-#include "app/selection.h"
+#include "core/selection.h"
 #include "discovery/demo_drive.h"
 #include "inspect/gui/graphical.h"
 #include "inspect/gui/hexview.h"

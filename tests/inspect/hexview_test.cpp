@@ -2,7 +2,7 @@
 // counting rules of the filters and the search, the page a refresh builds, navigation, and the
 // one-byte write with canaries around it.
 
-#include "app/selection.h"
+#include "core/selection.h"
 #include "inspect/byte_classes.h"
 #include "inspect/hexview.h"
 #include "support/fixtures.h"

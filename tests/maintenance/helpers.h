@@ -1,7 +1,7 @@
 #pragma once
 // Small helpers the maintenance tests share.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "support/fixtures.h"
 
 #include <algorithm>

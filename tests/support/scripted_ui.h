@@ -3,7 +3,7 @@
 // tests check the exact texts a user would see; time comes from a fake clock.
 
 #include "jobs/gate.h"
-#include "jobs/job.h"
+#include "core/job.h"
 
 #include <deque>
 #include <functional>

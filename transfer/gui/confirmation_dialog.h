@@ -1,7 +1,7 @@
 #pragma once
 // The overwrite gate as a window: the target, the notices, and the typed agreement.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 
 #include <QDialog>
 

@@ -2,7 +2,7 @@
 // How list rows, picked files, the offset/size edits and the adjust actions set the selection.
 // The main window and the command line both build their TFileInfo records here.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 #include "platform/platform.h"
 
 #include <memory>

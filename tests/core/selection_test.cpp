@@ -1,7 +1,7 @@
 // How rows, files, edits and adjust actions turn into the selection record.
 
-#include "app/selection.h"
-#include "app/user_error.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "platform/platform.h"
 #include "support/fixtures.h"
 #include "support/test_backend.h"

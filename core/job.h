@@ -4,7 +4,7 @@
 // event pump, Stop, time). The windows answer with Qt, the command line with the terminal and
 // flags, the tests with a script and a fake clock. Plain C++, no Qt.
 
-#include "app/fileinfo.h"
+#include "core/fileinfo.h"
 
 #include <chrono>
 #include <cstdint>

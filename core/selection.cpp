@@ -1,6 +1,6 @@
-#include "app/selection.h"
+#include "core/selection.h"
 
-#include "app/user_error.h"
+#include "core/user_error.h"
 #include "platform/platform.h"
 
 #include <algorithm>
