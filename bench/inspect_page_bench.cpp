@@ -9,7 +9,7 @@
 //   inspect_page_bench mapwindow FILE S         a map drawn by the window's Draw button
 //   inspect_page_bench demo PATH                writes the demo drive's image (test data)
 #include "app/gui/application.h"
-#include "app/selection.h"
+#include "core/selection.h"
 #include "discovery/demo_drive.h"
 #include "inspect/bytemap.h"
 #include "inspect/gui/graphical.h"
