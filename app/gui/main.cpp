@@ -1,6 +1,6 @@
 // tarnwick: the desktop program.
 
-#include "app/gui/application.h"
+#include "ui/application.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/selectfile.h"
 #include "discovery/demo_drive.h"

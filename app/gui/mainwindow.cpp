@@ -1,7 +1,7 @@
 #include "app/gui/mainwindow.h"
 
-#include "app/gui/job_control.h"
-#include "app/gui/qt_dialogs.h"
+#include "ui/job_control.h"
+#include "ui/qt_dialogs.h"
 #include "core/selection.h"
 #include "core/user_error.h"
 #include "containers/cdi.h"

@@ -1,6 +1,6 @@
 #include "containers/gui/save_as_zip_window.h"
 
-#include "app/gui/qt_dialogs.h"
+#include "ui/qt_dialogs.h"
 #include "containers/save_as_zip.h"
 
 #include <QCloseEvent>

@@ -3,7 +3,7 @@
 // commands for the main window.
 
 #include "core/fileinfo.h"
-#include "app/gui/job_control.h"
+#include "ui/job_control.h"
 #include "jobs/byte_observer.h"
 #include "core/job.h"
 

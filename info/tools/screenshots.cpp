@@ -3,16 +3,16 @@
 // that is not built yet is simply skipped), and saves every window with QWidget::grab() as
 // FOLDER/<name>.png. Run by scripts/screenshots.sh.
 
-#include "app/gui/application.h"
+#include "ui/application.h"
 #include "app/gui/mainwindow.h"
-#include "app/gui/save_picture.h"
+#include "ui/save_picture.h"
 #include "app/gui/selectfile.h"
 #include "discovery/demo_drive.h"
 #include "info/gui/infowindows.h"
 #include "info/gui/partinfo.h"
 #include "inspect/disasm_library.h"
 #include "platform/platform.h"
-#include "transfer/gui/confirmation_dialog.h"
+#include "ui/confirmation_dialog.h"
 
 #include <QAction>
 #include <QDeadlineTimer>

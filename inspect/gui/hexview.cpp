@@ -1,7 +1,7 @@
 #include "inspect/gui/hexview.h"
 
-#include "app/gui/job_control.h"
-#include "app/gui/qt_dialogs.h"
+#include "ui/job_control.h"
+#include "ui/qt_dialogs.h"
 #include "inspect/gui/hexview_model.h"
 
 #include <QActionGroup>

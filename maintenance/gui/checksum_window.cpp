@@ -1,6 +1,6 @@
 #include "maintenance/gui/checksum_window.h"
 
-#include "app/gui/qt_dialogs.h"
+#include "ui/qt_dialogs.h"
 
 #include <QEvent>
 #include <QFormLayout>

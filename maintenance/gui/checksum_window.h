@@ -3,7 +3,7 @@
 
 #include "core/fileinfo.h"
 #include "maintenance/checksum.h"
-#include "maintenance/gui/tool_window.h"
+#include "ui/tool_window.h"
 
 #include <memory>
 

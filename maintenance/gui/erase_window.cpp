@@ -1,6 +1,6 @@
 #include "maintenance/gui/erase_window.h"
 
-#include "app/gui/qt_dialogs.h"
+#include "ui/qt_dialogs.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

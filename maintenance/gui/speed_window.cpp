@@ -1,7 +1,7 @@
 #include "maintenance/gui/speed_window.h"
 
-#include "app/gui/qt_dialogs.h"
-#include "app/gui/save_picture.h"
+#include "ui/qt_dialogs.h"
+#include "ui/save_picture.h"
 #include "platform/platform.h"
 
 #include <QChart>

@@ -1,8 +1,8 @@
 // The main window under the offscreen platform: captions and menus, the selection editor, the
 // popup mirror of the Selection menu, busy mode, the stop question and the device watch.
 
-#include "app/gui/application.h"
-#include "app/gui/job_control.h"
+#include "ui/application.h"
+#include "ui/job_control.h"
 #include "app/gui/mainwindow.h"
 #include "support/test_backend.h"
 #include "support/fixtures.h"

@@ -2,7 +2,7 @@
 // are a temporary folder: lazy expansion, clicks that set the main window's Selection, and the
 // ways the window closes.
 
-#include "app/gui/application.h"
+#include "ui/application.h"
 #include "app/gui/mainwindow.h"
 #include "discovery/selections.h"
 #include "app/gui/selectfile.h"

@@ -1,12 +1,12 @@
 // The overwrite gate's window, and the transfers started from the main window's buttons.
 
-#include "app/gui/application.h"
-#include "app/gui/job_control.h"
+#include "ui/application.h"
+#include "ui/job_control.h"
 #include "app/gui/mainwindow.h"
 #include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
-#include "transfer/gui/confirmation_dialog.h"
+#include "ui/confirmation_dialog.h"
 #include "transfer/transfer.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"

@@ -1,7 +1,7 @@
 // The main window's volume list under the offscreen platform: filling it from virtual volumes,
 // in-place label edits, and the double click that opens the file browser.
 
-#include "app/gui/application.h"
+#include "ui/application.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/selectfile.h"
 #include "support/test_backend.h"

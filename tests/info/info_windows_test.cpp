@@ -2,7 +2,7 @@
 // caption and text, the buttons that close their window, the link labels and the reference
 // window's tabs.
 
-#include "app/gui/application.h"
+#include "ui/application.h"
 #include "info/gui/infowindows.h"
 #include "info/gui/partinfo.h"
 #include "info/reference_texts.h"

@@ -1,8 +1,8 @@
 // The hex viewer and byte map windows under the offscreen platform, over files and image files
 // shown as drives; questions and the gate are answered by the scripted dialogs.
 
-#include "app/gui/application.h"
-#include "app/gui/job_control.h"
+#include "ui/application.h"
+#include "ui/job_control.h"
 #include "core/selection.h"
 #include "discovery/demo_drive.h"
 #include "inspect/gui/graphical.h"

@@ -1,8 +1,8 @@
 // The disassembly window over the demo drive's image, under the offscreen platform; its messages
 // are answered by the scripted dialogs.
 
-#include "app/gui/application.h"
-#include "app/gui/job_control.h"
+#include "ui/application.h"
+#include "ui/job_control.h"
 #include "disasm_test_support.h"
 #include "discovery/demo_drive.h"
 #include "inspect/gui/disassemble.h"

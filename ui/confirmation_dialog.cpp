@@ -1,4 +1,4 @@
-#include "transfer/gui/confirmation_dialog.h"
+#include "ui/confirmation_dialog.h"
 
 #include "jobs/gate.h"
 

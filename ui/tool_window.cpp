@@ -1,4 +1,4 @@
-#include "maintenance/gui/tool_window.h"
+#include "ui/tool_window.h"
 
 #include <QBoxLayout>
 #include <QCloseEvent>

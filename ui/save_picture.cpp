@@ -1,4 +1,4 @@
-#include "app/gui/save_picture.h"
+#include "ui/save_picture.h"
 
 #include "jobs/output_file.h"
 

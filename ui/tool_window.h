@@ -4,7 +4,7 @@
 // a job runs inside it (a job pumps events, so the close box can be clicked in the middle of it).
 
 #include "core/fileinfo.h"
-#include "app/gui/job_control.h"
+#include "ui/job_control.h"
 
 #include <QDialog>
 

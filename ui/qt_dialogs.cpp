@@ -1,6 +1,6 @@
-#include "app/gui/qt_dialogs.h"
+#include "ui/qt_dialogs.h"
 
-#include "transfer/gui/confirmation_dialog.h"
+#include "ui/confirmation_dialog.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

@@ -1,6 +1,6 @@
-#include "app/gui/application.h"
+#include "ui/application.h"
 
-#include "app/gui/qt_dialogs.h"
+#include "ui/qt_dialogs.h"
 
 namespace {
 std::function<void(const std::string&)>& sink() {

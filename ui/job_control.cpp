@@ -1,4 +1,4 @@
-#include "app/gui/job_control.h"
+#include "ui/job_control.h"
 
 #include "platform/platform.h"
 
