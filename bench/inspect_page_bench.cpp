@@ -13,7 +13,7 @@
 #include "discovery/demo_drive.h"
 #include "inspect/bytemap.h"
 #include "inspect/gui/graphical.h"
-#include "inspect/gui/hexview.h"
+#include "inspect/gui/hexview_window.h"
 #include "inspect/gui/hexview_model.h"
 #include "platform/platform.h"
 

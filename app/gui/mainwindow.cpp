@@ -13,7 +13,7 @@
 #include "inspect/disasm_library.h"
 #include "inspect/gui/disassemble.h"
 #include "inspect/gui/graphical.h"
-#include "inspect/gui/hexview.h"
+#include "inspect/gui/hexview_window.h"
 #include "maintenance/digest_set.h"
 #include "maintenance/gui/checksum_window.h"
 #include "maintenance/gui/erase_window.h"

@@ -2,7 +2,7 @@
 
 #include "ui/job_control.h"
 #include "ui/qt_dialogs.h"
-#include "inspect/gui/hexview.h"
+#include "inspect/gui/hexview_window.h"
 
 #include <QAction>
 #include <QCloseEvent>

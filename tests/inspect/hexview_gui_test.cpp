@@ -6,7 +6,7 @@
 #include "core/selection.h"
 #include "discovery/demo_drive.h"
 #include "inspect/gui/graphical.h"
-#include "inspect/gui/hexview.h"
+#include "inspect/gui/hexview_window.h"
 #include "inspect/gui/hexview_model.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"

@@ -1,4 +1,4 @@
-#include "inspect/gui/hexview.h"
+#include "inspect/gui/hexview_window.h"
 
 #include "ui/job_control.h"
 #include "ui/qt_dialogs.h"
