@@ -1,5 +1,7 @@
 #include "containers/cdi_format.h"
 
+#include "core/byte_order.h"
+
 #include <cstring>
 
 namespace cdi {
@@ -10,18 +12,8 @@ constexpr uint8_t kVersion[5] = {4, '0', '1', '0', '0'};
 constexpr uint8_t kCompression[5] = {4, 'L', 'I', 'B', 'Z'};
 constexpr char kFooterMark[4] = {'F', 'O', 'O', 'T'};
 
-void put64(uint8_t* at, int64_t value) {
-    const auto v = uint64_t(value);
-    for (int i = 0; i < 8; ++i)
-        at[i] = uint8_t(v >> (8 * i));
-}
-
-int64_t get64(const uint8_t* at) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = v << 8 | at[i];
-    return int64_t(v);
-}
+void put64(uint8_t* at, int64_t value) { le::put64(at, uint64_t(value)); }
+int64_t get64(const uint8_t* at) { return int64_t(le::get64(at)); }
 
 // The text of a zero-filled field: up to its first zero byte.
 std::string fieldText(const uint8_t* at, size_t bytes) {

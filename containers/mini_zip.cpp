@@ -1,8 +1,9 @@
 #include "containers/mini_zip.h"
 
-#include "core/user_error.h"
 #include "containers/stream_adapters.h"
 #include "containers/zlib_stream.h"
+#include "core/byte_order.h"
+#include "core/user_error.h"
 #include "jobs/block_engine.h"
 
 #include <zlib.h>
@@ -33,20 +34,10 @@ constexpr uint32_t kAttributeReadOnly = 0x01;
 constexpr uint32_t kAttributeDirectory = 0x10;
 constexpr uint32_t kAttributeArchive = 0x20;
 
-uint16_t get16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t get32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
+using le::get16;
+using le::get32;
+using le::put16;
+using le::put32;
 
 std::string num(int64_t v) {
     return std::to_string(v);

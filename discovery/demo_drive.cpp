@@ -1,5 +1,6 @@
 #include "discovery/demo_drive.h"
 
+#include "core/byte_order.h"
 #include "platform/image_drives.h"
 
 #include <array>
@@ -63,14 +64,8 @@ constexpr char kVolumeBootMessage[] =
 
 constexpr uint32_t kDiskSignature = 0x4E524154; // "TARN"
 
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
+using le::put16;
+using le::put32;
 
 // CHS bytes (head, sector with cylinder bits 8-9, cylinder) for a 255-head, 63-sector geometry;
 // beyond cylinder 1023 the usual 1023/254/63.

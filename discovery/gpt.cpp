@@ -1,5 +1,7 @@
 #include "discovery/gpt.h"
 
+#include "core/byte_order.h"
+
 #include <zlib.h>
 
 #include <cstdio>
@@ -12,10 +14,6 @@ namespace {
 // The entry array is read whole; a header that claims more than this is not believed.
 constexpr uint64_t kMaxArrayBytes = 64ull << 20;
 
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint64_t le64(const uint8_t* p) { return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32; }
 
 uint32_t crc(const uint8_t* p, size_t n) {
     uLong c = ::crc32(0L, Z_NULL, 0);
@@ -90,26 +88,26 @@ std::optional<Header> readHeader(platform::RawStream& device, int64_t sectorSize
         why = "its header has no signature";
         return std::nullopt;
     }
-    const uint32_t headerSize = le32(sector.data() + 12);
+    const uint32_t headerSize = le::get32(sector.data() + 12);
     if (headerSize < 92 || headerSize > uint32_t(sectorSize)) {
         why = "its header has an impossible size";
         return std::nullopt;
     }
-    const uint32_t stored = le32(sector.data() + 16);
+    const uint32_t stored = le::get32(sector.data() + 16);
     std::memset(sector.data() + 16, 0, 4);
     if (crc(sector.data(), headerSize) != stored) {
         why = "its header's checksum does not match";
         return std::nullopt;
     }
-    if (le64(sector.data() + 24) != lba) {
+    if (le::get64(sector.data() + 24) != lba) {
         why = "its header does not say where it lies";
         return std::nullopt;
     }
     Header h;
-    h.entriesLba = le64(sector.data() + 72);
-    h.count = le32(sector.data() + 80);
-    h.entrySize = le32(sector.data() + 84);
-    h.arrayCrc = le32(sector.data() + 88);
+    h.entriesLba = le::get64(sector.data() + 72);
+    h.count = le::get32(sector.data() + 80);
+    h.entrySize = le::get32(sector.data() + 84);
+    h.arrayCrc = le::get32(sector.data() + 88);
     if (h.entrySize < 128 || h.entrySize % 8 != 0) {
         why = "its entries have an impossible size";
         return std::nullopt;
@@ -143,8 +141,8 @@ std::optional<std::vector<Entry>> readEntries(platform::RawStream& device, int64
         std::memcpy(entry.type.data(), e, 16);
         if (entry.type == std::array<uint8_t, 16>{}) continue; // an unused entry
         entry.number = int(i) + 1;
-        entry.firstLba = le64(e + 32);
-        entry.lastLba = le64(e + 40);
+        entry.firstLba = le::get64(e + 32);
+        entry.lastLba = le::get64(e + 40);
         entry.name = utf8Name(e + 56, 36);
         entries.push_back(std::move(entry));
     }

@@ -1,5 +1,6 @@
 #include "discovery/partitions.h"
 
+#include "core/byte_order.h"
 #include "discovery/gpt.h"
 
 #include <algorithm>
@@ -10,10 +11,6 @@
 #include <set>
 
 namespace {
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 struct TableSector {
     std::array<PartitionEntry, kPartitionSlotCount> slots;
@@ -157,8 +154,8 @@ PartitionEntry DecodePartitionEntry(std::span<const uint8_t, kPartitionSlotSize>
     e.endHead = b[5];
     e.endSector = b[6];
     e.endCylinder = b[7];
-    e.firstSector = le32(b.data() + 8);
-    e.sectorCount = le32(b.data() + 12);
+    e.firstSector = le::get32(b.data() + 8);
+    e.sectorCount = le::get32(b.data() + 12);
     return e;
 }
 

@@ -1,8 +1,7 @@
 #include "maintenance/chart_image.h"
 
+#include "core/png.h"
 #include "jobs/output_file.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -183,42 +182,12 @@ int textWidth(const std::string& s) {
     return int(s.size()) * kGlyphWidth;
 }
 
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(uint8_t(v >> shift));
-}
-
-void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-    put32(out, uint32_t(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    put32(out, uint32_t(crc32(0, out.data() + start, uInt(out.size() - start))));
-}
-
 std::vector<uint8_t> encodePng(const Canvas& canvas) {
-    const int w = canvas.width(), h = canvas.height();
-    std::vector<uint8_t> raw;
-    raw.reserve(size_t(h) * (size_t(w) * 3 + 1));
-    for (int y = 0; y < h; ++y) {
-        raw.push_back(0); // no filter
-        const uint8_t* row = canvas.pixels().data() + size_t(y) * w * 3;
-        raw.insert(raw.end(), row, row + size_t(w) * 3);
-    }
-    uLongf packedSize = compressBound(uLong(raw.size()));
-    std::vector<uint8_t> packed(packedSize);
-    if (compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), 6) != Z_OK) return {};
-    packed.resize(packedSize);
-
-    std::vector<uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> header;
-    put32(header, uint32_t(w));
-    put32(header, uint32_t(h));
-    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, no filter, no interlace
-    chunk(png, "IHDR", header);
-    chunk(png, "IDAT", packed);
-    chunk(png, "IEND", {});
-    return png;
+    const int w = canvas.width();
+    return png::encodeRgb(w, canvas.height(), [&](int y, uint8_t* rgb) {
+        const uint8_t* row = canvas.pixels().data() + size_t(y) * size_t(w) * 3;
+        std::copy(row, row + size_t(w) * 3, rgb);
+    });
 }
 
 } // namespace
