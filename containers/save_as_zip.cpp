@@ -1,10 +1,8 @@
 #include "containers/save_as_zip.h"
 
-#include "core/selection.h"
 #include "core/user_error.h"
 #include "containers/mini_zip.h"
 #include "containers/stream_adapters.h"
-#include "jobs/aligned_stream.h"
 #include "jobs/output_file.h"
 #include "jobs/range_job.h"
 
@@ -28,24 +26,24 @@ private:
     SystemClock clock_;
 };
 
-// The selection's device, read past the system's cache as the raw transfers read it. Null, and a
-// note why, when it cannot be opened or is no longer what was selected.
+// What the range job says while the progress window is up waits for the window to go: messages
+// become notes, shown afterwards in order.
 template <class Notes>
-std::unique_ptr<platform::RawStream> openSource(platform::Backend& backend, const TFileInfo& sel,
-                                                Notes& notes) {
-    auto opened = selection::openSelection(backend, sel, platform::OpenMode::Read, true);
-    if (opened.changed) {
-        notes.push_back({selection::changedDeviceMessage(sel), false});
-        return nullptr;
+class Noting final : public Dialogs {
+public:
+    Noting(Dialogs& inner, Notes& notes) : inner_(inner), notes_(notes) {}
+    Button ask(const Question& q) override {
+        if (q.buttons != std::vector<Button>{Button::Ok}) return inner_.ask(q);
+        notes_.push_back({q.text, q.icon == Icon::Error});
+        return Button::Ok;
     }
-    if (!opened.stream) {
-        notes.push_back({"Failed to open " + sel.Description + " for reading", false});
-        return nullptr;
-    }
-    if (const int64_t sector = opened.stream->alignment(); sector > 1)
-        return std::make_unique<jobs::AlignedStream>(std::move(opened.stream), sector);
-    return std::move(opened.stream);
-}
+    std::optional<std::string> chooseFile(const FileDialog& d) override { return inner_.chooseFile(d); }
+    std::optional<std::string> typedAgreement(const TFileInfo& t) override { return inner_.typedAgreement(t); }
+
+private:
+    Dialogs& inner_;
+    Notes& notes_;
+};
 
 } // namespace
 
@@ -120,7 +118,8 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
     {
         std::unique_ptr<ZipProgressWindow> shown = window();
         JobControl& job = shown->job();
-        jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::No);
+        Noting noting(dialogs, notes);
+        jobs::RangeJob range(backend, noting, job, jobs::RangeJob::Busy::No);
         TMiniZip zip(backend);
         zip.OnProgress = [&](TMiniZip&, PrgsType, const std::string&, int64_t bytes, bool& abort) {
             job.progress({bytes, sel.Size, jobs::percentOf(bytes, sel.Size), ""});
@@ -132,7 +131,9 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
         range.offerStop();
         // The source first: an archive is not created, emptied or changed when there is nothing
         // to read.
-        auto source = openSource(backend, sel, notes);
+        // Read past the system's cache, as the raw transfers read it.
+        auto source = range.open(sel, platform::OpenMode::Read, "Failed to open " + sel.Description + " for reading",
+                                 true);
         try {
             if (!source) {
                 report.outcome = Outcome::Failed;

@@ -1,6 +1,6 @@
 #include "inspect/disassembler.h"
 
-#include "core/selection.h"
+#include "jobs/range_job.h"
 #include "plugins/disasm/disasm_abi.h"
 
 #include <algorithm>
@@ -107,28 +107,21 @@ ListingResult makeListing(platform::RawStream& stream, const DisasmLibrary& libr
 std::unique_ptr<platform::RawStream> openForListing(platform::Backend& backend, Dialogs& dialogs,
                                                     const TFileInfo& selection,
                                                     const DisasmLibrary& library) {
-    auto opened = selection::openSelection(backend, selection, platform::OpenMode::Read);
-    if (opened.changed) {
-        dialogs.message(selection::changedDeviceMessage(selection));
-        return nullptr;
-    }
-    if (!opened.stream) {
-        dialogs.message(openFailedMessage(selection.DefaultName));
-        return nullptr;
-    }
+    jobs::RangeJob range(backend, dialogs);
+    auto stream = range.open(selection, platform::OpenMode::Read, openFailedMessage(selection.DefaultName));
+    if (!stream) return nullptr;
     if (selection.Offset != 0) {
-        const auto pos = opened.stream->seek(selection.Offset, platform::SeekOrigin::Begin);
-        if (!pos || *pos != selection.Offset) {
-            dialogs.message("Cannot go to byte " + std::to_string(selection.Offset) + " of " +
-                            selection.DefaultName + (pos ? std::string(".") : ": " + pos.error().text));
-            return nullptr;
-        }
+        const auto failed = [&](const platform::Error* e) {
+            dialogs.message("Cannot go to byte " + std::to_string(selection.Offset) + " of " + selection.DefaultName +
+                            (e ? ": " + e->text : std::string(".")));
+        };
+        if (!range.position(*stream, selection.Offset, failed)) return nullptr;
     }
     if (!library.available()) {
         dialogs.message(kLibraryMissing);
         return nullptr;
     }
-    return std::move(opened.stream);
+    return stream;
 }
 
 std::optional<uint32_t> parseAddress(const std::string& text) {

@@ -8,8 +8,31 @@
 
 namespace jobs {
 
+namespace {
+
+// The job of an action that is no job: nothing runs long enough to show progress or stop.
+class NoJob final : public JobControl {
+public:
+    void progress(const Progress&) override {}
+    void pump() override {}
+    bool stopRequested() override { return false; }
+    Clock& clock() override { return clock_; }
+
+private:
+    SystemClock clock_;
+};
+
+JobControl& noJob() {
+    static NoJob job;
+    return job;
+}
+
+} // namespace
+
 RangeJob::RangeJob(platform::Backend& backend, Dialogs& dialogs, JobControl& job, Busy busy)
     : backend_(backend), dialogs_(dialogs), job_(job), holdsBusy_(busy == Busy::Yes) {}
+
+RangeJob::RangeJob(platform::Backend& backend, Dialogs& dialogs) : RangeJob(backend, dialogs, noJob(), Busy::No) {}
 
 RangeJob::~RangeJob() {
     if (holdsBusy_ || stopOffered_) job_.stoppable(false);
@@ -46,13 +69,19 @@ void RangeJob::withdrawStop() {
 
 std::unique_ptr<platform::RawStream> RangeJob::open(const TFileInfo& sel, platform::OpenMode mode,
                                                     const std::string& failure, bool direct) {
+    return open(sel, mode, [&](const platform::Error&) { dialogs_.message(failure); }, direct);
+}
+
+std::unique_ptr<platform::RawStream> RangeJob::open(const TFileInfo& sel, platform::OpenMode mode,
+                                                    const std::function<void(const platform::Error&)>& failed,
+                                                    bool direct) {
     auto opened = selection::openSelection(backend_, sel, mode, direct);
     if (opened.changed) {
         dialogs_.message(selection::changedDeviceMessage(sel));
         return nullptr;
     }
     if (!opened.stream) {
-        dialogs_.message(failure);
+        failed(opened.error);
         return nullptr;
     }
     if (const int64_t sector = opened.stream->alignment(); sector > 1)
@@ -75,9 +104,14 @@ bool RangeJob::fitsInside(platform::RawStream& stream, const TFileInfo& sel) {
 }
 
 bool RangeJob::position(platform::RawStream& stream, int64_t offset, const std::string& failure) {
+    return position(stream, offset, [&](const platform::Error*) { dialogs_.message(failure); });
+}
+
+bool RangeJob::position(platform::RawStream& stream, int64_t offset,
+                        const std::function<void(const platform::Error*)>& failed) {
     const auto pos = stream.seek(offset, platform::SeekOrigin::Begin);
-    if (pos && *pos == offset) return true;
-    dialogs_.message(failure);
+    if (pos && *pos == offset && stream.position().valueOr(-1) == offset) return true;
+    failed(pos ? nullptr : &pos.error());
     return false;
 }
 

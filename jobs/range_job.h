@@ -8,6 +8,7 @@
 #include "core/job.h"
 #include "platform/platform.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,8 @@ public:
     // Stop withdrawn) on every way out, even when nothing was done.
     enum class Busy { No, Yes };
     RangeJob(platform::Backend& backend, Dialogs& dialogs, JobControl& job, Busy busy);
+    // For an action that only opens and positions a selection: no busy mode, no Stop.
+    RangeJob(platform::Backend& backend, Dialogs& dialogs);
     ~RangeJob();
     RangeJob(const RangeJob&) = delete;
     RangeJob& operator=(const RangeJob&) = delete;
@@ -43,6 +46,10 @@ public:
     // takes only whole sectors comes back as a plain byte stream all the same (AlignedStream).
     [[nodiscard]] std::unique_ptr<platform::RawStream> open(const TFileInfo& selection, platform::OpenMode mode,
                                                             const std::string& failure, bool direct = false);
+    // The same, for an action whose failure text quotes the system's error: `failed` tells it.
+    [[nodiscard]] std::unique_ptr<platform::RawStream>
+    open(const TFileInfo& selection, platform::OpenMode mode,
+         const std::function<void(const platform::Error&)>& failed, bool direct = false);
     // True when the open stream is what `selection` was when it was selected.
     [[nodiscard]] bool sameAsSelected(platform::RawStream& stream, const TFileInfo& selection);
 
@@ -51,8 +58,13 @@ public:
     // written. A stream whose length is unknown passes.
     [[nodiscard]] bool fitsInside(platform::RawStream& stream, const TFileInfo& selection);
 
-    // Positions the stream at `offset`; shows `failure` unless the stream says it got there.
+    // Positions the stream at `offset`; shows `failure` unless the stream says it got there, and
+    // is there when asked again.
     [[nodiscard]] bool position(platform::RawStream& stream, int64_t offset, const std::string& failure);
+    // The same with a failure text of the action's own: `failed` gets the system's error, or null
+    // when the stream went elsewhere without one.
+    [[nodiscard]] bool position(platform::RawStream& stream, int64_t offset,
+                                const std::function<void(const platform::Error*)>& failed);
 
     // Written data is on the medium before success is reported. On failure "Failed to write to
     // <name>, <the system's text>" is shown.

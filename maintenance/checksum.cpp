@@ -1,6 +1,5 @@
 #include "maintenance/checksum.h"
 
-#include "core/selection.h"
 #include "jobs/aligned_stream.h"
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"
@@ -144,23 +143,13 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
                  ChecksumKind kind, const Options& options) {
     jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
     if (!range.checkRange(sel)) return {};
-    auto opened = selection::openSelection(backend, sel, platform::OpenMode::Read, options.direct);
-    if (opened.changed || !opened.stream) {
-        dialogs.message(opened.changed ? selection::changedDeviceMessage(sel)
-                                       : "Failed to open " + sel.Description + " for reading");
-        return {};
-    }
-    std::unique_ptr<platform::RawStream> stream = std::move(opened.stream);
-    const int64_t sector = stream->alignment();
-    if (sector > 1) stream = std::make_unique<jobs::AlignedStream>(std::move(stream), sector);
+    auto stream = range.open(sel, platform::OpenMode::Read, "Failed to open " + sel.Description + " for reading",
+                             options.direct);
+    if (!stream) return {};
     range.enterBusy();
 
-    // The position is read back: a device that quietly lands elsewhere must not be summed.
-    const auto reached = stream->seek(sel.Offset, platform::SeekOrigin::Begin);
-    const auto back = stream->position();
-    if (!reached || !back || *back != sel.Offset) {
-        stream.reset();
-        dialogs.message("Seek operation failed");
+    // A device that quietly lands elsewhere must not be summed.
+    if (!range.position(*stream, sel.Offset, "Seek operation failed")) {
         Result failed;
         failed.outcome = Outcome::SeekFailed;
         return failed;
@@ -176,7 +165,8 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
     blocks::Plan plan;
     plan.size = size;
     plan.block = kBlock;
-    const bool pastCache = sector > 1;
+    // A device read past the cache comes as sector-aligned stream: it wants larger reads.
+    const bool pastCache = dynamic_cast<jobs::AlignedStream*>(stream.get()) != nullptr;
     plan.buffer = options.buffer > 0 ? options.buffer : pastCache ? 1 << 20 : 256 << 10;
     plan.buffers = options.buffers;
     plan.shortBlockEnds = true; // the bytes of a short read reach no digest

@@ -1,7 +1,5 @@
 #include "maintenance/erase.h"
 
-#include "core/selection.h"
-#include "jobs/aligned_stream.h"
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
@@ -121,27 +119,13 @@ Report eraseSelection(platform::Backend& backend, Dialogs& dialogs, JobControl& 
     if (!gate::ConfirmOverwrite(dialogs, sel)) return {};
     range.enterBusy();
 
-    auto opened = selection::openSelection(backend, sel, platform::OpenMode::Write, options.direct);
-    if (opened.changed) {
-        dialogs.message(selection::changedDeviceMessage(sel));
-        return {};
-    }
-    if (!opened.stream) {
-        dialogs.error("Cannot open file \"" + sel.FileName + "\". " + opened.error.text);
-        return {};
-    }
-    std::unique_ptr<platform::RawStream> device = std::move(opened.stream);
-    if (const int64_t sector = device->alignment(); sector > 1)
-        device = std::make_unique<jobs::AlignedStream>(std::move(device), sector);
+    auto device = range.open(
+        sel, platform::OpenMode::Write,
+        [&](const platform::Error& e) { dialogs.error("Cannot open file \"" + sel.FileName + "\". " + e.text); },
+        options.direct);
+    if (!device) return {};
     if (!range.fitsInside(*device, sel)) return {};
-
-    const auto reached = device->seek(sel.Offset, platform::SeekOrigin::Begin);
-    const auto back = device->position();
-    if (!reached || !back || *back != sel.Offset) {
-        device.reset();
-        dialogs.message("Error. Could not seek on device. Stopping action");
-        return {};
-    }
+    if (!range.position(*device, sel.Offset, "Error. Could not seek on device. Stopping action")) return {};
     range.offerStop();
     job.progress(Progress(0, sel.Size, jobs::percentOf(0, sel.Size), ""));
 
