@@ -1,6 +1,7 @@
 // The range job's own refusals, each with its message, and Stop given back when it ends.
 
 #include "jobs/range_job.h"
+#include "jobs/stream_adapter.h"
 #include "support/memory_stream.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -41,6 +43,30 @@ TEST(RangeJob, RangesThatCannotBeCountedOrRunPastTheEndAreRefused) {
         jobs::RangeJob range(backend, ui, ui, jobs::RangeJob::Busy::No);
         EXPECT_EQ(range.checkRange(sel) && range.fitsInside(stream, sel), c.refusal.empty());
         EXPECT_EQ(ui.texts(), c.refusal.empty() ? std::vector<std::string>{} : std::vector{c.refusal});
+    }
+}
+
+// A stream that says it got there but stands elsewhere, or cannot go there, is not used.
+TEST(RangeJob, APositionIsTakenOnlyWhereTheStreamStands) {
+    // Seeks report the target, yet the stream stays `drift` bytes short of it; or they fail.
+    struct Drifting final : jobs::StreamAdapter {
+        int64_t drift = 0, at = 0;
+        bool fail = false;
+        platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin) override {
+            if (fail) return platform::errnoError(ESPIPE);
+            at = offset - drift;
+            return offset;
+        }
+        platform::Result<int64_t> position() override { return at; }
+    };
+    platform::testkit::TestBackend backend;
+    for (const auto& [drift, fail, placed] : {std::tuple{0, false, true}, {1, false, false}, {0, true, false}}) {
+        ScriptedUi ui;
+        Drifting stream;
+        stream.drift = drift, stream.fail = fail;
+        jobs::RangeJob range(backend, ui);
+        EXPECT_EQ(range.position(stream, 512, "not there"), placed);
+        EXPECT_EQ(ui.texts(), placed ? std::vector<std::string>{} : std::vector<std::string>{"not there"});
     }
 }
 
