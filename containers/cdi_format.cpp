@@ -22,11 +22,8 @@ std::string fieldText(const uint8_t* at, size_t bytes) {
 }
 
 // Reads exactly `count` bytes at `offset`; false when fewer come.
-bool readAt(platform::RawStream& s, int64_t offset, uint8_t* into, int64_t count) {
-    const auto at = s.seek(offset, platform::SeekOrigin::Begin);
-    if (!at || *at != offset) return false;
-    const auto n = s.read(into, count);
-    return n && *n == count;
+bool readWhole(platform::RawStream& s, int64_t offset, uint8_t* into, int64_t count) {
+    return s.readAt(offset, into, count).valueOr(-1) == count;
 }
 
 } // namespace
@@ -66,11 +63,11 @@ Inspection inspect(platform::RawStream& image) {
     // The footer mark first, as the load reads it; a file of fewer than 4 bytes has none.
     uint8_t mark[4] = {};
     const auto length = image.length();
-    const bool marked = length && *length >= 4 && readAt(image, *length - 4, mark, 4) &&
+    const bool marked = length && *length >= 4 && readWhole(image, *length - 4, mark, 4) &&
                         std::memcmp(mark, kFooterMark, 4) == 0;
 
     HeaderBytes h{};
-    if (!readAt(image, 0, h.data(), kHeaderSize)) return result;
+    if (!readWhole(image, 0, h.data(), kHeaderSize)) return result;
     if (std::memcmp(h.data(), kSignature, 5) != 0 || std::memcmp(h.data() + 10, kCompression, 5) != 0 ||
         std::memcmp(h.data() + 5, kVersion, 5) != 0) {
         result.check = Check::UnknownFormat;

@@ -26,12 +26,10 @@ uint32_t crc(const uint8_t* p, size_t n) {
     return uint32_t(c);
 }
 
-bool readAt(platform::RawStream& device, uint64_t offset, uint8_t* buffer, uint64_t count) {
+// Exactly `count` bytes at `offset`, both as the table gives them (unsigned, 64 bits).
+bool readWhole(platform::RawStream& device, uint64_t offset, uint8_t* buffer, uint64_t count) {
     if (offset > uint64_t(INT64_MAX) || count > uint64_t(INT64_MAX)) return false;
-    const auto pos = device.seek(int64_t(offset), platform::SeekOrigin::Begin);
-    if (!pos || *pos != int64_t(offset)) return false;
-    const auto n = device.read(buffer, int64_t(count));
-    return n && *n == int64_t(count);
+    return device.readAt(int64_t(offset), buffer, int64_t(count)).valueOr(-1) == int64_t(count);
 }
 
 // UTF-16LE, up to the first NUL, as UTF-8; an unpaired surrogate becomes U+FFFD.
@@ -80,7 +78,7 @@ struct Header {
 // The header at `lba`, checked; nothing (and why, in `why`) when it is not a valid one.
 std::optional<Header> readHeader(platform::RawStream& device, int64_t sectorSize, uint64_t lba, std::string& why) {
     std::vector<uint8_t> sector(static_cast<size_t>(sectorSize));
-    if (!readAt(device, lba * uint64_t(sectorSize), sector.data(), sector.size())) {
+    if (!readWhole(device, lba * uint64_t(sectorSize), sector.data(), sector.size())) {
         why = "its header cannot be read";
         return std::nullopt;
     }
@@ -126,7 +124,7 @@ std::optional<std::vector<Entry>> readEntries(platform::RawStream& device, int64
         return std::nullopt;
     }
     std::vector<uint8_t> array(static_cast<size_t>(bytes));
-    if (bytes > 0 && !readAt(device, start, array.data(), bytes)) {
+    if (bytes > 0 && !readWhole(device, start, array.data(), bytes)) {
         why = "its entry array cannot be read";
         return std::nullopt;
     }

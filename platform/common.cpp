@@ -22,6 +22,20 @@ void requestInterrupt() { gInterrupt.store(true, std::memory_order_relaxed); }
 bool interruptRequested() { return gInterrupt.load(std::memory_order_relaxed); }
 void clearInterrupt() { gInterrupt.store(false, std::memory_order_relaxed); }
 
+Result<int64_t> RawStream::readAt(int64_t offset, void* buffer, int64_t count) {
+    const auto at = seek(offset, SeekOrigin::Begin);
+    if (!at) return at.error();
+    if (*at != offset) return errnoError(ESPIPE);
+    return read(buffer, count);
+}
+
+Result<int64_t> RawStream::writeAt(int64_t offset, const void* buffer, int64_t count) {
+    const auto at = seek(offset, SeekOrigin::Begin);
+    if (!at) return at.error();
+    if (*at != offset) return errnoError(ESPIPE);
+    return write(buffer, count);
+}
+
 Result<void> PendingFile::copyFrom(RawStream& source) {
     if (auto at = source.seek(0, SeekOrigin::Begin); !at) return at.error();
     std::vector<char> buffer(size_t(1) << 20);

@@ -91,6 +91,10 @@ public:
 
     virtual Result<int64_t> read(void* buffer, int64_t count) = 0;
     virtual Result<int64_t> write(const void* buffer, int64_t count) = 0;
+    // read() and write() at `offset` from the start: the stream is positioned there first, and
+    // one that cannot be (or lands elsewhere) is an error (ESPIPE), never a transfer elsewhere.
+    Result<int64_t> readAt(int64_t offset, void* buffer, int64_t count);
+    Result<int64_t> writeAt(int64_t offset, const void* buffer, int64_t count);
     // Returns the new position from the start.
     virtual Result<int64_t> seek(int64_t offset, SeekOrigin origin) = 0;
     virtual Result<int64_t> position() = 0;
