@@ -14,18 +14,6 @@ std::string num(int64_t v) {
     return std::to_string(v);
 }
 
-// For the checks made before any window exists.
-class NoWindow final : public JobControl {
-public:
-    void progress(const Progress&) override {}
-    void pump() override {}
-    bool stopRequested() override { return false; }
-    Clock& clock() override { return clock_; }
-
-private:
-    SystemClock clock_;
-};
-
 // What the range job says while the progress window is up waits for the window to go: messages
 // become notes, shown afterwards in order.
 template <class Notes>
@@ -74,11 +62,8 @@ Report SaveAsZipCommand(platform::Backend& backend, Dialogs& dialogs, const ZipW
 Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
                           const std::string& archive, const TFileInfo& selection, jobs::ByteObserver* digests) {
     const TFileInfo sel = selection;
-    {
-        NoWindow none;
-        jobs::RangeJob check(backend, dialogs, none, jobs::RangeJob::Busy::No);
-        if (!check.checkRange(sel)) return {};
-    }
+    // Checked before any window exists.
+    if (!jobs::RangeJob(backend, dialogs).checkRange(sel)) return {};
     // Refused before an archive to be overwritten is emptied.
     if (sel.Size > kMaxEntryBytes) {
         dialogs.message("A zip entry holds at most " + num(kMaxEntryBytes) + " bytes; " + num(sel.Size) +

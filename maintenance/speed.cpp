@@ -33,6 +33,17 @@ std::string openFailure(const TFileInfo& sel) {
     return "Failed to open " + sel.Description + " for reading";
 }
 
+// The selection, open for measuring. A file is read through the system's cache: what it held of
+// the file goes first, so that the medium is measured rather than memory (a device is read past
+// the cache anyway).
+std::unique_ptr<platform::RawStream> openToMeasure(jobs::RangeJob& range, const TFileInfo& sel,
+                                                   const Options& options) {
+    if (!range.checkRange(sel)) return nullptr;
+    auto stream = range.open(sel, platform::OpenMode::Read, openFailure(sel), options.direct);
+    if (stream) (void)stream->dropCache();
+    return stream;
+}
+
 } // namespace
 
 const char* const kTooSmallMessage =
@@ -57,12 +68,8 @@ int64_t readsPerSample(int64_t size) {
 Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
                  const Options& options) {
     jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
-    if (!range.checkRange(sel)) return {};
-    auto stream = range.open(sel, platform::OpenMode::Read, openFailure(sel), options.direct);
+    auto stream = openToMeasure(range, sel, options);
     if (!stream) return {};
-    // A file is read through the system's cache: what it held of the file goes first, so that the
-    // medium is measured rather than memory (a device is read past the cache anyway).
-    (void)stream->dropCache();
     const int64_t n = readsPerSample(sel.Size);
     if (n == 0) {
         stream.reset();
@@ -152,12 +159,8 @@ Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
 Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
                 const Options& options) {
     jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
-    if (!range.checkRange(sel)) return {};
-    auto stream = range.open(sel, platform::OpenMode::Read, openFailure(sel), options.direct);
+    auto stream = openToMeasure(range, sel, options);
     if (!stream) return {};
-    // A file is read through the system's cache: what it held of the file goes first, so that the
-    // medium is measured rather than memory (a device is read past the cache anyway).
-    (void)stream->dropCache();
     range.enterBusy();
     range.offerStop();
     Clock& clock = job.clock();
