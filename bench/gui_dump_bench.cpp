@@ -1,10 +1,10 @@
 // Times a dump started from the main window's button, with the real progress bar, status line
 // and event pump, so the window's own cost per 8 KiB block can be compared with the command
 // line and dd. Usage: gui_dump_bench IMAGE OUTPUT
-#include "ui/application.h"
 #include "app/gui/mainwindow.h"
-#include "ui/qt_dialogs.h"
 #include "platform/image_drives.h"
+#include "ui/application.h"
+#include "ui/qt_dialogs.h"
 
 #include <QPushButton>
 #include <QTreeWidget>

@@ -8,14 +8,14 @@
 //   inspect_page_bench map FILE S               a map in the engine alone; prints seconds
 //   inspect_page_bench mapwindow FILE S         a map drawn by the window's Draw button
 //   inspect_page_bench demo PATH                writes the demo drive's image (test data)
-#include "ui/application.h"
 #include "core/selection.h"
 #include "discovery/demo_drive.h"
 #include "inspect/bytemap.h"
 #include "inspect/gui/graphical.h"
-#include "inspect/gui/hexview_window.h"
 #include "inspect/gui/hexview_model.h"
+#include "inspect/gui/hexview_window.h"
 #include "platform/platform.h"
+#include "ui/application.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

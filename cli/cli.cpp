@@ -1,21 +1,21 @@
 #include "cli/cli.h"
 
-#include "core/selection.h"
-#include "core/user_error.h"
 #include "cli/command_line.h"
-#include "cli/stop_signals.h"
 #include "cli/containers_commands.h"
 #include "cli/disasm_commands.h"
-#include "cli/maintenance_commands.h"
-#include "maintenance/digest_set.h"
 #include "cli/inspect_commands.h"
+#include "cli/maintenance_commands.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "discovery/demo_drive.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
 #include "discovery/volumes.h"
 #include "jobs/output_file.h"
+#include "maintenance/digest_set.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 
@@ -33,7 +33,9 @@ bool allDigits(const std::string& s) {
 }
 
 // "0" to "99": a drive number.
-bool isDriveNumber(const std::string& s) { return allDigits(s) && s.size() <= 2; }
+bool isDriveNumber(const std::string& s) {
+    return allDigits(s) && s.size() <= 2;
+}
 
 // "<drive>p<row>", for example "0p2".
 bool isPartitionSpec(const std::string& s, std::string& drive, std::string& row) {
@@ -46,12 +48,13 @@ bool isPartitionSpec(const std::string& s, std::string& drive, std::string& row)
 
 // "C:" or "C:\".
 bool isVolumeSpec(const std::string& s) {
-    return (s.size() == 2 || (s.size() == 3 && s[2] == '\\')) && std::isalpha(static_cast<unsigned char>(s[0])) &&
-           s[1] == ':';
+    return (s.size() == 2 || (s.size() == 3 && s[2] == '\\')) &&
+           std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':';
 }
 
 void printRow(std::ostream& out, const std::vector<std::string>& cells) {
-    for (size_t i = 0; i < cells.size(); ++i) out << (i ? "\t" : "") << cells[i];
+    for (size_t i = 0; i < cells.size(); ++i)
+        out << (i ? "\t" : "") << cells[i];
     out << "\n";
 }
 
@@ -60,7 +63,8 @@ int drivesCommand(platform::Backend& backend, Io& io) {
     titles.push_back(drives::kGeometryTitle);
     printRow(io.out, titles);
     const char separator = platform::decimalSeparator();
-    for (const auto& row : drives::scan(backend)) printRow(io.out, row.texts(separator));
+    for (const auto& row : drives::scan(backend))
+        printRow(io.out, row.texts(separator));
     return Completed;
 }
 
@@ -68,7 +72,8 @@ int volumesCommand(platform::Backend& backend, Io& io) {
     auto titles = volumes::columnTitles();
     titles.push_back(volumes::kDriveTypeNumberTitle);
     printRow(io.out, titles);
-    for (const auto& row : volumes::list(backend)) printRow(io.out, row.texts());
+    for (const auto& row : volumes::list(backend))
+        printRow(io.out, row.texts());
     return Completed;
 }
 
@@ -89,8 +94,10 @@ int partitionsCommand(platform::Backend& backend, const CommandLine& args, Io& i
         const auto cells = row.cells();
         printRow(io.out, std::vector<std::string>(cells.begin(), cells.end()));
     }
-    for (const auto& message : walk.messages) io.err << message << "\n";
-    for (const auto& note : walk.notes) io.err << note << "\n";
+    for (const auto& message : walk.messages)
+        io.err << message << "\n";
+    for (const auto& note : walk.notes)
+        io.err << note << "\n";
     return walk.messages.empty() ? Completed : Failed;
 }
 
@@ -111,7 +118,8 @@ int selectCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
         {"CanWrite", info.CanWrite ? "true" : "false"},
         {"DriveText", info.DriveText},
     };
-    for (const auto& [name, value] : fields) io.out << name << "\t" << value << "\n";
+    for (const auto& [name, value] : fields)
+        io.out << name << "\t" << value << "\n";
     if (auto drive = platform::parsePhysicalDriveName(info.FileName)) {
         const std::string node = backend.physicalDriveNode(*drive);
         if (!node.empty()) io.out << "Device\t" << node << "\n";
@@ -142,7 +150,9 @@ TerminalUi terminalFor(Io& io, const CommandLine& args) {
     return ui;
 }
 
-int exitFor(const transfer::Report& r) { return r.outcome == transfer::Outcome::Completed ? Completed : Failed; }
+int exitFor(const transfer::Report& r) {
+    return r.outcome == transfer::Outcome::Completed ? Completed : Failed;
+}
 
 // The digests --hash names, or none; a wrong list is a usage error before anything is opened.
 std::optional<digest::Set> digestsFor(const CommandLine& args) {
@@ -160,7 +170,8 @@ int dumpCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo source =
         resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     if (const auto why = jobs::outputRefusal(backend, args.operands[1], jobs::Existing::Replace)) {
-        io.err << "Cannot write the image into " << args.operands[1] << ": " << *why << ". Nothing was read.\n";
+        io.err << "Cannot write the image into " << args.operands[1] << ": " << *why
+               << ". Nothing was read.\n";
         return Failed;
     }
     TerminalUi ui = terminalFor(io, args);
@@ -191,8 +202,8 @@ int copyCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     const TFileInfo target = resolveSelection(backend, args.operands[1], args.number("--target-offset"),
                                               args.number("--target-size"));
     TerminalUi ui = terminalFor(io, args);
-    const auto result =
-        transfer::directCopy(backend, ui, ui, source, target, {!args.has("--buffered"), args.has("--verify")});
+    const auto result = transfer::directCopy(backend, ui, ui, source, target,
+                                             {!args.has("--buffered"), args.has("--verify")});
     ui.endProgress();
     return exitFor(result);
 }
@@ -236,7 +247,8 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
         const size_t row = size_t(std::stoul(rowText));
         if (row == 0 || row > walk.rows.size()) {
             std::string text;
-            for (const auto& message : walk.messages) text += message + "\n";
+            for (const auto& message : walk.messages)
+                text += message + "\n";
             throw UserError(text + "The partition list of drive " + drive + " has no row " + rowText + ".");
         }
         info = selections::fromPartition(walk.rows[row - 1], walk.identity);
@@ -262,8 +274,10 @@ using ToolCommand = int (*)(platform::Backend&, const std::vector<std::string>&,
 
 int toolCommand(ToolCommand run, platform::Backend& backend, const CommandLine& args, Io& io) {
     std::map<std::string, std::string> options(args.texts.begin(), args.texts.end());
-    for (const auto& [name, value] : args.numbers) options[name] = std::to_string(value);
-    for (const auto& flag : args.flags) options[flag] = "";
+    for (const auto& [name, value] : args.numbers)
+        options[name] = std::to_string(value);
+    for (const auto& flag : args.flags)
+        options[flag] = "";
     TerminalUi ui = terminalFor(io, args);
     try {
         const int status = run(backend, args.operands, options, ui, ui, io.out, io.err);

@@ -36,6 +36,7 @@ int run(const std::vector<std::string>& args, platform::Backend& backend, Io io)
 // without a size the range runs to its end. The record holds absolute values, as the selection
 // edits make them. Throws UserError, also for a range that does not lie inside the item.
 TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec,
-                           std::optional<int64_t> offset = std::nullopt, std::optional<int64_t> size = std::nullopt);
+                           std::optional<int64_t> offset = std::nullopt,
+                           std::optional<int64_t> size = std::nullopt);
 
 } // namespace cli

@@ -1,8 +1,8 @@
 #include "cli/command_line.h"
 
+#include "containers/zlib_stream.h"
 #include "core/selection.h"
 #include "core/user_error.h"
-#include "containers/zlib_stream.h"
 
 #include <algorithm>
 
@@ -195,10 +195,9 @@ bool takesText(const std::string& option) {
 }
 
 bool takesValue(const std::string& option) {
-    static const std::set<std::string> valued{"--offset",      "--size",          "--source-offset",
-                                              "--source-size", "--target-offset", "--target-size",
-                                              "--width",       "--sectors-per-pixel", "--max",
-                                              "--bits"};
+    static const std::set<std::string> valued{
+        "--offset",      "--size",  "--source-offset",     "--source-size", "--target-offset",
+        "--target-size", "--width", "--sectors-per-pixel", "--max",         "--bits"};
     return valued.count(option) != 0 || takesText(option);
 }
 
@@ -539,8 +538,8 @@ std::string versionText() {
     built += "libudev " TARNWICK_UDEV_VERSION ", ";
 #endif
     built += "compiler " TARNWICK_COMPILER ", C++" + std::to_string(__cplusplus / 100 % 100);
-    return "tarnwick-cli " TARNWICK_VERSION "\nbuilt with " + built + "\ncompressed images: " +
-           containers::compressionLibrary() + "\n";
+    return "tarnwick-cli " TARNWICK_VERSION "\nbuilt with " + built +
+           "\ncompressed images: " + containers::compressionLibrary() + "\n";
 }
 
 } // namespace cli

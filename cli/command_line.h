@@ -20,11 +20,11 @@ struct UsageError : std::runtime_error {
 };
 
 struct CommandLine {
-    std::string command;                    // empty only with --help or --version
-    std::vector<std::string> operands;      // the command's own arguments, in order
-    std::map<std::string, int64_t> numbers; // "--offset" -> 4096
+    std::string command;                      // empty only with --help or --version
+    std::vector<std::string> operands;        // the command's own arguments, in order
+    std::map<std::string, int64_t> numbers;   // "--offset" -> 4096
     std::map<std::string, std::string> texts; // options whose value is a word or text: "--filter" -> "blank"
-    std::set<std::string> flags;            // "--agree"
+    std::set<std::string> flags;              // "--agree"
     bool demo = false;
     bool help = false;
     bool version = false;

@@ -1,11 +1,11 @@
 #include "cli/containers_commands.h"
 
-#include "core/selection.h"
-#include "core/user_error.h"
 #include "cli/cli.h"
 #include "cli/terminal_ui.h"
 #include "containers/cdi.h"
 #include "containers/save_as_zip.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
 #include "maintenance/digest_set.h"

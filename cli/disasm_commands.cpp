@@ -1,8 +1,8 @@
 #include "cli/disasm_commands.h"
 
+#include "cli/cli.h"
 #include "core/selection.h"
 #include "core/user_error.h"
-#include "cli/cli.h"
 #include "inspect/disassembler.h"
 
 #include <algorithm>

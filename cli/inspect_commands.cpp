@@ -1,12 +1,12 @@
 #include "cli/inspect_commands.h"
 
-#include "core/selection.h"
-#include "core/user_error.h"
 #include "cli/cli.h"
 #include "cli/terminal_ui.h"
-#include "jobs/output_file.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "inspect/bytemap.h"
 #include "inspect/hexview.h"
+#include "jobs/output_file.h"
 
 #include <algorithm>
 #include <cctype>

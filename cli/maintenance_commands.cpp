@@ -1,7 +1,7 @@
 #include "cli/maintenance_commands.h"
 
-#include "core/user_error.h"
 #include "cli/cli.h"
+#include "core/user_error.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
 #include "maintenance/chart_image.h"

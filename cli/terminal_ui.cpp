@@ -15,14 +15,22 @@ namespace {
 
 const char* buttonName(Button b) {
     switch (b) {
-    case Button::Ok: return "OK";
-    case Button::Cancel: return "Cancel";
-    case Button::Yes: return "Yes";
-    case Button::No: return "No";
-    case Button::Ignore: return "Ignore";
-    case Button::Abort: return "Abort";
-    case Button::Retry: return "Retry";
-    case Button::None: break;
+    case Button::Ok:
+        return "OK";
+    case Button::Cancel:
+        return "Cancel";
+    case Button::Yes:
+        return "Yes";
+    case Button::No:
+        return "No";
+    case Button::Ignore:
+        return "Ignore";
+    case Button::Abort:
+        return "Abort";
+    case Button::Retry:
+        return "Retry";
+    case Button::None:
+        break;
     }
     return "";
 }
@@ -79,8 +87,10 @@ TerminalUi::TerminalUi(std::istream& in, bool interactive, std::ostream& err, bo
 
 void TerminalUi::setAgreed(bool agreed) {
     agreed_ = agreed;
-    if (agreed) answers_[gate::kQuestionId] = {Button::Yes, {}};
-    else answers_.erase(gate::kQuestionId);
+    if (agreed)
+        answers_[gate::kQuestionId] = {Button::Yes, {}};
+    else
+        answers_.erase(gate::kQuestionId);
 }
 
 bool TerminalUi::stopRequested() {
@@ -134,8 +144,11 @@ std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
     if (!file_) return std::nullopt;
     std::error_code ec;
     if (dialog.overwritePrompt && std::filesystem::exists(std::filesystem::symlink_status(*file_, ec))) {
-        const Question replace{*file_ + " already exists.\nDo you want to replace it?", Icon::Warning,
-                               {Button::Yes, Button::No}, Button::No, kReplaceId};
+        const Question replace{*file_ + " already exists.\nDo you want to replace it?",
+                               Icon::Warning,
+                               {Button::Yes, Button::No},
+                               Button::No,
+                               kReplaceId};
         if (ask(replace) != Button::Yes) return std::nullopt;
     }
     return file_;
@@ -144,8 +157,8 @@ std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
 std::optional<std::string> TerminalUi::typedAgreement(const TFileInfo& target) {
     endProgress();
     if (agreed_) return std::string("i agree");
-    err_ << "About to overwrite " << target.Description << " (" << target.FileName << ", offset " << target.Offset
-         << ", " << target.Size << " bytes).\n";
+    err_ << "About to overwrite " << target.Description << " (" << target.FileName << ", offset "
+         << target.Offset << ", " << target.Size << " bytes).\n";
     if (!interactive_) {
         err_ << "Refused: pass --agree to overwrite without being asked (standard input is not a terminal)\n";
         return std::nullopt;

@@ -2,9 +2,9 @@
 
 #include "containers/cdi_format.h"
 #include "containers/stream_adapters.h"
-#include "jobs/output_file.h"
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
+#include "jobs/output_file.h"
 #include "jobs/range_job.h"
 #include "platform/platform.h"
 
@@ -230,7 +230,8 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
         return failed(writeFailure(file, w ? platform::errnoError(ENOSPC) : w.error()), 0);
     auto body = makeBodyWriter(options.codec, out);
     if (!body) return failed(writeFailure(file, body.error()), 0);
-    if (!range.position(*source, sel.Offset, "Failed to seek on " + sel.Description)) return {Outcome::Failed, 0};
+    if (!range.position(*source, sel.Offset, "Failed to seek on " + sel.Description))
+        return {Outcome::Failed, 0};
 
     ZeroFilledSelection selected(*source, sel.Offset, sel.Size);
     CompressorSink sink(**body);
@@ -272,7 +273,8 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
         dialogs.message("Stopped after " + num(moved.total) + " of " + num(sel.Size) + " bytes. " + kept);
         return {Outcome::Incomplete, moved.total};
     }
-    if (auto committed = image->commit(); !committed) return failed(writeFailure(file, committed.error()), moved.written);
+    if (auto committed = image->commit(); !committed)
+        return failed(writeFailure(file, committed.error()), moved.written);
 
     std::string message = "Done.\nWritten " + num(length) + " bytes (" +
                           twoDecimals(sel.Size > 0 ? double(length) * 100.0 / double(sel.Size) : 0.0) +
@@ -282,7 +284,8 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
                    "; the image holds zeros in their place.";
     // Digests of part of the selection would pass for the selection's own: only a whole one gets them.
     if (whole && options.digests) {
-        if (const std::string digests = options.digests->summary(); !digests.empty()) message += "\n\n" + digests;
+        if (const std::string digests = options.digests->summary(); !digests.empty())
+            message += "\n\n" + digests;
     }
     // Stop stays until the result is shown: the message comes first.
     dialogs.message(message);

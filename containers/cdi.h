@@ -3,11 +3,11 @@
 // Each runs as one call that asks through Dialogs and is driven through JobControl; the bytes
 // move through the block engine. Plain C++, no Qt.
 
-#include "core/fileinfo.h"
 #include "containers/report.h"
 #include "containers/zlib_stream.h"
-#include "jobs/byte_observer.h"
+#include "core/fileinfo.h"
 #include "core/job.h"
+#include "jobs/byte_observer.h"
 
 namespace platform {
 class Backend;

@@ -12,8 +12,12 @@ constexpr uint8_t kVersion[5] = {4, '0', '1', '0', '0'};
 constexpr uint8_t kCompression[5] = {4, 'L', 'I', 'B', 'Z'};
 constexpr char kFooterMark[4] = {'F', 'O', 'O', 'T'};
 
-void put64(uint8_t* at, int64_t value) { le::put64(at, uint64_t(value)); }
-int64_t get64(const uint8_t* at) { return int64_t(le::get64(at)); }
+void put64(uint8_t* at, int64_t value) {
+    le::put64(at, uint64_t(value));
+}
+int64_t get64(const uint8_t* at) {
+    return int64_t(le::get64(at));
+}
 
 // The text of a zero-filled field: up to its first zero byte.
 std::string fieldText(const uint8_t* at, size_t bytes) {

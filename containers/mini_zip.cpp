@@ -255,8 +255,8 @@ TSFileStream::TSFileStream(platform::Backend& backend, const std::string& fileNa
         stream_ = std::move(*opened);
         return;
     }
-    auto created = jobs::OutputFile::create(backend, fileName,
-                                            mode == Mode::Create ? jobs::Existing::Replace : jobs::Existing::Append);
+    auto created = jobs::OutputFile::create(
+        backend, fileName, mode == Mode::Create ? jobs::Existing::Replace : jobs::Existing::Append);
     if (!created) {
         if (mode == Mode::Create)
             throw UserError("Cannot create file \"" + fullPath(fileName) + "\". " + created.error().text);

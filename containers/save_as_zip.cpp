@@ -1,11 +1,10 @@
 #include "containers/save_as_zip.h"
 
-#include "core/user_error.h"
 #include "containers/mini_zip.h"
 #include "containers/stream_adapters.h"
+#include "core/user_error.h"
 #include "jobs/output_file.h"
 #include "jobs/range_job.h"
-
 
 namespace containers {
 namespace {
@@ -16,8 +15,7 @@ std::string num(int64_t v) {
 
 // What the range job says while the progress window is up waits for the window to go: messages
 // become notes, shown afterwards in order.
-template <class Notes>
-class Noting final : public Dialogs {
+template <class Notes> class Noting final : public Dialogs {
 public:
     Noting(Dialogs& inner, Notes& notes) : inner_(inner), notes_(notes) {}
     Button ask(const Question& q) override {
@@ -26,7 +24,9 @@ public:
         return Button::Ok;
     }
     std::optional<std::string> chooseFile(const FileDialog& d) override { return inner_.chooseFile(d); }
-    std::optional<std::string> typedAgreement(const TFileInfo& t) override { return inner_.typedAgreement(t); }
+    std::optional<std::string> typedAgreement(const TFileInfo& t) override {
+        return inner_.typedAgreement(t);
+    }
 
 private:
     Dialogs& inner_;
@@ -60,7 +60,8 @@ Report SaveAsZipCommand(platform::Backend& backend, Dialogs& dialogs, const ZipW
 }
 
 Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const ZipWindowFactory& window,
-                          const std::string& archive, const TFileInfo& selection, jobs::ByteObserver* digests) {
+                          const std::string& archive, const TFileInfo& selection,
+                          jobs::ByteObserver* digests) {
     const TFileInfo sel = selection;
     // Checked before any window exists.
     if (!jobs::RangeJob(backend, dialogs).checkRange(sel)) return {};
@@ -117,8 +118,8 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
         // The source first: an archive is not created, emptied or changed when there is nothing
         // to read.
         // Read past the system's cache, as the raw transfers read it.
-        auto source = range.open(sel, platform::OpenMode::Read, "Failed to open " + sel.Description + " for reading",
-                                 true);
+        auto source = range.open(sel, platform::OpenMode::Read,
+                                 "Failed to open " + sel.Description + " for reading", true);
         try {
             if (!source) {
                 report.outcome = Outcome::Failed;
@@ -138,10 +139,10 @@ Report SaveSelectionAsZip(platform::Backend& backend, Dialogs& dialogs, const Zi
                 } else if (!whole) {
                     const std::string why =
                         zip.LastEntryAborted() ? std::string("because the export was stopped.")
-                        : zip.LastReadError()  ? "because reading " + sel.Description + " failed after " +
-                                                    num(zip.LastEntryBytes()) + " bytes: " +
-                                                    zip.LastReadError()->text + "."
-                                               : "because " + sel.Description + " ended early.";
+                        : zip.LastReadError()
+                            ? "because reading " + sel.Description + " failed after " +
+                                  num(zip.LastEntryBytes()) + " bytes: " + zip.LastReadError()->text + "."
+                            : "because " + sel.Description + " ended early.";
                     notes.push_back({"The entry " + NormalizeEntryName(sel.DefaultName) + " in " + archive +
                                          " is incomplete: it holds " + num(zip.LastEntryBytes()) + " of " +
                                          num(sel.Size) + " bytes, " + why,

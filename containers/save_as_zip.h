@@ -3,10 +3,10 @@
 // to, with a progress window that stays on top and has its own Stop. Plain C++, no Qt: the window
 // is made through a factory and seen only as the JobControl it carries.
 
-#include "core/fileinfo.h"
 #include "containers/report.h"
-#include "jobs/byte_observer.h"
+#include "core/fileinfo.h"
 #include "core/job.h"
+#include "jobs/byte_observer.h"
 
 #include <functional>
 #include <memory>

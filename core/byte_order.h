@@ -6,11 +6,15 @@
 
 namespace le {
 
-inline uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t get16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline uint32_t get32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-inline uint64_t get64(const uint8_t* p) { return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32; }
+inline uint64_t get64(const uint8_t* p) {
+    return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32;
+}
 
 inline void put16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);

@@ -18,7 +18,9 @@ const std::string& cell(const Row& row, size_t column) {
     return column < row.size() ? row[column] : empty;
 }
 
-bool isHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHexDigit(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -30,7 +32,8 @@ int hexValue(char c) {
 // (FFFFFFFFFFFFFFFF is -1); decimal must fit in 64 signed bits.
 bool readInteger(const std::string& text, int64_t& out) {
     size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     bool hex = false;
@@ -125,7 +128,8 @@ std::string changedDeviceMessage(const TFileInfo& info) {
 }
 
 std::string rangeDescription(const TFileInfo& info) {
-    return info.DisplayText + " offset: " + std::to_string(info.Offset) + " size: " + std::to_string(info.Size);
+    return info.DisplayText + " offset: " + std::to_string(info.Offset) +
+           " size: " + std::to_string(info.Size);
 }
 
 int64_t parseInteger(const std::string& text, bool asHex) {
@@ -160,7 +164,8 @@ const std::vector<std::string>& adjustActionTexts() {
 
 bool applyAdjust(TFileInfo& info, AdjustAction action) {
     switch (action) {
-    case AdjustAction::None: return false;
+    case AdjustAction::None:
+        return false;
     case AdjustAction::Skip512:
         // An item of fewer than 512 bytes has nothing left after them: an empty range, never a
         // negative one.

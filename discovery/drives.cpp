@@ -4,8 +4,12 @@
 
 namespace drives {
 
-int32_t DriveRow::sizeMB() const { return static_cast<int32_t>(size / 1000000); }
-int32_t DriveRow::sizeMiB() const { return static_cast<int32_t>(size / 1048576); }
+int32_t DriveRow::sizeMB() const {
+    return static_cast<int32_t>(size / 1000000);
+}
+int32_t DriveRow::sizeMiB() const {
+    return static_cast<int32_t>(size / 1048576);
+}
 
 selection::Row DriveRow::texts(char decimalSeparator) const {
     return {
@@ -26,8 +30,8 @@ selection::Row DriveRow::texts(char decimalSeparator) const {
 
 const std::vector<std::string>& columnTitles() {
     static const std::vector<std::string> titles{
-        "Index",      "Media type", "Cylinders",  "Tracks per cylinder", "Sectors per track", "Sector size",
-        "Size (GB)",  "Size (MB)",  "Size (MiB)", "Size (bytes)",        "CHS Size (bytes)",
+        "Index",     "Media type", "Cylinders",  "Tracks per cylinder", "Sectors per track", "Sector size",
+        "Size (GB)", "Size (MB)",  "Size (MiB)", "Size (bytes)",        "CHS Size (bytes)",
     };
     return titles;
 }

@@ -25,8 +25,8 @@ struct DriveRow {
     int64_t geometrySize = 0; // cylinders x tracks x sectors x bytes
     std::string identity;     // the device's fingerprint, for the selection made from this row
 
-    int32_t sizeMB() const;   // size div 1000000 as a 32-bit signed number
-    int32_t sizeMiB() const;  // size div 2^20 as a 32-bit signed number
+    int32_t sizeMB() const;  // size div 1000000 as a 32-bit signed number
+    int32_t sizeMiB() const; // size div 2^20 as a 32-bit signed number
     // The row's texts: caption, ten visible sub-items and the hidden geometry product.
     // decimalSeparator is the user's (the GB column is a fraction).
     selection::Row texts(char decimalSeparator = '.') const;

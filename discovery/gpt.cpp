@@ -14,7 +14,6 @@ namespace {
 // The entry array is read whole; a header that claims more than this is not believed.
 constexpr uint64_t kMaxArrayBytes = 64ull << 20;
 
-
 uint32_t crc(const uint8_t* p, size_t n) {
     uLong c = ::crc32(0L, Z_NULL, 0);
     while (n > 0) {
@@ -76,7 +75,8 @@ struct Header {
 };
 
 // The header at `lba`, checked; nothing (and why, in `why`) when it is not a valid one.
-std::optional<Header> readHeader(platform::RawStream& device, int64_t sectorSize, uint64_t lba, std::string& why) {
+std::optional<Header> readHeader(platform::RawStream& device, int64_t sectorSize, uint64_t lba,
+                                 std::string& why) {
     std::vector<uint8_t> sector(static_cast<size_t>(sectorSize));
     if (!readWhole(device, lba * uint64_t(sectorSize), sector.data(), sector.size())) {
         why = "its header cannot be read";
@@ -114,8 +114,8 @@ std::optional<Header> readHeader(platform::RawStream& device, int64_t sectorSize
 }
 
 // The used entries of the array a header describes; nothing (and why) when the array is damaged.
-std::optional<std::vector<Entry>> readEntries(platform::RawStream& device, int64_t sectorSize, int64_t deviceSize,
-                                              const Header& h, std::string& why) {
+std::optional<std::vector<Entry>> readEntries(platform::RawStream& device, int64_t sectorSize,
+                                              int64_t deviceSize, const Header& h, std::string& why) {
     const uint64_t bytes = uint64_t(h.count) * h.entrySize;
     const uint64_t start = h.entriesLba * uint64_t(sectorSize);
     if (bytes > kMaxArrayBytes || h.entriesLba > uint64_t(INT64_MAX) / uint64_t(sectorSize) ||
@@ -189,8 +189,9 @@ const Known kKnownTypes[] = {
 
 std::string guidText(const std::array<uint8_t, 16>& g) {
     char text[40];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3],
-                  g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  g[3], g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13],
+                  g[14], g[15]);
     return text;
 }
 
@@ -205,7 +206,8 @@ Table read(platform::RawStream& device, int64_t sectorSize, int64_t deviceSize) 
     Table table;
     table.sectorSize = sectorSize;
     if (sectorSize < 512 || deviceSize < 3 * sectorSize) {
-        table.notes.emplace_back("The disk holds a protective entry but is too small for a GUID partition table.");
+        table.notes.emplace_back(
+            "The disk holds a protective entry but is too small for a GUID partition table.");
         return table;
     }
     std::string whyPrimary, whyBackup;
@@ -227,8 +229,8 @@ Table read(platform::RawStream& device, int64_t sectorSize, int64_t deviceSize) 
             return table;
         }
     }
-    table.notes.emplace_back("No GUID partition is listed: the table's primary copy is unusable (" + whyPrimary +
-                             ") and so is its backup (" + whyBackup + ").");
+    table.notes.emplace_back("No GUID partition is listed: the table's primary copy is unusable (" +
+                             whyPrimary + ") and so is its backup (" + whyBackup + ").");
     return table;
 }
 

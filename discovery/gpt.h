@@ -15,19 +15,19 @@ namespace gpt {
 inline constexpr uint8_t kProtectiveType = 0xEE;
 
 struct Entry {
-    int number = 0;                  // 1-based position in the entry array
-    std::array<uint8_t, 16> type{};  // the type GUID as stored
+    int number = 0;                 // 1-based position in the entry array
+    std::array<uint8_t, 16> type{}; // the type GUID as stored
     uint64_t firstLba = 0;
-    uint64_t lastLba = 0;            // inclusive
-    std::string name;                // UTF-8, from the entry's UTF-16LE name
+    uint64_t lastLba = 0; // inclusive
+    std::string name;     // UTF-8, from the entry's UTF-16LE name
 };
 
 struct Table {
-    bool found = false;              // a header with a valid CRC was read (primary or backup)
-    bool fromBackup = false;         // the primary header was damaged; the backup was used
+    bool found = false;      // a header with a valid CRC was read (primary or backup)
+    bool fromBackup = false; // the primary header was damaged; the backup was used
     int64_t sectorSize = 512;
-    std::vector<Entry> entries;      // the used entries, in array order
-    std::vector<std::string> notes;  // what went wrong, for the hint line
+    std::vector<Entry> entries;     // the used entries, in array order
+    std::vector<std::string> notes; // what went wrong, for the hint line
 };
 
 // Reads the table of a device of `deviceSize` bytes with logical sectors of `sectorSize` bytes.

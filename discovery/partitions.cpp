@@ -263,7 +263,8 @@ PartitionRow MakeGptRow(const gpt::Entry& entry, int64_t sectorSize, const std::
     return row;
 }
 
-static void AddGptRows(platform::RawStream& device, const std::string& driveText, PartitionWalkResult& result) {
+static void AddGptRows(platform::RawStream& device, const std::string& driveText,
+                       PartitionWalkResult& result) {
     auto protective = std::find_if(result.rows.begin(), result.rows.end(), [](const PartitionRow& r) {
         return r.kind == "Primary" && r.entry.type == gpt::kProtectiveType;
     });

@@ -38,8 +38,8 @@ TFileInfo fromPartition(const PartitionRow& row, const std::string& identity) {
     info.Offset = row.byteOffset;
     info.Description = "Logical drive " + d + " partition " + i + " offset: " + std::to_string(info.Offset) +
                        " size: " + std::to_string(info.Size);
-    info.DisplayText =
-        "LOGICAL DRIVE " + d + " PARTITION " + i + "   ( " + std::to_string(row.byteSize / 1048576) + " MiB )";
+    info.DisplayText = "LOGICAL DRIVE " + d + " PARTITION " + i + "   ( " +
+                       std::to_string(row.byteSize / 1048576) + " MiB )";
     info.BaseOffset = info.Offset;
     info.BaseSize = info.Size;
     info.DriveText = d;

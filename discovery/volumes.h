@@ -25,7 +25,7 @@ struct VolumeRow {
     // out its own metadata, so an image of that many bytes would be cut short); else the file
     // system's total; 0 when both queries failed.
     int64_t totalBytes = 0;
-    int64_t freeBytes = 0;  // all free bytes, not only those the caller may use
+    int64_t freeBytes = 0; // all free bytes, not only those the caller may use
     uint32_t serial = 0;
     uint32_t maxComponentLength = 0;
     std::string identity; // the fingerprint of the volume's device, when it could be opened

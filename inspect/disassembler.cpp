@@ -112,8 +112,8 @@ std::unique_ptr<platform::RawStream> openForListing(platform::Backend& backend, 
     if (!stream) return nullptr;
     if (selection.Offset != 0) {
         const auto failed = [&](const platform::Error* e) {
-            dialogs.message("Cannot go to byte " + std::to_string(selection.Offset) + " of " + selection.DefaultName +
-                            (e ? ": " + e->text : std::string(".")));
+            dialogs.message("Cannot go to byte " + std::to_string(selection.Offset) + " of " +
+                            selection.DefaultName + (e ? ": " + e->text : std::string(".")));
         };
         if (!range.position(*stream, selection.Offset, failed)) return nullptr;
     }

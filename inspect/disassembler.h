@@ -4,8 +4,8 @@
 // Qt: opening, jumping to an address, following a jump, the clipboard text. Plain C++, no Qt.
 
 #include "core/fileinfo.h"
-#include "inspect/disasm_library.h"
 #include "core/job.h"
+#include "inspect/disasm_library.h"
 #include "platform/platform.h"
 
 #include <cstdint>

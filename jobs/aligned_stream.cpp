@@ -10,8 +10,12 @@ namespace {
 
 constexpr int64_t kBounce = 1 << 20;
 
-int64_t roundDown(int64_t v, int64_t unit) { return v / unit * unit; }
-int64_t roundUp(int64_t v, int64_t unit) { return (v + unit - 1) / unit * unit; }
+int64_t roundDown(int64_t v, int64_t unit) {
+    return v / unit * unit;
+}
+int64_t roundUp(int64_t v, int64_t unit) {
+    return (v + unit - 1) / unit * unit;
+}
 
 } // namespace
 
@@ -22,10 +26,13 @@ AlignedStream::AlignedStream(std::unique_ptr<platform::RawStream> inner, int64_t
     if (!bounce_) throw std::bad_alloc();
 }
 
-AlignedStream::~AlignedStream() { std::free(bounce_); }
+AlignedStream::~AlignedStream() {
+    std::free(bounce_);
+}
 
 bool AlignedStream::aligned(int64_t position, int64_t count, const void* buffer) const {
-    return position % sector_ == 0 && count % sector_ == 0 && reinterpret_cast<uintptr_t>(buffer) % memory_ == 0;
+    return position % sector_ == 0 && count % sector_ == 0 &&
+           reinterpret_cast<uintptr_t>(buffer) % memory_ == 0;
 }
 
 platform::Result<int64_t> AlignedStream::readSectors(int64_t at, int64_t count) {
@@ -107,12 +114,15 @@ platform::Result<int64_t> AlignedStream::write(const void* buffer, int64_t count
         if (partialHead || partialTail) {
             if (partialHead || span == sector_) {
                 const auto n = readSectors(start, sector_);
-                if (!n || *n != sector_) return done > 0 ? platform::Result<int64_t>(done) : platform::errnoError(EIO);
+                if (!n || *n != sector_)
+                    return done > 0 ? platform::Result<int64_t>(done) : platform::errnoError(EIO);
             }
             if (partialTail && span > sector_) {
                 const auto pos2 = inner_->seek(start + span - sector_, platform::SeekOrigin::Begin);
-                const auto n = pos2 ? inner_->read(bounce_ + span - sector_, sector_) : platform::Result<int64_t>(int64_t(0));
-                if (!n || *n != sector_) return done > 0 ? platform::Result<int64_t>(done) : platform::errnoError(EIO);
+                const auto n = pos2 ? inner_->read(bounce_ + span - sector_, sector_)
+                                    : platform::Result<int64_t>(int64_t(0));
+                if (!n || *n != sector_)
+                    return done > 0 ? platform::Result<int64_t>(done) : platform::errnoError(EIO);
             }
         }
         std::memcpy(bounce_ + skip, in + done, size_t(take));

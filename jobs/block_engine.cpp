@@ -75,19 +75,22 @@ private:
         }
         const auto n = source_.read(chunk.data.get(), want);
         if (n && *n == want) {
-            for (int64_t at = 0; at < want; at += plan_.block) chunk.blocks.push_back(std::min(plan_.block, want - at));
+            for (int64_t at = 0; at < want; at += plan_.block)
+                chunk.blocks.push_back(std::min(plan_.block, want - at));
             read_ += want;
             chunk.last = finished();
             return true;
         }
-        if (seekable_ && source_.seek(start_ + read_, platform::SeekOrigin::Begin).valueOr(-1) == start_ + read_) {
+        if (seekable_ &&
+            source_.seek(start_ + read_, platform::SeekOrigin::Begin).valueOr(-1) == start_ + read_) {
             small_ = true;
             return false;
         }
         // The source cannot be positioned again: what came is the loop's last blocks.
         if (!n) chunk.readError = n.error();
         const int64_t got = n ? *n : 0;
-        for (int64_t at = 0; at < got; at += plan_.block) chunk.blocks.push_back(std::min(plan_.block, got - at));
+        for (int64_t at = 0; at < got; at += plan_.block)
+            chunk.blocks.push_back(std::min(plan_.block, got - at));
         read_ += got;
         chunk.last = true;
         return true;
@@ -126,7 +129,8 @@ private:
 class Ring {
 public:
     explicit Ring(std::vector<Chunk>& chunks) {
-        for (size_t i = 0; i < chunks.size(); ++i) free_.push_back(i);
+        for (size_t i = 0; i < chunks.size(); ++i)
+            free_.push_back(i);
     }
     // Reader side: a buffer to fill, or nothing once cancelled.
     std::optional<size_t> takeFree() {
@@ -206,7 +210,8 @@ public:
         // A read that failed ends the loop once every block before it was taken.
         if (go && chunk.last && chunk.readError) out_.readError = chunk.readError;
         if (counted == 0) return go && !chunk.last;
-        if (callbacks_.counted) callbacks_.counted(reinterpret_cast<const uint8_t*>(chunk.data.get()), counted);
+        if (callbacks_.counted)
+            callbacks_.counted(reinterpret_cast<const uint8_t*>(chunk.data.get()), counted);
         const int64_t chunkAt = out_.written;
         const auto w = sink_.write(chunk.data.get(), counted);
         int64_t took = w ? *w : 0;
@@ -258,20 +263,23 @@ private:
 
 } // namespace
 
-Outcome run(platform::RawStream& source, platform::RawStream& sink, const Plan& plan, const Callbacks& callbacks) {
+Outcome run(platform::RawStream& source, platform::RawStream& sink, const Plan& plan,
+            const Callbacks& callbacks) {
     Outcome out;
     const bool seekable = source.position().ok();
     if (plan.size <= 0 && !plan.wholeBlocks) return out;
     // A pipe is read as the small-block loop read it, one block at a time: its data comes as it
     // comes, and each block reaches the sink without waiting for a large buffer to fill.
-    const int64_t capacity = seekable ? std::max(plan.block, plan.buffer / plan.block * plan.block) : plan.block;
+    const int64_t capacity =
+        seekable ? std::max(plan.block, plan.buffer / plan.block * plan.block) : plan.block;
     Reader reader(source, seekable, plan, capacity);
     Writer writer(sink, plan, callbacks, out);
 
     // A pipe is read on this thread: a reader thread blocked on it could not be stopped.
     const int count = seekable ? std::max(1, plan.buffers) : 1;
     std::vector<Chunk> chunks(static_cast<size_t>(count));
-    for (auto& c : chunks) c.data = allocate(capacity);
+    for (auto& c : chunks)
+        c.data = allocate(capacity);
 
     if (count == 1) {
         do {

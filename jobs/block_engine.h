@@ -60,6 +60,7 @@ struct Callbacks {
 // the source can be positioned (a file or device, not a pipe), a large read that comes back short
 // is read again in small blocks, so a read error at byte k ends the copy exactly where the small
 // blocks would have ended it; a pipe is read on the caller's thread, where a stop can reach it.
-Outcome run(platform::RawStream& source, platform::RawStream& sink, const Plan& plan, const Callbacks& callbacks);
+Outcome run(platform::RawStream& source, platform::RawStream& sink, const Plan& plan,
+            const Callbacks& callbacks);
 
 } // namespace blocks

@@ -3,7 +3,9 @@
 namespace gate {
 namespace {
 
-bool trimmed(unsigned char c) { return c <= ' ' || c == 127; }
+bool trimmed(unsigned char c) {
+    return c <= ' ' || c == 127;
+}
 
 const std::vector<std::string>& englishLines() {
     static const std::vector<std::string> lines{
@@ -32,8 +34,10 @@ const std::vector<std::string>& englishLines() {
 
 bool agreementAccepted(const std::string& typed) {
     size_t b = 0, e = typed.size();
-    while (b < e && trimmed(static_cast<unsigned char>(typed[b]))) ++b;
-    while (e > b && trimmed(static_cast<unsigned char>(typed[e - 1]))) --e;
+    while (b < e && trimmed(static_cast<unsigned char>(typed[b])))
+        ++b;
+    while (e > b && trimmed(static_cast<unsigned char>(typed[e - 1])))
+        --e;
     std::string text = typed.substr(b, e - b);
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
@@ -52,8 +56,7 @@ const std::vector<Notice>& notices() {
                       "akkoord dat ik alles heb gedaan om u te waarschuwen.", "",
                       "Ik kan niet garanderen dat dit programma zonder fouten is. U kunt ",
                       "onverwachte resultaten krijgen, zoals het overschrijven van de verkeerde ",
-                      "gegevens.", "",
-                      "Als u dit gelezen heeft en toch OP EIGEN RISICO gegevens wilt ",
+                      "gegevens.", "", "Als u dit gelezen heeft en toch OP EIGEN RISICO gegevens wilt ",
                       "overschrijven, typ dan 'i agree' (hoofdletters maken niet uit) in het ",
                       "invoerveld hieronder.", ""}});
         n.push_back({"Français",
@@ -69,9 +72,8 @@ const std::vector<Notice>& notices() {
                       "de saisie ci-dessous.", ""}});
         n.push_back({"Italiano",
                      {"Stai per sovrascrivere tutti i dati esistenti sul dispositivo scelto. Se ",
-                      "non sei sicuro di quello che fai, o se vuoi interrompere, chiudi questa ",
-                      "finestra.", "",
-                      "Non sono responsabile della perdita dei tuoi dati. Accetti di essere stato ",
+                      "non sei sicuro di quello che fai, o se vuoi interrompere, chiudi questa ", "finestra.",
+                      "", "Non sono responsabile della perdita dei tuoi dati. Accetti di essere stato ",
                       "avvisato della distruzione prevista dei dati esistenti.", "",
                       "Non posso garantire che questo programma sia privo di errori. Puoi ottenere ",
                       "risultati inattesi, come la sovrascrittura dei dati sbagliati.", "",
@@ -89,17 +91,17 @@ const std::vector<Notice>& notices() {
                       "Si ha leído esto y aun así quiere sobrescribir los datos BAJO SU PROPIO ",
                       "RIESGO, escriba 'i agree' (sin distinguir mayúsculas y minúsculas) en el ",
                       "cuadro de texto de abajo.", ""}});
-        n.push_back({"Portuguesa",
-                     {"Está prestes a substituir todos os dados existentes no dispositivo ",
-                      "escolhido. Se não tem a certeza do que está a fazer, ou se quer desistir, ",
-                      "feche simplesmente esta janela.", "",
-                      "Não sou responsável pela perda dos seus dados. Aceita que foi avisado da ",
-                      "destruição prevista dos dados existentes.", "",
-                      "Não posso garantir que este programa esteja livre de erros. Pode obter ",
-                      "resultados inesperados, como substituir os dados errados.", "",
-                      "Se leu isto e mesmo assim quer substituir os dados POR SUA CONTA E RISCO, ",
-                      "escreva 'i agree' (maiúsculas ou minúsculas, tanto faz) na caixa de texto ",
-                      "abaixo.", ""}});
+        n.push_back(
+            {"Portuguesa",
+             {"Está prestes a substituir todos os dados existentes no dispositivo ",
+              "escolhido. Se não tem a certeza do que está a fazer, ou se quer desistir, ",
+              "feche simplesmente esta janela.", "",
+              "Não sou responsável pela perda dos seus dados. Aceita que foi avisado da ",
+              "destruição prevista dos dados existentes.", "",
+              "Não posso garantir que este programa esteja livre de erros. Pode obter ",
+              "resultados inesperados, como substituir os dados errados.", "",
+              "Se leu isto e mesmo assim quer substituir os dados POR SUA CONTA E RISCO, ",
+              "escreva 'i agree' (maiúsculas ou minúsculas, tanto faz) na caixa de texto ", "abaixo.", ""}});
         n.push_back({"Deutsch",
                      {"Sie sind dabei, alle vorhandenen Daten auf dem gewählten Gerät zu ",
                       "überschreiben. Wenn Sie nicht sicher sind, was Sie tun, oder abbrechen ",

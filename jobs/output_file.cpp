@@ -8,7 +8,9 @@ namespace {
 using platform::Error;
 using platform::NameKind;
 
-Error refusal(int code, const std::string& text) { return Error{code, text}; }
+Error refusal(int code, const std::string& text) {
+    return Error{code, text};
+}
 
 // What the name stands for; the drive and volume names count as devices wherever they lead.
 platform::Result<platform::NameInfo> lookAt(platform::Backend& backend, const std::string& path) {
@@ -33,12 +35,16 @@ std::optional<Error> refusalFor(const platform::NameInfo& info, Existing existin
         if (existing == Existing::Append)
             return refusal(ELOOP, "Is a symbolic link; what it points to is not written through it");
         return std::nullopt;
-    case NameKind::Folder: return platform::errnoError(EISDIR);
+    case NameKind::Folder:
+        return platform::errnoError(EISDIR);
     case NameKind::Device:
         return refusal(ENODEV, "Is a device, not a file; devices are written only behind the overwrite gate");
-    case NameKind::Pipe: return refusal(ENXIO, "Is a named pipe, not a file");
-    case NameKind::Socket: return refusal(ENXIO, "Is a socket, not a file");
-    case NameKind::Other: break;
+    case NameKind::Pipe:
+        return refusal(ENXIO, "Is a named pipe, not a file");
+    case NameKind::Socket:
+        return refusal(ENXIO, "Is a socket, not a file");
+    case NameKind::Other:
+        break;
     }
     return refusal(ENXIO, "Is not a regular file");
 }
@@ -46,14 +52,16 @@ std::optional<Error> refusalFor(const platform::NameInfo& info, Existing existin
 // A hold that failed: the earlier file is in use, and is neither replaced nor appended to.
 Error inUse(const Error& e) {
     if (e.code == EWOULDBLOCK || e.code == EAGAIN) return refusal(e.code, "Is in use by another program");
-    if (e.code == EBUSY) return refusal(e.code, "Is in use: a loop device that presents it is mounted or held open");
+    if (e.code == EBUSY)
+        return refusal(e.code, "Is in use: a loop device that presents it is mounted or held open");
     if (e.code == ELOOP) return refusal(e.code, "Was replaced by a symbolic link");
     return e;
 }
 
 } // namespace
 
-std::optional<std::string> outputRefusal(platform::Backend& backend, const std::string& path, Existing existing) {
+std::optional<std::string> outputRefusal(platform::Backend& backend, const std::string& path,
+                                         Existing existing) {
     const auto info = lookAt(backend, path);
     if (!info) return info.error().text;
     if (auto r = refusalFor(*info, existing)) return r->text;
@@ -65,8 +73,8 @@ bool outputNameTaken(platform::Backend& backend, const std::string& path) {
     return !info || info->kind != NameKind::Missing;
 }
 
-std::optional<std::string> writeWholeFile(platform::Backend& backend, const std::string& path, const void* data,
-                                          size_t size, Existing existing) {
+std::optional<std::string> writeWholeFile(platform::Backend& backend, const std::string& path,
+                                          const void* data, size_t size, Existing existing) {
     auto file = OutputFile::create(backend, path, existing);
     if (!file) return file.error().text;
     const auto put = (*file)->stream().write(data, int64_t(size));
@@ -76,8 +84,8 @@ std::optional<std::string> writeWholeFile(platform::Backend& backend, const std:
     return std::nullopt;
 }
 
-platform::Result<std::unique_ptr<OutputFile>> OutputFile::create(platform::Backend& backend, const std::string& path,
-                                                                 Existing existing) {
+platform::Result<std::unique_ptr<OutputFile>> OutputFile::create(platform::Backend& backend,
+                                                                 const std::string& path, Existing existing) {
     const auto before = lookAt(backend, path);
     if (!before) return before.error();
     if (auto r = refusalFor(*before, existing)) return *r;
@@ -108,9 +116,12 @@ platform::Result<std::unique_ptr<OutputFile>> OutputFile::create(platform::Backe
 
 OutputFile::OutputFile(std::string path, std::string replacing, std::unique_ptr<platform::RawStream> held,
                        std::unique_ptr<platform::PendingFile> pending)
-    : path_(std::move(path)), replacing_(std::move(replacing)), held_(std::move(held)), pending_(std::move(pending)) {}
+    : path_(std::move(path)), replacing_(std::move(replacing)), held_(std::move(held)),
+      pending_(std::move(pending)) {}
 
-OutputFile::~OutputFile() { discard(); }
+OutputFile::~OutputFile() {
+    discard();
+}
 
 platform::Result<void> OutputFile::commit() {
     if (!pending_) return platform::errnoError(EBADF);
@@ -121,10 +132,12 @@ platform::Result<void> OutputFile::commit() {
     if (auto published = pending_->publish(replacing_); !published) {
         const Error& e = published.error();
         if (e.code == EEXIST && replacing_.empty())
-            return refusal(e.code, "Another file took the name while the new one was written; the new one was not kept");
+            return refusal(
+                e.code, "Another file took the name while the new one was written; the new one was not kept");
         if (e.code == EAGAIN || e.code == EEXIST)
-            return refusal(e.code, "It was changed by another program while the new one was written; it was kept and "
-                                   "the new one was not");
+            return refusal(e.code,
+                           "It was changed by another program while the new one was written; it was kept and "
+                           "the new one was not");
         return e;
     }
     committed_ = true;

@@ -33,7 +33,8 @@ enum class Existing {
 
 // Why `path` cannot take an output under `existing`, in the system's style ("Is a directory");
 // nullopt when it can. create() checks the same again; this lets a command refuse before it works.
-std::optional<std::string> outputRefusal(platform::Backend& backend, const std::string& path, Existing existing);
+std::optional<std::string> outputRefusal(platform::Backend& backend, const std::string& path,
+                                         Existing existing);
 
 // True when anything stands at `path` (a file, a link, even a dangling one, a folder...): what the
 // "already exists, replace it?" question is about.
@@ -41,14 +42,14 @@ bool outputNameTaken(platform::Backend& backend, const std::string& path);
 
 // Writes `size` bytes as the whole file `path`, through an OutputFile under `existing`. The
 // failure's text in the system's style, or nothing.
-std::optional<std::string> writeWholeFile(platform::Backend& backend, const std::string& path, const void* data,
-                                          size_t size, Existing existing);
+std::optional<std::string> writeWholeFile(platform::Backend& backend, const std::string& path,
+                                          const void* data, size_t size, Existing existing);
 
 class OutputFile {
 public:
     // The error's text says why, in the system's style, for "Failed to open <path> for writing".
-    static platform::Result<std::unique_ptr<OutputFile>> create(platform::Backend& backend, const std::string& path,
-                                                                Existing existing);
+    static platform::Result<std::unique_ptr<OutputFile>> create(platform::Backend& backend,
+                                                                const std::string& path, Existing existing);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;

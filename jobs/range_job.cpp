@@ -32,7 +32,8 @@ JobControl& noJob() {
 RangeJob::RangeJob(platform::Backend& backend, Dialogs& dialogs, JobControl& job, Busy busy)
     : backend_(backend), dialogs_(dialogs), job_(job), holdsBusy_(busy == Busy::Yes) {}
 
-RangeJob::RangeJob(platform::Backend& backend, Dialogs& dialogs) : RangeJob(backend, dialogs, noJob(), Busy::No) {}
+RangeJob::RangeJob(platform::Backend& backend, Dialogs& dialogs)
+    : RangeJob(backend, dialogs, noJob(), Busy::No) {}
 
 RangeJob::~RangeJob() {
     if (holdsBusy_ || stopOffered_) job_.stoppable(false);
@@ -45,8 +46,9 @@ bool RangeJob::checkRange(const TFileInfo& sel) {
         return false;
     }
     if (!sel.range()) {
-        dialogs_.error("The selection's range is too large: offset " + std::to_string(sel.Offset) + " plus size " +
-                       std::to_string(sel.Size) + " lies beyond the last byte any device can have.");
+        dialogs_.error("The selection's range is too large: offset " + std::to_string(sel.Offset) +
+                       " plus size " + std::to_string(sel.Size) +
+                       " lies beyond the last byte any device can have.");
         return false;
     }
     return true;
@@ -69,7 +71,8 @@ void RangeJob::withdrawStop() {
 
 std::unique_ptr<platform::RawStream> RangeJob::open(const TFileInfo& sel, platform::OpenMode mode,
                                                     const std::string& failure, bool direct) {
-    return open(sel, mode, [&](const platform::Error&) { dialogs_.message(failure); }, direct);
+    return open(
+        sel, mode, [&](const platform::Error&) { dialogs_.message(failure); }, direct);
 }
 
 std::unique_ptr<platform::RawStream> RangeJob::open(const TFileInfo& sel, platform::OpenMode mode,
@@ -98,8 +101,9 @@ bool RangeJob::sameAsSelected(platform::RawStream& stream, const TFileInfo& sel)
 bool RangeJob::fitsInside(platform::RawStream& stream, const TFileInfo& sel) {
     const auto length = stream.length();
     if (!length || sel.Offset + sel.Size <= *length) return true;
-    dialogs_.message("The selection ends at byte " + std::to_string(sel.Offset + sel.Size) + ", beyond the end of " +
-                     sel.Description + ", which has " + std::to_string(*length) + " bytes. Nothing was written.");
+    dialogs_.message("The selection ends at byte " + std::to_string(sel.Offset + sel.Size) +
+                     ", beyond the end of " + sel.Description + ", which has " + std::to_string(*length) +
+                     " bytes. Nothing was written.");
     return false;
 }
 

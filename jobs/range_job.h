@@ -44,7 +44,8 @@ public:
     // now leads to another device than the one selected, a message says so. Null in both cases.
     // With `direct`, a block device is read and written past the system's cache. A device that
     // takes only whole sectors comes back as a plain byte stream all the same (AlignedStream).
-    [[nodiscard]] std::unique_ptr<platform::RawStream> open(const TFileInfo& selection, platform::OpenMode mode,
+    [[nodiscard]] std::unique_ptr<platform::RawStream> open(const TFileInfo& selection,
+                                                            platform::OpenMode mode,
                                                             const std::string& failure, bool direct = false);
     // The same, for an action whose failure text quotes the system's error: `failed` tells it.
     [[nodiscard]] std::unique_ptr<platform::RawStream>

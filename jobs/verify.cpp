@@ -63,15 +63,16 @@ Result compare(platform::RawStream& expected, platform::RawStream& actual, int64
 std::string report(const Result& r, int64_t size, const std::string& target, int64_t offset) {
     const std::string n = std::to_string(size);
     if (r.differing > 0)
-        return "Verification failed: " + std::to_string(r.differing) + " of the " + std::to_string(r.compared) +
-               " bytes compared differ on " + target + ", the first at byte " + std::to_string(*r.first) +
-               " of the range (byte " + std::to_string(offset + *r.first) + " of the device).";
+        return "Verification failed: " + std::to_string(r.differing) + " of the " +
+               std::to_string(r.compared) + " bytes compared differ on " + target + ", the first at byte " +
+               std::to_string(*r.first) + " of the range (byte " + std::to_string(offset + *r.first) +
+               " of the device).";
     if (r.error && r.sourceFailed)
         return "Verification failed: the source could not be read again after " + std::to_string(r.compared) +
                " of " + n + " bytes (" + r.error->text + "), so " + target + " was not compared past that.";
     if (r.error)
-        return "Verification failed: " + target + " could not be read back after " + std::to_string(r.compared) +
-               " of " + n + " bytes (" + r.error->text + ").";
+        return "Verification failed: " + target + " could not be read back after " +
+               std::to_string(r.compared) + " of " + n + " bytes (" + r.error->text + ").";
     if (r.stopped)
         return "Verification stopped after " + std::to_string(r.compared) + " of " + n +
                " bytes; no difference so far.";

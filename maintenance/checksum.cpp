@@ -143,8 +143,8 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
                  ChecksumKind kind, const Options& options) {
     jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
     if (!range.checkRange(sel)) return {};
-    auto stream = range.open(sel, platform::OpenMode::Read, "Failed to open " + sel.Description + " for reading",
-                             options.direct);
+    auto stream = range.open(sel, platform::OpenMode::Read,
+                             "Failed to open " + sel.Description + " for reading", options.direct);
     if (!stream) return {};
     range.enterBusy();
 

@@ -5,8 +5,8 @@
 // 8 KiB blocks. Plain C++, no Qt.
 
 #include "core/fileinfo.h"
-#include "jobs/byte_observer.h"
 #include "core/job.h"
+#include "jobs/byte_observer.h"
 
 #include <cstdint>
 #include <optional>

@@ -46,11 +46,15 @@ std::vector<Context::Kind> Set::parse(const std::string& list) {
     while (pos <= list.size()) {
         const size_t comma = std::min(list.find(',', pos), list.size());
         std::string word = list.substr(pos, comma - pos);
-        std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        std::transform(word.begin(), word.end(), word.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
         Context::Kind kind;
-        if (word == "md5") kind = Context::Kind::Md5;
-        else if (word == "sha1") kind = Context::Kind::Sha1;
-        else if (word == "sha256") kind = Context::Kind::Sha256;
+        if (word == "md5")
+            kind = Context::Kind::Md5;
+        else if (word == "sha1")
+            kind = Context::Kind::Sha1;
+        else if (word == "sha256")
+            kind = Context::Kind::Sha256;
         else
             throw std::invalid_argument(word.empty() ? "--hash needs a list such as md5,sha1,sha256"
                                                      : "--hash: '" + word + "' is not md5, sha1 or sha256");
@@ -102,8 +106,8 @@ std::string Set::summary() {
                 r->error = e.what();
             }
         }
-        summary_ += std::string(name(r->kind)) + " " + (r->error.empty() ? value : "(not computed: " + r->error + ")") +
-                    "\n";
+        summary_ += std::string(name(r->kind)) + " " +
+                    (r->error.empty() ? value : "(not computed: " + r->error + ")") + "\n";
     }
     if (!summary_.empty()) summary_.pop_back();
     return summary_;

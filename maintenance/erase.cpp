@@ -121,7 +121,9 @@ Report eraseSelection(platform::Backend& backend, Dialogs& dialogs, JobControl& 
 
     auto device = range.open(
         sel, platform::OpenMode::Write,
-        [&](const platform::Error& e) { dialogs.error("Cannot open file \"" + sel.FileName + "\". " + e.text); },
+        [&](const platform::Error& e) {
+            dialogs.error("Cannot open file \"" + sel.FileName + "\". " + e.text);
+        },
         options.direct);
     if (!device) return {};
     if (!range.fitsInside(*device, sel)) return {};

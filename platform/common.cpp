@@ -1,8 +1,8 @@
 #include "platform/platform.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -11,16 +11,24 @@
 
 namespace platform {
 
-Error errnoError(int code) { return Error{code, std::strerror(code)}; }
+Error errnoError(int code) {
+    return Error{code, std::strerror(code)};
+}
 
 namespace {
 std::atomic<bool> gInterrupt{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 } // namespace
 
-void requestInterrupt() { gInterrupt.store(true, std::memory_order_relaxed); }
-bool interruptRequested() { return gInterrupt.load(std::memory_order_relaxed); }
-void clearInterrupt() { gInterrupt.store(false, std::memory_order_relaxed); }
+void requestInterrupt() {
+    gInterrupt.store(true, std::memory_order_relaxed);
+}
+bool interruptRequested() {
+    return gInterrupt.load(std::memory_order_relaxed);
+}
+void clearInterrupt() {
+    gInterrupt.store(false, std::memory_order_relaxed);
+}
 
 Result<int64_t> RawStream::readAt(int64_t offset, void* buffer, int64_t count) {
     const auto at = seek(offset, SeekOrigin::Begin);
@@ -67,12 +75,15 @@ std::optional<ByteRange> ByteRange::make(int64_t offset, int64_t size) {
 
 ByteRange ByteRange::of(int64_t offset, int64_t size) {
     if (auto r = make(offset, size)) return *r;
-    throw std::invalid_argument("not a byte range: offset " + std::to_string(offset) + ", size " + std::to_string(size));
+    throw std::invalid_argument("not a byte range: offset " + std::to_string(offset) + ", size " +
+                                std::to_string(size));
 }
 
 static const char kDrivePrefix[] = "\\\\.\\PHYSICALDRIVE";
 
-std::string physicalDriveName(int index) { return kDrivePrefix + std::to_string(index); }
+std::string physicalDriveName(int index) {
+    return kDrivePrefix + std::to_string(index);
+}
 
 std::optional<int> parsePhysicalDriveName(const std::string& name) {
     const size_t n = std::strlen(kDrivePrefix);

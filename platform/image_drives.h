@@ -56,7 +56,9 @@ public:
     Result<std::unique_ptr<PendingFile>> createPending(const std::string& target) override {
         return fallback_.createPending(target);
     }
-    Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override { return fallback_.holdFile(path); }
+    Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override {
+        return fallback_.holdFile(path);
+    }
     int64_t totalPhysicalMemory() override { return fallback_.totalPhysicalMemory(); }
     uint32_t ticks() override { return fallback_.ticks(); }
 

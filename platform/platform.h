@@ -173,12 +173,19 @@ struct VolumeInfo {
     uint32_t serial = 0;             // first 4 bytes of the UUID, or the FAT/NTFS volume id
     uint32_t maxComponentLength = 0; // longest file name the file system takes
     uint32_t fileSystemFlags = 0;
-    std::string fileSystem;          // upper case, for example "EXT4"
+    std::string fileSystem; // upper case, for example "EXT4"
 };
 
 // Windows drive type numbers, which the volume list shows as texts.
-enum DriveType { DriveUnknown = 0, DriveNoRoot = 1, DriveRemovable = 2, DriveFixed = 3, DriveRemote = 4,
-                 DriveCdRom = 5, DriveRamDisk = 6 };
+enum DriveType {
+    DriveUnknown = 0,
+    DriveNoRoot = 1,
+    DriveRemovable = 2,
+    DriveFixed = 3,
+    DriveRemote = 4,
+    DriveCdRom = 5,
+    DriveRamDisk = 6
+};
 
 struct FreeSpace {
     int64_t availableToCaller = 0;

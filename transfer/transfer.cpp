@@ -3,8 +3,8 @@
 #include "core/selection.h"
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
-#include "jobs/range_job.h"
 #include "jobs/output_file.h"
+#include "jobs/range_job.h"
 #include "jobs/verify.h"
 #include "platform/platform.h"
 
@@ -21,7 +21,9 @@ using jobs::RangeJob;
 
 constexpr int64_t kBlock = 8192;
 
-std::string num(int64_t v) { return std::to_string(v); }
+std::string num(int64_t v) {
+    return std::to_string(v);
+}
 
 Question yesNo(const std::string& text, Icon icon, Button safe, const char* id) {
     return Question{text, icon, {Button::Yes, Button::No}, safe, id};
@@ -65,7 +67,8 @@ FileDialog rawImageDialog(FileDialog::Kind kind) {
 // the stop check. The status text is rebuilt only when its hundredths change.
 class BlockReport {
 public:
-    BlockReport(JobControl& job, int64_t size) : job_(job), size_(size), separator_(platform::decimalSeparator()) {}
+    BlockReport(JobControl& job, int64_t size)
+        : job_(job), size_(size), separator_(platform::decimalSeparator()) {}
     bool operator()(int64_t total) {
         const double hundredths = size_ > 0 ? double(total) * 10000.0 / double(size_) : 10000.0;
         if (!std::isfinite(hundredths) || int64_t(hundredths) != lastHundredths_) {
@@ -106,7 +109,9 @@ std::string withDigests(const std::string& message, const Options& options, int6
     return text + digests;
 }
 
-std::string keptMessage(const std::string& file) { return "The earlier " + file + " was kept as it was."; }
+std::string keptMessage(const std::string& file) {
+    return "The earlier " + file + " was kept as it was.";
+}
 
 // The image file a dump writes, through the one output-file type: an existing file is replaced
 // only by a finished dump, so a dump that fails or stops leaves the earlier image as it was.
@@ -177,19 +182,22 @@ private:
 // `sourceOffset`). Nothing, with the reason shown, when the target cannot be read back.
 std::optional<verify::Result> readBack(RangeJob& range, platform::RawStream& source, int64_t sourceOffset,
                                        const TFileInfo& target, int64_t size) {
-    auto written = range.open(target, platform::OpenMode::Read,
-                              "Verification failed: " + target.Description + " could not be opened for reading.",
-                              true);
+    auto written =
+        range.open(target, platform::OpenMode::Read,
+                   "Verification failed: " + target.Description + " could not be opened for reading.", true);
     if (!written) return std::nullopt;
     // What is read back must come from the medium, not from what the system still holds.
     (void)written->dropCache();
-    if (!range.position(*written, target.Offset, "Verification failed: " + target.Description + " cannot be positioned.") ||
+    if (!range.position(*written, target.Offset,
+                        "Verification failed: " + target.Description + " cannot be positioned.") ||
         !range.position(source, sourceOffset, "Verification failed: the source cannot be positioned."))
         return std::nullopt;
     return verify::compare(source, *written, size, range.job());
 }
 
-bool matched(const std::optional<verify::Result>& r) { return r && r->differing == 0 && !r->error; }
+bool matched(const std::optional<verify::Result>& r) {
+    return r && r->differing == 0 && !r->error;
+}
 
 } // namespace
 
@@ -212,10 +220,11 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     }
     range.enterBusy();
 
-    auto device = range.open(sel, platform::OpenMode::Read,
-                             "Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
-                             "applications accessing this device",
-                             options.direct);
+    auto device =
+        range.open(sel, platform::OpenMode::Read,
+                   "Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
+                   "applications accessing this device",
+                   options.direct);
     if (!device) return {Outcome::Failed, 0};
     // Replacing the source with its own dump would destroy it before it is read.
     if (sameObject(backend, sel.FileName, file)) {
@@ -285,10 +294,13 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
         const std::string question =
             "Dump complete, but was able to dump more bytes from the device than reported.\n" + num(total) +
             " bytes were dumped, " + num(sel.Size) +
-            " bytes were reported as available\nYou can choose to truncate the output file\nTruncating is highly "
-            "suggested if you want to write the image back to the device.\nSome devices, like mp3-players, use a "
+            " bytes were reported as available\nYou can choose to truncate the output file\nTruncating is "
+            "highly "
+            "suggested if you want to write the image back to the device.\nSome devices, like mp3-players, "
+            "use a "
             "'hidden' area to store internal settings.\nOverwriting those settings can lead to unpredicted "
-            "results, including overwriting firmware or other issues\nIf you are unsure, choose 'yes'.\nDo you "
+            "results, including overwriting firmware or other issues\nIf you are unsure, choose 'yes'.\nDo "
+            "you "
             "want to truncate the output file?";
         if (dialogs.ask(yesNo(question, Icon::Question, Button::No, kTruncateId)) == Button::Yes) {
             if (auto t = image->stream().truncate(sel.Size); !t) {
@@ -310,16 +322,19 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
         dialogs.message(dumpIncomplete(total, sel.Size));
         report.outcome = Outcome::Incomplete;
         // An incomplete dump does not replace a complete one; without one, the part stays.
-        if (image->replacing()) image->drop(dialogs);
-        else if (!image->commit(dialogs)) report.outcome = Outcome::Failed;
+        if (image->replacing())
+            image->drop(dialogs);
+        else if (!image->commit(dialogs))
+            report.outcome = Outcome::Failed;
     }
     return report;
 }
 
 Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
                        const Options& options) {
-    dialogs.message("Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with just a few "
-                    "mouseclicks.\nPlease read the documention carefully before using the import function.");
+    dialogs.message(
+        "Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with just a few "
+        "mouseclicks.\nPlease read the documention carefully before using the import function.");
     if (!gate::ConfirmOverwrite(dialogs, sel)) return {};
     if (sel.FileName.empty()) return {};
     RangeJob range(backend, dialogs, job, RangeJob::Busy::Yes);
@@ -352,8 +367,10 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
         return {};
     const Question stopNow{
         "Warning. You are about to overwrite existing data on one of you physical disks.\nAll data that is "
-        "currently on that disk or partition gets destroyed, ovewritten, is gone, deleted.\nIf you are not sure "
-        "what to do, stop now.\nIf you are very sure what you are doing, you can press ignore, else choose 'Yes' "
+        "currently on that disk or partition gets destroyed, ovewritten, is gone, deleted.\nIf you are not "
+        "sure "
+        "what to do, stop now.\nIf you are very sure what you are doing, you can press ignore, else choose "
+        "'Yes' "
         "to stop now.\nStop now?",
         Icon::Question,
         {Button::Yes, Button::No, Button::Cancel, Button::Ignore},
@@ -361,9 +378,10 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
         kRestoreStopNowId};
     if (dialogs.ask(stopNow) != Button::Ignore) return {};
 
-    const std::string openFailed = "Failed to exclusively open drive " + sel.Description +
-                                   " for writing.\nMake sure you close all explorer windows and other applications "
-                                   "accessing this device";
+    const std::string openFailed =
+        "Failed to exclusively open drive " + sel.Description +
+        " for writing.\nMake sure you close all explorer windows and other applications "
+        "accessing this device";
     // Writing an image onto itself would read back what was just written.
     if (sameObject(backend, sel.FileName, file)) {
         dialogs.message(openFailed);
@@ -374,10 +392,11 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
     if (!range.fitsInside(*device, sel)) return {Outcome::Failed, 0};
     if (sel.Offset != 0) {
         dialogs.message("Seeking position " + num(sel.Offset));
-        if (!range.position(*device, sel.Offset,
-                            "Failed to seek on " + sel.Description +
-                                " for writing.\nMake sure you close all explorer windows and other applications "
-                                "accessing this device"))
+        if (!range.position(
+                *device, sel.Offset,
+                "Failed to seek on " + sel.Description +
+                    " for writing.\nMake sure you close all explorer windows and other applications "
+                    "accessing this device"))
             return {Outcome::Failed, 0};
     }
     range.offerStop();
@@ -403,10 +422,11 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
     }
     device.reset();
     if (report.outcome == Outcome::Failed) {
-        dialogs.message(unconfirmed ? "Writing image file to device failed: " + sel.Description +
-                                          " did not confirm that the data was written."
-                                    : "Writing image file to device failed, wrote only " + num(moved.written) +
-                                          " bytes of " + num(sel.Size) + " bytes total.");
+        dialogs.message(unconfirmed
+                            ? "Writing image file to device failed: " + sel.Description +
+                                  " did not confirm that the data was written."
+                            : "Writing image file to device failed, wrote only " + num(moved.written) +
+                                  " bytes of " + num(sel.Size) + " bytes total.");
     } else if (moved.written == sel.Size) {
         dialogs.message("Writing image file to device successfully completed");
         report.outcome = Outcome::Completed;
@@ -466,11 +486,11 @@ Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
         // One handle serves both sides, so it must be what both were when they were chosen.
         if (!in || !range.sameAsSelected(*in, target)) return {Outcome::Failed, 0};
     } else {
-        in = range.open(source, platform::OpenMode::Read, "Failed to open " + source.Description + " for reading",
-                        options.direct);
+        in = range.open(source, platform::OpenMode::Read,
+                        "Failed to open " + source.Description + " for reading", options.direct);
         if (!in) return {Outcome::Failed, 0};
-        outOwned = range.open(target, platform::OpenMode::Write, "Failed to open " + target.Description + " for writing",
-                              options.direct);
+        outOwned = range.open(target, platform::OpenMode::Write,
+                              "Failed to open " + target.Description + " for writing", options.direct);
         if (!outOwned) return {Outcome::Failed, 0};
     }
     platform::RawStream& out = sameDevice ? *in : *outOwned;
@@ -478,7 +498,8 @@ Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
 
     const auto targetPos = out.seek(target.Offset, platform::SeekOrigin::Begin);
     const auto sourcePos = in->seek(source.Offset, platform::SeekOrigin::Begin);
-    if (!sourcePos || *sourcePos != source.Offset || (!sameDevice && (!targetPos || *targetPos != target.Offset))) {
+    if (!sourcePos || *sourcePos != source.Offset ||
+        (!sameDevice && (!targetPos || *targetPos != target.Offset))) {
         dialogs.message("Seek operation failed");
         return {Outcome::Failed, 0};
     }
@@ -494,14 +515,16 @@ Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     // Within one device the single handle moves between the two sides, so nothing is read ahead.
     plan.buffers = sameDevice ? 1 : 3;
     Window sourceSide(*in, source.Offset), targetSide(out, target.Offset);
-    const auto moved = blocks::run(sameDevice ? sourceSide : *in, sameDevice ? targetSide : out, plan,
-                                   callbacksFor(job, [&](int64_t total) {
-                                       const int64_t block = total - (total - 1) / blockSize * blockSize;
-                                       for (int64_t piece = 0; piece < block; piece += kCopyPieceSize) job.pump();
-                                       job.progress({total, source.Size, jobs::percentOf(total, source.Size), ""});
-                                       job.pump();
-                                       return !job.stopRequested();
-                                   }));
+    const auto moved =
+        blocks::run(sameDevice ? sourceSide : *in, sameDevice ? targetSide : out, plan,
+                    callbacksFor(job, [&](int64_t total) {
+                        const int64_t block = total - (total - 1) / blockSize * blockSize;
+                        for (int64_t piece = 0; piece < block; piece += kCopyPieceSize)
+                            job.pump();
+                        job.progress({total, source.Size, jobs::percentOf(total, source.Size), ""});
+                        job.pump();
+                        return !job.stopRequested();
+                    }));
     bool failed = false;
     if (moved.shortRead) {
         dialogs.message("Read unexcepted amount of bytes");
@@ -519,23 +542,26 @@ Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     std::optional<verify::Result> verified;
     const bool verifying = options.verify && !failed && moved.written == source.Size;
     if (verifying) {
-        if (auto from = range.open(source, platform::OpenMode::Read,
-                                   "Verification failed: " + source.Description + " could not be opened again.",
-                                   options.direct))
+        if (auto from = range.open(
+                source, platform::OpenMode::Read,
+                "Verification failed: " + source.Description + " could not be opened again.", options.direct))
             verified = readBack(range, *from, source.Offset, target, source.Size);
     }
     range.withdrawStop();
     // Only a copy of every byte is reported as completed.
     if (unconfirmed && moved.written == source.Size)
-        dialogs.message("Copying failed: " + target.Description + " did not confirm that the data was written.");
+        dialogs.message("Copying failed: " + target.Description +
+                        " did not confirm that the data was written.");
     else if (failed || moved.written != source.Size)
-        dialogs.message("Copying incomplete, copied only " + num(moved.written) + " bytes of " + num(source.Size) +
-                        " bytes total.");
+        dialogs.message("Copying incomplete, copied only " + num(moved.written) + " bytes of " +
+                        num(source.Size) + " bytes total.");
     else
         dialogs.message("Copying completed");
     if (verified) dialogs.message(verify::report(*verified, source.Size, target.Description, target.Offset));
     if (verifying && !matched(verified)) failed = true;
-    return {failed ? Outcome::Failed : moved.written == source.Size ? Outcome::Completed : Outcome::Incomplete,
+    return {failed                         ? Outcome::Failed
+            : moved.written == source.Size ? Outcome::Completed
+                                           : Outcome::Incomplete,
             moved.written};
 }
 

@@ -5,8 +5,8 @@
 // block engine.
 
 #include "core/fileinfo.h"
-#include "jobs/byte_observer.h"
 #include "core/job.h"
+#include "jobs/byte_observer.h"
 
 #include <cstdint>
 #include <string>

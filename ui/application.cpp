@@ -13,7 +13,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Tarnwick");
 }
 
-void TApplication::setErrorSink(std::function<void(const std::string&)> s) { sink() = std::move(s); }
+void TApplication::setErrorSink(std::function<void(const std::string&)> s) {
+    sink() = std::move(s);
+}
 
 void TApplication::reportError(const std::string& message) {
     if (sink()) {

@@ -73,7 +73,8 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
         memo->setLineWrapMode(QTextEdit::WidgetWidth);
         memo->setAcceptRichText(false);
         QStringList lines;
-        for (const auto& line : notice.lines) lines << QString::fromStdString(line);
+        for (const auto& line : notice.lines)
+            lines << QString::fromStdString(line);
         memo->setPlainText(lines.join('\n'));
         pgcLanguages->addTab(memo, QString::fromStdString(notice.tab));
     }
@@ -144,8 +145,11 @@ void TfrmConfirmation::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
-    case Qt::Key_Enter: event->accept(); return;
-    default: QDialog::keyPressEvent(event);
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
     }
 }
 

@@ -12,7 +12,8 @@ QtJobControl::QtJobControl(QProgressBar* bar, std::function<void(const QString&)
 
 void QtJobControl::progress(const Progress& p) {
     const auto now = std::chrono::steady_clock::now();
-    if (p.percent == lastPercent_ && now - lastUpdate_ < std::chrono::milliseconds(100) && p.bytes < p.total) {
+    if (p.percent == lastPercent_ && now - lastUpdate_ < std::chrono::milliseconds(100) &&
+        p.bytes < p.total) {
         held_ = p;
         return;
     }
@@ -28,7 +29,9 @@ void QtJobControl::pump() {
     if (afterPump) afterPump();
 }
 
-bool QtJobControl::stopRequested() { return stopRequested_ || platform::interruptRequested(); }
+bool QtJobControl::stopRequested() {
+    return stopRequested_ || platform::interruptRequested();
+}
 
 void QtJobControl::busy(bool on) {
     busy_ = on;

@@ -15,14 +15,22 @@ namespace {
 
 QMessageBox::StandardButton toQt(Button b) {
     switch (b) {
-    case Button::Ok: return QMessageBox::Ok;
-    case Button::Cancel: return QMessageBox::Cancel;
-    case Button::Yes: return QMessageBox::Yes;
-    case Button::No: return QMessageBox::No;
-    case Button::Ignore: return QMessageBox::Ignore;
-    case Button::Abort: return QMessageBox::Abort;
-    case Button::Retry: return QMessageBox::Retry;
-    case Button::None: break;
+    case Button::Ok:
+        return QMessageBox::Ok;
+    case Button::Cancel:
+        return QMessageBox::Cancel;
+    case Button::Yes:
+        return QMessageBox::Yes;
+    case Button::No:
+        return QMessageBox::No;
+    case Button::Ignore:
+        return QMessageBox::Ignore;
+    case Button::Abort:
+        return QMessageBox::Abort;
+    case Button::Retry:
+        return QMessageBox::Retry;
+    case Button::None:
+        break;
     }
     return QMessageBox::NoButton;
 }
@@ -41,11 +49,25 @@ QString standardCaption(QMessageBox::StandardButton b) {
 std::unique_ptr<QMessageBox> QtDialogs::questionBox(const Question& q, QWidget* owner) {
     auto box = std::make_unique<QMessageBox>(owner);
     switch (q.icon) {
-    case Icon::Information: box->setIcon(QMessageBox::Information); box->setWindowTitle("Information"); break;
-    case Icon::Warning: box->setIcon(QMessageBox::Warning); box->setWindowTitle("Warning"); break;
-    case Icon::Error: box->setIcon(QMessageBox::Critical); box->setWindowTitle("Error"); break;
-    case Icon::Question: box->setIcon(QMessageBox::Question); box->setWindowTitle("Confirm"); break;
-    case Icon::None: box->setWindowTitle(QCoreApplication::applicationName()); break;
+    case Icon::Information:
+        box->setIcon(QMessageBox::Information);
+        box->setWindowTitle("Information");
+        break;
+    case Icon::Warning:
+        box->setIcon(QMessageBox::Warning);
+        box->setWindowTitle("Warning");
+        break;
+    case Icon::Error:
+        box->setIcon(QMessageBox::Critical);
+        box->setWindowTitle("Error");
+        break;
+    case Icon::Question:
+        box->setIcon(QMessageBox::Question);
+        box->setWindowTitle("Confirm");
+        break;
+    case Icon::None:
+        box->setWindowTitle(QCoreApplication::applicationName());
+        break;
     }
     // The engines' texts are plain: a file named "x<u>y  z.bin" is shown as it is named.
     box->setTextFormat(Qt::PlainText);
@@ -90,7 +112,8 @@ QString QtDialogs::qtFilter(const std::string& filter) {
 
 std::optional<std::string> QtDialogs::chooseFile(const FileDialog& d) {
     QFileDialog dialog(owner_);
-    dialog.setAcceptMode(d.kind == FileDialog::Kind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(d.kind == FileDialog::Kind::Save ? QFileDialog::AcceptSave
+                                                          : QFileDialog::AcceptOpen);
     dialog.setFileMode(d.kind == FileDialog::Kind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (!d.filter.empty()) dialog.setNameFilter(qtFilter(d.filter));
     if (!d.defaultExt.empty()) dialog.setDefaultSuffix(QString::fromStdString(d.defaultExt).remove(0, 1));

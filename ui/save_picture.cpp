@@ -5,7 +5,8 @@
 #include <QBuffer>
 #include <QByteArray>
 
-std::optional<std::string> savePicture(platform::Backend& backend, const QPixmap& picture, const std::string& path) {
+std::optional<std::string> savePicture(platform::Backend& backend, const QPixmap& picture,
+                                       const std::string& path) {
     QByteArray png;
     QBuffer buffer(&png);
     if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))

@@ -11,4 +11,5 @@
 
 // Writes `picture` as a PNG file at `path`, replacing a file there once the new one is whole. The
 // failure's text in the system's style, or nothing.
-std::optional<std::string> savePicture(platform::Backend& backend, const QPixmap& picture, const std::string& path);
+std::optional<std::string> savePicture(platform::Backend& backend, const QPixmap& picture,
+                                       const std::string& path);

@@ -1,6 +1,5 @@
 // tarnwick: the desktop program.
 
-#include "ui/application.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/selectfile.h"
 #include "discovery/demo_drive.h"
@@ -10,6 +9,7 @@
 #include "info/gui/partinfo.h"
 #include "inspect/disasm_library.h"
 #include "platform/platform.h"
+#include "ui/application.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -72,9 +72,11 @@ bool endOnSignals() {
     struct sigaction action {};
     action.sa_handler = endSignal;
     sigemptyset(&action.sa_mask);
-    for (int sig : kEndSignals) sigaddset(&action.sa_mask, sig);
+    for (int sig : kEndSignals)
+        sigaddset(&action.sa_mask, sig);
     action.sa_flags = 0;
-    for (int sig : kEndSignals) ::sigaction(sig, &action, nullptr);
+    for (int sig : kEndSignals)
+        ::sigaction(sig, &action, nullptr);
     return true;
 }
 
@@ -118,9 +120,10 @@ bool endRequested() {
 
 int main(int argc, char** argv) {
     if (!displayAvailable()) {
-        std::fprintf(stderr, "tarnwick: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                             "Start it inside a virtual display instead:\n"
-                             "  xvfb-run -a %s\n",
+        std::fprintf(stderr,
+                     "tarnwick: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "Start it inside a virtual display instead:\n"
+                     "  xvfb-run -a %s\n",
                      argv[0]);
         return 1;
     }
@@ -184,7 +187,8 @@ int main(int argc, char** argv) {
     auto* frmVersion = new TfrmVersion(&frmMain);
     frmMain.setFileBrowser(new TfrmSelectFile(frmMain, &frmMain));
     auto* frmKnownIssues = new TfrmKnownIssues(&frmMain);
-    frmMain.setLongLivedWindows(frmPartInfo, frmLicense, frmToDo, frmLinks, frmCredits, frmVersion, frmKnownIssues);
+    frmMain.setLongLivedWindows(frmPartInfo, frmLicense, frmToDo, frmLinks, frmCredits, frmVersion,
+                                frmKnownIssues);
     if (endSignals) endSignals->closes(frmMain);
     if (endRequested()) return 0;
 

@@ -1,11 +1,9 @@
 #include "app/gui/mainwindow.h"
 
-#include "ui/job_control.h"
-#include "ui/qt_dialogs.h"
-#include "core/selection.h"
-#include "core/user_error.h"
 #include "containers/cdi.h"
 #include "containers/gui/save_as_zip_window.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
@@ -20,6 +18,8 @@
 #include "maintenance/gui/speed_window.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
+#include "ui/job_control.h"
+#include "ui/qt_dialogs.h"
 
 #include <chrono>
 #include <optional>
@@ -60,7 +60,9 @@ namespace {
 
 const char* const kWebsite = "https://tarnwick.org/";
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 QTreeWidget* makeList(const QStringList& titles, const std::vector<int>& widths, const QString& hint) {
     auto* list = new QTreeWidget;
@@ -71,7 +73,8 @@ QTreeWidget* makeList(const QStringList& titles, const std::vector<int>& widths,
     list->setAllColumnsShowFocus(true);
     list->setColumnCount(int(titles.size()));
     list->setHeaderLabels(titles);
-    for (size_t i = 0; i < widths.size(); ++i) list->setColumnWidth(int(i), widths[i]);
+    for (size_t i = 0; i < widths.size(); ++i)
+        list->setColumnWidth(int(i), widths[i]);
     list->setToolTip(hint);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     list->setMinimumHeight(60);
@@ -153,8 +156,10 @@ TfrmMain::TfrmMain(Options options, QWidget* parent)
     job_ = std::make_unique<QtJobControl>(
         pgbProgress, [this](const QString& text) { sbrProgress->setText(text); }, btnStop, &StopRequested);
     job_->onBusy = [this](bool on) {
-        if (on) DisableButtons();
-        else EnableButtons();
+        if (on)
+            DisableButtons();
+        else
+            EnableButtons();
     };
     job_->onIdle = [this] { actionEnded(); };
 
@@ -182,8 +187,12 @@ TfrmMain::TfrmMain(Options options, QWidget* parent)
 
 TfrmMain::~TfrmMain() = default;
 
-Dialogs& TfrmMain::dialogs() { return *ui_; }
-QtJobControl& TfrmMain::jobControl() { return *job_; }
+Dialogs& TfrmMain::dialogs() {
+    return *ui_;
+}
+QtJobControl& TfrmMain::jobControl() {
+    return *job_;
+}
 
 void TfrmMain::setDialogs(Dialogs* dialogs) {
     options_.dialogs = dialogs;
@@ -242,7 +251,8 @@ void TfrmMain::buildLayout() {
     grbLogicalDrives = new QGroupBox("Physical &drives - raw drive, independant of partitions");
     grbLogicalDrives->setObjectName("grbLogicalDrives");
     QStringList driveTitles;
-    for (const auto& t : drives::columnTitles()) driveTitles << q(t);
+    for (const auto& t : drives::columnTitles())
+        driveTitles << q(t);
     driveTitles << q(drives::kGeometryTitle);
     lvwLogicalDrives = makeList(driveTitles, {45, 70, 70, 70, 70, 70, 65, 65, 70, 110, 110},
                                 "These are physically available devices like harddisk and usb sticks");
@@ -262,9 +272,9 @@ void TfrmMain::buildLayout() {
     grbPartitions = new QGroupBox("&Partitions on selected drive (select above)");
     grbPartitions->setObjectName("grbPartitions");
     QStringList partitionTitles;
-    for (const auto& t : kPartitionColumnTitles) partitionTitles << QString::fromUtf8(t.data(), int(t.size()));
-    lvwPartitions = makeList(partitionTitles,
-                             {45, 45, 40, 110, 40, 110, 90, 90, 100, 70, 70, 150},
+    for (const auto& t : kPartitionColumnTitles)
+        partitionTitles << QString::fromUtf8(t.data(), int(t.size()));
+    lvwPartitions = makeList(partitionTitles, {45, 45, 40, 110, 40, 110, 90, 90, 100, 70, 70, 150},
                              "These are partitions on selected physical device");
     lvwPartitions->setObjectName("lvwPartitions");
     compactLayout(new QVBoxLayout(grbPartitions))->addWidget(lvwPartitions);
@@ -289,7 +299,8 @@ void TfrmMain::buildLayout() {
     chbAsHex->setObjectName("chbAsHex");
     cbbAdjustAction = new QComboBox;
     cbbAdjustAction->setObjectName("cbbAdjustAction");
-    for (const auto& t : selection::adjustActionTexts()) cbbAdjustAction->addItem(q(t));
+    for (const auto& t : selection::adjustActionTexts())
+        cbbAdjustAction->addItem(q(t));
     cbbAdjustAction->setPlaceholderText("Action");
     cbbAdjustAction->setCurrentIndex(-1);
     cbbAdjustAction->setMinimumContentsLength(20);
@@ -412,7 +423,8 @@ void TfrmMain::buildLayout() {
                        static_cast<QWidget*>(grbSelected)})
         Splitter2->addWidget(w);
     Splitter2->setStretchFactor(0, 1);
-    for (int i = 1; i < 5; ++i) Splitter2->setStretchFactor(i, 0);
+    for (int i = 1; i < 5; ++i)
+        Splitter2->setStretchFactor(i, 0);
     Splitter2->setSizes({1 << 16, 1, 1, 1, 1}); // the others start at their least height
     outer->addWidget(Splitter2, 1);
     setCentralWidget(central);
@@ -429,7 +441,8 @@ void TfrmMain::buildLayout() {
     connect(btnRefreshPartitions, &QPushButton::clicked, this, &TfrmMain::btnRefreshPartitionsClick);
 
     connect(lvwDrives, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwDrivesSelectItem);
-    connect(lvwLogicalDrives, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwLogicalDrivesSelectItem);
+    connect(lvwLogicalDrives, &QTreeWidget::itemSelectionChanged, this,
+            &TfrmMain::lvwLogicalDrivesSelectItem);
     connect(lvwPartitions, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwPartitionsSelectItem);
     for (QWidget* w : {static_cast<QWidget*>(lvwDrives), static_cast<QWidget*>(lvwLogicalDrives),
                        static_cast<QWidget*>(lvwPartitions)})
@@ -455,14 +468,17 @@ void TfrmMain::buildLayout() {
     connect(btnDisassemble, &QPushButton::clicked, this, &TfrmMain::btnDisassembleClick);
 }
 
-QAction* TfrmMain::addItem(QMenu* menu, const QString& caption, const QString& name, std::function<void()> handler) {
+QAction* TfrmMain::addItem(QMenu* menu, const QString& caption, const QString& name,
+                           std::function<void()> handler) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (handler) connect(a, &QAction::triggered, this, [this, handler] { guarded(handler); });
     return a;
 }
 
-QAction* TfrmMain::menuItem(const QString& name) const { return findChild<QAction*>(name); }
+QAction* TfrmMain::menuItem(const QString& name) const {
+    return findChild<QAction*>(name);
+}
 
 void TfrmMain::buildMenus() {
     QMenuBar* bar = menuBar();
@@ -496,7 +512,8 @@ void TfrmMain::buildMenus() {
     destructive->menuAction()->setObjectName("Destructiveactions1");
     addItem(destructive, "Load from zip", "Loadfromzip1")->setVisible(false);
     addItem(destructive, "&Load from file", "LoadFromFile1", [this] { btnReadFileClick(); });
-    addItem(destructive, "Load from compressed image", "Loadfromcompressed1", [this] { Loadfromcompressed1Click(); });
+    addItem(destructive, "Load from compressed image", "Loadfromcompressed1",
+            [this] { Loadfromcompressed1Click(); });
     destructive->addSeparator();
     addItem(destructive, "Edit partition table", "Editpartitiontable1")->setEnabled(false);
     destructive->addSeparator();
@@ -647,7 +664,9 @@ void TfrmMain::edtSizeChange() {
     });
 }
 
-void TfrmMain::chbAsHexClick() { ShowSelection(); }
+void TfrmMain::chbAsHexClick() {
+    ShowSelection();
+}
 
 void TfrmMain::btnSkip512bytesClick() {
     const auto action = static_cast<selection::AdjustAction>(cbbAdjustAction->currentIndex());
@@ -683,9 +702,12 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         label->move(static_cast<QWidget*>(watched)->width() - label->width() - 10, 0);
     }
     if (event->type() == QEvent::MouseButtonRelease) {
-        if (watched == lblRefreshVolumes) btnRefreshClick();
-        else if (watched == lblRefreshDrives) btnRefreshPartitionsClick();
-        else if (watched == lblSelected) lblSelectedClick();
+        if (watched == lblRefreshVolumes)
+            btnRefreshClick();
+        else if (watched == lblRefreshDrives)
+            btnRefreshPartitionsClick();
+        else if (watched == lblSelected)
+            lblSelectedClick();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -701,7 +723,8 @@ template <class Row> const Row* TfrmMain::selectedRow(QTreeWidget* list, const s
 QTreeWidgetItem* TfrmMain::addPartitionRow(const PartitionRow& row) {
     partitionRows_.push_back(row);
     QStringList texts;
-    for (const auto& cell : row.cells()) texts << q(cell);
+    for (const auto& cell : row.cells())
+        texts << q(cell);
     auto* item = new QTreeWidgetItem(texts);
     item->setData(0, kRowRole, int(partitionRows_.size() - 1));
     lvwPartitions->addTopLevelItem(item);
@@ -749,8 +772,10 @@ void TfrmMain::readPartitionTable(const std::string& device, const std::string& 
     PartitionWalkResult walk = ReadPartitionTable(*backend_, device, driveText, offset);
     partitionRows_.clear();
     partitionIdentity_ = walk.identity;
-    for (const auto& row : walk.rows) addPartitionRow(row);
-    for (const auto& message : walk.messages) ui_->message(message);
+    for (const auto& row : walk.rows)
+        addPartitionRow(row);
+    for (const auto& message : walk.messages)
+        ui_->message(message);
     // Remarks about the list (a chain cut short, a damaged or impossible GUID entry) need no
     // answer: they go to the hint line, all of them, and leave it with the next walk.
     std::string notes;
@@ -774,7 +799,9 @@ void TfrmMain::Selectfile1Click() {
     });
 }
 
-void TfrmMain::updateCopyButton() { btnInstantCopy->setEnabled(selection::copyEnabled(CopySource, CopyTarget)); }
+void TfrmMain::updateCopyButton() {
+    btnInstantCopy->setEnabled(selection::copyEnabled(CopySource, CopyTarget));
+}
 
 void TfrmMain::btnSetSourceClick() {
     CopySource = Selection;
@@ -833,11 +860,21 @@ std::optional<digest::Set> TfrmMain::imagingDigests() const {
 }
 
 // The tools of the Selection menu, each on a copy of the selection.
-void TfrmMain::Speedtest1Click() { OpenSpeedWindow(*backend_, Selection, this); }
-void TfrmMain::CalculateMD5sum1Click() { OpenChecksumWindow(*backend_, Selection, checksum::MD5, this); }
-void TfrmMain::CalculateSHA1sum1Click() { OpenChecksumWindow(*backend_, Selection, checksum::SHA1, this); }
-void TfrmMain::CalculatebothMD5andSHA11Click() { OpenChecksumWindow(*backend_, Selection, checksum::Both, this); }
-void TfrmMain::Fillerase1Click() { OpenEraseWindow(*backend_, Selection, this); }
+void TfrmMain::Speedtest1Click() {
+    OpenSpeedWindow(*backend_, Selection, this);
+}
+void TfrmMain::CalculateMD5sum1Click() {
+    OpenChecksumWindow(*backend_, Selection, checksum::MD5, this);
+}
+void TfrmMain::CalculateSHA1sum1Click() {
+    OpenChecksumWindow(*backend_, Selection, checksum::SHA1, this);
+}
+void TfrmMain::CalculatebothMD5andSHA11Click() {
+    OpenChecksumWindow(*backend_, Selection, checksum::Both, this);
+}
+void TfrmMain::Fillerase1Click() {
+    OpenEraseWindow(*backend_, Selection, this);
+}
 
 void TfrmMain::Saveaszip1Click() {
     auto digests = imagingDigests();
@@ -851,7 +888,9 @@ void TfrmMain::Saveascompressed1Click() {
     containers::SaveAsCompressed(*backend_, *ui_, *job_, Selection, options);
 }
 
-void TfrmMain::Loadfromcompressed1Click() { containers::LoadFromCompressed(*backend_, *ui_, *job_, Selection); }
+void TfrmMain::Loadfromcompressed1Click() {
+    containers::LoadFromCompressed(*backend_, *ui_, *job_, Selection);
+}
 
 void TfrmMain::btnWriteFileClick() {
     guarded([this] {
@@ -887,7 +926,8 @@ void TfrmMain::btnDisassembleClick() {
     // Offered only with the library; a request that comes without it is told so.
     static const disasm::DisasmLibrary none = disasm::DisasmLibrary::none();
     guarded([this] {
-        OpenDisAssemble(this, *backend_, *ui_, Selection, options_.disassembler ? *options_.disassembler : none);
+        OpenDisAssemble(this, *backend_, *ui_, Selection,
+                        options_.disassembler ? *options_.disassembler : none);
     });
 }
 
@@ -900,7 +940,8 @@ void TfrmMain::btnRefreshPartitionsClick() {
     driveRows_ = drives::scan(*backend_);
     for (size_t i = 0; i < driveRows_.size(); ++i) {
         QStringList texts;
-        for (const auto& t : driveRows_[i].texts(separator)) texts << q(t);
+        for (const auto& t : driveRows_[i].texts(separator))
+            texts << q(t);
         auto* item = new QTreeWidgetItem(texts);
         item->setData(0, kRowRole, int(i));
         lvwLogicalDrives->addTopLevelItem(item);

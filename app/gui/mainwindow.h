@@ -3,13 +3,13 @@
 // It binds controls to the engines; the rules themselves live in core/selection.h and the
 // discovery engines.
 
+#include "core/fileinfo.h"
+#include "core/job.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"
-#include "core/job.h"
 #include "maintenance/digest_set.h"
 #include "transfer/transfer.h"
-#include "core/fileinfo.h"
 
 #include <QMainWindow>
 
@@ -206,7 +206,8 @@ protected:
 private:
     void buildLayout();
     void buildMenus();
-    QAction* addItem(QMenu* menu, const QString& caption, const QString& name, std::function<void()> handler = {});
+    QAction* addItem(QMenu* menu, const QString& caption, const QString& name,
+                     std::function<void()> handler = {});
     void copyMenu(QMenu* from, QMenu* to, bool canRead);
     void setEditText(QLineEdit* edit, const std::string& text);
     void setSelection(const TFileInfo& info);

@@ -62,7 +62,8 @@ void TfrmMain::setUpVolumeList() {
 QTreeWidgetItem* TfrmMain::addVolumeRow(const volumes::VolumeRow& row) {
     volumeRows_.push_back(row);
     QStringList texts;
-    for (const auto& t : row.texts()) texts << QString::fromStdString(t);
+    for (const auto& t : row.texts())
+        texts << QString::fromStdString(t);
     auto* item = new QTreeWidgetItem(texts);
     item->setData(0, kRowRole, int(volumeRows_.size() - 1));
     item->setFlags(item->flags() | Qt::ItemIsEditable);
@@ -101,7 +102,8 @@ void TfrmMain::lvwDrivesEdited(QTreeWidgetItem* item, const QString& text) {
         {
             bool ok = false;
             const int i = item->data(0, kRowRole).toInt(&ok);
-            if (ok && i >= 0 && size_t(i) < volumeRows_.size()) volumeRows_[size_t(i)].label = text.toStdString();
+            if (ok && i >= 0 && size_t(i) < volumeRows_.size())
+                volumeRows_[size_t(i)].label = text.toStdString();
         }
         tmrRefresh->start();
         break;

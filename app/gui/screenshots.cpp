@@ -3,16 +3,16 @@
 // that is not built yet is simply skipped), and saves every window with QWidget::grab() as
 // FOLDER/<name>.png. Run by scripts/screenshots.sh.
 
-#include "ui/application.h"
 #include "app/gui/mainwindow.h"
-#include "ui/save_picture.h"
 #include "app/gui/selectfile.h"
 #include "discovery/demo_drive.h"
 #include "info/gui/infowindows.h"
 #include "info/gui/partinfo.h"
 #include "inspect/disasm_library.h"
 #include "platform/platform.h"
+#include "ui/application.h"
 #include "ui/confirmation_dialog.h"
+#include "ui/save_picture.h"
 
 #include <QAction>
 #include <QDeadlineTimer>
@@ -63,7 +63,8 @@ public:
         settle(150);
         const QString path = folder_.filePath(name + ".png");
         if (const auto failure = savePicture(platform::systemBackend(), window->grab(), path.toStdString()))
-            std::fprintf(stderr, "tarnwick-screenshots: cannot write %s: %s\n", qPrintable(path), failure->c_str());
+            std::fprintf(stderr, "tarnwick-screenshots: cannot write %s: %s\n", qPrintable(path),
+                         failure->c_str());
         else
             std::printf("wrote %s\n", qPrintable(path));
     }

@@ -1,7 +1,7 @@
 #include "containers/gui/save_as_zip_window.h"
 
-#include "ui/qt_dialogs.h"
 #include "containers/save_as_zip.h"
+#include "ui/qt_dialogs.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

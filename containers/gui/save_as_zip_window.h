@@ -3,9 +3,9 @@
 // commands for the main window.
 
 #include "core/fileinfo.h"
-#include "ui/job_control.h"
-#include "jobs/byte_observer.h"
 #include "core/job.h"
+#include "jobs/byte_observer.h"
+#include "ui/job_control.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
 #include "inspect/gui/disassemble.h"
 
+#include "platform/platform.h"
 #include "ui/job_control.h"
 #include "ui/qt_dialogs.h"
-#include "platform/platform.h"
 
 #include <QClipboard>
 #include <QCloseEvent>

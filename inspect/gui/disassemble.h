@@ -4,8 +4,8 @@
 // engine's (inspect/disassembler.h); this class binds them to controls.
 
 #include "core/fileinfo.h"
-#include "inspect/disassembler.h"
 #include "core/job.h"
+#include "inspect/disassembler.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
 #include "inspect/gui/graphical.h"
 
+#include "inspect/gui/hexview_window.h"
 #include "ui/job_control.h"
 #include "ui/qt_dialogs.h"
-#include "inspect/gui/hexview_window.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -2,8 +2,8 @@
 // The graphical byte map window: binds its controls and the image to bytemap::Map.
 
 #include "core/fileinfo.h"
-#include "inspect/bytemap.h"
 #include "core/job.h"
+#include "inspect/bytemap.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
 #include "inspect/gui/hexview_window.h"
 
+#include "inspect/gui/hexview_model.h"
 #include "ui/job_control.h"
 #include "ui/qt_dialogs.h"
-#include "inspect/gui/hexview_model.h"
 
 #include <QActionGroup>
 #include <QButtonGroup>

@@ -2,8 +2,8 @@
 // The hex viewer and editor window: binds its controls to hexview::Viewer, which holds the rules.
 
 #include "core/fileinfo.h"
-#include "inspect/hexview.h"
 #include "core/job.h"
+#include "inspect/hexview.h"
 
 #include <QMainWindow>
 

@@ -1,8 +1,8 @@
 #include "maintenance/gui/speed_window.h"
 
+#include "platform/platform.h"
 #include "ui/qt_dialogs.h"
 #include "ui/save_picture.h"
-#include "platform/platform.h"
 
 #include <QChart>
 #include <QChartView>

@@ -3,8 +3,8 @@
 // access times, with the two result labels.
 
 #include "core/fileinfo.h"
-#include "ui/tool_window.h"
 #include "maintenance/speed.h"
+#include "ui/tool_window.h"
 
 #include <QList>
 #include <QPointF>

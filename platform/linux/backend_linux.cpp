@@ -5,17 +5,17 @@
 #include "platform/linux/volumes_linux.h"
 #include "platform/platform.h"
 
+#include <fcntl.h>
+#include <langinfo.h>
 #include <libudev.h>
 #include <linux/fs.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
-#include <fcntl.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,12 +29,16 @@
 namespace platform {
 namespace {
 
-Error lastError() { return errnoError(errno); }
+Error lastError() {
+    return errnoError(errno);
+}
 
 using loops::UniqueFd;
 
 // Pipes, terminals and sockets wait for their other end; files and block devices do not.
-bool mayWait(mode_t mode) { return !S_ISREG(mode) && !S_ISBLK(mode); }
+bool mayWait(mode_t mode) {
+    return !S_ISREG(mode) && !S_ISBLK(mode);
+}
 
 // ::open, started again when a signal interrupts it unless an interrupt was requested: a pipe
 // waiting for its writer gives up then.
@@ -104,7 +108,9 @@ public:
     }
 
     Result<int64_t> seek(int64_t offset, SeekOrigin origin) override {
-        const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+        const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
+                           : origin == SeekOrigin::Current ? SEEK_CUR
+                                                           : SEEK_END;
         const off_t r = ::lseek(fd_.get(), offset, whence);
         if (r < 0) return lastError();
         return int64_t(r);
@@ -114,7 +120,7 @@ public:
 
     Result<int64_t> length() override {
         if (block_) return deviceSize();
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd_.get(), &st) != 0) return lastError();
         return int64_t(st.st_size);
     }
@@ -166,8 +172,9 @@ public:
         if (S_ISREG(st_.st_mode)) // not the size: a file may grow or shrink and still be the same
             return "file:" + std::to_string(st_.st_dev) + ":" + std::to_string(st_.st_ino);
         if (S_ISCHR(st_.st_mode)) return "chr:" + number(st_.st_rdev);
-        if (!block_) return (S_ISFIFO(st_.st_mode) ? "fifo:" : "node:") + number(st_.st_dev) + ":" +
-                            std::to_string(st_.st_ino);
+        if (!block_)
+            return (S_ISFIFO(st_.st_mode) ? "fifo:" : "node:") + number(st_.st_dev) + ":" +
+                   std::to_string(st_.st_ino);
 
         const unsigned maj = major(st_.st_rdev), min = minor(st_.st_rdev);
         std::string text = "blk:" + number(st_.st_rdev);
@@ -204,7 +211,9 @@ private:
         return sysfs::readAttribute(sysfs::deviceFolder(disk.major, disk.minor) + "/diskseq");
     }
 
-    bool removable() { return sysfs::isRemovable(major(st_.st_rdev), minor(st_.st_rdev)); }
+    bool removable() {
+        return sysfs::isRemovable(major(st_.st_rdev), minor(st_.st_rdev));
+    }
 
     UniqueFd fd_;
     struct stat st_;
@@ -286,7 +295,8 @@ std::string randomTag() {
 class LinuxPendingFile final : public PendingFile {
 public:
     LinuxPendingFile(UniqueFd folder, UniqueFd fd, std::string name, std::string tempName)
-        : folder_(std::move(folder)), fdNumber_(fd.get()), name_(std::move(name)), tempName_(std::move(tempName)) {
+        : folder_(std::move(folder)), fdNumber_(fd.get()), name_(std::move(name)),
+          tempName_(std::move(tempName)) {
         ::fstat(fd.get(), &st_);
         stream_ = std::make_unique<FdStream>(std::move(fd), st_, std::vector<UniqueFd>{});
     }
@@ -298,7 +308,7 @@ public:
         auto* file = dynamic_cast<FdStream*>(&source);
         if (!file) return PendingFile::copyFrom(source);
         const int from = file->fd();
-        struct stat st{};
+        struct stat st {};
         if (::fstat(from, &st) != 0) return lastError();
         // Extents shared with the earlier file where the file system can (instant, no room taken).
         if (::ioctl(fdNumber_, FICLONE, from) != 0) {
@@ -324,20 +334,24 @@ public:
             // A nameless file cannot replace a name in one step: it gets a random one first.
             for (int attempt = 0; attempt < 16 && tempName_.empty(); ++attempt) {
                 const std::string candidate = temporaryName(name_);
-                if (auto linked = linkNameless(candidate)) tempName_ = candidate;
-                else if (linked.error().code != EEXIST) return linked;
+                if (auto linked = linkNameless(candidate))
+                    tempName_ = candidate;
+                else if (linked.error().code != EEXIST)
+                    return linked;
             }
             if (tempName_.empty()) return errnoError(EEXIST);
         }
         if (replacing.empty()) {
-            if (::renameat2(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str(), RENAME_NOREPLACE) == 0)
+            if (::renameat2(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str(),
+                            RENAME_NOREPLACE) == 0)
                 return finish({});
             if (errno != EINVAL && errno != ENOSYS) return lastError();
             // File systems without RENAME_NOREPLACE: a hard link fails as well when the name is taken.
-            if (::linkat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str(), 0) != 0) return lastError();
+            if (::linkat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str(), 0) != 0)
+                return lastError();
             return finish({});
         }
-        struct stat now{};
+        struct stat now {};
         if (::fstatat(folder_.get(), name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
         if (identityOf(now) != replacing) return errnoError(EAGAIN);
         if (S_ISREG(now.st_mode)) {
@@ -346,7 +360,8 @@ public:
             (void)::fchmod(fdNumber_, now.st_mode & 0777);
             if (::geteuid() == 0) (void)::fchown(fdNumber_, now.st_uid, now.st_gid);
         }
-        if (::renameat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str()) != 0) return lastError();
+        if (::renameat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str()) != 0)
+            return lastError();
         return finish({});
     }
 
@@ -366,11 +381,13 @@ private:
             }
             if (n == 0) return errnoError(EIO); // the file shrank under us
             if (errno == EINTR) continue;
-            if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL) return lastError();
+            if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+                return lastError();
             // Where the kernel cannot copy between the two: through a buffer.
             std::vector<char> buffer(size_t(1) << 20);
             while (count > 0) {
-                const ssize_t r = ::pread(from, buffer.data(), size_t(std::min<off_t>(count, off_t(buffer.size()))), in);
+                const ssize_t r =
+                    ::pread(from, buffer.data(), size_t(std::min<off_t>(count, off_t(buffer.size()))), in);
                 if (r < 0 && errno == EINTR) continue;
                 if (r <= 0) return r < 0 ? lastError() : errnoError(EIO);
                 for (ssize_t done = 0; done < r;) {
@@ -406,15 +423,16 @@ private:
     // Only the name this object made, and only while it is still this file.
     void removeTemporaryName() {
         if (tempName_.empty()) return;
-        struct stat st{};
-        if (::fstatat(folder_.get(), tempName_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(st) == identityOf(st_))
+        struct stat st {};
+        if (::fstatat(folder_.get(), tempName_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            identityOf(st) == identityOf(st_))
             ::unlinkat(folder_.get(), tempName_.c_str(), 0);
         tempName_.clear();
     }
 
     UniqueFd folder_;
     int fdNumber_;
-    struct stat st_{};
+    struct stat st_ {};
     std::unique_ptr<FdStream> stream_;
     std::string name_;
     std::string tempName_; // empty while the file has no name
@@ -440,7 +458,9 @@ public:
 
     // Volumes: mounts with drive letters (volumes_linux.h says which mounts get one).
     int driveType(char letter) override { return linuxvolumes::driveType(letter); }
-    Result<VolumeInfo> volumeInformation(char letter) override { return linuxvolumes::volumeInformation(letter); }
+    Result<VolumeInfo> volumeInformation(char letter) override {
+        return linuxvolumes::volumeInformation(letter);
+    }
     Result<void> setVolumeLabel(char letter, const std::string& label) override {
         return linuxvolumes::setVolumeLabel(letter, label);
     }
@@ -451,7 +471,7 @@ public:
     int64_t objectOffset(const std::string& name) override { return identify(name).second; }
 
     Result<NameInfo> nameInfo(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) {
             if (errno == ENOENT) return NameInfo{};
             return lastError();
@@ -459,14 +479,28 @@ public:
         NameInfo info;
         info.identity = identityOf(st);
         switch (st.st_mode & S_IFMT) {
-        case S_IFREG: info.kind = NameKind::File; break;
-        case S_IFLNK: info.kind = NameKind::Link; break;
-        case S_IFDIR: info.kind = NameKind::Folder; break;
+        case S_IFREG:
+            info.kind = NameKind::File;
+            break;
+        case S_IFLNK:
+            info.kind = NameKind::Link;
+            break;
+        case S_IFDIR:
+            info.kind = NameKind::Folder;
+            break;
         case S_IFBLK:
-        case S_IFCHR: info.kind = NameKind::Device; break;
-        case S_IFIFO: info.kind = NameKind::Pipe; break;
-        case S_IFSOCK: info.kind = NameKind::Socket; break;
-        default: info.kind = NameKind::Other; break;
+        case S_IFCHR:
+            info.kind = NameKind::Device;
+            break;
+        case S_IFIFO:
+            info.kind = NameKind::Pipe;
+            break;
+        case S_IFSOCK:
+            info.kind = NameKind::Socket;
+            break;
+        default:
+            info.kind = NameKind::Other;
+            break;
         }
         return info;
     }
@@ -497,7 +531,7 @@ public:
         // O_NONBLOCK: a pipe put in the file's place must not hold the open.
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (!fd) return lastError();
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd.get(), &st) != 0) return lastError();
         if (!S_ISREG(st.st_mode)) return errnoError(EINVAL);
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return lastError();
@@ -524,9 +558,11 @@ private:
     // the loop's offset on, so that a loop device and its backing file are seen as one object.
     std::pair<std::string, int64_t> identify(const std::string& name) {
         std::string path = name;
-        if (auto drive = parsePhysicalDriveName(name)) path = physicalDriveNode(*drive);
-        else if (parseVolumeName(name)) path = sysfs::volumeNode(name).valueOr(std::string());
-        struct stat st{};
+        if (auto drive = parsePhysicalDriveName(name))
+            path = physicalDriveNode(*drive);
+        else if (parseVolumeName(name))
+            path = sysfs::volumeNode(name).valueOr(std::string());
+        struct stat st {};
         if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
         if (S_ISBLK(st.st_mode)) return identifyBlock(st.st_rdev, 0);
         if (S_ISCHR(st.st_mode)) return {"chr:" + std::to_string(st.st_rdev), 0};
@@ -563,7 +599,7 @@ private:
     }
 
     static Result<std::unique_ptr<RawStream>> openPath(const std::string& path, OpenMode mode, bool direct) {
-        struct stat st{};
+        struct stat st {};
         const bool exists = ::stat(path.c_str(), &st) == 0;
         if (!exists && mode != OpenMode::Create) return lastError();
         const bool block = exists && S_ISBLK(st.st_mode);
@@ -573,10 +609,18 @@ private:
 
         int flags = O_CLOEXEC;
         switch (mode) {
-        case OpenMode::Read: flags |= O_RDONLY; break;
-        case OpenMode::Write: flags |= O_WRONLY; break;
-        case OpenMode::ReadWrite: flags |= O_RDWR; break;
-        case OpenMode::Create: flags |= O_RDWR | O_CREAT; break;
+        case OpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::Write:
+            flags |= O_WRONLY;
+            break;
+        case OpenMode::ReadWrite:
+            flags |= O_RDWR;
+            break;
+        case OpenMode::Create:
+            flags |= O_RDWR | O_CREAT;
+            break;
         }
         const bool writing = mode != OpenMode::Read;
         // A block device opened O_EXCL cannot be opened while a file system on it is mounted.
@@ -588,7 +632,7 @@ private:
         if (!fd) return lastError();
 
         // What was checked above must be what is open: the name may have been replaced since.
-        struct stat now{};
+        struct stat now {};
         if (::fstat(fd.get(), &now) != 0) return lastError();
         const mode_t type = now.st_mode & S_IFMT;
         if (exists ? type != (st.st_mode & S_IFMT) || (block && now.st_rdev != st.st_rdev)

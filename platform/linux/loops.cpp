@@ -46,7 +46,7 @@ UniqueFd openNode(unsigned major, unsigned minor, int extraFlags) {
     }
     UniqueFd fd(::open(("/dev/" + name).c_str(), O_RDONLY | O_CLOEXEC | extraFlags));
     if (!fd) return {};
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != makedev(major, minor)) {
         fd.reset();
         errno = ENODEV; // /dev does not match the kernel's view: never act on the wrong node
@@ -84,7 +84,7 @@ std::optional<Backing> backing(unsigned major, unsigned minor) {
     if (file.empty() || (file.size() >= deleted.size() &&
                          file.compare(file.size() - deleted.size(), deleted.size(), deleted) == 0))
         return std::nullopt; // that path names another file now, or none
-    struct stat st{};
+    struct stat st {};
     if (::stat(file.c_str(), &st) != 0) return std::nullopt;
     const std::string offset = sysfs::readAttribute(folder + "offset");
     Backing b;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace platform::sysfs {
@@ -30,8 +30,10 @@ bool naturalLess(const std::string& a, const std::string& b) {
         const bool db = std::isdigit(static_cast<unsigned char>(b[j]));
         if (da && db) {
             size_t ei = i, ej = j;
-            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
-            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
+                ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
+                ++ej;
             const std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
             const auto trim = [](const std::string& s) {
                 const size_t k = s.find_first_not_of('0');
@@ -51,7 +53,9 @@ bool naturalLess(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 } // namespace
 
@@ -66,7 +70,8 @@ std::vector<Disk> listDisks(const std::string& sysBlock) {
         std::replace(node.begin(), node.end(), '!', '/'); // cciss!c0d0 is /dev/cciss/c0d0
         disks.push_back({name, "/dev/" + node});
     }
-    std::sort(disks.begin(), disks.end(), [](const Disk& a, const Disk& b) { return naturalLess(a.name, b.name); });
+    std::sort(disks.begin(), disks.end(),
+              [](const Disk& a, const Disk& b) { return naturalLess(a.name, b.name); });
     return disks;
 }
 
@@ -90,7 +95,9 @@ bool isRemovable(unsigned major, unsigned minor) {
     return readLine(disk / "removable") == "1";
 }
 
-std::string readAttribute(const std::string& path) { return readLine(path); }
+std::string readAttribute(const std::string& path) {
+    return readLine(path);
+}
 
 std::string deviceFolder(unsigned major, unsigned minor) {
     return "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);

@@ -454,7 +454,8 @@ public:
                                                                 : NameKind::File;
         const HANDLE h = openEntry(path);
         if (h != INVALID_HANDLE_VALUE) {
-            if (info.kind == NameKind::File && ::GetFileType(h) != FILE_TYPE_DISK) info.kind = NameKind::Device;
+            if (info.kind == NameKind::File && ::GetFileType(h) != FILE_TYPE_DISK)
+                info.kind = NameKind::Device;
             info.identity = identityOf(h);
             ::CloseHandle(h);
         }
@@ -470,8 +471,8 @@ public:
             std::snprintf(tag, sizeof tag, ".%08lx%08lx.part", (unsigned long)::GetTickCount(),
                           (unsigned long)(::GetCurrentProcessId() * 2654435761u + DWORD(attempt) * 40503u));
             const std::string temp = folder + "~" + name.substr(0, 180) + tag;
-            const HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            const HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h != INVALID_HANDLE_VALUE)
                 return std::unique_ptr<PendingFile>(std::make_unique<WindowsPendingFile>(h, temp, target));
             if (::GetLastError() != ERROR_FILE_EXISTS) return lastError();
@@ -482,8 +483,8 @@ public:
     Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override {
         // No sharing: a file another program has open is in use; the reparse flag keeps a link
         // from being followed.
-        const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (h == INVALID_HANDLE_VALUE) return lastError();
         if (::GetFileType(h) != FILE_TYPE_DISK) {
             ::CloseHandle(h);

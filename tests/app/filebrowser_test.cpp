@@ -2,8 +2,8 @@
 // drive letter stands for.
 
 #include "app/filebrowser.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +85,9 @@ TEST_F(FileBrowser, FoldersWithoutReadPermissionShowNothing) {
     fixtures::writeFile(dir_.file("closed/secret"), {1});
     ASSERT_EQ(::chmod(dir_.file("closed").c_str(), 0), 0);
     ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
-    const auto closedButOthersListed = [this] { return list(root_ + "closed/").empty() && list(root_).size() == 6; };
+    const auto closedButOthersListed = [this] {
+        return list(root_ + "closed/").empty() && list(root_).size() == 6;
+    };
     if (::geteuid() != 0) {
         EXPECT_TRUE(closedButOthersListed());
     } else {

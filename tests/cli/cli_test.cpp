@@ -1,16 +1,16 @@
 // tarnwick-cli run in-process against image files shown as drives, and once as a real program.
 
-#include "core/selection.h"
-#include "core/user_error.h"
 #include "cli/cli.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
+#include "core/selection.h"
+#include "core/user_error.h"
 #include "discovery/drives.h"
-#include "platform/platform.h"
-#include "support/test_backend.h"
-#include "support/fixtures.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
+#include "platform/platform.h"
+#include "support/fixtures.h"
+#include "support/test_backend.h"
 #include "transfer/transfer.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +22,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <tuple>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -65,7 +65,8 @@ protected:
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
     return out;
 }
 
@@ -74,8 +75,9 @@ TEST_F(CliTest, DrivesPrintsTheWindowsRowsUnderTheTitles) {
     EXPECT_EQ(r.status, 0);
     const auto l = splitLines(r.out);
     ASSERT_EQ(l.size(), 3u);
-    EXPECT_EQ(l[0], "Index\tMedia type\tCylinders\tTracks per cylinder\tSectors per track\tSector size\tSize (GB)\t"
-                    "Size (MB)\tSize (MiB)\tSize (bytes)\tCHS Size (bytes)\tGeometry (bytes)");
+    EXPECT_EQ(l[0],
+              "Index\tMedia type\tCylinders\tTracks per cylinder\tSectors per track\tSector size\tSize (GB)\t"
+              "Size (MB)\tSize (MiB)\tSize (bytes)\tCHS Size (bytes)\tGeometry (bytes)");
     EXPECT_EQ(l[1], "0\tFixed\t8\t255\t63\t512\t0\t67\t64\t67108864\t67108864\t65802240");
     EXPECT_EQ(l[2].substr(0, 2), "1\t");
 }
@@ -255,8 +257,9 @@ TEST_F(CliTest, PartitionsAndPartitionSelections) {
     EXPECT_EQ(r.status, 0) << r.err;
     const auto l = splitLines(r.out);
     ASSERT_EQ(l.size(), 3u);
-    EXPECT_EQ(l[0], "Index\tDrive\tboot\tCHS start\tType\tCHS end\tstart (#sector)\tsize (#sector)\tsize (bytes)\t"
-                    "size (MiB)\tKind\tFile system");
+    EXPECT_EQ(l[0],
+              "Index\tDrive\tboot\tCHS start\tType\tCHS end\tstart (#sector)\tsize (#sector)\tsize (bytes)\t"
+              "size (MiB)\tKind\tFile system");
     EXPECT_EQ(l[2], "2\t0\t\t(C0 H0 S0)\t83\t(C0 H0 S0)\t2048\t4096\t2097152\t2\tPrimary\tLinux native");
 
     TFileInfo second = cli::resolveSelection(backend_, "0p2");
@@ -279,11 +282,13 @@ TEST_F(CliTest, DigestsWhileImagingAreThoseOfTheSelection) {
     const std::string selected = dir_.file("selected.bin");
     fixtures::writeFile(selected, std::vector<uint8_t>(disk.begin() + 1000, disk.begin() + 11000));
     std::string md5, sha1, sha256;
-    for (auto [tool, name, out] : {std::tuple{"md5sum", "MD5 ", &md5}, {"sha1sum", "SHA1 ", &sha1},
+    for (auto [tool, name, out] : {std::tuple{"md5sum", "MD5 ", &md5},
+                                   {"sha1sum", "SHA1 ", &sha1},
                                    {"sha256sum", "SHA256 ", &sha256}}) {
         std::string line;
         ASSERT_EQ(fixtures::shell(std::string(tool) + " " + selected + " | cut -d' ' -f1", &line), 0);
-        for (auto& c : line) c = char(std::toupper(static_cast<unsigned char>(c)));
+        for (auto& c : line)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
         *out = name + line;
     }
     const std::string expected = md5 + sha1 + sha256;
@@ -294,7 +299,8 @@ TEST_F(CliTest, DigestsWhileImagingAreThoseOfTheSelection) {
     EXPECT_EQ(r.out, expected);
     EXPECT_NE(r.err.find("Digests of the first 10000 bytes"), std::string::npos) << r.err;
 
-    r = run({"cdi-save", "0", dir_.file("d.cdi"), "--offset", "1000", "--size", "10000", "--hash", "sha256,md5"});
+    r = run(
+        {"cdi-save", "0", dir_.file("d.cdi"), "--offset", "1000", "--size", "10000", "--hash", "sha256,md5"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, sha256 + md5);
 
@@ -340,7 +346,8 @@ TEST_F(CliTest, DumpRestoreAndCopyAnswerOnlyWhatTheFlagsSay) {
     EXPECT_EQ(
         run({"dump", "0", raw, "--replace", "--keep-tail", "--offset", "1000", "--size", "10000"}).status, 0);
     EXPECT_EQ(fixtures::readFile(raw).size(), 16384u);
-    EXPECT_EQ(run({"dump", "0", raw, "--replace", "--truncate", "--offset", "1000", "--size", "10000"}).status, 0);
+    EXPECT_EQ(
+        run({"dump", "0", raw, "--replace", "--truncate", "--offset", "1000", "--size", "10000"}).status, 0);
     EXPECT_EQ(fixtures::readFile(raw).size(), 10000u);
 
     // Restoring needs --agree; nothing is written without it.
@@ -484,8 +491,11 @@ TEST(CliProgram, DumpOfOneLoopDeviceRestoredOntoAnotherIsIdentical) {
     fixtures::LoopDevice a(dir.file("a.img")), b(dir.file("b.img"));
     if (!a.available() || !b.available()) GTEST_SKIP() << a.reason();
     const std::string cli = TARNWICK_CLI;
-    ASSERT_EQ(fixtures::shell(cli + " dump " + a.node() + " " + dir.file("a.raw") + " </dev/null 2>/dev/null"), 0);
-    ASSERT_EQ(fixtures::shell(cli + " restore " + dir.file("a.raw") + " " + b.node() + " </dev/null 2>/dev/null"), 1)
+    ASSERT_EQ(
+        fixtures::shell(cli + " dump " + a.node() + " " + dir.file("a.raw") + " </dev/null 2>/dev/null"), 0);
+    ASSERT_EQ(
+        fixtures::shell(cli + " restore " + dir.file("a.raw") + " " + b.node() + " </dev/null 2>/dev/null"),
+        1)
         << "refused without --agree";
     ASSERT_EQ(fixtures::shell("cmp -s " + a.node() + " " + b.node()), 1);
     ASSERT_EQ(fixtures::shell(cli + " restore " + dir.file("a.raw") + " " + b.node() +
@@ -692,7 +702,8 @@ TEST(CliProgram, AClosedOutputPipeEndsTheProgramQuietlyAndCleanly) {
         ::close(fds[1]);
         ASSERT_TRUE(cli.started());
         ASSERT_TRUE(cli.waitUntil(started + std::chrono::seconds(20))) << "still running";
-        EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(15)) << "the seek test (26 s) ran on unread";
+        EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(15))
+            << "the seek test (26 s) ran on unread";
         EXPECT_EQ(cli.status(), "exit status 141");
         EXPECT_EQ(cli.err(), "");
         EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
@@ -750,7 +761,8 @@ TEST(CliProgram, ADriveNumberThatNowLeadsElsewhereIsNotWritten) {
     if (numbered.size() != 3) GTEST_SKIP() << "the loop devices are not in the drive list here";
     const int target = numbered[1].first;
     std::vector<std::vector<uint8_t>> before;
-    for (int i = 0; i < 3; ++i) before.push_back(fixtures::readFile(dir.file(std::to_string(i) + ".img")));
+    for (int i = 0; i < 3; ++i)
+        before.push_back(fixtures::readFile(dir.file(std::to_string(i) + ".img")));
 
     std::filesystem::create_directory(dir.file("tmp"));
     const std::string fifo = dir.file("image.fifo");
@@ -771,9 +783,11 @@ TEST(CliProgram, ADriveNumberThatNowLeadsElsewhereIsNotWritten) {
     }
     ASSERT_TRUE(cli.waitUntil(SteadyClock::now() + std::chrono::seconds(30)));
     EXPECT_EQ(cli.status(), "exit status 1");
-    EXPECT_NE(cli.err().find("now leads to another device or file. Nothing was read or written."), std::string::npos)
+    EXPECT_NE(cli.err().find("now leads to another device or file. Nothing was read or written."),
+              std::string::npos)
         << cli.err();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(fixtures::readFile(dir.file(std::to_string(i) + ".img")), before[size_t(i)]);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(fixtures::readFile(dir.file(std::to_string(i) + ".img")), before[size_t(i)]);
 }
 
 // A partition of a GUID-partitioned drive is selected like any other row: its dump holds the
@@ -782,7 +796,9 @@ TEST(CliProgram, AGuidPartitionDumpsAsItsNode) {
     if (fixtures::shell("command -v sgdisk >/dev/null") != 0) GTEST_SKIP() << "sgdisk (gdisk) is needed";
     fixtures::TempDir dir;
     fixtures::writePatternFile(dir.file("gpt.img"), 16 << 20, 5);
-    ASSERT_EQ(fixtures::shell("sgdisk -o -n 1:0:+1M -n 2:0:+2M -n 3:0:+3M '" + dir.file("gpt.img") + "' >/dev/null"), 0);
+    ASSERT_EQ(fixtures::shell("sgdisk -o -n 1:0:+1M -n 2:0:+2M -n 3:0:+3M '" + dir.file("gpt.img") +
+                              "' >/dev/null"),
+              0);
     fixtures::LoopDevice loop(dir.file("gpt.img"));
     if (!loop.available()) GTEST_SKIP() << loop.reason();
     fixtures::PartitionNodes parts(loop.node());
@@ -852,7 +868,8 @@ TEST(CliProgram, ListsALoopDeviceLikeTheWindow) {
     for (const auto& row : drives::scan(system)) {
         if (system.physicalDriveNode(row.index) != loop.node()) continue;
         std::string line;
-        for (const auto& t : row.texts()) line += (line.empty() ? "" : "\t") + t;
+        for (const auto& t : row.texts())
+            line += (line.empty() ? "" : "\t") + t;
         EXPECT_NE(out.find(line + "\n"), std::string::npos);
         EXPECT_NE(line.find("\t20971520\t"), std::string::npos);
         return;

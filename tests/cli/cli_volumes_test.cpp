@@ -1,10 +1,10 @@
 // tarnwick-cli's volume list, volume selections and the demo drive.
 
-#include "core/user_error.h"
 #include "cli/cli.h"
+#include "core/user_error.h"
 #include "discovery/demo_drive.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 

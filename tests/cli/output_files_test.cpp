@@ -15,10 +15,10 @@
 #include <functional>
 #include <sstream>
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -54,12 +54,26 @@ protected:
             return args;
         };
         return {
-            {"dump", [=, this](auto& o, bool r) { return cli(flag(r, {"dump", "0", o, "--size", "65536"})); }},
-            {"cdi-save", [=, this](auto& o, bool r) { return cli(flag(r, {"cdi-save", "0", o, "--size", "65536"})); }},
-            {"zip", [=, this](auto& o, bool r) { return cli(flag(r, {"zip", "0", o, "--size", "65536"})); }},
+            {"dump",
+             [=, this](auto& o, bool r) {
+                 return cli(flag(r, {"dump", "0", o, "--size", "65536"}));
+             }},
+            {"cdi-save",
+             [=, this](auto& o, bool r) {
+                 return cli(flag(r, {"cdi-save", "0", o, "--size", "65536"}));
+             }},
+            {"zip",
+             [=, this](auto& o, bool r) {
+                 return cli(flag(r, {"zip", "0", o, "--size", "65536"}));
+             }},
             {"zip --append",
-             [=, this](auto& o, bool r) { return cli(flag(r, {"zip", "0", o, "--size", "4096"}, "--append")); }},
-            {"map", [=, this](auto& o, bool r) { return cli(flag(r, {"map", "0", o})); }},
+             [=, this](auto& o, bool r) {
+                 return cli(flag(r, {"zip", "0", o, "--size", "4096"}, "--append"));
+             }},
+            {"map",
+             [=, this](auto& o, bool r) {
+                 return cli(flag(r, {"map", "0", o}));
+             }},
             {"seek --png",
              [this](const std::string& o, bool r) {
                  cli::Options options{{"--png", o}};
@@ -74,7 +88,9 @@ protected:
              [this](const std::string& o, bool r) {
                  if (!r && jobs::outputNameTaken(backend_, o)) return 1;
                  const std::string png(300, 'p');
-                 return jobs::writeWholeFile(backend_, o, png.data(), png.size(), jobs::Existing::Replace) ? 1 : 0;
+                 return jobs::writeWholeFile(backend_, o, png.data(), png.size(), jobs::Existing::Replace)
+                            ? 1
+                            : 0;
              }},
         };
     }
@@ -123,13 +139,16 @@ TEST_F(OutputFiles, AnEarlierFileIsReplacedOnlyWhenAskedAndOnlyByAWholeNewOne) {
         // Side-file names of the user's, one a link to a victim: none is used, emptied or moved.
         fixtures::writeFile(victim, {'v'});
         const std::vector<std::string> planted{".partial", ".partial2", ".tmp"};
-        for (const auto& suffix : planted) fixtures::writeFile(out + suffix, {'u'});
+        for (const auto& suffix : planted)
+            fixtures::writeFile(out + suffix, {'u'});
         fs::create_symlink(victim, dir_.file("w/out.partial3"));
         EXPECT_EQ(w.write(out, true), 0) << lastErr_;
         EXPECT_NE(fixtures::readFile(out), old);
         EXPECT_EQ(fixtures::readFile(victim), Bytes{'v'});
-        EXPECT_EQ(namesInW(), (std::vector<std::string>{"out", "out.partial", "out.partial2", "out.partial3", "out.tmp"}));
-        for (const auto& suffix : planted) EXPECT_EQ(fixtures::readFile(out + suffix), Bytes{'u'}) << suffix;
+        EXPECT_EQ(namesInW(), (std::vector<std::string>{"out", "out.partial", "out.partial2", "out.partial3",
+                                                        "out.tmp"}));
+        for (const auto& suffix : planted)
+            EXPECT_EQ(fixtures::readFile(out + suffix), Bytes{'u'}) << suffix;
 
         // A link is replaced as a link: what it points to is never written.
         fs::remove(out);
@@ -168,7 +187,7 @@ TEST_F(OutputFiles, DevicesPipesAndFoldersAreRefusedAndLeftAsTheyWere) {
                 }
             }
         }
-        struct stat st{};
+        struct stat st {};
         EXPECT_EQ(::stat("/dev/null", &st), 0);
         EXPECT_TRUE(S_ISCHR(st.st_mode));
         EXPECT_TRUE(fs::is_fifo(fifo));
@@ -183,11 +202,14 @@ TEST_F(OutputFiles, TheBackingFileOfAMountedLoopDeviceIsInUse) {
     fs::create_directory(mnt);
     fixtures::writeFile(image, {});
     fs::resize_file(image, 4 << 20);
-    if (fixtures::shell("mkfs.ext4 -q -F '" + image + "' >/dev/null 2>&1") != 0) GTEST_SKIP() << "mkfs.ext4 failed";
+    if (fixtures::shell("mkfs.ext4 -q -F '" + image + "' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "mkfs.ext4 failed";
     fixtures::LoopDevice loop(image);
     if (!loop.available()) GTEST_SKIP() << loop.reason();
-    if (::mount(loop.node().c_str(), mnt.c_str(), "ext4", 0, nullptr) != 0) GTEST_SKIP() << "cannot mount ext4 here";
-    struct stat before{}, after{};
+    if (::mount(loop.node().c_str(), mnt.c_str(), "ext4", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount ext4 here";
+    struct stat before {
+    }, after{};
     ASSERT_EQ(::stat(image.c_str(), &before), 0);
     for (const auto& w : writers()) {
         SCOPED_TRACE(w.name);

@@ -321,9 +321,11 @@ TEST_F(CdiTest, TheResultComesBeforeStopGoesAndAStoppedSaveKeepsTheEarlierImage)
     const auto earlier = fixtures::readFile(image);
     Recording stopped;
     stopped.onPump = [&stopped] { stopped.stop = stopped.pumps >= 2; };
-    EXPECT_EQ(save(stopped, range(kDrive0, 0, 1 << 20, "d0"), image, Codec::Zlib).outcome, Outcome::Incomplete);
-    EXPECT_EQ(stopped.texts(), std::vector<std::string>{"Stopped after 131072 of 1048576 bytes. The earlier " + image +
-                                                        " was kept as it was."});
+    EXPECT_EQ(save(stopped, range(kDrive0, 0, 1 << 20, "d0"), image, Codec::Zlib).outcome,
+              Outcome::Incomplete);
+    EXPECT_EQ(stopped.texts(),
+              std::vector<std::string>{"Stopped after 131072 of 1048576 bytes. The earlier " + image +
+                                       " was kept as it was."});
     EXPECT_EQ(fixtures::readFile(image), earlier);
 }
 

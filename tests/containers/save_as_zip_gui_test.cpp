@@ -1,13 +1,13 @@
 // The save-as-zip progress window as a user meets it: a real window under the offscreen platform,
 // its Stop button with the question answered from a script, and its title bar's close.
 
-#include "ui/qt_dialogs.h"
 #include "checkers.h"
 #include "containers/gui/save_as_zip_window.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/shown_text.h"
 #include "support/test_backend.h"
+#include "ui/qt_dialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -37,8 +37,8 @@ TFileInfo drive(const std::string& n, int64_t size) {
 TFileInfo partition(int i, int64_t startSector, int64_t sectors) {
     TFileInfo info = drive("0", sectors * 512);
     info.Offset = info.BaseOffset = startSector * 512;
-    info.Description = "Logical drive 0 partition " + std::to_string(i) + " offset: " + std::to_string(info.Offset) +
-                       " size: " + std::to_string(info.Size);
+    info.Description = "Logical drive 0 partition " + std::to_string(i) +
+                       " offset: " + std::to_string(info.Offset) + " size: " + std::to_string(info.Size);
     return info;
 }
 
@@ -64,10 +64,17 @@ TEST(EditNumbers, DecimalAndHexadecimal) {
 }
 
 TEST(EditNumbers, InvalidTextsNameTheText) {
-    for (const auto& [text, hex] : std::vector<std::pair<std::string, bool>>{
-             {"", false}, {"", true}, {"1be", false}, {"12 ", false}, {"abc", false}, {"-", false},
-             {"99999999999999999999", false}, {"9223372036854775808", false}, {"10000000000000000", true},
-             {"-5", true}, {"0x", false}}) {
+    for (const auto& [text, hex] : std::vector<std::pair<std::string, bool>>{{"", false},
+                                                                             {"", true},
+                                                                             {"1be", false},
+                                                                             {"12 ", false},
+                                                                             {"abc", false},
+                                                                             {"-", false},
+                                                                             {"99999999999999999999", false},
+                                                                             {"9223372036854775808", false},
+                                                                             {"10000000000000000", true},
+                                                                             {"-5", true},
+                                                                             {"0x", false}}) {
         try {
             parseInteger(text, hex);
             ADD_FAILURE() << "accepted '" << text << "'";
@@ -78,10 +85,14 @@ TEST(EditNumbers, InvalidTextsNameTheText) {
 }
 
 TEST(EditNumbers, OffsetKeyFilter) {
-    for (char32_t c : {U'0', U'9', char32_t(8), char32_t(13)}) EXPECT_TRUE(offsetKeyAllowed(c, false));
-    for (char32_t c : {U'a', U'F', U'-', U' ', U'x', U'$', char32_t(22)}) EXPECT_FALSE(offsetKeyAllowed(c, false));
-    for (char32_t c : {U'a', U'f', U'A', U'F'}) EXPECT_TRUE(offsetKeyAllowed(c, true));
-    for (char32_t c : {U'g', U'G', U'x'}) EXPECT_FALSE(offsetKeyAllowed(c, true));
+    for (char32_t c : {U'0', U'9', char32_t(8), char32_t(13)})
+        EXPECT_TRUE(offsetKeyAllowed(c, false));
+    for (char32_t c : {U'a', U'F', U'-', U' ', U'x', U'$', char32_t(22)})
+        EXPECT_FALSE(offsetKeyAllowed(c, false));
+    for (char32_t c : {U'a', U'f', U'A', U'F'})
+        EXPECT_TRUE(offsetKeyAllowed(c, true));
+    for (char32_t c : {U'g', U'G', U'x'})
+        EXPECT_FALSE(offsetKeyAllowed(c, true));
 }
 
 TEST(AdjustActions, WorkFromTheBaseRange) {
@@ -205,7 +216,8 @@ TEST(FileSelection, OpenFailureNamesTheFile) {
         fromFile(platform::systemBackend(), TFileInfo{}, "/nonexistent/x.img");
         FAIL();
     } catch (const UserError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file \"/nonexistent/x.img\". No such file or directory");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open file \"/nonexistent/x.img\". No such file or directory");
     }
 }
 

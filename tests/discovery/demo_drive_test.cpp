@@ -5,8 +5,8 @@
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "platform/linux/volumes_linux.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 

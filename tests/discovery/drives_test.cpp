@@ -1,8 +1,8 @@
 // The physical drive list: size arithmetic, media types and the scan over numbered drives.
 
 #include "discovery/drives.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -68,8 +68,8 @@ TEST_F(DriveScan, RowsInNumberOrderWithGeometry) {
     const auto rows = drives::scan(backend_);
     ASSERT_EQ(rows.size(), 2u);
     const auto a = rows[0].texts();
-    EXPECT_EQ(a, (selection::Row{"0", "Fixed", "8", "255", "63", "512", "0", "67", "64", "67108864", "67108864",
-                                 "65802240"}));
+    EXPECT_EQ(a, (selection::Row{"0", "Fixed", "8", "255", "63", "512", "0", "67", "64", "67108864",
+                                 "67108864", "65802240"}));
     EXPECT_EQ(rows[1].texts()[0], "1");
     EXPECT_EQ(rows[1].texts()[1], "Removable");
     EXPECT_EQ(rows[1].texts()[2], "0") << "less than one cylinder";
@@ -78,7 +78,8 @@ TEST_F(DriveScan, RowsInNumberOrderWithGeometry) {
 
 TEST_F(DriveScan, TheScanEndsAtTheFirstDriveThatCannotBeOpened) {
     const std::string img = image("a.img", 1 << 20);
-    for (int i = 0; i < 3; ++i) backend_.addDrive(VirtualDrive(img));
+    for (int i = 0; i < 3; ++i)
+        backend_.addDrive(VirtualDrive(img));
     backend_.drive(1).faults.failOpen = true;
     const auto rows = drives::scan(backend_);
     ASSERT_EQ(rows.size(), 1u) << "drive 2 is hidden behind the gap";
@@ -109,7 +110,8 @@ TEST_F(DriveScan, AFailedPlainGeometryLeavesZerosButKeepsTheSize) {
 
 TEST_F(DriveScan, AtMostOneHundredDrives) {
     const std::string img = image("a.img", 4096);
-    for (int i = 0; i < 101; ++i) backend_.addDrive(VirtualDrive(img));
+    for (int i = 0; i < 101; ++i)
+        backend_.addDrive(VirtualDrive(img));
     EXPECT_EQ(drives::scan(backend_).size(), 100u);
 }
 
@@ -130,7 +132,8 @@ TEST(DriveScanOnLoopDevices, ListsTrueSizes) {
         EXPECT_EQ(row.cylinders, (48 << 20) / (255 * 63 * 512));
     }
     // A machine disk that refuses to open ends the scan first; loop devices sort before it here.
-    if (!found) GTEST_SKIP() << "the scan ended before " << loop.node() << " (an earlier drive refused to open)";
+    if (!found)
+        GTEST_SKIP() << "the scan ended before " << loop.node() << " (an earlier drive refused to open)";
 }
 
 } // namespace

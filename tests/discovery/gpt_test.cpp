@@ -22,12 +22,16 @@ using platform::testkit::VirtualDrive;
 namespace {
 
 void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 void put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
-uint32_t crcOf(const uint8_t* p, size_t n) { return uint32_t(::crc32(::crc32(0, nullptr, 0), p, uInt(n))); }
+uint32_t crcOf(const uint8_t* p, size_t n) {
+    return uint32_t(::crc32(::crc32(0, nullptr, 0), p, uInt(n)));
+}
 
 // "Linux file system" as stored on disk.
 const std::array<uint8_t, 16> kLinux{0xAF, 0x3D, 0xC6, 0x0F, 0x83, 0x84, 0x72, 0x47,
@@ -57,7 +61,8 @@ struct GptDisk {
             put64(array, e + 32, partitions[i].first);
             put64(array, e + 40, partitions[i].second);
             const std::string name = "part" + std::to_string(i + 1);
-            for (size_t c = 0; c < name.size(); ++c) array[e + 56 + 2 * c] = uint8_t(name[c]);
+            for (size_t c = 0; c < name.size(); ++c)
+                array[e + 56 + 2 * c] = uint8_t(name[c]);
         }
         const uint64_t arraySectors = (array.size() + uint64_t(sector) - 1) / uint64_t(sector);
         const uint64_t last = uint64_t(sectors) - 1;
@@ -84,7 +89,8 @@ private:
         put32(h, 16, crcOf(h.data(), 92));
         std::memcpy(&disk[size_t(at * uint64_t(sector))], h.data(), h.size());
         // An array too large for the disk is left out: its header still claims it.
-        if (!array.empty() && entriesLba < uint64_t(sectors) && entriesLba * uint64_t(sector) + array.size() <= disk.size())
+        if (!array.empty() && entriesLba < uint64_t(sectors) &&
+            entriesLba * uint64_t(sector) + array.size() <= disk.size())
             std::memcpy(&disk[size_t(entriesLba * uint64_t(sector))], array.data(), array.size());
     }
 };
@@ -92,8 +98,8 @@ private:
 std::vector<std::string> gptRows(const PartitionWalkResult& r) {
     std::vector<std::string> rows;
     for (const auto& row : r.rows)
-        rows.push_back(row.kind + " " + row.index + " " + row.startSector + " " + row.sectorCount + " " + row.type +
-                       (row.kind == "GPT" ? " " + row.fileSystem : ""));
+        rows.push_back(row.kind + " " + row.index + " " + row.startSector + " " + row.sectorCount + " " +
+                       row.type + (row.kind == "GPT" ? " " + row.fileSystem : ""));
     return rows;
 }
 
@@ -114,22 +120,50 @@ TEST(GptTable, DamageFallsBackToTheBackupOrSaysWhy) {
         std::vector<std::string> rows;
         std::string note; // the start of the one note expected, or empty for none
     } cases[] = {
-        {"sound", {}, {}, {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1", "GPT 2 200 101 Linux file system part2"}, ""},
-        {"primary header checksum", {}, [](auto& d) { d[512 + 40] ^= 1; },
-         {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1", "GPT 2 200 101 Linux file system part2"},
+        {"sound",
+         {},
+         {},
+         {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1",
+          "GPT 2 200 101 Linux file system part2"},
+         ""},
+        {"primary header checksum",
+         {},
+         [](auto& d) { d[512 + 40] ^= 1; },
+         {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1",
+          "GPT 2 200 101 Linux file system part2"},
          "The primary GUID partition table is damaged (its header's checksum does not match)"},
-        {"primary array", {}, [&](auto& d) { d[primaryArray + 33] ^= 1; },
-         {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1", "GPT 2 200 101 Linux file system part2"},
+        {"primary array",
+         {},
+         [&](auto& d) { d[primaryArray + 33] ^= 1; },
+         {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1",
+          "GPT 2 200 101 Linux file system part2"},
          "The primary GUID partition table is damaged (its entry array's checksum does not match)"},
-        {"both arrays", {}, [&](auto& d) { d[primaryArray + 33] ^= 1; d[backupArray + 33] ^= 1; },
-         {"Primary 1 1 4095 EE"}, "No GUID partition is listed"},
-        {"no entries", [](GptDisk& g) { g.count = 0; }, {}, {"Primary 1 1 4095 EE"}, ""},
-        {"entries of 256 bytes", [](GptDisk& g) { g.entrySize = 256; }, {},
-         {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1", "GPT 2 200 101 Linux file system part2"}, ""},
-        {"entries of 17 bytes", [](GptDisk& g) { g.entrySize = 17; }, {}, {"Primary 1 1 4095 EE"},
+        {"both arrays",
+         {},
+         [&](auto& d) {
+             d[primaryArray + 33] ^= 1;
+             d[backupArray + 33] ^= 1;
+         },
+         {"Primary 1 1 4095 EE"},
          "No GUID partition is listed"},
-        {"an array larger than the disk", [](GptDisk& g) { g.count = 100000; }, {}, {"Primary 1 1 4095 EE"},
-         "No GUID partition is listed: the table's primary copy is unusable (its entry array does not fit on the "
+        {"no entries", [](GptDisk& g) { g.count = 0; }, {}, {"Primary 1 1 4095 EE"}, ""},
+        {"entries of 256 bytes",
+         [](GptDisk& g) { g.entrySize = 256; },
+         {},
+         {"Primary 1 1 4095 EE", "GPT 1 34 67 Linux file system part1",
+          "GPT 2 200 101 Linux file system part2"},
+         ""},
+        {"entries of 17 bytes",
+         [](GptDisk& g) { g.entrySize = 17; },
+         {},
+         {"Primary 1 1 4095 EE"},
+         "No GUID partition is listed"},
+        {"an array larger than the disk",
+         [](GptDisk& g) { g.count = 100000; },
+         {},
+         {"Primary 1 1 4095 EE"},
+         "No GUID partition is listed: the table's primary copy is unusable (its entry array does not fit on "
+         "the "
          "disk) and so is its backup (its entry array does not fit on the disk)."},
     };
     fixtures::TempDir dir;
@@ -166,8 +200,9 @@ TEST(GptTable, PartitionsAfterTheProtectiveEntryAndSelectedAtTheirBytes) {
     put32(bytes, 446 + 16 + 12, 8);
     fixtures::writeFile(dir.file("4k.img"), bytes);
     const auto r = walkImage(dir.file("4k.img"), 4096);
-    EXPECT_EQ(gptRows(r), (std::vector<std::string>{"Primary 1 1 1023 EE", "GPT 1 6 94 Linux file system part1",
-                                                    "GPT 2 100 100 Linux file system part2", "Primary 2 800 8 83"}));
+    EXPECT_EQ(gptRows(r),
+              (std::vector<std::string>{"Primary 1 1 1023 EE", "GPT 1 6 94 Linux file system part1",
+                                        "GPT 2 100 100 Linux file system part2", "Primary 2 800 8 83"}));
     const TFileInfo second = selections::fromPartition(r.rows[2], r.identity);
     EXPECT_EQ(second.Offset, 100 * 4096);
     EXPECT_EQ(second.Size, 100 * 4096);
@@ -228,15 +263,16 @@ TEST(GptTable, ListsWhatSgdiskWrote) {
             } detach;
             if (sector == 4096) {
                 if (::geteuid() != 0) continue; // a 4096-byte sector disk needs a loop device
-                if (fixtures::shell("losetup -f --show --sector-size 4096 '" + image + "' 2>/dev/null", &node) != 0)
+                if (fixtures::shell("losetup -f --show --sector-size 4096 '" + image + "' 2>/dev/null",
+                                    &node) != 0)
                     continue;
                 device = detach.node = node.substr(0, node.find('\n'));
             }
             std::string script = "sgdisk -o -a 8";
             const int step = sector == 512 ? 200 : 25; // sectors per partition
             for (int i = 1; i <= count; ++i)
-                script += " -n " + std::to_string(i) + ":0:+" + std::to_string(step) + " -c " + std::to_string(i) +
-                          ":p" + std::to_string(i);
+                script += " -n " + std::to_string(i) + ":0:+" + std::to_string(step) + " -c " +
+                          std::to_string(i) + ":p" + std::to_string(i);
             ASSERT_EQ(fixtures::shell(script + " '" + device + "' >/dev/null 2>&1"), 0);
             std::string listing;
             ASSERT_EQ(fixtures::shell("sgdisk -p '" + device + "' 2>/dev/null", &listing), 0);
@@ -248,13 +284,15 @@ TEST(GptTable, ListsWhatSgdiskWrote) {
                 std::istringstream f(line);
                 std::string number, first, last;
                 if (!(f >> number >> first >> last)) continue;
-                expected.push_back(number + " " + first + " " + std::to_string(std::stoll(last) - std::stoll(first) + 1));
+                expected.push_back(number + " " + first + " " +
+                                   std::to_string(std::stoll(last) - std::stoll(first) + 1));
             }
             auto& system = platform::systemBackend();
             const auto r = ReadPartitionTable(system, device, "0", 0);
             std::vector<std::string> got;
             for (const auto& row : r.rows)
-                if (row.kind == "GPT") got.push_back(row.index + " " + row.startSector + " " + row.sectorCount);
+                if (row.kind == "GPT")
+                    got.push_back(row.index + " " + row.startSector + " " + row.sectorCount);
             EXPECT_EQ(got, expected);
             EXPECT_EQ(int(got.size()), count);
             EXPECT_TRUE(r.notes.empty());

@@ -593,8 +593,8 @@ TEST_F(PartitionWalkTest, LinkBackIsFollowedOnlyToATableNotReadYet) {
     Disk disk(4096);
     disk.table(0, {part(0x05, 1000, 100), part(0x0B, 3000, 10)});
     disk.chain(1000, 3, 10);
-    disk.put(1020, 2, part(0x05, 10, 10)); // the third table links back to the second
-    disk.put(1020, 3, part(0x05, 2, 10));  // and to a table between the first and second
+    disk.put(1020, 2, part(0x05, 10, 10));                   // the third table links back to the second
+    disk.put(1020, 3, part(0x05, 2, 10));                    // and to a table between the first and second
     disk.table(1002, {part(0x07, 1, 1), part(0x05, 10, 1)}); // which links back to the second
     disk.put(1020, 4, part(0x05, 200, 1)); // a link outside the extended partition is not followed
     disk.table(1200, {part(0x83, 1, 1)});

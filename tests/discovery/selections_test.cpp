@@ -46,7 +46,8 @@ TEST(RowSelection, PartitionOffsetCountsSectorsOf512Bytes) {
     // Start sectors beyond 32 bits stay exact.
     entry.firstSector = 4294967295u;
     entry.sectorCount = 4294967295u;
-    EXPECT_EQ(selections::fromPartition(MakePartitionRow(entry, 1, 0, true, "3"), "").Offset, 4294967295LL * 512);
+    EXPECT_EQ(selections::fromPartition(MakePartitionRow(entry, 1, 0, true, "3"), "").Offset,
+              4294967295LL * 512);
 }
 
 TEST(RowSelection, VolumeKindsDecideExtensionAndFlags) {

@@ -4,8 +4,8 @@
 #include "discovery/selections.h"
 #include "discovery/volumes.h"
 #include "platform/linux/volumes_linux.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 

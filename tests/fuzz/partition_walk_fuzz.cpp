@@ -211,12 +211,16 @@ private:
     }
 
     static void put32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) d[at + size_t(i)] = uint8_t(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            d[at + size_t(i)] = uint8_t(v >> (8 * i));
     }
     static void put64(std::vector<uint8_t>& d, size_t at, uint64_t v) {
-        for (int i = 0; i < 8; ++i) d[at + size_t(i)] = uint8_t(v >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            d[at + size_t(i)] = uint8_t(v >> (8 * i));
     }
-    static uint32_t crc(const uint8_t* p, size_t n) { return uint32_t(::crc32(::crc32(0, nullptr, 0), p, uInt(n))); }
+    static uint32_t crc(const uint8_t* p, size_t n) {
+        return uint32_t(::crc32(::crc32(0, nullptr, 0), p, uInt(n)));
+    }
 
     // A protective record and GUID headers whose checksums mostly hold, so the reader gets past
     // them to entry arrays of odd counts, sizes and places.

@@ -1,12 +1,12 @@
 // The main window under the offscreen platform: captions and menus, the selection editor, the
 // popup mirror of the Selection menu, busy mode, the stop question and the device watch.
 
-#include "ui/application.h"
-#include "ui/job_control.h"
 #include "app/gui/mainwindow.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
+#include "support/test_backend.h"
+#include "ui/application.h"
+#include "ui/job_control.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -46,8 +46,10 @@ QStringList describe(const QMenu* menu, const QString& indent = "") {
             continue;
         }
         QString line = indent + a->text();
-        if (!a->isVisible()) line += " [hidden]"; // hidden actions also report themselves disabled
-        else if (!a->isEnabled()) line += " [disabled]";
+        if (!a->isVisible())
+            line += " [hidden]"; // hidden actions also report themselves disabled
+        else if (!a->isEnabled())
+            line += " [disabled]";
         out << line;
         if (a->menu()) out << describe(a->menu(), indent + "  ");
     }
@@ -118,9 +120,11 @@ private slots:
     void captionsAndInitialState() {
         TfrmMain& w = make();
         QCOMPARE(w.windowTitle(), QString("Easy drive and partition tool"));
-        QCOMPARE(w.grbVolumes->title(), QString("Logical &volumes (formatted partitions with station letter "
-                                                "assigned, or partitionless devices like floppy and cd-rom)"));
-        QCOMPARE(w.grbLogicalDrives->title(), QString("Physical &drives - raw drive, independant of partitions"));
+        QCOMPARE(w.grbVolumes->title(),
+                 QString("Logical &volumes (formatted partitions with station letter "
+                         "assigned, or partitionless devices like floppy and cd-rom)"));
+        QCOMPARE(w.grbLogicalDrives->title(),
+                 QString("Physical &drives - raw drive, independant of partitions"));
         QCOMPARE(w.grbPartitions->title(), QString("&Partitions on selected drive (select above)"));
         QCOMPARE(w.grbSelection->title(), QString("Selected item:"));
         QCOMPARE(w.grbSelected->title(), QString("With selected item do"));
@@ -128,8 +132,9 @@ private slots:
         QCOMPARE(w.lblSelected->text(), QString("  None"));
         QCOMPARE(w.sbrProgress->text(),
                  QString("Hint: left click to select, right-click for instant action on selected item."));
-        QCOMPARE(w.lvwDrives->toolTip(), QString("These are logical volumes. Left to select, double-click to open "
-                                                 "the file browser, right click for action"));
+        QCOMPARE(w.lvwDrives->toolTip(),
+                 QString("These are logical volumes. Left to select, double-click to open "
+                         "the file browser, right click for action"));
         QCOMPARE(w.lvwLogicalDrives->toolTip(),
                  QString("These are physically available devices like harddisk and usb sticks"));
         QCOMPARE(w.lvwPartitions->toolTip(), QString("These are partitions on selected physical device"));
@@ -140,14 +145,21 @@ private slots:
         QCOMPARE(headers(w.lvwDrives).size(), 10);
         QCOMPARE(headers(w.lvwPartitions).size(), 12);
 
-        const std::vector<std::pair<QPushButton*, QString>> buttons{
-            {w.btnWriteFile, "&Write to file"}, {w.btnReadFile, "&Import from file"},
-            {w.btnDisassemble, "Dis&assemble"}, {w.btnHexView, "He&x view"},
-            {w.btnGraphView, "Grap&hical view"}, {w.btnStop, "&Stop"},
-            {w.btnSetSource, "Set as so&urce"}, {w.btnSetTarget, "Set as &target"},
-            {w.btnInstantCopy, "Cop&y"}, {w.btnSkip512bytes, "&Do"}, {w.Button1, "..."},
-            {w.btnRefresh, "&Refresh"}, {w.btnRefreshPartitions, "Re&fresh"}};
-        for (const auto& [button, caption] : buttons) QCOMPARE(button->text(), caption);
+        const std::vector<std::pair<QPushButton*, QString>> buttons{{w.btnWriteFile, "&Write to file"},
+                                                                    {w.btnReadFile, "&Import from file"},
+                                                                    {w.btnDisassemble, "Dis&assemble"},
+                                                                    {w.btnHexView, "He&x view"},
+                                                                    {w.btnGraphView, "Grap&hical view"},
+                                                                    {w.btnStop, "&Stop"},
+                                                                    {w.btnSetSource, "Set as so&urce"},
+                                                                    {w.btnSetTarget, "Set as &target"},
+                                                                    {w.btnInstantCopy, "Cop&y"},
+                                                                    {w.btnSkip512bytes, "&Do"},
+                                                                    {w.Button1, "..."},
+                                                                    {w.btnRefresh, "&Refresh"},
+                                                                    {w.btnRefreshPartitions, "Re&fresh"}};
+        for (const auto& [button, caption] : buttons)
+            QCOMPARE(button->text(), caption);
         QVERIFY(!w.btnWriteFile->isEnabled());
         QVERIFY(!w.btnReadFile->isEnabled());
         QVERIFY(!w.btnInstantCopy->isEnabled());
@@ -175,27 +187,46 @@ private slots:
     void menusAsBuilt() {
         TfrmMain& w = make();
         QStringList bar;
-        for (QAction* a : w.menuBar()->actions()) bar << a->text();
+        for (QAction* a : w.menuBar()->actions())
+            bar << a->text();
         QCOMPARE(bar, QStringList({"&File", "S&election", "Ext&ra", "&Help", "&About"}));
         QCOMPARE(describe(topMenu(w, "&File")), QStringList({"E&xit", "-", "Select &file"}));
-        QCOMPARE(describe(w.mnuSelection),
-                 QStringList({"-", "He&x view", "Grap&hical view", "Dis&assemble [hidden]", "Virus scan",
-                              "Speed &test", "-", "Calculate MD5 sum", "Calculate SHA1 sum",
-                              "Calculate MD5 and SHA1", "-", "&Save as", "Save as zip (2GB max)",
-                              "Save as compressed", "-", "&Destructive actions", "  Load from zip [hidden]",
-                              "  &Load from file", "  Load from compressed image", "  -",
-                              "  Edit partition table [disabled]", "  -", "  Erase", "  -",
-                              "  Set as copy &target", "-", "Set as copy so&urce"}));
+        QCOMPARE(describe(w.mnuSelection), QStringList({"-",
+                                                        "He&x view",
+                                                        "Grap&hical view",
+                                                        "Dis&assemble [hidden]",
+                                                        "Virus scan",
+                                                        "Speed &test",
+                                                        "-",
+                                                        "Calculate MD5 sum",
+                                                        "Calculate SHA1 sum",
+                                                        "Calculate MD5 and SHA1",
+                                                        "-",
+                                                        "&Save as",
+                                                        "Save as zip (2GB max)",
+                                                        "Save as compressed",
+                                                        "-",
+                                                        "&Destructive actions",
+                                                        "  Load from zip [hidden]",
+                                                        "  &Load from file",
+                                                        "  Load from compressed image",
+                                                        "  -",
+                                                        "  Edit partition table [disabled]",
+                                                        "  -",
+                                                        "  Erase",
+                                                        "  -",
+                                                        "  Set as copy &target",
+                                                        "-",
+                                                        "Set as copy so&urce"}));
         QVERIFY(!w.mnuSelection->menuAction()->isEnabled());
-        QCOMPARE(describe(topMenu(w, "Ext&ra")),
-                 QStringList({"Pa&rtition and MBR additional reading (offline)", "&Usefull links (online)", "-",
-                              "&Credits", "-", "Verify after writing",
-                              "Compute digests while imaging"}));
+        QCOMPARE(
+            describe(topMenu(w, "Ext&ra")),
+            QStringList({"Pa&rtition and MBR additional reading (offline)", "&Usefull links (online)", "-",
+                         "&Credits", "-", "Verify after writing", "Compute digests while imaging"}));
         QCOMPARE(describe(topMenu(w, "&Help")),
                  QStringList({"&Documentation (html)", "Documentation (&pdf)", "&Website"}));
-        QCOMPARE(describe(topMenu(w, "&About")),
-                 QStringList({"&Version", "&License", "&Credits", "-", "&To-Do and limitations",
-                              "Known &Issues"}));
+        QCOMPARE(describe(topMenu(w, "&About")), QStringList({"&Version", "&License", "&Credits", "-",
+                                                              "&To-Do and limitations", "Known &Issues"}));
         QCOMPARE(describe(w.pumSelection), QStringList({"Select"}));
         QCOMPARE(w.pumSelection->defaultAction()->text(), QString("Select"));
         const std::vector<std::pair<const char*, QString>> named{
@@ -214,15 +245,21 @@ private slots:
     void menuItemsShowTheLongLivedWindows() {
         TfrmMain& w = make();
         std::vector<QWidget*> windows;
-        for (const char* name : {"frmPartInfo", "frmLicense", "frmToDo", "frmLinks", "frmCredits", "frmVersion",
-                                 "frmKnownIssues"}) {
+        for (const char* name : {"frmPartInfo", "frmLicense", "frmToDo", "frmLinks", "frmCredits",
+                                 "frmVersion", "frmKnownIssues"}) {
             windows.push_back(new QWidget(&w, Qt::Window));
             windows.back()->setObjectName(name);
         }
-        w.setLongLivedWindows(windows[0], windows[1], windows[2], windows[3], windows[4], windows[5], windows[6]);
-        const std::vector<std::pair<const char*, int>> items{
-            {"PartitionandMBRinfo1", 0}, {"License1", 1}, {"ToDoandlimitations1", 2},
-            {"Usefulllinksonline1", 3}, {"Credits1", 4}, {"Credits2", 4}, {"Version1", 5}, {"KnownIssues1", 6}};
+        w.setLongLivedWindows(windows[0], windows[1], windows[2], windows[3], windows[4], windows[5],
+                              windows[6]);
+        const std::vector<std::pair<const char*, int>> items{{"PartitionandMBRinfo1", 0},
+                                                             {"License1", 1},
+                                                             {"ToDoandlimitations1", 2},
+                                                             {"Usefulllinksonline1", 3},
+                                                             {"Credits1", 4},
+                                                             {"Credits2", 4},
+                                                             {"Version1", 5},
+                                                             {"KnownIssues1", 6}};
         for (const auto& [item, index] : items) {
             windows[size_t(index)]->hide();
             w.menuItem(item)->trigger();
@@ -236,9 +273,12 @@ private slots:
         fillDrives(w);
         w.lvwLogicalDrives->topLevelItem(0)->setSelected(true);
         const std::vector<std::pair<const char*, const char*>> items{
-            {"CalculateMD5sum1", "frmChecksum"},  {"CalculateSHA1sum1", "frmChecksum"},
-            {"CalculatebothMD5andSHA11", "frmChecksum"}, {"Speedtest1", "frmDriveSpeed"},
-            {"Fillerase1", "frmWipeData"},            {"Hexview1", "frmHexView"},
+            {"CalculateMD5sum1", "frmChecksum"},
+            {"CalculateSHA1sum1", "frmChecksum"},
+            {"CalculatebothMD5andSHA11", "frmChecksum"},
+            {"Speedtest1", "frmDriveSpeed"},
+            {"Fillerase1", "frmWipeData"},
+            {"Hexview1", "frmHexView"},
             {"Graphicalview1", "frmGraphical"}};
         for (const auto& [item, window] : items) {
             w.menuItem(item)->trigger();
@@ -294,8 +334,9 @@ private slots:
         // A blank drive has no partition table: it says so and lists nothing.
         w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(1));
         QCOMPARE(w.lvwPartitions->topLevelItemCount(), 0);
-        QCOMPARE(ui_.texts(), std::vector<std::string>{"MBR does not contain a partition table\n\nThe partition "
-                                                       "table may be zero or contain random data\n\nIgnoring... "});
+        QCOMPARE(ui_.texts(),
+                 std::vector<std::string>{"MBR does not contain a partition table\n\nThe partition "
+                                          "table may be zero or contain random data\n\nIgnoring... "});
     }
 
     // Notes about a drive's list stay in the hint line until the next walk; a row whose bytes leave
@@ -347,7 +388,8 @@ private slots:
         w.lvwDrives->setCurrentItem(net);
         w.lvwDrives->setCurrentItem(disk);
         QStringList expected{"Select", "-"};
-        for (QString line : describe(w.mnuSelection)) expected << line;
+        for (QString line : describe(w.mnuSelection))
+            expected << line;
         QCOMPARE(describe(w.pumSelection), expected); // one copy, never two
 
         // Copies run the original handlers.
@@ -480,8 +522,8 @@ private slots:
 
         ui_.answers = {Button::No};
         w.btnStop->click();
-        QCOMPARE(ui_.texts(),
-                 std::vector<std::string>{"Stopping may lead to corrupted results. Are you sure you want to stop?"});
+        QCOMPARE(ui_.texts(), std::vector<std::string>{
+                                  "Stopping may lead to corrupted results. Are you sure you want to stop?"});
         QCOMPARE(ui_.asked[0].icon, Icon::Warning);
         QCOMPARE(ui_.asked[0].defaultButton, Button::No);
         QVERIFY(!w.StopRequested);
@@ -493,7 +535,8 @@ private slots:
         QVERIFY(w.jobControl().stopRequested());
 
         w.EnableButtons();
-        for (QPushButton* b : w.findChildren<QPushButton*>()) QVERIFY(b->isEnabled());
+        for (QPushButton* b : w.findChildren<QPushButton*>())
+            QVERIFY(b->isEnabled());
     }
 
     void selectFile() {
@@ -514,7 +557,8 @@ private slots:
 
         ui_.files = {dir_.file("gone.bin")};
         w.Button1->click();
-        QCOMPARE(ui_.texts().back(), "Cannot open file \"" + dir_.file("gone.bin") + "\". No such file or directory");
+        QCOMPARE(ui_.texts().back(),
+                 "Cannot open file \"" + dir_.file("gone.bin") + "\". No such file or directory");
         QCOMPARE(w.Selection.Size, 12345);
     }
 

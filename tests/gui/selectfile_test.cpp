@@ -2,18 +2,17 @@
 // are a temporary folder: lazy expansion, clicks that set the main window's Selection, and the
 // ways the window closes.
 
-#include "ui/application.h"
 #include "app/gui/mainwindow.h"
-#include "discovery/selections.h"
 #include "app/gui/selectfile.h"
 #include "core/selection.h"
-#include "support/test_backend.h"
+#include "discovery/selections.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/shown_text.h"
+#include "support/test_backend.h"
+#include "ui/application.h"
 
 #include <QAction>
-#include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <filesystem>
 #include <fstream>

@@ -1,16 +1,16 @@
 // The overwrite gate's window, and the transfers started from the main window's buttons.
 
-#include "ui/application.h"
-#include "ui/job_control.h"
 #include "app/gui/mainwindow.h"
-#include "support/test_backend.h"
-#include "support/fixtures.h"
-#include "support/scripted_ui.h"
-#include "ui/confirmation_dialog.h"
-#include "transfer/transfer.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
 #include "maintenance/gui/erase_window.h"
+#include "support/fixtures.h"
+#include "support/scripted_ui.h"
+#include "support/test_backend.h"
+#include "transfer/transfer.h"
+#include "ui/application.h"
+#include "ui/confirmation_dialog.h"
+#include "ui/job_control.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -51,7 +51,8 @@ private slots:
         QCOMPARE(w.lblOffset->text(), QString("0"));
         QCOMPARE(w.lblSize->text(), QString("1048576"));
         QStringList tabs;
-        for (int i = 0; i < w.pgcLanguages->count(); ++i) tabs << w.pgcLanguages->tabText(i);
+        for (int i = 0; i < w.pgcLanguages->count(); ++i)
+            tabs << w.pgcLanguages->tabText(i);
         QCOMPARE(tabs, QStringList({"&English", "Nederlands", "Français", "Italiano", "Espanol", "Portuguesa",
                                     "Deutsch", "USA"}));
         QCOMPARE(w.pgcLanguages->tabText(w.pgcLanguages->currentIndex()), QString("USA"));
@@ -88,8 +89,8 @@ private slots:
     void typedAgreementUnlocksOk() {
         TfrmConfirmation w(mebibyte());
         const std::vector<std::pair<QString, bool>> cases{
-            {"i agree", true},   {"I AGREE", true},  {"  I Agree \t", true}, {"i  agree", false},
-            {"iagree", false},   {"i agree.", false}, {"i agre", false},     {"", false}};
+            {"i agree", true}, {"I AGREE", true},   {"  I Agree \t", true}, {"i  agree", false},
+            {"iagree", false}, {"i agree.", false}, {"i agre", false},      {"", false}};
         for (const auto& [text, unlocked] : cases) {
             w.edtAgree->setText(text);
             QVERIFY2(w.btnOk->isEnabled() == unlocked, qPrintable(text));
@@ -127,14 +128,15 @@ private slots:
             d.btnOk->click();
             return d.result();
         };
-        for (const auto& [answer, expected] :
-             std::vector<std::pair<Button, bool>>{{Button::Yes, true}, {Button::No, false}, {Button::Cancel, false}}) {
+        for (const auto& [answer, expected] : std::vector<std::pair<Button, bool>>{
+                 {Button::Yes, true}, {Button::No, false}, {Button::Cancel, false}}) {
             WindowDialogs ui;
             ui.run = typeAndOk;
             ui.answers = {answer};
             QCOMPARE(gate::ConfirmOverwrite(ui, mebibyte()), expected);
-            QCOMPARE(ui.texts(), std::vector<std::string>{"You are sure you want to overwrite LOGICAL DRIVE 1   "
-                                                          "( 1 MiB ) offset: 0 size: 1048576"});
+            QCOMPARE(ui.texts(),
+                     std::vector<std::string>{"You are sure you want to overwrite LOGICAL DRIVE 1   "
+                                              "( 1 MiB ) offset: 0 size: 1048576"});
             QCOMPARE(ui.asked[0].buttons, (std::vector<Button>{Button::Yes, Button::No, Button::Cancel}));
         }
         WindowDialogs ui;
@@ -167,7 +169,8 @@ private slots:
         w.btnWriteFile->click();
         QCOMPARE(ui.texts().back(), std::string("Dump successfully completed"));
         QCOMPARE(fixtures::readFile(dir.file("d0.raw")), fixtures::readFile(dir.file("d0.img")));
-        for (QPushButton* b : w.findChildren<QPushButton*>()) QVERIFY(b == w.btnStop || b->isEnabled());
+        for (QPushButton* b : w.findChildren<QPushButton*>())
+            QVERIFY(b == w.btnStop || b->isEnabled());
         QVERIFY(w.btnStop->isHidden());
         QCOMPARE(w.pgbProgress->value(), 100);
 
@@ -180,7 +183,8 @@ private slots:
         w.btnReadFile->click();
         QCOMPARE(ui.gateTargets.size(), size_t(1));
         QCOMPARE(fixtures::readFile(dir.file("d1.img"))[0], fixtures::patternByte(0, 9));
-        for (QPushButton* b : w.findChildren<QPushButton*>()) QVERIFY(b == w.btnStop || b->isEnabled());
+        for (QPushButton* b : w.findChildren<QPushButton*>())
+            QVERIFY(b == w.btnStop || b->isEnabled());
 
         // Then accepted: drive 1 now holds drive 0's bytes.
         ui = ScriptedUi{};
@@ -331,7 +335,8 @@ private slots:
         w.tmrDeviceChangeTimer();
         const auto rowOf = [&](const std::string& node) -> QTreeWidgetItem* {
             for (int i = 0; i < w.lvwLogicalDrives->topLevelItemCount(); ++i)
-                if (platform::systemBackend().physicalDriveNode(i) == node) return w.lvwLogicalDrives->topLevelItem(i);
+                if (platform::systemBackend().physicalDriveNode(i) == node)
+                    return w.lvwLogicalDrives->topLevelItem(i);
             return nullptr;
         };
         QTreeWidgetItem* rowA = rowOf(a.node());

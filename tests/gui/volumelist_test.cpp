@@ -1,12 +1,12 @@
 // The main window's volume list under the offscreen platform: filling it from virtual volumes,
 // in-place label edits, and the double click that opens the file browser.
 
-#include "ui/application.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/selectfile.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
+#include "support/test_backend.h"
+#include "ui/application.h"
 
 #include <QApplication>
 #include <QLineEdit>

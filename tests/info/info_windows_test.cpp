@@ -2,10 +2,10 @@
 // caption and text, the buttons that close their window, the link labels and the reference
 // window's tabs.
 
-#include "ui/application.h"
 #include "info/gui/infowindows.h"
 #include "info/gui/partinfo.h"
 #include "info/reference_texts.h"
+#include "ui/application.h"
 
 #include <QAbstractButton>
 #include <QEnterEvent>

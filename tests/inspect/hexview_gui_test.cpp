@@ -1,17 +1,17 @@
 // The hex viewer and byte map windows under the offscreen platform, over files and image files
 // shown as drives; questions and the gate are answered by the scripted dialogs.
 
-#include "ui/application.h"
-#include "ui/job_control.h"
 #include "core/selection.h"
 #include "discovery/demo_drive.h"
 #include "inspect/gui/graphical.h"
-#include "inspect/gui/hexview_window.h"
 #include "inspect/gui/hexview_model.h"
+#include "inspect/gui/hexview_window.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/shown_text.h"
 #include "support/test_backend.h"
+#include "ui/application.h"
+#include "ui/job_control.h"
 
 #include <QAbstractButton>
 #include <QAction>

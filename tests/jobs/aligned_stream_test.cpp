@@ -42,7 +42,8 @@ public:
 private:
     bool ok(const void* buffer, int64_t count) {
         const int64_t pos = inner_->position().valueOr(-1);
-        const bool good = pos % kSector == 0 && count % kSector == 0 && reinterpret_cast<uintptr_t>(buffer) % kSector == 0;
+        const bool good =
+            pos % kSector == 0 && count % kSector == 0 && reinterpret_cast<uintptr_t>(buffer) % kSector == 0;
         unaligned += !good;
         return good;
     }
@@ -54,9 +55,18 @@ TEST(AlignedStream, ReadsAndWritesAnyRangeAndNothingAroundIt) {
     const struct {
         int64_t offset, count;
     } cases[] = {
-        {0, 512},          {0, 4096},           {1, 1},        {511, 2},          {100, 300},  {512, 100},
-        {1000, 70000},     {512, 1 << 20},      {7, (1 << 20) + 1000}, // more than one bounce buffer
-        {kDisk - 3, 3},    {kDisk - 1000, 1000}, {4095, 4097},
+        {0, 512},
+        {0, 4096},
+        {1, 1},
+        {511, 2},
+        {100, 300},
+        {512, 100},
+        {1000, 70000},
+        {512, 1 << 20},
+        {7, (1 << 20) + 1000}, // more than one bounce buffer
+        {kDisk - 3, 3},
+        {kDisk - 1000, 1000},
+        {4095, 4097},
     };
     fixtures::TempDir dir;
     for (const auto& c : cases) {
@@ -69,7 +79,8 @@ TEST(AlignedStream, ReadsAndWritesAnyRangeAndNothingAroundIt) {
         jobs::AlignedStream stream(std::move(strict), kSector);
 
         std::vector<char> data(size_t(c.count) + 1);
-        for (int64_t i = 0; i < c.count; ++i) data[size_t(i) + 1] = char(patternByte(i, 9));
+        for (int64_t i = 0; i < c.count; ++i)
+            data[size_t(i) + 1] = char(patternByte(i, 9));
         ASSERT_EQ(stream.seek(c.offset, platform::SeekOrigin::Begin).valueOr(-1), c.offset);
         // From an odd address, as the engine's buffers may be after a short read.
         ASSERT_EQ(stream.write(data.data() + 1, c.count).valueOr(-1), c.count);
@@ -84,7 +95,8 @@ TEST(AlignedStream, ReadsAndWritesAnyRangeAndNothingAroundIt) {
         const auto bytes = fixtures::readFile(dir.file("disk"));
         for (int64_t i = 0; i < kDisk; ++i) {
             const bool inside = i >= c.offset && i < c.offset + c.count;
-            ASSERT_EQ(bytes[size_t(i)], inside ? patternByte(i - c.offset, 9) : patternByte(i, 1)) << "byte " << i;
+            ASSERT_EQ(bytes[size_t(i)], inside ? patternByte(i - c.offset, 9) : patternByte(i, 1))
+                << "byte " << i;
         }
     }
 }
@@ -92,9 +104,9 @@ TEST(AlignedStream, ReadsAndWritesAnyRangeAndNothingAroundIt) {
 TEST(AlignedStream, AReadEndsWithTheDevice) {
     fixtures::TempDir dir;
     fixtures::writePatternFile(dir.file("disk"), 4096, 1);
-    jobs::AlignedStream stream(
-        std::make_unique<StrictSectors>(std::move(*platform::systemBackend().open(dir.file("disk"), platform::OpenMode::Read))),
-        kSector);
+    jobs::AlignedStream stream(std::make_unique<StrictSectors>(std::move(*platform::systemBackend().open(
+                                   dir.file("disk"), platform::OpenMode::Read))),
+                               kSector);
     std::vector<char> buffer(8192);
     ASSERT_EQ(stream.seek(4000, platform::SeekOrigin::Begin).valueOr(-1), 4000);
     EXPECT_EQ(stream.read(buffer.data(), 8192).valueOr(-1), 96);

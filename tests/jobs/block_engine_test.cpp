@@ -2,8 +2,8 @@
 // must leave the same bytes at the destination and report the same counts.
 
 #include "jobs/block_engine.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
+#include "support/test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -55,8 +55,8 @@ Result smallBlockLoop(platform::RawStream& in, platform::RawStream& out, int64_t
     return r;
 }
 
-Result engine(platform::RawStream& in, platform::RawStream& out, int64_t size, bool wholeBlocks, size_t stopAfter,
-              int buffers) {
+Result engine(platform::RawStream& in, platform::RawStream& out, int64_t size, bool wholeBlocks,
+              size_t stopAfter, int buffers) {
     Result r;
     blocks::Plan plan;
     plan.size = size;
@@ -98,7 +98,8 @@ TEST(BlockEngine, GivesTheSmallBlockLoopsResultUnderEveryFault) {
         {"short write past a buffer", {}, at(&Faults::shortWriteAt, 90001)},
         {"write error", {}, at(&Faults::writeErrorAt, 50000)},
     };
-    const std::vector<int64_t> sizes{0, 1, 8191, 8192, 10000, 3 * 8192 + 5, 65536, 100000, kSourceSize - kSourceOffset};
+    const std::vector<int64_t> sizes{
+        0, 1, 8191, 8192, 10000, 3 * 8192 + 5, 65536, 100000, kSourceSize - kSourceOffset};
 
     fixtures::TempDir dir;
     fixtures::writePatternFile(dir.file("src.img"), kSourceSize, 3);
@@ -127,10 +128,12 @@ TEST(BlockEngine, GivesTheSmallBlockLoopsResultUnderEveryFault) {
                             return std::move(*s);
                         };
                         auto in = open(0, platform::OpenMode::Read);
-                        ASSERT_EQ(in->seek(kSourceOffset, platform::SeekOrigin::Begin).valueOr(-1), kSourceOffset);
+                        ASSERT_EQ(in->seek(kSourceOffset, platform::SeekOrigin::Begin).valueOr(-1),
+                                  kSourceOffset);
                         auto sinkA = open(1, platform::OpenMode::Write);
                         const Result expected = smallBlockLoop(*in, *sinkA, size, wholeBlocks, stopAfter);
-                        ASSERT_EQ(in->seek(kSourceOffset, platform::SeekOrigin::Begin).valueOr(-1), kSourceOffset);
+                        ASSERT_EQ(in->seek(kSourceOffset, platform::SeekOrigin::Begin).valueOr(-1),
+                                  kSourceOffset);
                         auto sinkB = open(2, platform::OpenMode::Write);
                         const Result got = engine(*in, *sinkB, size, wholeBlocks, stopAfter, buffers);
                         EXPECT_EQ(got.total, expected.total);
@@ -145,7 +148,8 @@ TEST(BlockEngine, GivesTheSmallBlockLoopsResultUnderEveryFault) {
                         in.reset();
                         sinkA.reset();
                         sinkB.reset();
-                        ASSERT_EQ(fixtures::readFile(dir.file("a.img")), fixtures::readFile(dir.file("b.img")));
+                        ASSERT_EQ(fixtures::readFile(dir.file("a.img")),
+                                  fixtures::readFile(dir.file("b.img")));
                     }
                 }
             }
@@ -201,7 +205,8 @@ TEST(BlockEngine, ReadsAPipeToItsEnd) {
     EXPECT_EQ(o.written, 300000);
     const auto bytes = fixtures::readFile(dir.file("out"));
     ASSERT_EQ(bytes.size(), 300000u);
-    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], uint8_t(i / 3000)) << i;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], uint8_t(i / 3000)) << i;
 }
 
 } // namespace

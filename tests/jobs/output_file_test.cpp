@@ -19,16 +19,18 @@ TEST(OutputFile, ANameTakenOrChangedWhileWritingIsLeftToItsNewOwner) {
     const std::string out = dir.file("out");
     struct Case {
         const char* what;
-        bool earlier;                       // a file stands at the name when the output starts
-        std::function<void()> meanwhile;    // what another program does while we write
+        bool earlier;                    // a file stands at the name when the output starts
+        std::function<void()> meanwhile; // what another program does while we write
     };
     const std::vector<Case> cases{
         {"a new name taken", false, [&] { fixtures::writeFile(out, {'t'}); }},
-        {"an earlier file replaced", true, [&] {
+        {"an earlier file replaced", true,
+         [&] {
              fs::remove(out);
              fixtures::writeFile(out, {'t'});
          }},
-        {"an earlier file replaced by a link", true, [&] {
+        {"an earlier file replaced by a link", true,
+         [&] {
              fs::remove(out);
              fixtures::writeFile(dir.file("theirs"), {'t'});
              fs::create_symlink(dir.file("theirs"), out);
@@ -46,7 +48,8 @@ TEST(OutputFile, ANameTakenOrChangedWhileWritingIsLeftToItsNewOwner) {
         file->reset();
         EXPECT_EQ(fixtures::readFile(out), Bytes{'t'});
         fs::remove(dir.file("theirs"));
-        EXPECT_EQ(fixtures::namesIn(dir.path()), std::vector<std::string>{"out"}) << "nothing of ours is left";
+        EXPECT_EQ(fixtures::namesIn(dir.path()), std::vector<std::string>{"out"})
+            << "nothing of ours is left";
     }
 }
 

@@ -60,7 +60,8 @@ TEST(RangeJob, APositionIsTakenOnlyWhereTheStreamStands) {
         platform::Result<int64_t> position() override { return at; }
     };
     platform::testkit::TestBackend backend;
-    for (const auto& [drift, fail, placed] : {std::tuple{0, false, true}, {1, false, false}, {0, true, false}}) {
+    for (const auto& [drift, fail, placed] :
+         {std::tuple{0, false, true}, {1, false, false}, {0, true, false}}) {
         ScriptedUi ui;
         Drifting stream;
         stream.drift = drift, stream.fail = fail;

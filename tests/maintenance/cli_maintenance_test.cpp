@@ -149,7 +149,8 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}}, &timed), 1);
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(fixtures::readFile(dir_.file("speed.png")), chart);
-    EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}, {"--replace", ""}}, &timed), 0);
+    EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}, {"--replace", ""}}, &timed),
+              0);
     EXPECT_NE(fixtures::readFile(dir_.file("speed.png")), chart);
 
     // 64 MiB has no whole sample: said, nothing printed, status 1.

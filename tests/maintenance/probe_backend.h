@@ -114,8 +114,11 @@ public:
     platform::Result<platform::FreeSpace> freeSpace(const std::string& path) override {
         return inner_.freeSpace(path);
     }
-    platform::Result<platform::NameInfo> nameInfo(const std::string& path) override { return inner_.nameInfo(path); }
-    platform::Result<std::unique_ptr<platform::PendingFile>> createPending(const std::string& target) override {
+    platform::Result<platform::NameInfo> nameInfo(const std::string& path) override {
+        return inner_.nameInfo(path);
+    }
+    platform::Result<std::unique_ptr<platform::PendingFile>>
+    createPending(const std::string& target) override {
         return inner_.createPending(target);
     }
     platform::Result<std::unique_ptr<platform::RawStream>> holdFile(const std::string& path) override {

@@ -25,9 +25,9 @@
 #include <thread>
 
 using namespace platform;
+using fixtures::patternByte;
 using platform::testkit::TestBackend;
 using platform::testkit::VirtualDrive;
-using fixtures::patternByte;
 
 namespace {
 
@@ -37,9 +37,12 @@ enum class Kind { File, VirtualDrive, LoopDevice };
 
 std::string kindName(const testing::TestParamInfo<Kind>& info) {
     switch (info.param) {
-    case Kind::File: return "File";
-    case Kind::VirtualDrive: return "VirtualDrive";
-    case Kind::LoopDevice: return "LoopDevice";
+    case Kind::File:
+        return "File";
+    case Kind::VirtualDrive:
+        return "VirtualDrive";
+    case Kind::LoopDevice:
+        return "LoopDevice";
     }
     return "";
 }
@@ -50,7 +53,9 @@ protected:
         image_ = dir_.file("disk.img");
         fixtures::writePatternFile(image_, kImageSize);
         switch (GetParam()) {
-        case Kind::File: name_ = image_; break;
+        case Kind::File:
+            name_ = image_;
+            break;
         case Kind::VirtualDrive:
             test_.addDrive(VirtualDrive{image_});
             name_ = physicalDriveName(0);
@@ -62,7 +67,9 @@ protected:
             break;
         }
     }
-    Backend& backend() { return GetParam() == Kind::VirtualDrive ? static_cast<Backend&>(test_) : systemBackend(); }
+    Backend& backend() {
+        return GetParam() == Kind::VirtualDrive ? static_cast<Backend&>(test_) : systemBackend();
+    }
     std::unique_ptr<RawStream> open(OpenMode mode) {
         auto s = backend().open(name_, mode);
         EXPECT_TRUE(s.ok()) << (s.ok() ? "" : s.error().text);
@@ -85,7 +92,8 @@ TEST_P(StreamContract, ReadsSeeksAndReportsLength) {
 
     std::vector<uint8_t> buf(10000);
     ASSERT_EQ(*s->read(buf.data(), 10000), 10000);
-    for (int i = 0; i < 10000; ++i) ASSERT_EQ(buf[size_t(i)], patternByte(i)) << i;
+    for (int i = 0; i < 10000; ++i)
+        ASSERT_EQ(buf[size_t(i)], patternByte(i)) << i;
     EXPECT_EQ(*s->position(), 10000);
 
     // 64-bit seeks from each origin, all reported from the start.
@@ -281,7 +289,8 @@ TEST_F(TestBackendFaults, ReadErrorEndAndShortWrite) {
     backend_.addDrive(d);
     auto s = std::move(*backend_.open(physicalDriveName(0), OpenMode::ReadWrite));
     std::vector<uint8_t> buf(8192);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(*s->read(buf.data(), 8192), 8192);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(*s->read(buf.data(), 8192), 8192);
     auto failed = s->read(buf.data(), 8192);
     ASSERT_FALSE(failed.ok());
     EXPECT_EQ(failed.error().code, EIO);
@@ -501,8 +510,10 @@ TEST(DeviceWatch, KernelReportsAttachingAndDetachingALoopDevice) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (std::chrono::steady_clock::now() < until) {
             pollfd p{watch->pollDescriptor(), POLLIN, 0};
-            if (::poll(&p, 1, 100) > 0) total += watch->takeEvents();
-            else if (total > 0) break;
+            if (::poll(&p, 1, 100) > 0)
+                total += watch->takeEvents();
+            else if (total > 0)
+                break;
         }
         return total;
     };
@@ -548,7 +559,7 @@ TEST(BlockDevices, WritersAreExclusiveAndAMountedFileSystemCannotBeOverwritten) 
 class InterruptingSignal {
 public:
     InterruptingSignal() {
-        struct sigaction sa{};
+        struct sigaction sa {};
         sa.sa_handler = [](int) {};
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = 0;
@@ -557,7 +568,7 @@ public:
     ~InterruptingSignal() { ::sigaction(SIGUSR1, &old_, nullptr); }
 
 private:
-    struct sigaction old_{};
+    struct sigaction old_ {};
 };
 
 TEST(Interrupts, AWaitOnAPipeEndsWhenAnInterruptIsRequested) {
@@ -586,7 +597,8 @@ TEST(Interrupts, AWaitOnAPipeEndsWhenAnInterruptIsRequested) {
         std::thread waiter([&] {
             auto s = systemBackend().open(fifo, OpenMode::Read);
             if (s && c.wait == Wait::ForData) {
-                while (!mayRead) std::this_thread::sleep_for(1ms);
+                while (!mayRead)
+                    std::this_thread::sleep_for(1ms);
                 char byte;
                 if (auto n = (*s)->read(&byte, 1); !n) failure = n.error();
             } else if (!s) {
@@ -616,8 +628,10 @@ TEST(Interrupts, AWaitOnAPipeEndsWhenAnInterruptIsRequested) {
         const bool gaveUp = done;
         int unblock = -1;
         if (!gaveUp) { // end the wait from the other side, so that the test ends
-            if (c.wait == Wait::ForAWriter) unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            else EXPECT_EQ(::write(writer, "x", 1), 1);
+            if (c.wait == Wait::ForAWriter)
+                unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            else
+                EXPECT_EQ(::write(writer, "x", 1), 1);
         }
         waiter.join();
         clearInterrupt();
@@ -658,9 +672,11 @@ TEST(Interrupts, APipeIsReadWhenItsWriterComesLater) {
     });
     std::this_thread::sleep_for(100ms);
     std::vector<uint8_t> sent(kSize);
-    for (int64_t i = 0; i < kSize; ++i) sent[size_t(i)] = patternByte(i);
+    for (int64_t i = 0; i < kSize; ++i)
+        sent[size_t(i)] = patternByte(i);
     // The writer neither waits for a reader that is gone nor dies of SIGPIPE when it left early.
-    struct sigaction ignore{}, old{};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &old);
     int writer = -1;

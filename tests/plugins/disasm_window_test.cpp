@@ -1,14 +1,14 @@
 // The disassembly window over the demo drive's image, under the offscreen platform; its messages
 // are answered by the scripted dialogs.
 
-#include "ui/application.h"
-#include "ui/job_control.h"
 #include "disasm_test_support.h"
 #include "discovery/demo_drive.h"
 #include "inspect/gui/disassemble.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
+#include "ui/application.h"
+#include "ui/job_control.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -35,7 +35,8 @@ void writePatternFile(const std::string& path, int64_t size, uint8_t seed) {
     std::vector<char> block(1 << 16);
     for (int64_t pos = 0; pos < size;) {
         const int64_t n = std::min<int64_t>(int64_t(block.size()), size - pos);
-        for (int64_t i = 0; i < n; ++i) block[size_t(i)] = char(patternByte(pos + i, seed));
+        for (int64_t i = 0; i < n; ++i)
+            block[size_t(i)] = char(patternByte(pos + i, seed));
         out.write(block.data(), n);
         pos += n;
     }
@@ -49,7 +50,8 @@ std::vector<uint8_t> readFile(const std::string& path) {
 
 std::vector<std::string> namesIn(const std::filesystem::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -84,7 +86,8 @@ int shell(const std::string& command, std::string* output) {
     std::array<char, 4096> buf{};
     std::string text;
     size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        text.append(buf.data(), n);
     const int status = ::pclose(p);
     if (output) *output = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -2,8 +2,8 @@
 // Dialogs and a JobControl that answer from a script and record everything they were asked, so
 // tests check the exact texts a user would see; time comes from a fake clock.
 
-#include "jobs/gate.h"
 #include "core/job.h"
+#include "jobs/gate.h"
 
 #include <deque>
 #include <functional>
@@ -91,7 +91,8 @@ public:
     // The texts of every question asked so far.
     std::vector<std::string> texts() const {
         std::vector<std::string> t;
-        for (const auto& q : asked) t.push_back(q.text);
+        for (const auto& q : asked)
+            t.push_back(q.text);
         return t;
     }
 

@@ -62,7 +62,8 @@ public:
             return count;
         }
         if (covers(*pos, count, faults_.flipWriteAt)) {
-            std::vector<char> copy(static_cast<const char*>(buffer), static_cast<const char*>(buffer) + count);
+            std::vector<char> copy(static_cast<const char*>(buffer),
+                                   static_cast<const char*>(buffer) + count);
             copy[size_t(*faults_.flipWriteAt - *pos)] ^= char(0xFF);
             return inner_->write(copy.data(), count);
         }
@@ -229,7 +230,9 @@ Result<std::unique_ptr<RawStream>> TestBackend::openFile(const std::string& path
         std::move(*file), faults, std::nullopt, std::nullopt, path, violations_, openStreams_));
 }
 
-Result<NameInfo> TestBackend::nameInfo(const std::string& path) { return systemBackend().nameInfo(path); }
+Result<NameInfo> TestBackend::nameInfo(const std::string& path) {
+    return systemBackend().nameInfo(path);
+}
 
 Result<std::unique_ptr<PendingFile>> TestBackend::createPending(const std::string& target) {
     opens_.emplace_back(target, OpenMode::Create);
@@ -237,9 +240,11 @@ Result<std::unique_ptr<PendingFile>> TestBackend::createPending(const std::strin
     if (f != fileFaults_.end() && refused(f->second, OpenMode::Create)) return errnoError(EACCES);
     auto pending = systemBackend().createPending(target);
     if (!pending || f == fileFaults_.end()) return pending;
-    auto stream = std::make_unique<FaultStream>(std::make_unique<BorrowedStream>((*pending)->stream()), f->second,
-                                                std::nullopt, std::nullopt, target, violations_, openStreams_);
-    return std::unique_ptr<PendingFile>(std::make_unique<FaultyPendingFile>(std::move(*pending), std::move(stream)));
+    auto stream =
+        std::make_unique<FaultStream>(std::make_unique<BorrowedStream>((*pending)->stream()), f->second,
+                                      std::nullopt, std::nullopt, target, violations_, openStreams_);
+    return std::unique_ptr<PendingFile>(
+        std::make_unique<FaultyPendingFile>(std::move(*pending), std::move(stream)));
 }
 
 Result<std::unique_ptr<RawStream>> TestBackend::holdFile(const std::string& path) {

@@ -2,11 +2,11 @@
 // test backend refuses and records writes outside the selected range, and canary bytes around it
 // are checked after each run.
 
-#include "transfer/transfer.h"
 #include "jobs/range_job.h"
-#include "support/test_backend.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
+#include "support/test_backend.h"
+#include "transfer/transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@
 #include <filesystem>
 #include <limits>
 
+using fixtures::patternByte;
 using platform::testkit::TestBackend;
 using platform::testkit::VirtualDrive;
-using fixtures::patternByte;
 using transfer::Outcome;
 
 namespace {
@@ -64,7 +64,9 @@ protected:
         EXPECT_EQ(backend_.openStreams(), 0) << "every handle is closed";
     }
     // Only [offset, offset + size) of a drive may be written.
-    void fence(int drive, int64_t offset, int64_t size) { backend_.drive(drive).writable = platform::ByteRange::of(offset, size); }
+    void fence(int drive, int64_t offset, int64_t size) {
+        backend_.drive(drive).writable = platform::ByteRange::of(offset, size);
+    }
     // Every byte of the drive outside the range still holds its original pattern.
     void expectUntouchedOutside(const std::string& image, uint8_t seed, int64_t offset, int64_t size) {
         const auto bytes = fixtures::readFile(image);
@@ -90,7 +92,8 @@ TEST_F(TransferTest, DumpOfWholeBlocksDropsTheExtraBlockAndSucceeds) {
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Dump successfully completed"});
     const auto bytes = fixtures::readFile(image("out.raw"));
     ASSERT_EQ(bytes.size(), 4u * 8192);
-    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
     EXPECT_EQ(ui_.fileDialogs.at(0).initialName, "DRIVE_0.raw");
     EXPECT_TRUE(ui_.fileDialogs[0].overwritePrompt);
     EXPECT_EQ(ui_.modeLog, (std::vector<std::string>{"busy", "stoppable", "unstoppable", "idle"}));
@@ -106,13 +109,16 @@ TEST_F(TransferTest, DumpPastTheEndOfTheSelectionAsksToTruncate) {
         EXPECT_EQ(r.outcome, Outcome::Completed);
         ASSERT_EQ(ui.asked.size(), answer == Button::Yes ? 3u : 2u);
         EXPECT_EQ(ui.asked[0].text, "32256") << "the position reached";
-        EXPECT_EQ(ui.asked[1].text,
-                  "Dump complete, but was able to dump more bytes from the device than reported.\n16384 bytes were "
-                  "dumped, 10000 bytes were reported as available\nYou can choose to truncate the output file\n"
-                  "Truncating is highly suggested if you want to write the image back to the device.\nSome devices, "
-                  "like mp3-players, use a 'hidden' area to store internal settings.\nOverwriting those settings can "
-                  "lead to unpredicted results, including overwriting firmware or other issues\nIf you are unsure, "
-                  "choose 'yes'.\nDo you want to truncate the output file?");
+        EXPECT_EQ(
+            ui.asked[1].text,
+            "Dump complete, but was able to dump more bytes from the device than reported.\n16384 bytes were "
+            "dumped, 10000 bytes were reported as available\nYou can choose to truncate the output file\n"
+            "Truncating is highly suggested if you want to write the image back to the device.\nSome "
+            "devices, "
+            "like mp3-players, use a 'hidden' area to store internal settings.\nOverwriting those settings "
+            "can "
+            "lead to unpredicted results, including overwriting firmware or other issues\nIf you are unsure, "
+            "choose 'yes'.\nDo you want to truncate the output file?");
         EXPECT_EQ(ui.asked[1].icon, Icon::Question);
         EXPECT_EQ(ui.asked[1].defaultButton, Button::No);
         const auto bytes = fixtures::readFile(image("part.raw"));
@@ -122,7 +128,8 @@ TEST_F(TransferTest, DumpPastTheEndOfTheSelectionAsksToTruncate) {
         } else {
             ASSERT_EQ(bytes.size(), 16384u);
         }
-        for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(32256 + int64_t(i)));
+        for (size_t i = 0; i < bytes.size(); ++i)
+            ASSERT_EQ(bytes[i], patternByte(32256 + int64_t(i)));
     }
 }
 
@@ -145,13 +152,15 @@ TEST_F(TransferTest, DumpOfADeviceThatEndsEarlyOrFailsIsIncomplete) {
 TEST_F(TransferTest, DumpChecksFreeSpaceBeforeAnythingIsOpened) {
     backend_.setFreeSpace(platform::FreeSpace{10000, 0, 0});
     ui_.files = {image("c.raw")};
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 10000, "d")).outcome, Outcome::Completed)
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 10000, "d")).outcome,
+              Outcome::Completed)
         << "free space equal to the size passes";
 
     ScriptedUi ui;
     ui.files = {image("d.raw")};
     const size_t opensBefore = backend_.opens().size();
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui, ui, range(kDrive0, 0, 10001, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui, ui, range(kDrive0, 0, 10001, "d")).outcome,
+              Outcome::NotStarted);
     EXPECT_EQ(ui.texts(), std::vector<std::string>{"Target drive does not have enough free space"});
     EXPECT_EQ(backend_.opens().size(), opensBefore);
     EXPECT_FALSE(std::filesystem::exists(image("d.raw")));
@@ -160,7 +169,8 @@ TEST_F(TransferTest, DumpChecksFreeSpaceBeforeAnythingIsOpened) {
 TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
     // Cancelled file dialog: nothing opened, buttons enabled again.
     ui_.files = {std::nullopt};
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 100, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 100, "d")).outcome,
+              Outcome::NotStarted);
     EXPECT_EQ(ui_.modeLog.back(), "idle");
     EXPECT_TRUE(backend_.opens().empty());
 
@@ -168,8 +178,9 @@ TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
     ScriptedUi a;
     a.files = {image("x.raw")};
     EXPECT_EQ(transfer::dumpToFile(backend_, a, a, range(kDrive0, 0, 100, "d")).outcome, Outcome::Failed);
-    EXPECT_EQ(a.texts(), std::vector<std::string>{"Failed to exclusively open drive.\nMake sure you close all "
-                                                  "explorer windows and other applications accessing this device"});
+    EXPECT_EQ(a.texts(),
+              std::vector<std::string>{"Failed to exclusively open drive.\nMake sure you close all "
+                                       "explorer windows and other applications accessing this device"});
     EXPECT_EQ(a.modeLog, (std::vector<std::string>{"busy", "unstoppable", "idle"}));
     backend_.drive(0).faults = {};
 
@@ -184,7 +195,8 @@ TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
     ScriptedUi c;
     c.files = {image("stopped.raw")};
     c.onPump = [&c] { c.stop = c.pumps >= 3; };
-    EXPECT_EQ(transfer::dumpToFile(backend_, c, c, range(kDrive0, 0, kDisk, "d")).outcome, Outcome::Incomplete);
+    EXPECT_EQ(transfer::dumpToFile(backend_, c, c, range(kDrive0, 0, kDisk, "d")).outcome,
+              Outcome::Incomplete);
     EXPECT_EQ(c.texts().back(), incomplete(3 * 8192, kDisk));
     EXPECT_EQ(c.modeLog.back(), "idle");
 }
@@ -195,7 +207,8 @@ TEST_F(TransferTest, DumpWhoseImageFileFailsIsAFailure) {
     const std::string file = image("out.raw");
     backend_.fileFaults(file).failFlush = true;
     ui_.files = {file};
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 65536, "d")).outcome,
+              Outcome::Failed);
     EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Failed to write to " + file + ", Input/output error",
                                                      "Nothing was kept: " + file + " was not created."}));
     EXPECT_FALSE(std::filesystem::exists(file));
@@ -219,7 +232,8 @@ TEST_F(TransferTest, DumpNeverReplacesItsOwnSource) {
     EXPECT_EQ(fixtures::readFile(file).size(), 50000u);
 
     ScriptedUi negative;
-    EXPECT_EQ(transfer::dumpToFile(backend_, negative, negative, range(kDrive0, -1, 10, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, negative, negative, range(kDrive0, -1, 10, "d")).outcome,
+              Outcome::NotStarted);
     EXPECT_TRUE(negative.fileDialogs.empty()) << "a negative offset is refused before anything is asked";
 }
 
@@ -237,8 +251,9 @@ TEST_F(TransferTest, DumpIntoAFullFileSystemLeavesNothingBehind) {
     ::umount(mnt.c_str());
     EXPECT_EQ(r.outcome, Outcome::Failed);
     EXPECT_FALSE(left) << "a failed image takes no room on the full disk";
-    EXPECT_EQ(texts, (std::vector<std::string>{"Failed to write to " + mnt + "/big.raw, No space left on device",
-                                               "Nothing was kept: " + mnt + "/big.raw was not created."}));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"Failed to write to " + mnt + "/big.raw, No space left on device",
+                                        "Nothing was kept: " + mnt + "/big.raw was not created."}));
     EXPECT_GT(r.bytes, 0);
     EXPECT_LE(r.bytes, 64 * 1024);
 }
@@ -248,17 +263,19 @@ TEST_F(TransferTest, DumpIntoAFullFileSystemLeavesNothingBehind) {
 class RestoreTest : public TransferTest {
 protected:
     // Runs a restore of `file` onto drive 1's [offset, offset + size) with the given answers.
-    transfer::Report restore(const std::string& file, int64_t offset, int64_t size, std::deque<Button> answers,
-                             bool gate = true) {
+    transfer::Report restore(const std::string& file, int64_t offset, int64_t size,
+                             std::deque<Button> answers, bool gate = true) {
         fence(1, offset, size);
         ui_.files = {file};
         ui_.gate = {gate};
         ui_.answers = std::move(answers);
-        return transfer::restoreFromFile(backend_, ui_, ui_, range(kDrive1, offset, size, "Logical drive 1 partition 1"));
+        return transfer::restoreFromFile(backend_, ui_, ui_,
+                                         range(kDrive1, offset, size, "Logical drive 1 partition 1"));
     }
-    const std::string kWarning = "Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with "
-                                 "just a few mouseclicks.\nPlease read the documention carefully before using the "
-                                 "import function.";
+    const std::string kWarning =
+        "Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with "
+        "just a few mouseclicks.\nPlease read the documention carefully before using the "
+        "import function.";
 };
 
 TEST_F(RestoreTest, ExactImageIsWrittenAtTheOffsetAndNothingElseChanges) {
@@ -266,17 +283,20 @@ TEST_F(RestoreTest, ExactImageIsWrittenAtTheOffsetAndNothingElseChanges) {
     fixtures::writePatternFile(file, 40000, 5);
     const auto r = restore(file, 32256, 40000, {Button::Ok, Button::Yes, Button::Ignore});
     EXPECT_EQ(r.outcome, Outcome::Completed);
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{
-                               kWarning,
-                               "Are you sure you want to copy " + file +
-                                   " to device Logical drive 1 partition 1 ?\nThis will destroy all data that is "
-                                   "currently on the device!",
-                               ui_.asked[2].text, "Seeking position 32256",
-                               "Writing image file to device successfully completed"}));
-    EXPECT_EQ(ui_.asked[2].buttons, (std::vector<Button>{Button::Yes, Button::No, Button::Cancel, Button::Ignore}));
+    EXPECT_EQ(ui_.texts(),
+              (std::vector<std::string>{
+                  kWarning,
+                  "Are you sure you want to copy " + file +
+                      " to device Logical drive 1 partition 1 ?\nThis will destroy all data that is "
+                      "currently on the device!",
+                  ui_.asked[2].text, "Seeking position 32256",
+                  "Writing image file to device successfully completed"}));
+    EXPECT_EQ(ui_.asked[2].buttons,
+              (std::vector<Button>{Button::Yes, Button::No, Button::Cancel, Button::Ignore}));
     EXPECT_EQ(ui_.gateTargets.at(0).Offset, 32256);
     const auto bytes = fixtures::readFile(dir_.file("d1.img"));
-    for (int64_t i = 0; i < 40000; ++i) ASSERT_EQ(bytes[size_t(32256 + i)], patternByte(i, 5));
+    for (int64_t i = 0; i < 40000; ++i)
+        ASSERT_EQ(bytes[size_t(32256 + i)], patternByte(i, 5));
     expectUntouchedOutside(dir_.file("d1.img"), 99, 32256, 40000);
     EXPECT_EQ(ui_.modeLog.back(), "idle");
 }
@@ -312,7 +332,8 @@ TEST_F(RestoreTest, ShorterImageWritesItsLengthLongerStopsAtTheSelection) {
     fixtures::writePatternFile(longFile, 30000, 2);
     auto r = restore(shortFile, 512, 20000, {Button::Ok, Button::Ignore, Button::Yes, Button::Ignore});
     EXPECT_EQ(r.outcome, Outcome::Incomplete);
-    EXPECT_EQ(ui_.asked[1].text, "Error\nFile size does not match target device size.\nFilesize: 10000 Target size: 20000");
+    EXPECT_EQ(ui_.asked[1].text,
+              "Error\nFile size does not match target device size.\nFilesize: 10000 Target size: 20000");
     EXPECT_EQ(ui_.asked[1].icon, Icon::Error);
     EXPECT_EQ(ui_.texts().back(), incomplete(10000, 20000));
 
@@ -348,8 +369,9 @@ TEST_F(RestoreTest, RefusedWritesAndFailedFlushAreFailures) {
     backend_.drive(1).faults.failOpen = true;
     ui_ = ScriptedUi{};
     r = restore(file, 0, 65536, {Button::Ok, Button::Yes, Button::Ignore});
-    EXPECT_EQ(ui_.texts().back(), "Failed to exclusively open drive Logical drive 1 partition 1 for writing.\nMake sure "
-                                  "you close all explorer windows and other applications accessing this device");
+    EXPECT_EQ(ui_.texts().back(),
+              "Failed to exclusively open drive Logical drive 1 partition 1 for writing.\nMake sure "
+              "you close all explorer windows and other applications accessing this device");
     EXPECT_EQ(ui_.modeLog.back(), "idle");
 }
 
@@ -362,10 +384,12 @@ TEST_F(RestoreTest, AnImageIsNeverRestoredOntoItself) {
     ui_.files = {file};
     ui_.gate = {true};
     ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    const auto r = transfer::restoreFromFile(backend_, ui_, ui_, range(dir_.path().string() + "/./self.raw", 0, 65536, "self"));
+    const auto r = transfer::restoreFromFile(backend_, ui_, ui_,
+                                             range(dir_.path().string() + "/./self.raw", 0, 65536, "self"));
     EXPECT_EQ(r.outcome, Outcome::Failed);
-    EXPECT_EQ(ui_.texts().back(), "Failed to exclusively open drive self for writing.\nMake sure you close all "
-                                  "explorer windows and other applications accessing this device");
+    EXPECT_EQ(ui_.texts().back(),
+              "Failed to exclusively open drive self for writing.\nMake sure you close all "
+              "explorer windows and other applications accessing this device");
     EXPECT_EQ(fixtures::readFile(file), before);
 }
 
@@ -383,11 +407,26 @@ TEST_F(RestoreTest, VerifyReadsBackWhatWasWritten) {
         Outcome outcome;
         std::string report;
     } cases[] = {
-        {"sound", {}, Outcome::Completed, "Verified: all 40000 bytes on " + target + " read back as they were written."},
-        {"dropped writes", [] { platform::testkit::Faults f; f.dropWrites = true; return f; }(), Outcome::Failed,
+        {"sound",
+         {},
+         Outcome::Completed,
+         "Verified: all 40000 bytes on " + target + " read back as they were written."},
+        {"dropped writes",
+         [] {
+             platform::testkit::Faults f;
+             f.dropWrites = true;
+             return f;
+         }(),
+         Outcome::Failed,
          "Verification failed: 40000 of the 40000 bytes compared differ on " + target +
              ", the first at byte 0 of the range (byte 512 of the device)."},
-        {"a flipped byte", [] { platform::testkit::Faults f; f.flipWriteAt = 512 + 12345; return f; }(), Outcome::Failed,
+        {"a flipped byte",
+         [] {
+             platform::testkit::Faults f;
+             f.flipWriteAt = 512 + 12345;
+             return f;
+         }(),
+         Outcome::Failed,
          "Verification failed: 1 of the 40000 bytes compared differ on " + target +
              ", the first at byte 12345 of the range (byte 12857 of the device)."},
     };
@@ -400,7 +439,8 @@ TEST_F(RestoreTest, VerifyReadsBackWhatWasWritten) {
         ui_.files = {file};
         ui_.gate = {true};
         ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
-        const auto r = transfer::restoreFromFile(backend_, ui_, ui_, range(kDrive1, 512, 40000, target), verify);
+        const auto r =
+            transfer::restoreFromFile(backend_, ui_, ui_, range(kDrive1, 512, 40000, target), verify);
         EXPECT_EQ(r.outcome, c.outcome);
         const auto texts = ui_.texts();
         ASSERT_GE(texts.size(), 2u);
@@ -433,7 +473,8 @@ TEST_F(TransferTest, CopyBetweenDevicesInTwoMebibyteBlocks) {
                                         range(kDrive1, 512, 5 << 20, "dst"));
     EXPECT_EQ(r.outcome, Outcome::Completed);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Copying completed"});
-    EXPECT_EQ(ui_.modeLog, (std::vector<std::string>{"stoppable", "unstoppable"})) << "Stop is withdrawn at the end";
+    EXPECT_EQ(ui_.modeLog, (std::vector<std::string>{"stoppable", "unstoppable"}))
+        << "Stop is withdrawn at the end";
     EXPECT_EQ(ui_.progressLog.size(), 3u) << "blocks of 2, 2 and 1 MiB";
     EXPECT_EQ(ui_.progressLog[0].first, 40);
     EXPECT_EQ(ui_.pumps, 80 + 3) << "a pump after every 64 KiB piece and every block";
@@ -447,21 +488,25 @@ TEST_F(TransferTest, CopyBetweenDevicesInTwoMebibyteBlocks) {
 
 TEST_F(TransferTest, CopyWithinOneDeviceRefusesOverlapButAcceptsTouchingRanges) {
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4095, 4096, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "a"),
+                                   range(kDrive0, 4095, 4096, "b"))
                   .outcome,
               Outcome::NotStarted);
-    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
+    EXPECT_EQ(ui_.texts(),
+              std::vector<std::string>{"Source and destination are on same device and do overlap."});
     EXPECT_TRUE(ui_.gateTargets.empty());
 
     fence(0, 4096, 4096);
     ui_ = ScriptedUi{};
     ui_.gate = {true};
     backend_.setPhysicalMemory(int64_t(100) << 20);
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "a"), range(kDrive0, 4096, 4096, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "a"),
+                                   range(kDrive0, 4096, 4096, "b"))
                   .outcome,
               Outcome::Completed);
     const auto bytes = fixtures::readFile(dir_.file("d0.img"));
-    for (int64_t i = 0; i < 4096; ++i) ASSERT_EQ(bytes[size_t(4096 + i)], patternByte(i));
+    for (int64_t i = 0; i < 4096; ++i)
+        ASSERT_EQ(bytes[size_t(4096 + i)], patternByte(i));
     expectUntouchedOutside(dir_.file("d0.img"), 0, 4096, 4096);
     EXPECT_EQ(ui_.gateTargets.at(0).Description, "b");
 
@@ -472,7 +517,8 @@ TEST_F(TransferTest, CopyWithinOneDeviceRefusesOverlapButAcceptsTouchingRanges) 
                                    range(dir_.file("d0.img"), 2048, 4096, "b"))
                   .outcome,
               Outcome::NotStarted);
-    EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
+    EXPECT_EQ(ui_.texts(),
+              std::vector<std::string>{"Source and destination are on same device and do overlap."});
 }
 
 // Within one device a single handle moves between the two sides for every block: each block
@@ -490,7 +536,8 @@ TEST_F(TransferTest, CopyWithinOneDeviceMovesEveryBlockToItsPlace) {
         backend.drive(0).writable = platform::ByteRange::of(target, size);
         ScriptedUi ui;
         ui.gate = {true};
-        EXPECT_EQ(transfer::directCopy(backend, ui, ui, range(kDrive0, 0, size, "a"), range(kDrive0, target, size, "b"))
+        EXPECT_EQ(transfer::directCopy(backend, ui, ui, range(kDrive0, 0, size, "a"),
+                                       range(kDrive0, target, size, "b"))
                       .outcome,
                   Outcome::Completed);
         EXPECT_EQ(ui.progressLog.size(), 3u) << "three blocks";
@@ -509,23 +556,26 @@ TEST_F(TransferTest, CopyVerifiesTheTargetWhenAsked) {
     backend_.drive(1).faults.flipWriteAt = 4096 + 100;
     fence(1, 4096, 8192);
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 8192, "a"), range(kDrive1, 4096, 8192, "b"),
-                                   verify)
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 8192, "a"),
+                                   range(kDrive1, 4096, 8192, "b"), verify)
                   .outcome,
               Outcome::Failed);
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Copying completed",
-                                                     "Verification failed: 1 of the 8192 bytes compared differ on b, "
-                                                     "the first at byte 100 of the range (byte 4196 of the device)."}));
+    EXPECT_EQ(ui_.texts(),
+              (std::vector<std::string>{"Copying completed",
+                                        "Verification failed: 1 of the 8192 bytes compared differ on b, "
+                                        "the first at byte 100 of the range (byte 4196 of the device)."}));
 }
 
 TEST_F(TransferTest, CopyRefusalsAndFailures) {
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 11, "b")).outcome,
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 11, "b"))
+                  .outcome,
               Outcome::NotStarted);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{"Size differs"});
 
     ui_ = ScriptedUi{};
     ui_.gate = {false};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b")).outcome,
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 10, "a"), range(kDrive1, 0, 10, "b"))
+                  .outcome,
               Outcome::NotStarted);
     EXPECT_TRUE(backend_.opens().empty()) << "a refused gate opens nothing";
 
@@ -534,27 +584,32 @@ TEST_F(TransferTest, CopyRefusalsAndFailures) {
     fence(1, 0, 200000);
     ui_ = ScriptedUi{};
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"),
+                                   range(kDrive1, 0, 200000, "b"))
                   .outcome,
               Outcome::Failed);
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Read unexcepted amount of bytes", copyIncomplete(0, 200000)}));
+    EXPECT_EQ(ui_.texts(),
+              (std::vector<std::string>{"Read unexcepted amount of bytes", copyIncomplete(0, 200000)}));
 
     backend_.drive(0).faults = {};
     backend_.drive(1).faults.shortWriteAt = 1000;
     ui_ = ScriptedUi{};
     ui_.gate = {true};
     transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"));
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Could not write complete buffer", copyIncomplete(1000, 200000)}));
+    EXPECT_EQ(ui_.texts(),
+              (std::vector<std::string>{"Could not write complete buffer", copyIncomplete(1000, 200000)}));
 
     backend_.drive(1).faults = {};
     backend_.drive(1).faults.failFlush = true;
     ui_ = ScriptedUi{};
     ui_.gate = {true};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"), range(kDrive1, 0, 200000, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 200000, "a"),
+                                   range(kDrive1, 0, 200000, "b"))
                   .outcome,
               Outcome::Failed);
-    EXPECT_EQ(ui_.texts(), (std::vector<std::string>{"Failed to write to b, Input/output error",
-                                                     "Copying failed: b did not confirm that the data was written."}));
+    EXPECT_EQ(ui_.texts(),
+              (std::vector<std::string>{"Failed to write to b, Input/output error",
+                                        "Copying failed: b did not confirm that the data was written."}));
 
     backend_.drive(1).faults = {};
     backend_.drive(1).faults.failOpen = true;
@@ -574,11 +629,13 @@ TEST_F(TransferTest, StoppingOneCopyDoesNotStopTheNext) {
     ui_.onPump = [this] {
         if (ui_.pumps == 40) ui_.stop = true; // during the first copy's second block
     };
-    auto r = transfer::directCopy(backend, ui_, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
+    auto r = transfer::directCopy(backend, ui_, ui_, range(kDrive0, 0, 6 << 20, "a"),
+                                  range(kDrive1, 0, 6 << 20, "b"));
     EXPECT_EQ(r.outcome, Outcome::Incomplete);
     EXPECT_EQ(r.bytes, 4 << 20);
     EXPECT_EQ(ui_.texts(), std::vector<std::string>{copyIncomplete(4 << 20, 6 << 20)});
-    r = transfer::directCopy(backend, ui_, ui_, range(kDrive0, 0, 6 << 20, "a"), range(kDrive1, 0, 6 << 20, "b"));
+    r = transfer::directCopy(backend, ui_, ui_, range(kDrive0, 0, 6 << 20, "a"),
+                             range(kDrive1, 0, 6 << 20, "b"));
     EXPECT_EQ(r.outcome, Outcome::Completed);
     EXPECT_EQ(ui_.texts().back(), "Copying completed");
     EXPECT_EQ(fixtures::readFile(dir_.file("big1.img")), fixtures::readFile(dir_.file("big0.img")));
@@ -591,14 +648,17 @@ TEST_F(TransferTest, RangesWhoseEndDoesNotFitAreRefusedBeforeAnythingOpens) {
     const std::string tooLarge = "The selection's range is too large";
     ui_.gate = {true};
     ui_.files = {image("x.raw")};
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, kMax, "a"), range(kDrive0, kMax, kMax, "b"))
+    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, kMax, "a"),
+                                   range(kDrive0, kMax, kMax, "b"))
                   .outcome,
               Outcome::NotStarted);
-    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, kMax, 1, "d")).outcome, Outcome::NotStarted);
+    EXPECT_EQ(transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, kMax, 1, "d")).outcome,
+              Outcome::NotStarted);
     EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, ui_, range(kDrive1, 2, kMax - 1, "d")).outcome,
               Outcome::NotStarted);
     int refusals = 0;
-    for (const auto& q : ui_.asked) refusals += q.text.rfind(tooLarge, 0) == 0;
+    for (const auto& q : ui_.asked)
+        refusals += q.text.rfind(tooLarge, 0) == 0;
     EXPECT_EQ(refusals, 3);
     EXPECT_TRUE(backend_.opens().empty());
 }
@@ -608,28 +668,33 @@ TEST_F(TransferTest, WritesThatWouldRunPastTheEndAreRefused) {
     const std::string target = image("t.bin"), img = image("img.raw");
     fixtures::writePatternFile(target, 8192, 4);
     fixtures::writePatternFile(img, 4096, 5);
-    const std::string pastEnd = "The selection ends at byte 10240, beyond the end of t, which has 8192 bytes. "
-                                "Nothing was written.";
+    const std::string pastEnd =
+        "The selection ends at byte 10240, beyond the end of t, which has 8192 bytes. "
+        "Nothing was written.";
     ui_.files = {img};
     ui_.gate = {true, true};
     ui_.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, ui_, range(target, 6144, 4096, "t")).outcome, Outcome::Failed);
-    EXPECT_EQ(ui_.texts().back(), pastEnd);
-    EXPECT_EQ(transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "s"), range(target, 6144, 4096, "t"))
-                  .outcome,
+    EXPECT_EQ(transfer::restoreFromFile(backend_, ui_, ui_, range(target, 6144, 4096, "t")).outcome,
               Outcome::Failed);
+    EXPECT_EQ(ui_.texts().back(), pastEnd);
+    EXPECT_EQ(
+        transfer::directCopy(backend_, ui_, ui_, range(kDrive0, 0, 4096, "s"), range(target, 6144, 4096, "t"))
+            .outcome,
+        Outcome::Failed);
     EXPECT_EQ(ui_.texts().back(), pastEnd);
     const auto bytes = fixtures::readFile(target);
     ASSERT_EQ(bytes.size(), 8192u);
-    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i), 4));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], patternByte(int64_t(i), 4));
 
     fence(1, kDisk - 100, 100);
     ScriptedUi device;
     device.files = {img};
     device.gate = {true};
     device.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::restoreFromFile(backend_, device, device, range(kDrive1, kDisk - 100, 4096, "d1")).outcome,
-              Outcome::Failed);
+    EXPECT_EQ(
+        transfer::restoreFromFile(backend_, device, device, range(kDrive1, kDisk - 100, 4096, "d1")).outcome,
+        Outcome::Failed);
     EXPECT_EQ(device.texts().back().rfind("The selection ends at byte", 0), 0u);
     expectUntouchedOutside(dir_.file("d1.img"), 99, 0, 0);
 }
@@ -649,22 +714,26 @@ TEST_F(TransferTest, AnEarlierImageIsReplacedOnlyByACompleteDump) {
     backend_.drive(0).faults.readErrorAt = 9000; // the device ends early: incomplete
     ScriptedUi failing;
     failing.files = {file};
-    EXPECT_EQ(transfer::dumpToFile(backend_, failing, failing, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
+    EXPECT_EQ(transfer::dumpToFile(backend_, failing, failing, range(kDrive0, 0, 65536, "d")).outcome,
+              Outcome::Incomplete);
     expectKept(failing);
     backend_.drive(0).faults = {};
 
     ScriptedUi stopped;
     stopped.files = {file};
     stopped.onPump = [&stopped] { stopped.stop = stopped.pumps >= 2; };
-    EXPECT_EQ(transfer::dumpToFile(backend_, stopped, stopped, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Incomplete);
+    EXPECT_EQ(transfer::dumpToFile(backend_, stopped, stopped, range(kDrive0, 0, 65536, "d")).outcome,
+              Outcome::Incomplete);
     expectKept(stopped);
 
     ScriptedUi done;
     done.files = {file};
-    EXPECT_EQ(transfer::dumpToFile(backend_, done, done, range(kDrive0, 0, 65536, "d")).outcome, Outcome::Completed);
+    EXPECT_EQ(transfer::dumpToFile(backend_, done, done, range(kDrive0, 0, 65536, "d")).outcome,
+              Outcome::Completed);
     const auto bytes = fixtures::readFile(file);
     ASSERT_EQ(bytes.size(), 65536u);
-    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
     EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
 }
 
@@ -684,13 +753,15 @@ TEST_F(TransferTest, DumpWhoseOverrunDoesNotFitIsStillComplete) {
     ::umount(mnt.c_str());
     EXPECT_EQ(r.outcome, Outcome::Completed);
     ASSERT_EQ(ui_.texts().size(), 2u);
-    EXPECT_EQ(ui_.texts()[0].rfind("Dump complete, but was able to dump more bytes from the device than reported.\n"
-                                   "12288 bytes were dumped, 10000 bytes",
-                                   0),
-              0u);
+    EXPECT_EQ(
+        ui_.texts()[0].rfind("Dump complete, but was able to dump more bytes from the device than reported.\n"
+                             "12288 bytes were dumped, 10000 bytes",
+                             0),
+        0u);
     EXPECT_EQ(ui_.texts()[1], "File was truncated to 10000 bytes. 2288 bytes were dropped");
     ASSERT_EQ(bytes.size(), 10000u);
-    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], patternByte(int64_t(i)));
 }
 
 // A selection remembers the device it named: when the name leads elsewhere by the time it is
@@ -709,8 +780,9 @@ TEST_F(TransferTest, ASelectionWhoseDeviceChangedIsNeitherReadNorWritten) {
     fixtures::writePatternFile(dir_.file("other.img"), kDisk, 77);
     backend_.drive(1).imagePath = dir_.file("other.img"); // drive 1 is now another device
     fence(1, 0, 0);
-    const std::string changed = "Logical drive 1 is no longer what was selected: " + kDrive1 +
-                                " now leads to another device or file. Nothing was read or written. Select it again.";
+    const std::string changed =
+        "Logical drive 1 is no longer what was selected: " + kDrive1 +
+        " now leads to another device or file. Nothing was read or written. Select it again.";
     const std::string img = image("img.raw");
     fixtures::writePatternFile(img, 4096, 5);
 
@@ -762,7 +834,8 @@ TEST(TransferOnLoopDevices, PartitionNodeAndItsDiskAreOneDevice) {
     fixtures::writeMbr(image, {{0x83, 2048, 4096}});
     fixtures::LoopDevice loop(image);
     if (!loop.available()) GTEST_SKIP() << loop.reason();
-    if (fixtures::shell("partx -a '" + loop.node() + "' 2>/dev/null") != 0) GTEST_SKIP() << "partx cannot add partitions";
+    if (fixtures::shell("partx -a '" + loop.node() + "' 2>/dev/null") != 0)
+        GTEST_SKIP() << "partx cannot add partitions";
     struct Detach {
         std::string node;
         ~Detach() { fixtures::shell("partx -d '" + node + "' 2>/dev/null"); }
@@ -778,7 +851,8 @@ TEST(TransferOnLoopDevices, PartitionNodeAndItsDiskAreOneDevice) {
                                    range(part, 0, 4096, "partition"))
                   .outcome,
               Outcome::NotStarted);
-    EXPECT_EQ(ui.texts(), std::vector<std::string>{"Source and destination are on same device and do overlap."});
+    EXPECT_EQ(ui.texts(),
+              std::vector<std::string>{"Source and destination are on same device and do overlap."});
 
     // Right behind the source on the disk: accepted, and the bytes land where the partition says.
     ui = ScriptedUi{};
@@ -787,7 +861,8 @@ TEST(TransferOnLoopDevices, PartitionNodeAndItsDiskAreOneDevice) {
                                    range(part, 4096, 4096, "partition"))
                   .outcome,
               Outcome::Completed);
-    EXPECT_EQ(fixtures::shell("cmp -s -i 1048576:1052672 -n 4096 '" + loop.node() + "' '" + loop.node() + "'"), 0);
+    EXPECT_EQ(
+        fixtures::shell("cmp -s -i 1048576:1052672 -n 4096 '" + loop.node() + "' '" + loop.node() + "'"), 0);
 }
 
 // A loop device and the file behind it are one object: a dump of the device into its own file
@@ -804,7 +879,8 @@ TEST(TransferOnLoopDevices, ABackingFileIsItsLoopDevice) {
 
     ScriptedUi dump;
     dump.files = {image};
-    EXPECT_EQ(transfer::dumpToFile(system, dump, dump, range(loop.node(), 0, 4096, "loop")).outcome, Outcome::Failed);
+    EXPECT_EQ(transfer::dumpToFile(system, dump, dump, range(loop.node(), 0, 4096, "loop")).outcome,
+              Outcome::Failed);
     EXPECT_EQ(dump.texts().back(), "Failed to open " + image + " for writing");
 
     ScriptedUi copy;
@@ -832,8 +908,9 @@ TEST(TransferOnLoopDevices, ABackingFileIsItsLoopDevice) {
     restore.files = {img};
     restore.gate = {true};
     restore.answers = {Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::restoreFromFile(system, restore, restore, range(fsImage, 1024, 4096, fsImage)).outcome,
-              Outcome::Failed);
+    EXPECT_EQ(
+        transfer::restoreFromFile(system, restore, restore, range(fsImage, 1024, 4096, fsImage)).outcome,
+        Outcome::Failed);
     EXPECT_EQ(restore.texts().back().rfind("Failed to exclusively open drive " + fsImage, 0), 0u);
     mount.unmount();
     // The kernel itself writes the superblock on mount and unmount; none of the image is there.
@@ -854,8 +931,8 @@ TEST(TransferOnLoopDevices, DirectIoAtOddOffsetsTouchesOnlyTheRange) {
         fixtures::TempDir dir;
         fixtures::writePatternFile(dir.file("disk.img"), kSize, 3);
         std::string node;
-        if (fixtures::shell("losetup -f --show --sector-size " + std::to_string(sector) + " '" + dir.file("disk.img") +
-                                "' 2>/dev/null",
+        if (fixtures::shell("losetup -f --show --sector-size " + std::to_string(sector) + " '" +
+                                dir.file("disk.img") + "' 2>/dev/null",
                             &node) != 0)
             GTEST_SKIP() << "losetup cannot attach with this sector size here";
         node = node.substr(0, node.find('\n'));
@@ -869,11 +946,13 @@ TEST(TransferOnLoopDevices, DirectIoAtOddOffsetsTouchesOnlyTheRange) {
         ScriptedUi dump;
         dump.files = {dir.file("part.raw")};
         dump.answers = {Button::Ok, Button::Yes}; // the position, then truncation
-        ASSERT_EQ(transfer::dumpToFile(system, dump, dump, range(node, kOffset, kCount, "loop"), direct).outcome,
-                  Outcome::Completed);
+        ASSERT_EQ(
+            transfer::dumpToFile(system, dump, dump, range(node, kOffset, kCount, "loop"), direct).outcome,
+            Outcome::Completed);
         const auto part = fixtures::readFile(dir.file("part.raw"));
         ASSERT_EQ(part.size(), size_t(kCount));
-        for (int64_t i = 0; i < kCount; ++i) ASSERT_EQ(part[size_t(i)], patternByte(kOffset + i, 3)) << i;
+        for (int64_t i = 0; i < kCount; ++i)
+            ASSERT_EQ(part[size_t(i)], patternByte(kOffset + i, 3)) << i;
 
         fixtures::writePatternFile(dir.file("new.raw"), kCount, 8);
         ScriptedUi restore;
@@ -881,7 +960,8 @@ TEST(TransferOnLoopDevices, DirectIoAtOddOffsetsTouchesOnlyTheRange) {
         restore.gate = {true};
         restore.answers = {Button::Ok, Button::Yes, Button::Ignore};
         const int64_t at = 3 * 4096 + 1;
-        ASSERT_EQ(transfer::restoreFromFile(system, restore, restore, range(node, at, kCount, "loop"), direct).outcome,
+        ASSERT_EQ(transfer::restoreFromFile(system, restore, restore, range(node, at, kCount, "loop"), direct)
+                      .outcome,
                   Outcome::Completed)
             << restore.texts().back();
         ASSERT_EQ(fixtures::shell("blockdev --flushbufs '" + node + "'"), 0);
@@ -906,12 +986,15 @@ TEST(TransferOnLoopDevices, DumpAndRestoreRoundTrip) {
     ui.files = {dir.file("dump.raw"), dir.file("dump.raw")};
     ui.gate = {true};
     ui.answers = {Button::Ok, Button::Ok, Button::Yes, Button::Ignore};
-    EXPECT_EQ(transfer::dumpToFile(system, ui, ui, range(a.node(), 0, 3 << 20, a.node())).outcome, Outcome::Completed);
+    EXPECT_EQ(transfer::dumpToFile(system, ui, ui, range(a.node(), 0, 3 << 20, a.node())).outcome,
+              Outcome::Completed);
     transfer::Options verify;
     verify.verify = true; // read back past the cache
-    EXPECT_EQ(transfer::restoreFromFile(system, ui, ui, range(b.node(), 0, 3 << 20, b.node()), verify).outcome,
-              Outcome::Completed);
-    EXPECT_EQ(ui.texts().back(), "Verified: all 3145728 bytes on " + b.node() + " read back as they were written.");
+    EXPECT_EQ(
+        transfer::restoreFromFile(system, ui, ui, range(b.node(), 0, 3 << 20, b.node()), verify).outcome,
+        Outcome::Completed);
+    EXPECT_EQ(ui.texts().back(),
+              "Verified: all 3145728 bytes on " + b.node() + " read back as they were written.");
     EXPECT_EQ(fixtures::shell("cmp -s '" + a.node() + "' '" + b.node() + "'"), 0);
 }
 
