@@ -150,10 +150,6 @@ TerminalUi terminalFor(Io& io, const CommandLine& args) {
     return ui;
 }
 
-int exitFor(const transfer::Report& r) {
-    return r.outcome == transfer::Outcome::Completed ? Completed : Failed;
-}
-
 // The digests --hash names, or none; a wrong list is a usage error before anything is opened.
 std::optional<digest::Set> digestsFor(const CommandLine& args) {
     const auto it = args.texts.find("--hash");

@@ -3,6 +3,7 @@
 // against a test backend.
 
 #include "core/fileinfo.h"
+#include "core/report.h"
 
 #include <iosfwd>
 #include <optional>
@@ -27,6 +28,11 @@ struct Io {
     bool interactive = false;  // standard input is a terminal
     bool progressLine = false; // standard error is a terminal
 };
+
+// The exit status of a long action: 0 when every byte of the selection arrived, else 1.
+inline int exitFor(const Report& report) {
+    return report.outcome == Outcome::Completed ? Completed : Failed;
+}
 
 // Runs one command line. Every option, operand and number is checked before anything is opened.
 int run(const std::vector<std::string>& args, platform::Backend& backend, Io io);

@@ -96,10 +96,6 @@ private:
     JobControl& job_;
 };
 
-int exitFor(const containers::Report& r) {
-    return r.outcome == Outcome::Completed ? 0 : 1;
-}
-
 // The digests --hash names, or none.
 std::optional<digest::Set> digestsOf(const std::map<std::string, std::string>& options) {
     const auto it = options.find("--hash");

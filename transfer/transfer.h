@@ -6,6 +6,7 @@
 
 #include "core/fileinfo.h"
 #include "core/job.h"
+#include "core/report.h"
 #include "jobs/byte_observer.h"
 
 #include <cstdint>
@@ -17,17 +18,8 @@ class Backend;
 
 namespace transfer {
 
-enum class Outcome {
-    NotStarted, // nothing selected, a check failed, or the user declined before anything was opened
-    Failed,     // something could not be opened, positioned, read, written or flushed
-    Incomplete, // stopped, or the data ended before the selection did
-    Completed,  // every byte of the selection arrived
-};
-
-struct Report {
-    Outcome outcome = Outcome::NotStarted;
-    int64_t bytes = 0; // bytes that arrived at the destination
-};
+using Outcome = ::Outcome;
+using Report = ::Report;
 
 // The filter of the raw image file dialogs.
 inline constexpr const char* kRawFilter = "raw data|*.raw|cd/dvd image|*.iso|binary data|*.bin|any file|*.*";
