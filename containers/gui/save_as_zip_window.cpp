@@ -3,19 +3,18 @@
 #include "containers/save_as_zip.h"
 #include "ui/qt_dialogs.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 TfrmSaveAsZip::TfrmSaveAsZip(Dialogs& dialogs)
-    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), lblCaption(new QLabel("Saving as zip", this)),
-      pgbProgress(new QProgressBar(this)), btnStop(new QPushButton("&Stop", this)), dialogs_(dialogs),
-      job_(pgbProgress, {}, btnStop, &StopFlag) {
+    : ToolWindowBase(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
+      lblCaption(new QLabel("Saving as zip", this)), pgbProgress(new QProgressBar(this)),
+      btnStop(new QPushButton("&Stop", this)) {
     setObjectName("frmSaveAsZip");
+    useDialogs(&dialogs);
+    makeJobControl(pgbProgress, btnStop, &StopFlag);
     setWindowTitle("Save as zip");
     lblCaption->setObjectName("lblCaption");
     pgbProgress->setObjectName("pgbProgress");
@@ -28,19 +27,13 @@ TfrmSaveAsZip::TfrmSaveAsZip(Dialogs& dialogs)
     layout->addWidget(btnStop, 0, Qt::AlignHCenter);
     connect(btnStop, &QPushButton::clicked, this, &TfrmSaveAsZip::btnStopClick);
     resize(320, 110);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(size());
 }
 
 void TfrmSaveAsZip::btnStopClick() {
-    if (!containers::ConfirmZipStop(dialogs_)) return;
+    if (!containers::ConfirmZipStop(dialogs())) return;
     StopFlag = true;
     hide();
-}
-
-void TfrmSaveAsZip::closeEvent(QCloseEvent* event) {
-    StopFlag = true;
-    event->accept();
 }
 
 namespace {
@@ -52,7 +45,7 @@ public:
         window_->raise();
         window_->activateWindow();
     }
-    JobControl& job() override { return window_->job(); }
+    JobControl& job() override { return window_->jobControl(); }
 
 private:
     std::unique_ptr<TfrmSaveAsZip> window_;

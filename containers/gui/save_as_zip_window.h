@@ -5,9 +5,7 @@
 #include "core/fileinfo.h"
 #include "core/job.h"
 #include "jobs/byte_observer.h"
-#include "ui/job_control.h"
-
-#include <QWidget>
+#include "ui/tool_window.h"
 
 class QLabel;
 class QProgressBar;
@@ -18,8 +16,9 @@ class Backend;
 }
 
 // "Save as zip": a small window that stays on top, centred on the desktop, with a bar and Stop.
-// Stop asks its question; closing the window by its title bar stops without asking.
-class TfrmSaveAsZip : public QWidget {
+// Stop asks its question; closing the window by its title bar stops without asking. The export
+// that shows it owns it: closing only hides it.
+class TfrmSaveAsZip : public ToolWindowBase<QWidget> {
     Q_OBJECT
 public:
     explicit TfrmSaveAsZip(Dialogs& dialogs);
@@ -29,16 +28,11 @@ public:
     QPushButton* btnStop;
     bool StopFlag = false;
 
-    JobControl& job() { return job_; }
-
 protected:
-    void closeEvent(QCloseEvent* event) override; // FormClose
+    void FormClose() override { StopFlag = true; }
 
 private:
     void btnStopClick();
-
-    Dialogs& dialogs_;
-    QtJobControl job_;
 };
 
 // "Save as zip (2GB max)": asks for the archive and exports the selection into it, with the

@@ -1,17 +1,13 @@
 #include "inspect/gui/disassemble.h"
 
 #include "platform/platform.h"
-#include "ui/job_control.h"
-#include "ui/qt_dialogs.h"
 
 #include <QClipboard>
-#include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -27,14 +23,14 @@ QString text(const std::string& s) {
 
 TfrmDisAssemble::TfrmDisAssemble(std::unique_ptr<platform::RawStream> stream,
                                  const disasm::DisasmLibrary& library, Dialogs* dialogs, QWidget* parent)
-    : QWidget(parent, Qt::Window), stream_(std::move(stream)), library_(library),
-      ownDialogs_(dialogs ? nullptr : std::make_unique<QtDialogs>(this)),
-      dialogs_(dialogs ? dialogs : ownDialogs_.get()),
-      job_(std::make_unique<QtJobControl>(nullptr, std::function<void(const QString&)>(), nullptr)) {
+    : ToolWindowBase(parent, Qt::Window), stream_(std::move(stream)), library_(library) {
     setObjectName("frmDisAssemble");
+    setDeleteWhenClosed(true);
+    useDialogs(dialogs);
     buildLayout();
     // While a listing runs, nothing may start another one over the same stream.
-    job_->onBusy = [this](bool on) {
+    ToolJobControl& job = makeJobControl(nullptr, nullptr);
+    job.onBusy = [this](bool on) {
         btnGoAddr->setEnabled(!on);
         btnCopyClipboard->setEnabled(!on);
     };
@@ -44,8 +40,7 @@ TfrmDisAssemble::~TfrmDisAssemble() = default;
 
 void TfrmDisAssemble::buildLayout() {
     resize(543, 422);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(size());
 
     grbJump = new QGroupBox("Jump to address");
     edtAddr = new QLineEdit("00000000");
@@ -97,28 +92,21 @@ void TfrmDisAssemble::buildLayout() {
 }
 
 void TfrmDisAssemble::MakeListing() {
-    if (listing_ || !stream_) return;
+    if (listing() || !stream_) return;
     lvwDisassemble->clear();
     rows_.clear();
-    struct Running {
-        bool& flag;
-        explicit Running(bool& f) : flag(f) { flag = true; }
-        ~Running() { flag = false; }
-    };
-    {
-        Running running(listing_);
-        disasm::makeListing(*stream_, library_, sedMax->value(), dialogs(), *job_, [this](disasm::Row&& row) {
-            new QTreeWidgetItem(lvwDisassemble, {text(row.fields.address), text(row.fields.prefix),
-                                                 text(row.fields.disassembly)});
-            rows_.push_back(std::move(row));
-        });
-    }
-    // Closed while the listing let events run: only now is the stream free to go.
-    if (closeRequested_) release();
+    runJob([this] {
+        disasm::makeListing(
+            *stream_, library_, sedMax->value(), dialogs(), jobControl(), [this](disasm::Row&& row) {
+                new QTreeWidgetItem(lvwDisassemble, {text(row.fields.address), text(row.fields.prefix),
+                                                     text(row.fields.disassembly)});
+                rows_.push_back(std::move(row));
+            });
+    });
 }
 
 void TfrmDisAssemble::btnGoAddrClick() {
-    if (listing_ || !stream_) return;
+    if (listing() || !stream_) return;
     if (disasm::seekToAddress(*stream_, dialogs(), edtAddr->text().toStdString())) MakeListing();
 }
 
@@ -128,7 +116,7 @@ void TfrmDisAssemble::lvwDisassembleSelectItem() {
 }
 
 void TfrmDisAssemble::lvwDisassembleDblClick() {
-    if (listing_) return;
+    if (listing()) return;
     const auto selected = lvwDisassemble->selectedItems();
     if (selected.isEmpty()) return;
     const auto target = disasm::jumpTarget(selected.first()->text(2).toStdString());
@@ -148,20 +136,8 @@ void TfrmDisAssemble::showEvent(QShowEvent* event) {
     MakeListing();
 }
 
-void TfrmDisAssemble::closeEvent(QCloseEvent* event) {
-    event->accept();
-    if (listing_) {
-        // The listing is on the stack below this event: it stops at its next pump and lets go.
-        closeRequested_ = true;
-        job_->requestStop();
-        return;
-    }
-    release();
-}
-
-void TfrmDisAssemble::release() {
-    stream_.reset();
-    deleteLater();
+void TfrmDisAssemble::FormClose() {
+    jobControl().requestStop();
 }
 
 TfrmDisAssemble* OpenDisAssemble(QWidget* owner, platform::Backend& backend, Dialogs& dialogs,

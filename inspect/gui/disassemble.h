@@ -6,8 +6,7 @@
 #include "core/fileinfo.h"
 #include "core/job.h"
 #include "inspect/disassembler.h"
-
-#include <QWidget>
+#include "ui/tool_window.h"
 
 #include <memory>
 #include <vector>
@@ -17,20 +16,19 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTreeWidget;
-class QtDialogs;
-class QtJobControl;
 
 namespace platform {
 class Backend;
 class RawStream;
 } // namespace platform
 
-class TfrmDisAssemble : public QWidget {
+class TfrmDisAssemble : public ToolWindowBase<QWidget> {
     Q_OBJECT
 public:
     // Holds the open stream, positioned where the first listing starts, until the window closes.
     // Messages go to `dialogs` (Qt message boxes of the window's own when null). With a parent the
-    // window is still a window of its own, and goes with its parent at the latest.
+    // window is still a window of its own, and goes with its parent at the latest; closed, it
+    // deletes itself.
     TfrmDisAssemble(std::unique_ptr<platform::RawStream> stream, const disasm::DisasmLibrary& library,
                     Dialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~TfrmDisAssemble() override;
@@ -43,9 +41,8 @@ public:
     QPushButton* btnCopyClipboard = nullptr;
     QTreeWidget* lvwDisassemble = nullptr;
 
-    QtJobControl& jobControl() { return *job_; }
     bool fileOpen() const { return stream_ != nullptr; }
-    bool listing() const { return listing_; }
+    bool listing() const { return runningJobs() > 0; }
     const std::vector<disasm::Row>& rows() const { return rows_; }
 
 public slots:
@@ -57,23 +54,18 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    // A listing that runs stops at its next pump.
+    void FormClose() override;
+    // Only now, with no listing on the stack, is the stream free to go.
+    void closedAndIdle() override { stream_.reset(); }
 
 private:
     void buildLayout();
-    // Closes the file and lets the window go once control is back in the event loop.
-    void release();
-    Dialogs& dialogs() { return *dialogs_; }
 
     std::unique_ptr<platform::RawStream> stream_;
     const disasm::DisasmLibrary& library_;
-    std::unique_ptr<QtDialogs> ownDialogs_;
-    Dialogs* dialogs_;
-    std::unique_ptr<QtJobControl> job_;
     std::vector<disasm::Row> rows_;
     bool listedOnce_ = false;
-    bool listing_ = false;
-    bool closeRequested_ = false;
 };
 
 // The "Dis&assemble" command: opens the selection's file or device at its offset, with the

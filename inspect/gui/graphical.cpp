@@ -1,13 +1,9 @@
 #include "inspect/gui/graphical.h"
 
 #include "inspect/gui/hexview_window.h"
-#include "ui/job_control.h"
-#include "ui/qt_dialogs.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -15,7 +11,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -89,17 +84,16 @@ void TMapImage::mouseDoubleClickEvent(QMouseEvent* event) {
 
 TfrmGraphical::TfrmGraphical(platform::Backend& backend, const TFileInfo& selection, QWidget* owner,
                              Dialogs* dialogs)
-    : QWidget(owner, Qt::Window), backend_(backend), map_(backend, selection), injectedDialogs_(dialogs) {
+    : ToolWindowBase(owner, Qt::Window), backend_(backend), map_(backend, selection),
+      injectedDialogs_(dialogs) {
     setObjectName("frmGraphical");
     setWindowTitle("Graphical presentation of data on specified device");
-    if (!dialogs) ownDialogs_ = std::make_unique<QtDialogs>(this);
-    dialogs_ = dialogs ? dialogs : ownDialogs_.get();
+    useDialogs(dialogs);
     buildLayout();
-    job_ = std::make_unique<QtJobControl>(nullptr, nullptr, btnStop, &stopRequested_);
+    makeJobControl(nullptr, btnStop);
     setMaximumWidth(1060);
     resize(687, 497);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(size());
 }
 
 TfrmGraphical::~TfrmGraphical() = default;
@@ -186,17 +180,15 @@ void TfrmGraphical::buildLayout() {
 }
 
 void TfrmGraphical::btnDrawClick() {
-    map_.draw(*dialogs_, *job_, *this, sedSecPerPix->value());
-    closeIfAsked();
+    runJob([this] { map_.draw(dialogs(), jobControl(), *this, sedSecPerPix->value()); });
 }
 
 void TfrmGraphical::btnForwardClick() {
-    map_.forward(*dialogs_, *job_, *this, sedSecPerPix->value());
-    closeIfAsked();
+    runJob([this] { map_.forward(dialogs(), jobControl(), *this, sedSecPerPix->value()); });
 }
 
 void TfrmGraphical::btnStopClick() {
-    job_->requestStop();
+    jobControl().requestStop();
 }
 
 void TfrmGraphical::imgMapMouseMove(int x, int y) {
@@ -226,9 +218,9 @@ void TfrmGraphical::Saveimage1Click() {
     dialog.initialName =
         (map_.file().DefaultName.empty() ? std::string("map") : map_.file().DefaultName) + ".png";
     dialog.overwritePrompt = true;
-    const auto file = dialogs_->chooseFile(dialog);
+    const auto file = dialogs().chooseFile(dialog);
     if (!file) return;
-    if (const auto failure = bytemap::savePng(backend_, map_.image(), *file)) dialogs_->message(*failure);
+    if (const auto failure = bytemap::savePng(backend_, map_.image(), *file)) dialogs().message(*failure);
 }
 
 void TfrmGraphical::resized() {
@@ -249,32 +241,14 @@ void TfrmGraphical::drawingChanged() {
     edtOffset->setText(QString::number(map_.startOffset()));
 }
 
-void TfrmGraphical::closeIfAsked() {
-    if (closeAsked_ && !map_.drawing()) {
-        closeAsked_ = false;
-        close();
-    }
-}
-
-void TfrmGraphical::closeEvent(QCloseEvent* event) {
-    job_->requestStop();
-    if (map_.drawing()) {
-        // The drawing's loop is still on the stack: the window goes once it has returned.
-        closeAsked_ = true;
-        hide();
-        event->ignore();
-        return;
-    }
-    QWidget::closeEvent(event);
+void TfrmGraphical::FormClose() {
+    jobControl().requestStop();
 }
 
 TfrmGraphical* OpenGraphical(platform::Backend& backend, const TFileInfo& selection, QWidget* owner,
                              Dialogs* dialogs) {
     // Owned by `owner` (deleted with it) and deleted when it closes.
     auto* window = new TfrmGraphical(backend, selection, owner, dialogs);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    window->showFromMenu();
     return window;
 }

@@ -4,10 +4,7 @@
 #include "core/fileinfo.h"
 #include "core/job.h"
 #include "inspect/bytemap.h"
-
-#include <QWidget>
-
-#include <memory>
+#include "ui/tool_window.h"
 
 class QAction;
 class QLabel;
@@ -15,7 +12,6 @@ class QLineEdit;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
-class QtJobControl;
 
 namespace platform {
 class Backend;
@@ -45,7 +41,7 @@ private:
     const bytemap::Image& image_;
 };
 
-class TfrmGraphical : public QWidget, private bytemap::Canvas {
+class TfrmGraphical : public ToolWindowBase<QWidget>, private bytemap::Canvas {
     Q_OBJECT
 public:
     // dialogs: what messages and the file dialog go through (also for the hex viewers opened from
@@ -55,7 +51,6 @@ public:
     ~TfrmGraphical() override;
 
     const bytemap::Map& map() const { return map_; }
-    QtJobControl& jobControl() { return *job_; }
 
     QLabel* lblDeviceName = nullptr;
     QSpinBox* sedSecPerPix = nullptr;
@@ -80,11 +75,11 @@ public slots:
     void Saveimage1Click();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
+    // A drawing that runs stops at its next block.
+    void FormClose() override;
 
 private:
     void buildLayout();
-    void closeIfAsked();
 
     // bytemap::Canvas
     void resized() override;
@@ -93,12 +88,8 @@ private:
 
     platform::Backend& backend_;
     bytemap::Map map_;
-    std::unique_ptr<Dialogs> ownDialogs_;
+    // What the hex viewers opened from here ask through: null gives each one Qt's own.
     Dialogs* injectedDialogs_;
-    Dialogs* dialogs_;
-    bool stopRequested_ = false;
-    std::unique_ptr<QtJobControl> job_;
-    bool closeAsked_ = false;
 };
 
 // Opens a new, non-modal byte map on a copy of the selection; deleted when it closes (and with

@@ -1,13 +1,10 @@
 #include "inspect/gui/hexview_window.h"
 
 #include "inspect/gui/hexview_model.h"
-#include "ui/job_control.h"
-#include "ui/qt_dialogs.h"
 
 #include <QActionGroup>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -32,13 +29,13 @@ constexpr auto kReadCountInterval = std::chrono::milliseconds(100);
 
 TfrmHexView::TfrmHexView(platform::Backend& backend, const TFileInfo& selection, QWidget* owner,
                          Dialogs* dialogs)
-    : QMainWindow(owner), backend_(backend), viewer_(backend, selection) {
+    : ToolWindowBase(owner), backend_(backend), viewer_(backend, selection) {
     setObjectName("frmHexView");
     setWindowTitle("Hex viewer and editor");
-    if (!dialogs) ownDialogs_ = std::make_unique<QtDialogs>(this);
-    dialogs_ = dialogs ? dialogs : ownDialogs_.get();
+    useDialogs(dialogs);
     buildLayout();
-    job_ = std::make_unique<QtJobControl>(nullptr, nullptr, nullptr, &stopRequested_);
+    // Stop stays on screen between refreshes: the job control does not show and hide it.
+    makeJobControl(nullptr, nullptr);
     resize(650, 497);
 }
 
@@ -59,19 +56,13 @@ void TfrmHexView::buildLayout() {
     auto* central = new QWidget;
     auto* main = new QVBoxLayout(central);
 
-    grbSelection = new QGroupBox("Selection info");
-    lblDevice = new QLabel(QString::fromStdString(viewer_.file().Description));
-    lblOffset = new QLabel(QString::number(viewer_.file().Offset));
-    lblSize = new QLabel(QString::number(viewer_.file().Size));
+    makeSelectionInfo(viewer_.file());
     lblInfo = new QLabel(hexview::kInitialInfo);
     lblRead = new QLabel(hexview::kInitialRead);
-    lblDevice->setObjectName("lblDevice");
-    lblDevice->setTextFormat(Qt::PlainText); // a description is never markup
-    lblOffset->setObjectName("lblOffset");
-    lblSize->setObjectName("lblSize");
     lblInfo->setObjectName("lblInfo");
     lblRead->setObjectName("lblRead");
     {
+        // The read counters share the group, beside the offset and the length.
         auto* g = new QGridLayout(grbSelection);
         g->addWidget(new QLabel("Device:"), 0, 0);
         g->addWidget(lblDevice, 0, 1, 1, 3);
@@ -231,9 +222,8 @@ void TfrmHexView::refresh(hexview::Viewer::Kind kind, bool keepPlace) {
     viewer_.setSearch(
         {edtAscii->text().toStdString(), chbCaseSensitive->isChecked(), edtHex->text().toStdString()});
     keepPlace_ = keepPlace;
-    viewer_.refresh(*dialogs_, *job_, *this, kind);
+    runJob([&] { viewer_.refresh(dialogs(), jobControl(), *this, kind); });
     showReadCount();
-    closeIfAsked();
 }
 
 void TfrmHexView::cleared() {
@@ -283,13 +273,6 @@ void TfrmHexView::status(const std::string& text) {
         statusBar()->showMessage(QString::fromStdString(text));
 }
 
-void TfrmHexView::closeIfAsked() {
-    if (closeAsked_ && !viewer_.refreshing()) {
-        closeAsked_ = false;
-        close();
-    }
-}
-
 // --- Controls -------------------------------------------------------------------------------
 
 void TfrmHexView::btnStartClick() {
@@ -336,7 +319,7 @@ void TfrmHexView::btnSearchClick() {
 }
 
 void TfrmHexView::btnStopClick() {
-    job_->requestStop();
+    jobControl().requestStop();
 }
 
 void TfrmHexView::Readonly1Click() {
@@ -356,10 +339,11 @@ void TfrmHexView::sgdHexviewSelectCell(const QModelIndex& current) {
 
 void TfrmHexView::sgdHexviewEdited(int row, int column, const QString& text) {
     keepPlace_ = true; // the refresh after a write shows the same rows where they were
-    const auto result = viewer_.edit(*dialogs_, *job_, *this, row, column, text.toStdString());
-    if (result == hexview::EditResult::Written) model_->cellChanged(row, column);
+    runJob([&] {
+        const auto result = viewer_.edit(dialogs(), jobControl(), *this, row, column, text.toStdString());
+        if (result == hexview::EditResult::Written) model_->cellChanged(row, column);
+    });
     showReadCount();
-    closeIfAsked();
 }
 
 // --- Window events --------------------------------------------------------------------------
@@ -378,16 +362,8 @@ void TfrmHexView::resizeEvent(QResizeEvent* event) {
     if (viewer_.fitToClientWidth(width()) && shown_) refresh(hexview::Viewer::Kind::Normal, false);
 }
 
-void TfrmHexView::closeEvent(QCloseEvent* event) {
-    job_->requestStop();
-    if (viewer_.refreshing()) {
-        // The refresh's loop is still on the stack: the window goes once it has returned.
-        closeAsked_ = true;
-        hide();
-        event->ignore();
-        return;
-    }
-    QMainWindow::closeEvent(event);
+void TfrmHexView::FormClose() {
+    jobControl().requestStop();
 }
 
 bool TfrmHexView::eventFilter(QObject* watched, QEvent* event) {
@@ -405,9 +381,6 @@ TfrmHexView* OpenHexView(platform::Backend& backend, const TFileInfo& selection,
                          Dialogs* dialogs) {
     // Owned by `owner` (deleted with it) and deleted when it closes.
     auto* window = new TfrmHexView(backend, selection, owner, dialogs);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    window->showFromMenu();
     return window;
 }

@@ -4,11 +4,9 @@
 #include "core/fileinfo.h"
 #include "core/job.h"
 #include "inspect/hexview.h"
-
-#include <QMainWindow>
+#include "ui/tool_window.h"
 
 #include <chrono>
-#include <memory>
 
 class QAction;
 class QButtonGroup;
@@ -18,7 +16,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QtJobControl;
 class HexGrid;
 class HexPageModel;
 
@@ -26,7 +23,9 @@ namespace platform {
 class Backend;
 }
 
-class TfrmHexView : public QMainWindow, private hexview::Display {
+// A main window for its menu bar and status line; its lifetime, close order, job control and
+// "Selection info" group are the tool windows' own.
+class TfrmHexView : public ToolWindowBase<QMainWindow>, private hexview::Display {
     Q_OBJECT
 public:
     // dialogs: what questions and the overwrite gate go through; Qt's own when null.
@@ -35,16 +34,11 @@ public:
     ~TfrmHexView() override;
 
     const hexview::Viewer& viewer() const { return viewer_; }
-    QtJobControl& jobControl() { return *job_; }
     HexPageModel* model() const { return model_; }
 
     // The byte distance a navigation button carries.
     static constexpr const char* kDistance = "distance";
 
-    QGroupBox* grbSelection = nullptr;
-    QLabel* lblDevice = nullptr;
-    QLabel* lblOffset = nullptr;
-    QLabel* lblSize = nullptr;
     QLabel* lblInfo = nullptr;
     QLabel* lblRead = nullptr;
     QPushButton* btnStart = nullptr;
@@ -89,7 +83,8 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    // A refresh that runs stops at its next block.
+    void FormClose() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -97,8 +92,6 @@ private:
     QPushButton* navigationButton(const QString& caption, const char* name, int64_t distance, bool forward);
     // Runs a refresh; keepPlace leaves the grid scrolled where it is (after a write, or "^").
     void refresh(hexview::Viewer::Kind kind, bool keepPlace);
-    // A close asked for while a refresh ran happens once it has returned.
-    void closeIfAsked();
 
     // hexview::Display
     void cleared() override;
@@ -111,14 +104,9 @@ private:
 
     platform::Backend& backend_;
     hexview::Viewer viewer_;
-    std::unique_ptr<Dialogs> ownDialogs_;
-    Dialogs* dialogs_;
-    bool stopRequested_ = false;
-    std::unique_ptr<QtJobControl> job_;
     HexPageModel* model_ = nullptr;
     bool shown_ = false;
     bool keepPlace_ = false;
-    bool closeAsked_ = false;
     std::string readText_;
     std::chrono::steady_clock::time_point readShown_{};
 };

@@ -1,7 +1,5 @@
 #include "maintenance/gui/checksum_window.h"
 
-#include "ui/qt_dialogs.h"
-
 #include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -44,11 +42,7 @@ TfrmChecksum::TfrmChecksum(platform::Backend& backend, const TFileInfo& selectio
     setObjectName("frmChecksum");
     setWindowTitle(checksum::kCaption);
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-    if (!dialogs) {
-        ownDialogs_ = std::make_unique<QtDialogs>(this);
-        dialogs = ownDialogs_.get();
-    }
-    dialogs_ = dialogs;
+    useDialogs(dialogs);
 
     auto* layout = new QVBoxLayout(this);
     addSelectionInfo(layout, selection);
@@ -101,8 +95,8 @@ TfrmChecksum::TfrmChecksum(platform::Backend& backend, const TFileInfo& selectio
     connect(btnCalculate, &QPushButton::clicked, this, &TfrmChecksum::btnCalculateClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmChecksum::btnCloseClick);
 
-    job_ = std::make_unique<ToolJobControl>(pgbProgress, nullptr, nullptr, &StopRequested);
-    job_->onBusy = [this](bool on) {
+    ToolJobControl& job = makeJobControl(pgbProgress, nullptr, &StopRequested);
+    job.onBusy = [this](bool on) {
         btnCalculate->setEnabled(!on);
         if (on) {
             pgbProgress->show();
@@ -110,7 +104,7 @@ TfrmChecksum::TfrmChecksum(platform::Backend& backend, const TFileInfo& selectio
             lblTime2->show();
         }
     };
-    job_->onProgress = [this](const Progress& p) {
+    job.onProgress = [this](const Progress& p) {
         if (const auto* t = dynamic_cast<const checksum::TimeProgress*>(&p)) {
             lblTime1->setText(QString::fromStdString(t->elapsed));
             lblTime2->setText(QString::fromStdString(t->left));
@@ -125,8 +119,9 @@ void TfrmChecksum::btnCalculateClick() {
     runJob([this] {
         checksum::Options options;
         options.timeFormat = QLocale::system().timeFormat(QLocale::LongFormat).toStdString();
-        const auto result = checksum::calculate(backend_, *dialogs_, *job_, selection_, kind_, options);
-        job_->showHeld();
+        const auto result =
+            checksum::calculate(backend_, dialogs(), jobControl(), selection_, kind_, options);
+        jobControl().showHeld();
         if (result.md5 || result.sha1) {
             edtChecksum->setText(QString::fromStdString(result.first));
             edtChecksum2->setText(QString::fromStdString(result.second));
@@ -149,9 +144,5 @@ bool TfrmChecksum::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void OpenChecksumWindow(platform::Backend& backend, const TFileInfo& selection, int kind, QWidget* owner) {
-    auto* window = new TfrmChecksum(backend, selection, checksum::ChecksumKind(kind), nullptr, owner);
-    window->setDeleteWhenClosed(true);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    (new TfrmChecksum(backend, selection, checksum::ChecksumKind(kind), nullptr, owner))->showFromMenu();
 }

@@ -5,13 +5,10 @@
 #include "maintenance/checksum.h"
 #include "ui/tool_window.h"
 
-#include <memory>
-
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QtDialogs;
 namespace platform {
 class Backend;
 }
@@ -24,7 +21,6 @@ public:
                  Dialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~TfrmChecksum() override;
 
-    ToolJobControl& jobControl() { return *job_; }
     bool StopRequested = false;
 
     QLabel* lblChecksum = nullptr;
@@ -50,9 +46,6 @@ private:
     platform::Backend& backend_;
     const TFileInfo selection_;
     const checksum::ChecksumKind kind_;
-    std::unique_ptr<QtDialogs> ownDialogs_;
-    Dialogs* dialogs_;
-    std::unique_ptr<ToolJobControl> job_;
 };
 
 // Opens a new checksum window (not modal, on top, deleted once closed) for a copy of the

@@ -1,10 +1,7 @@
 #include "maintenance/gui/erase_window.h"
 
-#include "ui/qt_dialogs.h"
-
 #include <QButtonGroup>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,7 +9,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 TfrmWipeData::TfrmWipeData(platform::Backend& backend, const TFileInfo& selection, Dialogs* dialogs,
@@ -20,11 +16,7 @@ TfrmWipeData::TfrmWipeData(platform::Backend& backend, const TFileInfo& selectio
     : TToolWindow(parent), backend_(backend), selection_(selection) {
     setObjectName("frmWipeData");
     setWindowTitle(wipe::kCaption);
-    if (!dialogs) {
-        ownDialogs_ = std::make_unique<QtDialogs>(this);
-        dialogs = ownDialogs_.get();
-    }
-    dialogs_ = dialogs;
+    useDialogs(dialogs);
 
     auto* layout = new QVBoxLayout(this);
     addSelectionInfo(layout, selection);
@@ -84,14 +76,13 @@ TfrmWipeData::TfrmWipeData(platform::Backend& backend, const TFileInfo& selectio
     connect(btnStop, &QPushButton::clicked, this, &TfrmWipeData::btnStopClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmWipeData::btnCloseClick);
 
-    job_ = std::make_unique<ToolJobControl>(pgbProgress, nullptr, nullptr, &StopRequested);
+    ToolJobControl& job = makeJobControl(pgbProgress, nullptr, &StopRequested);
     // One erase at a time in a window: a second press inside the first one's pump would ask
     // for the gate again and write the same range twice.
-    job_->onBusy = [this](bool on) { btnErase->setEnabled(!on); };
-    job_->onProgress = [this](const Progress&) { pgbProgress->show(); };
+    job.onBusy = [this](bool on) { btnErase->setEnabled(!on); };
+    job.onProgress = [this](const Progress&) { pgbProgress->show(); };
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QRect(QPoint(), sizeHint()).center());
+    centreOnScreen(sizeHint());
 }
 
 TfrmWipeData::~TfrmWipeData() = default;
@@ -129,15 +120,11 @@ void TfrmWipeData::btnEraseClick() {
     runJob([this] {
         // The pattern is taken from the edit as it stands now.
         const wipe::Fill fill = wipe::fillFor(itemIndex(), edtChar->text().toStdString());
-        wipe::eraseSelection(backend_, *dialogs_, *job_, selection_, fill);
-        job_->showHeld();
+        wipe::eraseSelection(backend_, dialogs(), jobControl(), selection_, fill);
+        jobControl().showHeld();
     });
 }
 
 void OpenEraseWindow(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
-    auto* window = new TfrmWipeData(backend, selection, nullptr, owner);
-    window->setDeleteWhenClosed(true);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    (new TfrmWipeData(backend, selection, nullptr, owner))->showFromMenu();
 }

@@ -5,9 +5,6 @@
 #include "maintenance/erase.h"
 #include "ui/tool_window.h"
 
-#include <memory>
-#include <vector>
-
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
@@ -15,7 +12,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QtDialogs;
 namespace platform {
 class Backend;
 }
@@ -28,7 +24,6 @@ public:
                  QWidget* parent = nullptr);
     ~TfrmWipeData() override;
 
-    ToolJobControl& jobControl() { return *job_; }
     bool StopRequested = false;
 
     QGroupBox* rgrWipeChar = nullptr;
@@ -56,9 +51,6 @@ protected:
 private:
     platform::Backend& backend_;
     const TFileInfo selection_;
-    std::unique_ptr<QtDialogs> ownDialogs_;
-    Dialogs* dialogs_;
-    std::unique_ptr<ToolJobControl> job_;
 };
 
 // Opens a new erase window (not modal, centred, deleted once closed and idle) for a copy of the

@@ -1,7 +1,6 @@
 #include "maintenance/gui/speed_window.h"
 
 #include "platform/platform.h"
-#include "ui/qt_dialogs.h"
 #include "ui/save_picture.h"
 
 #include <QChart>
@@ -65,11 +64,7 @@ TfrmDriveSpeed::TfrmDriveSpeed(platform::Backend& backend, const TFileInfo& sele
     setObjectName("frmDriveSpeed");
     setWindowTitle(speed::kCaption);
     setSizeGripEnabled(true);
-    if (!dialogs) {
-        ownDialogs_ = std::make_unique<QtDialogs>(this);
-        dialogs = ownDialogs_.get();
-    }
-    dialogs_ = dialogs;
+    useDialogs(dialogs);
     const QString description = QString::fromStdString(selection.Description);
 
     auto* layout = new QVBoxLayout(this);
@@ -146,9 +141,9 @@ TfrmDriveSpeed::TfrmDriveSpeed(platform::Backend& backend, const TFileInfo& sele
     connect(btnClose, &QPushButton::clicked, this, &TfrmDriveSpeed::btnCloseClick);
     connect(btnSaveChart, &QPushButton::clicked, this, &TfrmDriveSpeed::btnSaveChartClick);
 
-    job_ = std::make_unique<ToolJobControl>(nullptr, nullptr, nullptr, &StopRequested);
-    job_->onBusy = [this](bool on) { started(on); };
-    job_->onProgress = [this](const Progress& p) { take(p); };
+    ToolJobControl& job = makeJobControl(nullptr, nullptr, &StopRequested);
+    job.onBusy = [this](bool on) { started(on); };
+    job.onProgress = [this](const Progress& p) { take(p); };
     resize(760, 520);
 }
 
@@ -207,7 +202,7 @@ void TfrmDriveSpeed::btnSpeedTestClick() {
     runJob([this] {
         speed::Options options;
         options.decimalSeparator = platform::decimalSeparator();
-        speed::speedTest(backend_, *dialogs_, *job_, selection_, options);
+        speed::speedTest(backend_, dialogs(), jobControl(), selection_, options);
     });
     showPoints();
     test_ = outer;
@@ -220,7 +215,7 @@ void TfrmDriveSpeed::btnSeektestClick() {
     runJob([this] {
         speed::Options options;
         options.decimalSeparator = platform::decimalSeparator();
-        speed::seekTest(backend_, *dialogs_, *job_, selection_, options);
+        speed::seekTest(backend_, dialogs(), jobControl(), selection_, options);
     });
     showPoints();
     test_ = outer;
@@ -239,19 +234,15 @@ void TfrmDriveSpeed::btnSaveChartClick() {
     dialog.defaultExt = ".png";
     dialog.initialName = speed::kChartName;
     dialog.overwritePrompt = true;
-    const auto file = dialogs_->chooseFile(dialog);
+    const auto file = dialogs().chooseFile(dialog);
     if (!file) return;
     showPoints();
     // The chart lays out its axes for new points on the next pass of the event loop.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (const auto failure = savePicture(backend_, chtSpeedTest->grab(), *file))
-        dialogs_->message(speed::chartNotSaved(*file) + "\n" + *failure);
+        dialogs().message(speed::chartNotSaved(*file) + "\n" + *failure);
 }
 
 void OpenSpeedWindow(platform::Backend& backend, const TFileInfo& selection, QWidget* owner) {
-    auto* window = new TfrmDriveSpeed(backend, selection, nullptr, owner);
-    window->setDeleteWhenClosed(true);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    (new TfrmDriveSpeed(backend, selection, nullptr, owner))->showFromMenu();
 }

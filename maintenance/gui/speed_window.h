@@ -9,8 +9,6 @@
 #include <QList>
 #include <QPointF>
 
-#include <memory>
-
 class QChart;
 class QChartView;
 class QGroupBox;
@@ -20,7 +18,6 @@ class QPushButton;
 class QScatterSeries;
 class QValueAxis;
 class QXYSeries;
-class QtDialogs;
 namespace platform {
 class Backend;
 }
@@ -33,7 +30,6 @@ public:
                    QWidget* parent = nullptr);
     ~TfrmDriveSpeed() override;
 
-    ToolJobControl& jobControl() { return *job_; }
     bool StopRequested = false;
 
     QChartView* chtSpeedTest = nullptr;
@@ -75,9 +71,6 @@ private:
 
     platform::Backend& backend_;
     const TFileInfo selection_;
-    std::unique_ptr<QtDialogs> ownDialogs_;
-    Dialogs* dialogs_;
-    std::unique_ptr<ToolJobControl> job_;
     speed::ChartData data_;
     QList<QPointF> shown_[speed::kSeriesCount];
     bool pending_ = false;

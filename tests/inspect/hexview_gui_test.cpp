@@ -66,6 +66,27 @@ int lowestInk(const QImage& image) {
     return -1;
 }
 
+void deleteNow() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Clicks `start` on a window opened from the menu and closes the window at the job's first pump,
+// with deferred deletions run there and then: true when the window outlived its job, hidden, and
+// went once the job had returned.
+template <class W> bool goesOnlyAfterItsJob(QPointer<W> w, QAbstractButton* start) {
+    bool survived = true;
+    w->jobControl().afterPump = [&] {
+        w->close();
+        deleteNow();
+        survived = survived && w;
+    };
+    start->click();
+    survived = survived && w && w->isHidden();
+    deleteNow();
+    if (w) w->jobControl().afterPump = nullptr;
+    return survived && w.isNull();
+}
+
 void moveOver(QWidget* w, QPoint p) {
     QMouseEvent move(QEvent::MouseMove, p, w->mapToGlobal(p), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &move);
@@ -324,6 +345,37 @@ private slots:
         second->btnDraw->click();
         QVERIFY(pumps > 0 && pumps < 16);
         QTRY_VERIFY(second.isNull());
+        QCOMPARE(backend.openStreams(), 0);
+    }
+
+    // Opened from the menu, a viewer or a map goes once it is closed and idle, but never while its
+    // job is on the stack, however soon deferred deletions run; a viewer its owner made stays.
+    void windowsFromTheMenuGoOnceClosedAndIdle() {
+        fixtures::TempDir dir;
+        fixtures::writePatternFile(dir.file("data.bin"), 8 << 20, 2);
+        TestBackend backend;
+        ScriptedUi ui;
+        const TFileInfo sel = selection::fromFile(backend, TFileInfo{}, dir.file("data.bin"));
+
+        QPointer<TfrmHexView> viewer = OpenHexView(backend, sel, nullptr, &ui);
+        QTRY_VERIFY(viewer->viewer().page().blockCount() > 0);
+        viewer->close();
+        deleteNow();
+        QVERIFY(viewer.isNull());
+
+        QPointer<TfrmHexView> owned = new TfrmHexView(backend, sel, nullptr, &ui);
+        owned->show();
+        QTRY_VERIFY(owned->viewer().page().blockCount() > 0);
+        owned->close();
+        deleteNow();
+        QVERIFY(owned && owned->isHidden());
+        delete owned;
+
+        viewer = OpenHexView(backend, sel, nullptr, &ui);
+        QTRY_VERIFY(viewer->viewer().page().blockCount() > 0);
+        QVERIFY(goesOnlyAfterItsJob(viewer, viewer->btnRefresh));
+        QPointer<TfrmGraphical> map = OpenGraphical(backend, sel, nullptr, &ui);
+        QVERIFY(goesOnlyAfterItsJob(map, map->btnDraw));
         QCOMPARE(backend.openStreams(), 0);
     }
 };
