@@ -15,8 +15,6 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 
 // The window keeps its width whatever the font: a label longer than the room it has breaks into
@@ -123,20 +121,13 @@ void TfrmConfirmation::edtAgreeChange() {
 void TfrmConfirmation::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
-    // Centred over the window that asked (the desktop when none did). Qt's own placement guesses
-    // the frame's size and misses the middle by that guess.
+    // Centred on the desktop (of the screen the asking window is on), wherever that window
+    // stands. Qt's own placement guesses the frame's size and misses the middle by that guess.
     const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
     const QScreen* where = owner ? owner->screen() : screen();
-    const QRect area = where ? where->availableGeometry() : QRect();
+    if (!where) return;
     QRect frame = frameGeometry();
-    frame.moveCenter(owner ? owner->frameGeometry().center() : area.center());
-    if (area.isValid()) {
-        // Wholly on the owner's screen, its title bar above all.
-        frame.moveRight(std::min(frame.right(), area.right()));
-        frame.moveBottom(std::min(frame.bottom(), area.bottom()));
-        frame.moveLeft(std::max(frame.left(), area.left()));
-        frame.moveTop(std::max(frame.top(), area.top()));
-    }
+    frame.moveCenter(where->availableGeometry().center());
     move(frame.topLeft());
     setAttribute(Qt::WA_Moved, false); // shown again, it is placed again
 }
