@@ -48,6 +48,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSocketNotifier>
 #include <QSplitter>
 #include <QStatusBar>
@@ -576,11 +577,13 @@ void TfrmMain::openDocument(const QString& fileName) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
-void TfrmMain::guarded(const std::function<void()>& handler) {
+bool TfrmMain::guarded(const std::function<void()>& handler) {
     try {
         handler();
+        return true;
     } catch (const std::exception& e) {
         ui_->error(e.what());
+        return false;
     }
 }
 
@@ -759,12 +762,17 @@ void TfrmMain::lvwLogicalDrivesSelectItem() {
 void TfrmMain::lvwPartitionsSelectItem() {
     const auto* row = selectedRow(lvwPartitions, partitionRows_);
     if (!row) return;
-    // A row whose bytes leave the disk makes no selection: the error box says why.
-    guarded([&] {
+    // A row whose bytes leave the disk makes no selection: the error box says why, and the row
+    // does not stay marked as if it were selected.
+    const bool selected = guarded([&] {
         setSelection(selections::fromPartition(*row, partitionIdentity_));
         lvwLogicalDrives->clearSelection();
         lvwDrives->clearSelection();
     });
+    if (!selected) {
+        const QSignalBlocker quiet(lvwPartitions);
+        lvwPartitions->clearSelection();
+    }
 }
 
 void TfrmMain::readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset) {

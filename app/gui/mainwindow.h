@@ -220,7 +220,8 @@ private:
     std::optional<digest::Set> imagingDigests() const;
     void openDocument(const QString& fileName);
     // Runs a handler and shows any error it raises in the error box; the window goes on.
-    void guarded(const std::function<void()>& handler);
+    // False when the handler failed (its error was shown).
+    bool guarded(const std::function<void()>& handler);
     void startWatch();
     void finishClosing();
     void setUpVolumeList();

@@ -352,6 +352,7 @@ private slots:
                  std::vector<std::string>{"The partition at sector 8000 of drive 1 cannot be selected: it "
                                           "ends past the end of the disk, which has 4194304 bytes."});
         QCOMPARE(w.Selection.DefaultName, std::string("DRIVE_1"));
+        QVERIFY2(w.lvwPartitions->selectedItems().isEmpty(), "the refused row is not left marked");
         w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
         QCOMPARE(w.sbrProgress->text(),
                  QString("Hint: left click to select, right-click for instant action on selected item."));
