@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <cctype>
 #include <istream>
-#include <map>
 #include <ostream>
 
 namespace cli {
@@ -150,17 +149,6 @@ TerminalUi terminalFor(Io& io, const CommandLine& args) {
     return ui;
 }
 
-// The digests --hash names, or none; a wrong list is a usage error before anything is opened.
-std::optional<digest::Set> digestsFor(const CommandLine& args) {
-    const auto it = args.texts.find("--hash");
-    if (it == args.texts.end()) return std::nullopt;
-    try {
-        return std::optional<digest::Set>(std::in_place, digest::Set::parse(it->second));
-    } catch (const std::invalid_argument& e) {
-        throw UsageError(e.what(), args.command);
-    }
-}
-
 int dumpCommand(platform::Backend& backend, const CommandLine& args, Io& io) {
     auto digests = digestsFor(args);
     const TFileInfo source =
@@ -261,27 +249,25 @@ TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec, 
     return info;
 }
 
-namespace {
-
-// The tools' commands take their options as texts ("--offset" -> "4096", a flag -> "").
-using ToolCommand = int (*)(platform::Backend&, const std::vector<std::string>&,
-                            const std::map<std::string, std::string>&, Dialogs&, JobControl&, std::ostream&,
-                            std::ostream&);
-
-int toolCommand(ToolCommand run, platform::Backend& backend, const CommandLine& args, Io& io) {
-    std::map<std::string, std::string> options(args.texts.begin(), args.texts.end());
-    for (const auto& [name, value] : args.numbers)
-        options[name] = std::to_string(value);
-    for (const auto& flag : args.flags)
-        options[flag] = "";
-    TerminalUi ui = terminalFor(io, args);
+std::optional<digest::Set> digestsFor(const CommandLine& args) {
+    if (!args.has("--hash")) return std::nullopt;
     try {
-        const int status = run(backend, args.operands, options, ui, ui, io.out, io.err);
-        ui.endProgress();
-        return status;
+        return std::optional<digest::Set>(std::in_place, digest::Set::parse(args.text("--hash")));
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what(), args.command);
     }
+}
+
+namespace {
+
+using ToolCommand = int (*)(platform::Backend&, const CommandLine&, Dialogs&, JobControl&, std::ostream&,
+                            std::ostream&);
+
+int toolCommand(ToolCommand run, platform::Backend& backend, const CommandLine& args, Io& io) {
+    TerminalUi ui = terminalFor(io, args);
+    const int status = run(backend, args, ui, ui, io.out, io.err);
+    ui.endProgress();
+    return status;
 }
 
 int runCommand(const CommandLine& args, platform::Backend& backend, Io& io) {

@@ -2,8 +2,10 @@
 // tarnwick-cli: the engines behind a terminal. Kept apart from main() so tests run it in-process
 // against a test backend.
 
+#include "cli/command_line.h"
 #include "core/fileinfo.h"
 #include "core/report.h"
+#include "maintenance/digest_set.h"
 
 #include <iosfwd>
 #include <optional>
@@ -44,5 +46,8 @@ int run(const std::vector<std::string>& args, platform::Backend& backend, Io io)
 TFileInfo resolveSelection(platform::Backend& backend, const std::string& spec,
                            std::optional<int64_t> offset = std::nullopt,
                            std::optional<int64_t> size = std::nullopt);
+
+// The digests --hash names, or none. A list that names something else is a usage error.
+std::optional<digest::Set> digestsFor(const CommandLine& args);
 
 } // namespace cli

@@ -12,9 +12,13 @@ namespace {
 struct OptionHelp {
     std::string name;
     std::string help;
-    bool required = false; // shown without brackets in the synopsis
     // Options of one command with the same group exclude each other: "[--md5|--sha1|--both]".
     std::string group = {};
+    // The message when the option is missing, for one the command cannot do without (shown
+    // without brackets in the synopsis).
+    std::string missing = {};
+    // An empty text is the command's to refuse, in its own words, rather than "needs a value".
+    bool emptyText = false;
 };
 
 struct Command {
@@ -57,13 +61,13 @@ const std::vector<Command>& commands() {
           {"--truncate",
            "answer the truncation question Yes: cut a dump that ran past the range's end back to its size "
            "(the answer taken when no terminal asks)",
-           false, "tail"},
-          {"--keep-tail",
-           "answer it No: keep the bytes the dump's last whole block read past the range's end", false,
            "tail"},
+          {"--keep-tail",
+           "answer it No: keep the bytes the dump's last whole block read past the range's end", "tail"},
           {"--replace", "replace IMAGE when it exists"},
           {"--buffered", "read a block device through the system's cache instead of past it"},
-          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
+          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)", "", "",
+           true}}},
         {"restore",
          {"IMAGE", "TARGET"},
          "restore needs IMAGE and TARGET",
@@ -91,10 +95,9 @@ const std::vector<Command>& commands() {
          "hexdump needs one SOURCE",
          "print the page of SOURCE's bytes that the hex viewer shows from the range's start",
          {{"--filter", "leave out blocks: none, blank (all 0 or all 255), ascii, more (more ascii)"},
-          {"--ascii", "show only 512-byte blocks that hold TEXT", false, "search"},
+          {"--ascii", "show only 512-byte blocks that hold TEXT", "search"},
           {"--case-sensitive", "with --ascii: match upper and lower case exactly"},
-          {"--hex", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS", false,
-           "search"},
+          {"--hex", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS", "search"},
           {"--width", "bytes a row: 16 (64 KiB a page) or 32 (128 KiB a page)"},
           {"--offset", "first byte shown, counted from the start of SOURCE"},
           {"--size", "bytes of the range: the blocks looked at (default: the rest of SOURCE)"}}},
@@ -119,9 +122,9 @@ const std::vector<Command>& commands() {
          {"SOURCE"},
          "checksum needs one SOURCE",
          "digests of SOURCE's range (MD5 and SHA-1 unless options choose), read in one pass",
-         {{"--md5", "only the MD5 digest", false, "kind"},
-          {"--sha1", "only the SHA-1 digest", false, "kind"},
-          {"--both", "both digests (the default)", false, "kind"},
+         {{"--md5", "only the MD5 digest", "kind"},
+          {"--sha1", "only the SHA-1 digest", "kind"},
+          {"--both", "both digests (the default)", "kind"},
           {"--sha256", "the SHA-256 digest as well; alone, only it"},
           {"--offset", "first byte of the range, counted from the start of SOURCE"},
           {"--size", "number of bytes to read (default: the rest of SOURCE)"},
@@ -130,7 +133,8 @@ const std::vector<Command>& commands() {
          {"TARGET"},
          "erase needs one TARGET",
          "overwrite every byte of TARGET's range with one byte value or random data (destroys its data)",
-         {{"--pattern", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random", true},
+         {{"--pattern", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random", "",
+           "erase needs --pattern 00|FF|AA|55|<hex byte>|random"},
           {"--agree", "agree to overwrite TARGET"},
           {"--offset", "first byte of the range, counted from the start of TARGET"},
           {"--size", "number of bytes to erase (default: the rest of TARGET)"},
@@ -173,8 +177,8 @@ const std::vector<Command>& commands() {
          "save SOURCE's range as one entry of the zip archive ARCHIVE (entries of at most 2 GiB)",
          {{"--offset", "first byte of the range, counted from the start of SOURCE"},
           {"--size", "number of bytes to save (default: the rest of SOURCE)"},
-          {"--append", "add the entry to ARCHIVE when it exists", false, "existing"},
-          {"--replace", "replace ARCHIVE when it exists", false, "existing"},
+          {"--append", "add the entry to ARCHIVE when it exists", "existing"},
+          {"--replace", "replace ARCHIVE when it exists", "existing"},
           {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
     };
     return all;
@@ -230,6 +234,12 @@ bool accepts(const Command& command, const std::string& option) {
                        [&](const OptionHelp& o) { return o.name == option; });
 }
 
+// One the command accepts.
+const OptionHelp& optionOf(const Command& command, const std::string& option) {
+    return *std::find_if(command.options.begin(), command.options.end(),
+                         [&](const OptionHelp& o) { return o.name == option; });
+}
+
 std::string optionList(const Command& command) {
     std::string list;
     for (const auto& o : command.options)
@@ -259,7 +269,7 @@ std::string synopsis(const Command& command) {
         line += " " + o;
     std::set<std::string> shownGroups;
     for (const auto& o : command.options) {
-        if (o.required) {
+        if (!o.missing.empty()) {
             line += " " + o.name + placeholder(o.name);
             continue;
         }
@@ -451,13 +461,10 @@ CommandLine parse(const std::vector<std::string>& args) {
             throw UsageError(option + " is not an option of " + command->name + " (" + takes + ")",
                              command->name);
         }
-        for (const auto& o : command->options)
-            if (o.name == option)
-                for (const auto& other : excluded(*command, o))
-                    if (std::any_of(given.begin(), given.end(),
-                                    [&](const auto& g) { return g.first == other; }))
-                        throw UsageError(option + " and " + other + " exclude each other; give one of them",
-                                         command->name);
+        for (const auto& other : excluded(*command, optionOf(*command, option)))
+            if (std::any_of(given.begin(), given.end(), [&](const auto& g) { return g.first == other; }))
+                throw UsageError(option + " and " + other + " exclude each other; give one of them",
+                                 command->name);
         if (takesText(option))
             line.texts[option] = value;
         else if (takesValue(option))
@@ -473,6 +480,12 @@ CommandLine parse(const std::vector<std::string>& args) {
                              " takes " + operandList(*command) + ")",
                          command->name);
     }
+    // Once the operands are right; the first empty text in name order is the one reported.
+    for (const auto& [option, value] : line.texts)
+        if (value.empty() && !optionOf(*command, option).emptyText)
+            throw UsageError(option + " needs a value", command->name);
+    for (const auto& o : command->options)
+        if (!o.missing.empty() && !line.has(o.name)) throw UsageError(o.missing, command->name);
     return line;
 }
 

@@ -13,12 +13,17 @@
 namespace cli {
 
 // A mistake in the arguments. `command` picks the usage shown with it (empty: the general one).
-struct UsageError : std::runtime_error {
+// Code that runs a command directly can catch it as any invalid argument.
+struct UsageError : std::invalid_argument {
     UsageError(const std::string& message, std::string command = {})
-        : std::runtime_error(message), command(std::move(command)) {}
+        : std::invalid_argument(message), command(std::move(command)) {}
     std::string command;
 };
 
+// What parseCommandLine guarantees: the command's operands are all there, every option is one the
+// command takes and given once, no two exclude each other, numbers are not negative, a text is not
+// empty unless the command takes it so, and a required option is given. What a value means beyond
+// that (a --pattern byte, a --width of 16 or 32) the command checks.
 struct CommandLine {
     std::string command;                      // empty only with --help or --version
     std::vector<std::string> operands;        // the command's own arguments, in order
@@ -33,7 +38,15 @@ struct CommandLine {
         const auto it = numbers.find(option);
         return it == numbers.end() ? std::nullopt : std::optional<int64_t>(it->second);
     }
-    bool has(const std::string& flag) const { return flags.count(flag) != 0; }
+    // The option's text, or an empty one when it was not given.
+    std::string text(const std::string& option) const {
+        const auto it = texts.find(option);
+        return it == texts.end() ? std::string() : it->second;
+    }
+    // The option was given, whatever its kind.
+    bool has(const std::string& option) const {
+        return flags.count(option) != 0 || texts.count(option) != 0 || numbers.count(option) != 0;
+    }
 };
 
 // Throws UsageError.

@@ -4,52 +4,16 @@
 #include "cli/terminal_ui.h"
 #include "containers/cdi.h"
 #include "containers/save_as_zip.h"
-#include "core/selection.h"
-#include "core/user_error.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
 #include "maintenance/digest_set.h"
 
 #include <ostream>
-#include <set>
-#include <stdexcept>
 
 namespace cli {
 namespace {
 
 using containers::Outcome;
-
-// Refuses what the command does not take, before anything is opened.
-void checkArguments(const std::string& command, const std::vector<std::string>& operands, size_t count,
-                    const std::map<std::string, std::string>& options, const std::set<std::string>& valued,
-                    const std::set<std::string>& flags) {
-    if (operands.size() != count)
-        throw std::invalid_argument(command + " needs " + std::to_string(count) + " operands, " +
-                                    std::to_string(operands.size()) + " were given");
-    for (const auto& [name, value] : options) {
-        if (valued.count(name)) {
-            if (value.empty()) throw std::invalid_argument(name + " needs a value");
-        } else if (flags.count(name)) {
-            if (!value.empty()) throw std::invalid_argument(name + " takes no value");
-        } else {
-            throw std::invalid_argument(name + " is not an option of " + command);
-        }
-    }
-}
-
-std::optional<int64_t> number(const std::map<std::string, std::string>& options, const std::string& name) {
-    const auto it = options.find(name);
-    if (it == options.end()) return std::nullopt;
-    try {
-        return selection::parseInteger(it->second, false);
-    } catch (const UserError& e) {
-        throw std::invalid_argument(name + ": " + e.what());
-    }
-}
-
-bool has(const std::map<std::string, std::string>& options, const std::string& flag) {
-    return options.count(flag) != 0;
-}
 
 // The command line's answers in front of the terminal's: the operand stands for the file
 // dialog, --agree passes the overwrite gate, --replace lets an existing file be replaced.
@@ -96,27 +60,19 @@ private:
     JobControl& job_;
 };
 
-// The digests --hash names, or none.
-std::optional<digest::Set> digestsOf(const std::map<std::string, std::string>& options) {
-    const auto it = options.find("--hash");
-    if (it == options.end()) return std::nullopt;
-    return std::optional<digest::Set>(std::in_place, digest::Set::parse(it->second));
-}
-
 } // namespace
 
-int cdiSaveCommand(platform::Backend& backend, const std::vector<std::string>& operands,
-                   const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+int cdiSaveCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                    std::ostream& out, std::ostream& err) {
-    checkArguments("cdi-save", operands, 2, options, {"--offset", "--size", "--hash"}, {"--replace"});
-    auto digests = digestsOf(options);
+    const auto& operands = args.operands;
+    auto digests = digestsFor(args);
     const TFileInfo source =
-        resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
+        resolveSelection(backend, operands[0], args.number("--offset"), args.number("--size"));
     if (const auto why = jobs::outputRefusal(backend, operands[1], jobs::Existing::Replace)) {
         err << "Cannot write the image into " << operands[1] << ": " << *why << ". Nothing was read.\n";
         return 1;
     }
-    CommandDialogs answers(backend, dialogs, operands[1], false, has(options, "--replace"));
+    CommandDialogs answers(backend, dialogs, operands[1], false, args.has("--replace"));
     containers::CdiOptions cdi;
     cdi.digests = digests ? &*digests : nullptr;
     const auto report = containers::SaveAsCompressed(backend, answers, job, source, cdi);
@@ -125,27 +81,22 @@ int cdiSaveCommand(platform::Backend& backend, const std::vector<std::string>& o
     return exitFor(report);
 }
 
-int cdiLoadCommand(platform::Backend& backend, const std::vector<std::string>& operands,
-                   const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+int cdiLoadCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                    std::ostream&, std::ostream&) {
-    checkArguments("cdi-load", operands, 2, options, {"--offset", "--size"}, {"--agree"});
     const TFileInfo target =
-        resolveSelection(backend, operands[1], number(options, "--offset"), number(options, "--size"));
-    CommandDialogs answers(backend, dialogs, operands[0], has(options, "--agree"), false);
+        resolveSelection(backend, args.operands[1], args.number("--offset"), args.number("--size"));
+    CommandDialogs answers(backend, dialogs, args.operands[0], args.has("--agree"), false);
     return exitFor(containers::LoadFromCompressed(backend, answers, job, target));
 }
 
-int zipCommand(platform::Backend& backend, const std::vector<std::string>& operands,
-               const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+int zipCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                std::ostream& out, std::ostream& err) {
-    checkArguments("zip", operands, 2, options, {"--offset", "--size", "--hash"}, {"--append", "--replace"});
-    auto digests = digestsOf(options);
-    const bool append = has(options, "--append");
-    const bool replace = has(options, "--replace");
-    if (append && replace) throw std::invalid_argument("--append and --replace exclude each other");
+    auto digests = digestsFor(args);
+    const bool append = args.has("--append");
+    const bool replace = args.has("--replace");
     const TFileInfo source =
-        resolveSelection(backend, operands[0], number(options, "--offset"), number(options, "--size"));
-    const std::string& archive = operands[1];
+        resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
+    const std::string& archive = args.operands[1];
     if (const auto why = jobs::outputRefusal(backend, archive, jobs::Existing::Replace)) {
         err << "Cannot write the archive into " << archive << ": " << *why << ". Nothing was changed.\n";
         return 1;

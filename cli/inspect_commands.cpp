@@ -2,7 +2,6 @@
 
 #include "cli/cli.h"
 #include "cli/terminal_ui.h"
-#include "core/selection.h"
 #include "core/user_error.h"
 #include "inspect/bytemap.h"
 #include "inspect/hexview.h"
@@ -10,48 +9,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <ostream>
-#include <stdexcept>
 
 namespace cli {
 namespace {
-
-// The options a command was given, checked against the ones it takes.
-class Options {
-public:
-    Options(const std::string& command, const std::map<std::string, std::string>& given,
-            const std::vector<std::string>& valued, const std::vector<std::string>& flags)
-        : command_(command) {
-        for (const auto& [key, value] : given) {
-            const std::string name = key.rfind("--", 0) == 0 ? key : "--" + key;
-            const bool takesValue = std::find(valued.begin(), valued.end(), name) != valued.end();
-            const bool isFlag = std::find(flags.begin(), flags.end(), name) != flags.end();
-            if (!takesValue && !isFlag) throw std::invalid_argument(command + " does not take " + name);
-            if (isFlag && !value.empty()) throw std::invalid_argument(name + " takes no value");
-            if (takesValue && value.empty()) throw std::invalid_argument(name + " needs a value");
-            values_[name] = value;
-        }
-    }
-    bool has(const std::string& name) const { return values_.count(name) != 0; }
-    std::string text(const std::string& name) const { return has(name) ? values_.at(name) : std::string(); }
-    std::optional<int64_t> number(const std::string& name) const {
-        if (!has(name)) return std::nullopt;
-        int64_t value = 0;
-        try {
-            value = selection::parseInteger(values_.at(name), false);
-        } catch (const UserError& e) {
-            throw std::invalid_argument(name + ": " + e.what());
-        }
-        // Offsets and sizes count forwards from the item's start.
-        if (value < 0) throw std::invalid_argument(name + ": '" + values_.at(name) + "' is negative");
-        return value;
-    }
-
-private:
-    std::string command_;
-    std::map<std::string, std::string> values_;
-};
 
 void endProgressLine(JobControl& job) {
     if (auto* terminal = dynamic_cast<TerminalUi*>(&job)) terminal->endProgress();
@@ -76,93 +37,42 @@ struct NoCanvas final : bytemap::Canvas {
     void drawingChanged() override {}
 };
 
-hexview::Filter filterNamed(const std::string& name) {
+hexview::Filter filterNamed(const std::string& name, const std::string& command) {
     if (name.empty() || name == "none") return hexview::Filter::None;
     if (name == "blank") return hexview::Filter::SkipBlank;
     if (name == "ascii") return hexview::Filter::Ascii;
     if (name == "more") return hexview::Filter::MoreAscii;
-    throw std::invalid_argument("--filter takes none, blank, ascii or more, not " + name);
+    throw UsageError("--filter takes none, blank, ascii or more, not " + name, command);
 }
 
 } // namespace
 
-const std::vector<InspectCommand>& inspectCommands() {
-    static const std::vector<InspectCommand> all{
-        {"hexdump",
-         {"SOURCE"},
-         "print the page of SOURCE's bytes that the hex viewer shows from the range's start",
-         {{"--filter KIND", "leave out blocks: none, blank (all 0 or all 255), ascii, more (more ascii)"},
-          {"--ascii TEXT", "show only 512-byte blocks that hold TEXT"},
-          {"--case-sensitive", "with --ascii: match upper and lower case exactly"},
-          {"--hex DIGITS", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS"},
-          {"--width N", "bytes a row: 16 (64 KiB a page) or 32 (128 KiB a page)"},
-          {"--offset N", "first byte shown, counted from the start of SOURCE"},
-          {"--size N", "bytes of the range: the blocks looked at (default: the rest of SOURCE)"}},
-         {"--case-sensitive"}},
-        {"map",
-         {"SOURCE", "OUT.png"},
-         "draw SOURCE's bytes as the graphical byte map (red text, green binary, blue empty) into OUT.png",
-         {{"--sectors-per-pixel S", "512-byte sectors a pixel stands for, 1 to 65536 (1: a row is 512 KiB)"},
-          {"--offset N", "first byte of the map, counted from the start of SOURCE"},
-          {"--size N", "bytes to map (default: the rest of SOURCE; whole rows of 1024 pixels, at most 4096)"},
-          {"--replace", "replace OUT.png when it exists"}},
-         {"--replace"}},
-    };
-    return all;
-}
-
-namespace {
-
-Options optionsFor(const std::string& command, const std::map<std::string, std::string>& given) {
-    for (const auto& c : inspectCommands()) {
-        if (c.name != command) continue;
-        std::vector<std::string> valued;
-        for (const auto& option : c.options) {
-            const std::string name = option.first.substr(0, option.first.find(' '));
-            if (std::find(c.flags.begin(), c.flags.end(), name) == c.flags.end()) valued.push_back(name);
-        }
-        return Options(command, given, valued, c.flags);
-    }
-    throw std::invalid_argument("unknown command " + command);
-}
-
-} // namespace
-
-int hexdumpCommand(platform::Backend& backend, const std::vector<std::string>& operands,
-                   const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+int hexdumpCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                    std::ostream& out, std::ostream& err) {
-    const Options o = optionsFor("hexdump", options);
-    if (operands.size() != 1) throw std::invalid_argument("hexdump needs one SOURCE");
-    const hexview::Filter filter = filterNamed(o.text("--filter"));
-    if (o.has("--ascii") && o.has("--hex"))
-        throw std::invalid_argument("--ascii and --hex cannot be given together");
-    if (o.has("--case-sensitive") && !o.has("--ascii"))
-        throw std::invalid_argument("--case-sensitive goes with --ascii");
-    const std::string hex = o.text("--hex");
+    const hexview::Filter filter = filterNamed(args.text("--filter"), args.command);
+    if (args.has("--case-sensitive") && !args.has("--ascii"))
+        throw UsageError("--case-sensitive goes with --ascii", args.command);
+    const std::string hex = args.text("--hex");
     if (!std::all_of(hex.begin(), hex.end(),
                      [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
-        throw std::invalid_argument("--hex takes hexadecimal digits, not " + hex);
-    int width = 16;
-    if (o.has("--width")) {
-        const std::string w = o.text("--width");
-        if (w != "16" && w != "32") throw std::invalid_argument("--width takes 16 or 32, not " + w);
-        width = std::stoi(w);
-    }
-    const auto offset = o.number("--offset");
-    const auto size = o.number("--size");
+        throw UsageError("--hex takes hexadecimal digits, not " + hex, args.command);
+    const int64_t width = args.number("--width").value_or(16);
+    if (width != 16 && width != 32)
+        throw UsageError("--width takes 16 or 32, not " + std::to_string(width), args.command);
 
     TFileInfo selection;
     try {
-        selection = resolveSelection(backend, operands[0], offset, size);
+        selection =
+            resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     } catch (const UserError& e) {
         err << e.what() << "\n";
         return 1;
     }
     hexview::Viewer viewer(backend, selection);
-    viewer.setRowWidth(width);
+    viewer.setRowWidth(int(width));
     viewer.setFilter(filter);
-    viewer.setSearch({o.text("--ascii"), o.has("--case-sensitive"), hex});
-    const bool searching = o.has("--ascii") || o.has("--hex");
+    viewer.setSearch({args.text("--ascii"), args.has("--case-sensitive"), hex});
+    const bool searching = args.has("--ascii") || args.has("--hex");
     LabelDisplay labels;
     const auto result = viewer.refresh(
         dialogs, job, labels, searching ? hexview::Viewer::Kind::Search : hexview::Viewer::Kind::Normal);
@@ -175,25 +85,18 @@ int hexdumpCommand(platform::Backend& backend, const std::vector<std::string>& o
     return result == hexview::RefreshResult::Done && labels.statusText.empty() ? 0 : 1;
 }
 
-int mapCommand(platform::Backend& backend, const std::vector<std::string>& operands,
-               const std::map<std::string, std::string>& options, Dialogs& dialogs, JobControl& job,
+int mapCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                std::ostream& out, std::ostream& err) {
-    const Options o = optionsFor("map", options);
-    if (operands.size() != 2) throw std::invalid_argument("map needs SOURCE and OUT.png");
-    int sectorsPerPixel = 1;
-    if (const auto s = o.number("--sectors-per-pixel")) {
-        if (*s < bytemap::kMinSectorsPerPixel || *s > bytemap::kMaxSectorsPerPixel)
-            throw std::invalid_argument("--sectors-per-pixel takes 1 to 65536, not " +
-                                        o.text("--sectors-per-pixel"));
-        sectorsPerPixel = int(*s);
-    }
-    const auto offset = o.number("--offset");
-    const auto size = o.number("--size");
-    const std::string& file = operands[1];
+    const int64_t sectorsPerPixel = args.number("--sectors-per-pixel").value_or(1);
+    if (sectorsPerPixel < bytemap::kMinSectorsPerPixel || sectorsPerPixel > bytemap::kMaxSectorsPerPixel)
+        throw UsageError("--sectors-per-pixel takes 1 to 65536, not " + std::to_string(sectorsPerPixel),
+                         args.command);
+    const std::string& file = args.operands[1];
 
     TFileInfo selection;
     try {
-        selection = resolveSelection(backend, operands[0], offset, size);
+        selection =
+            resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     } catch (const UserError& e) {
         err << e.what() << "\n";
         return 1;
@@ -203,7 +106,7 @@ int mapCommand(platform::Backend& backend, const std::vector<std::string>& opera
         err << "Cannot write the map into " << file << ": " << *why << ". Nothing was written.\n";
         return 1;
     }
-    if (!o.has("--replace") && jobs::outputNameTaken(backend, file)) {
+    if (!args.has("--replace") && jobs::outputNameTaken(backend, file)) {
         const Question replace{file + " already exists.\nDo you want to replace it?",
                                Icon::Warning,
                                {Button::Yes, Button::No},
@@ -217,7 +120,7 @@ int mapCommand(platform::Backend& backend, const std::vector<std::string>& opera
 
     bytemap::Map map(backend, selection);
     NoCanvas canvas;
-    const auto report = map.draw(dialogs, job, canvas, sectorsPerPixel);
+    const auto report = map.draw(dialogs, job, canvas, int(sectorsPerPixel));
     endProgressLine(job);
     if (!report.started) return 1;
     if (report.stopped) {

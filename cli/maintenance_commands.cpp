@@ -15,82 +15,17 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <ostream>
-#include <set>
-#include <stdexcept>
 
 namespace cli {
 namespace {
 
-// "--md5", "-md5" and "md5" name the same option.
-std::string bare(const std::string& name) {
-    const auto first = name.find_first_not_of('-');
-    return first == std::string::npos ? std::string() : name.substr(first);
-}
-
-// The options as given, checked against what the command takes.
-class Given {
-public:
-    Given(const std::string& command, const Options& options, std::set<std::string> allowed,
-          std::set<std::string> valued)
-        : command_(command) {
-        for (const auto& [name, value] : options) {
-            const std::string key = bare(name);
-            if (!allowed.count(key)) throw std::invalid_argument(command + " does not take --" + key);
-            if (valued.count(key) && value.empty())
-                throw std::invalid_argument("--" + key + " needs a value");
-            if (!valued.count(key) && !value.empty())
-                throw std::invalid_argument("--" + key + " takes no value, not '" + value + "'");
-            if (!values_.emplace(key, value).second)
-                throw std::invalid_argument("--" + key + " is given twice");
-        }
-    }
-    bool has(const std::string& key) const { return values_.count(key) != 0; }
-    std::string value(const std::string& key) const {
-        const auto it = values_.find(key);
-        return it == values_.end() ? std::string() : it->second;
-    }
-    // Decimal, or hexadecimal with 0x; never negative.
-    std::optional<int64_t> number(const std::string& key) const {
-        if (!has(key)) return std::nullopt;
-        const std::string text = value(key);
-        const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-        const std::string digits = hex ? text.substr(2) : text;
-        const auto ok = [&](unsigned char c) { return hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0; };
-        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), ok))
-            throw std::invalid_argument("--" + key + ": '" + text + "' is not a number");
-        int64_t v = 0;
-        for (const unsigned char c : digits) {
-            const int d = std::isdigit(c) ? c - '0' : std::toupper(c) - 'A' + 10;
-            if (v > (INT64_MAX - d) / (hex ? 16 : 10))
-                throw std::invalid_argument("--" + key + ": '" + text + "' is too large");
-            v = v * (hex ? 16 : 10) + d;
-        }
-        return v;
-    }
-
-private:
-    std::string command_;
-    std::map<std::string, std::string> values_;
-};
-
-void oneOperand(const std::string& command, const std::string& what,
-                const std::vector<std::string>& operands) {
-    if (operands.size() != 1)
-        throw std::invalid_argument(command + " takes one " + what +
-                                    (operands.empty() ? ", none was given" : " only"));
-}
-
 // The selection named by the operand and narrowed by --offset and --size; nullopt when it cannot
 // be resolved (said on err).
-std::optional<TFileInfo> selectionOf(platform::Backend& backend, const std::string& spec, const Given& given,
-                                     std::ostream& err) {
-    const auto offset = given.number("offset");
-    const auto size = given.number("size");
+std::optional<TFileInfo> selectionOf(platform::Backend& backend, const CommandLine& args, std::ostream& err) {
     try {
-        return resolveSelection(backend, spec, offset, size);
+        return resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     } catch (const UserError& e) {
         err << e.what() << "\n";
         return std::nullopt;
@@ -159,26 +94,24 @@ private:
     std::string header_;
 };
 
-int measure(bool seek, platform::Backend& backend, const std::vector<std::string>& operands,
-            const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
-    const std::string command = seek ? "seek" : "speed";
-    oneOperand(command, "SOURCE", operands);
-    const Given given(command, options, {"png", "replace", "offset", "size"}, {"png", "offset", "size"});
-    if (given.has("replace") && !given.has("png")) throw std::invalid_argument("--replace goes with --png");
+int measure(bool seek, platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+            std::ostream& out, std::ostream& err) {
+    const bool chart = args.has("--png");
+    if (args.has("--replace") && !chart) throw UsageError("--replace goes with --png", args.command);
     // Checked before the measurement, which can take minutes: an earlier chart is not lost to it,
     // and a chart never goes onto a device, a folder or a pipe.
-    if (given.has("png")) {
-        const std::string& png = given.value("png");
+    const std::string png = args.text("--png");
+    if (chart) {
         if (const auto why = jobs::outputRefusal(backend, png, jobs::Existing::Replace)) {
             err << "Cannot write the chart into " << png << ": " << *why << ". Nothing was measured.\n";
             return 1;
         }
-        if (!given.has("replace") && jobs::outputNameTaken(backend, png)) {
+        if (!args.has("--replace") && jobs::outputNameTaken(backend, png)) {
             err << png << " already exists: give --replace to replace it. Nothing was measured.\n";
             return 1;
         }
     }
-    const auto sel = selectionOf(backend, operands[0], given, err);
+    const auto sel = selectionOf(backend, args, err);
     if (!sel) return 1;
     const char separator = platform::decimalSeparator();
     SampleEcho echo(job, out, separator,
@@ -189,10 +122,8 @@ int measure(bool seek, platform::Backend& backend, const std::vector<std::string
                              : speed::speedTest(backend, dialogs, echo, *sel, o);
     if (!echo.average.empty()) out << echo.average << "\n" << echo.maximum << "\n";
     int status = report.outcome == speed::Outcome::Ended ? 0 : 1;
-    if (given.has("png") && report.outcome != speed::Outcome::NotStarted &&
-        report.outcome != speed::Outcome::TooSmall) {
-        if (const std::string failure =
-                speed::writeChartPng(backend, echo.chart, sel->Description, given.value("png"));
+    if (chart && report.outcome != speed::Outcome::NotStarted && report.outcome != speed::Outcome::TooSmall) {
+        if (const std::string failure = speed::writeChartPng(backend, echo.chart, sel->Description, png);
             !failure.empty()) {
             err << failure << "\n";
             status = 1;
@@ -203,27 +134,21 @@ int measure(bool seek, platform::Backend& backend, const std::vector<std::string
 
 } // namespace
 
-int checksumCommand(platform::Backend& backend, const std::vector<std::string>& operands,
-                    const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out,
-                    std::ostream& err) {
-    oneOperand("checksum", "SOURCE", operands);
-    const Given given("checksum", options, {"md5", "sha1", "both", "sha256", "offset", "size", "buffered"},
-                      {"offset", "size"});
-    if (int(given.has("md5")) + int(given.has("sha1")) + int(given.has("both")) > 1)
-        throw std::invalid_argument("checksum takes one of --md5, --sha1 and --both");
+int checksumCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                    std::ostream& out, std::ostream& err) {
     // --sha256 alone gives only SHA-256; with a choice, that choice as well.
-    const bool sha256 = given.has("sha256");
-    const bool chosen = given.has("md5") || given.has("sha1") || given.has("both");
-    const auto kind = given.has("md5")    ? checksum::MD5
-                      : given.has("sha1") ? checksum::SHA1
-                      : sha256 && !chosen ? checksum::NoDigest
-                                          : checksum::Both;
-    const auto sel = selectionOf(backend, operands[0], given, err);
+    const bool sha256 = args.has("--sha256");
+    const bool chosen = args.has("--md5") || args.has("--sha1") || args.has("--both");
+    const auto kind = args.has("--md5")    ? checksum::MD5
+                      : args.has("--sha1") ? checksum::SHA1
+                      : sha256 && !chosen  ? checksum::NoDigest
+                                           : checksum::Both;
+    const auto sel = selectionOf(backend, args, err);
     if (!sel) return 1;
     std::optional<digest::Set> extra;
     if (sha256) extra.emplace(std::vector{digest::Context::Kind::Sha256});
     checksum::Options o;
-    o.direct = !given.has("buffered");
+    o.direct = !args.has("--buffered");
     o.extra = extra ? &*extra : nullptr;
     const auto result = checksum::calculate(backend, dialogs, job, *sel, kind, o);
     const bool partial =
@@ -240,14 +165,10 @@ int checksumCommand(platform::Backend& backend, const std::vector<std::string>& 
     return partial ? 1 : 0;
 }
 
-int eraseCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
-                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
-    oneOperand("erase", "TARGET", operands);
-    const Given given("erase", options, {"pattern", "agree", "offset", "size", "buffered"},
-                      {"pattern", "offset", "size"});
-    if (!given.has("pattern"))
-        throw std::invalid_argument("erase needs --pattern 00|FF|AA|55|<hex byte>|random");
-    std::string pattern = given.value("pattern");
+int eraseCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                 std::ostream& out, std::ostream& err) {
+    const std::string given = args.text("--pattern");
+    std::string pattern = given;
     std::transform(pattern.begin(), pattern.end(), pattern.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     wipe::Fill fill;
@@ -258,17 +179,16 @@ int eraseCommand(platform::Backend& backend, const std::vector<std::string>& ope
             !pattern.empty() && pattern.size() <= 2 &&
             std::all_of(pattern.begin(), pattern.end(), [](unsigned char c) { return std::isxdigit(c); });
         if (!hex)
-            throw std::invalid_argument("--pattern: '" + given.value("pattern") +
-                                        "' is not a hexadecimal byte or random");
+            throw UsageError("--pattern: '" + given + "' is not a hexadecimal byte or random", args.command);
         fill.value = wipe::charValue(pattern);
     }
-    const auto sel = selectionOf(backend, operands[0], given, err);
+    const auto sel = selectionOf(backend, args, err);
     if (!sel) return 1;
     wipe::Options o;
-    o.direct = !given.has("buffered");
+    o.direct = !args.has("--buffered");
     AgreedDialogs agreed(dialogs, err);
     const auto report = wipe::eraseSelection(
-        backend, given.has("agree") ? static_cast<Dialogs&>(agreed) : dialogs, job, *sel, fill, o);
+        backend, args.has("--agree") ? static_cast<Dialogs&>(agreed) : dialogs, job, *sel, fill, o);
     if (report.outcome == wipe::Outcome::Completed) {
         out << "Erased " << report.bytes << " bytes\n";
         return 0;
@@ -279,14 +199,14 @@ int eraseCommand(platform::Backend& backend, const std::vector<std::string>& ope
     return 1;
 }
 
-int speedCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
-                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
-    return measure(false, backend, operands, options, dialogs, job, out, err);
+int speedCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                 std::ostream& out, std::ostream& err) {
+    return measure(false, backend, args, dialogs, job, out, err);
 }
 
-int seekCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
-                Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err) {
-    return measure(true, backend, operands, options, dialogs, job, out, err);
+int seekCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                std::ostream& out, std::ostream& err) {
+    return measure(true, backend, args, dialogs, job, out, err);
 }
 
 } // namespace cli

@@ -1,16 +1,14 @@
 #pragma once
-// tarnwick-cli's maintenance commands: checksum, erase, speed and seek. Each takes its operands
-// and options as the command line gave them (a flag has an empty value), asks through Dialogs,
-// is driven through JobControl, prints its results on `out` and returns 0 when done, 1 when it
-// failed or was refused. A mistake in the arguments throws std::invalid_argument before anything
-// is opened.
+// tarnwick-cli's maintenance commands: checksum, erase, speed and seek. Each takes the command line
+// as parseCommandLine left it, asks through Dialogs, is driven through JobControl, prints its
+// results on `out` and returns 0 when done, 1 when it failed or was refused. A value the command
+// cannot use (a --pattern that is no byte, --replace without --png) throws UsageError before
+// anything is opened.
 
+#include "cli/command_line.h"
 #include "core/job.h"
 
 #include <iosfwd>
-#include <map>
-#include <string>
-#include <vector>
 
 namespace platform {
 class Backend;
@@ -18,24 +16,21 @@ class Backend;
 
 namespace cli {
 
-using Options = std::map<std::string, std::string>;
-
 // checksum SOURCE [--md5|--sha1|--both] [--sha256] [--offset N] [--size N] [--buffered]
 // Prints "MD5 <hex>" and/or "SHA1 <hex>" (both without a choice); after a short read or a stop,
 // the digests of the bytes read before it, with a note on `err`, and returns 1.
-int checksumCommand(platform::Backend& backend, const std::vector<std::string>& operands,
-                    const Options& options, Dialogs& dialogs, JobControl& job, std::ostream& out,
-                    std::ostream& err);
+int checksumCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                    std::ostream& out, std::ostream& err);
 // erase TARGET --pattern 00|FF|AA|55|<hex byte>|random [--agree] [--offset N] [--size N] [--buffered]
-int eraseCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
-                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err);
+int eraseCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                 std::ostream& out, std::ostream& err);
 // speed SOURCE [--png OUT.png] [--offset N] [--size N]
 // Prints one tab-separated row per sample, then the two result lines.
-int speedCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
-                 Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err);
+int speedCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                 std::ostream& out, std::ostream& err);
 // seek SOURCE [--png OUT.png] [--offset N] [--size N]
 // Prints one tab-separated row per access, then the two result lines.
-int seekCommand(platform::Backend& backend, const std::vector<std::string>& operands, const Options& options,
-                Dialogs& dialogs, JobControl& job, std::ostream& out, std::ostream& err);
+int seekCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                std::ostream& out, std::ostream& err);
 
 } // namespace cli

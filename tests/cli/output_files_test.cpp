@@ -76,11 +76,11 @@ protected:
              }},
             {"seek --png",
              [this](const std::string& o, bool r) {
-                 cli::Options options{{"--png", o}};
-                 if (r) options["--replace"] = "";
+                 std::vector<std::string> args{"seek", "0", "--png", o};
+                 if (r) args.push_back("--replace");
                  ScriptedUi ui; // a fake clock: the 512 accesses take no real time
                  std::ostringstream out, err;
-                 const int status = cli::seekCommand(backend_, {"0"}, options, ui, ui, out, err);
+                 const int status = cli::seekCommand(backend_, cli::parseCommandLine(args), ui, ui, out, err);
                  lastErr_ = err.str();
                  return status;
              }},

@@ -6,6 +6,7 @@
 // lets the job run (the gate passes, an existing archive is replaced); messages go to stderr.
 
 #include "cli/cli.h"
+#include "cli/command_line.h"
 #include "cli/containers_commands.h"
 #include "containers/cdi.h"
 #include "jobs/gate.h"
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
     }
     if (a.size() == 3 && a[0] == "zip") {
         Unattended ui(a[2]);
-        return cli::zipCommand(backend, {a[1], a[2]}, {{"--replace", ""}}, ui, ui, std::cout, std::cerr);
+        return cli::zipCommand(backend, cli::parseCommandLine({"zip", "--replace", "--", a[1], a[2]}), ui, ui,
+                               std::cout, std::cerr);
     }
     std::cerr << "usage: containers_bench_tool cdi-save|cdi-load CODEC FROM TO | zip SOURCE ARCHIVE\n"
               << "codecs in this build: " << containers::compressionLibrary() << "\n";

@@ -2,6 +2,7 @@
 // command line's cdi-save, cdi-load and zip run in-process.
 
 #include "checkers.h"
+#include "cli/command_line.h"
 #include "cli/containers_commands.h"
 #include "containers/save_as_zip.h"
 #include "support/fixtures.h"
@@ -14,7 +15,7 @@
 #include <functional>
 #include <sstream>
 #include <stdexcept>
-#include <tuple>
+#include <utility>
 
 using containers::Outcome;
 using platform::testkit::TestBackend;
@@ -231,14 +232,14 @@ struct CliRun {
 
 class ContainersCliTest : public SaveAsZipTest {
 protected:
-    using Command = int (*)(platform::Backend&, const std::vector<std::string>&,
-                            const std::map<std::string, std::string>&, Dialogs&, JobControl&, std::ostream&,
+    using Command = int (*)(platform::Backend&, const cli::CommandLine&, Dialogs&, JobControl&, std::ostream&,
                             std::ostream&);
-    CliRun run(Command command, std::vector<std::string> operands,
-               std::map<std::string, std::string> options) {
+    using Args = std::vector<std::string>;
+    // The arguments as tarnwick-cli gets them, command first, parsed as it parses them.
+    CliRun run(Command command, const Args& args) {
         ScriptedUi ui;
         std::ostringstream out, err;
-        const int status = command(backend_, operands, options, ui, ui, out, err);
+        const int status = command(backend_, cli::parseCommandLine(args), ui, ui, out, err);
         return {status, err.str(), ui.texts()};
     }
 };
@@ -247,40 +248,42 @@ protected:
 // cdi-save never replaces an image without --replace; cdi-load writes only with --agree.
 TEST_F(ContainersCliTest, FlagsDecideWhatIsReplacedAppendedAndOverwritten) {
     const std::string archive = dir_.file("c.zip");
-    const std::map<std::string, std::string> range{{"--offset", "32256"}, {"--size", "0x1000"}};
-    EXPECT_EQ(run(cli::zipCommand, {"0", archive}, range).status, 0);
+    const Args zip{"zip", "0", archive, "--offset", "32256", "--size", "0x1000"};
+    EXPECT_EQ(run(cli::zipCommand, zip).status, 0);
     const auto once = fixtures::readFile(archive);
-    const auto refused = run(cli::zipCommand, {"0", archive}, range);
+    const auto refused = run(cli::zipCommand, zip);
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err,
               archive + " already exists: give --append to add the entry to it, or --replace to replace "
                         "it. Nothing was changed.\n");
     EXPECT_EQ(fixtures::readFile(archive), once);
-    auto append = range;
-    append["--append"] = "";
-    EXPECT_EQ(run(cli::zipCommand, {"0", archive}, append).status, 0);
+    auto append = zip;
+    append.push_back("--append");
+    EXPECT_EQ(run(cli::zipCommand, append).status, 0);
     EXPECT_EQ(listing(archive), "DRIVE_0\t4096\nDRIVE_0\t4096\n");
 
     const std::string image = dir_.file("c.cdi");
-    EXPECT_EQ(run(cli::cdiSaveCommand, {"0", image}, range).status, 0);
-    const auto replace = run(cli::cdiSaveCommand, {"0", image}, {});
+    EXPECT_EQ(
+        run(cli::cdiSaveCommand, {"cdi-save", "0", image, "--offset", "32256", "--size", "0x1000"}).status,
+        0);
+    const auto replace = run(cli::cdiSaveCommand, {"cdi-save", "0", image});
     EXPECT_EQ(replace.status, 1);
     EXPECT_EQ(replace.texts,
               std::vector<std::string>{image + " already exists.\nDo you want to replace it?"});
     EXPECT_EQ(
-        run(cli::cdiSaveCommand, {"0", image}, {{"--replace", ""}, {"--offset", "32256"}, {"--size", "4096"}})
+        run(cli::cdiSaveCommand, {"cdi-save", "0", image, "--replace", "--offset", "32256", "--size", "4096"})
             .status,
         0);
 
     fixtures::writePatternFile(dir_.file("target"), 8192, 1);
     const auto target = fixtures::readFile(dir_.file("target"));
-    EXPECT_EQ(
-        run(cli::cdiLoadCommand, {image, dir_.file("target")}, {{"--offset", "4096"}, {"--size", "4096"}})
-            .status,
-        1);
+    EXPECT_EQ(run(cli::cdiLoadCommand,
+                  {"cdi-load", image, dir_.file("target"), "--offset", "4096", "--size", "4096"})
+                  .status,
+              1);
     EXPECT_EQ(fixtures::readFile(dir_.file("target")), target) << "the gate refused";
-    EXPECT_EQ(run(cli::cdiLoadCommand, {image, dir_.file("target")},
-                  {{"--offset", "4096"}, {"--size", "4096"}, {"--agree", ""}})
+    EXPECT_EQ(run(cli::cdiLoadCommand,
+                  {"cdi-load", image, dir_.file("target"), "--offset", "4096", "--size", "4096", "--agree"})
                   .status,
               0);
     auto expected = target;
@@ -290,19 +293,18 @@ TEST_F(ContainersCliTest, FlagsDecideWhatIsReplacedAppendedAndOverwritten) {
 }
 
 TEST_F(ContainersCliTest, UsageMistakesThrowBeforeAnythingIsOpened) {
-    const std::vector<std::tuple<Command, std::vector<std::string>, std::map<std::string, std::string>>>
-        cases{
-            {cli::zipCommand, {"0"}, {}},
-            {cli::zipCommand, {"0", "a.zip", "b.zip"}, {}},
-            {cli::zipCommand, {"0", "a.zip"}, {{"--append", ""}, {"--replace", ""}}},
-            {cli::zipCommand, {"0", "a.zip"}, {{"--agree", ""}}},
-            {cli::cdiSaveCommand, {"0", "a.cdi"}, {{"--offset", "twelve"}}},
-            {cli::cdiSaveCommand, {"0", "a.cdi"}, {{"--replace", "yes"}}},
-            {cli::cdiLoadCommand, {"a.cdi", "0"}, {{"--append", ""}}},
-        };
-    for (const auto& [command, operands, options] : cases) {
+    const std::vector<std::pair<Command, Args>> cases{
+        {cli::zipCommand, {"zip", "0"}},
+        {cli::zipCommand, {"zip", "0", "a.zip", "b.zip"}},
+        {cli::zipCommand, {"zip", "0", "a.zip", "--append", "--replace"}},
+        {cli::zipCommand, {"zip", "0", "a.zip", "--agree"}},
+        {cli::cdiSaveCommand, {"cdi-save", "0", "a.cdi", "--offset", "twelve"}},
+        {cli::cdiSaveCommand, {"cdi-save", "0", "a.cdi", "--replace=yes"}},
+        {cli::cdiLoadCommand, {"cdi-load", "a.cdi", "0", "--append"}},
+    };
+    for (const auto& [command, args] : cases) {
         const size_t opens = backend_.opens().size();
-        EXPECT_THROW(run(command, operands, options), std::invalid_argument);
+        EXPECT_THROW(run(command, args), std::invalid_argument);
         EXPECT_EQ(backend_.opens().size(), opens);
     }
 }

@@ -1,5 +1,6 @@
 // The command line's checksum, erase, speed and seek, run in-process.
 
+#include "cli/command_line.h"
 #include "cli/maintenance_commands.h"
 
 #include "helpers.h"
@@ -19,16 +20,22 @@ using platform::testkit::TestBackend;
 
 namespace {
 
-using Command = int (*)(platform::Backend&, const std::vector<std::string>&, const cli::Options&, Dialogs&,
-                        JobControl&, std::ostream&, std::ostream&);
+using Command = int (*)(platform::Backend&, const cli::CommandLine&, Dialogs&, JobControl&, std::ostream&,
+                        std::ostream&);
+using Args = std::vector<std::string>;
+
+Args operator+(Args a, const Args& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 class MaintenanceCli : public testing::Test {
 protected:
-    int run(Command command, std::vector<std::string> operands, cli::Options options,
-            platform::Backend* backend = nullptr) {
+    // The arguments as tarnwick-cli gets them, command first, parsed as it parses them.
+    int run(Command command, const Args& args, platform::Backend* backend = nullptr) {
         out_.str("");
         err_.str("");
-        return command(backend ? *backend : backend_, operands, options, ui_, ui_, out_, err_);
+        return command(backend ? *backend : backend_, cli::parseCommandLine(args), ui_, ui_, out_, err_);
     }
     fixtures::TempDir dir_;
     TestBackend backend_;
@@ -42,23 +49,21 @@ TEST_F(MaintenanceCli, ChecksumPrintsTheDigests) {
     helpers::copySlice(file, 0x100, 5000, dir_.file("slice"));
     const std::string md5 = helpers::toolDigest("md5sum", dir_.file("slice"));
     const std::string sha1 = helpers::toolDigest("sha1sum", dir_.file("slice"));
-    const cli::Options range{{"--offset", "0x100"}, {"--size", "5000"}};
-    EXPECT_EQ(run(cli::checksumCommand, {file}, range), 0);
+    const Args range{"checksum", file, "--offset", "0x100", "--size", "5000"};
+    EXPECT_EQ(run(cli::checksumCommand, range), 0);
     EXPECT_EQ(out_.str(), "MD5 " + md5 + "\nSHA1 " + sha1 + "\n");
-    auto md5Only = range;
-    md5Only["--md5"] = "";
-    EXPECT_EQ(run(cli::checksumCommand, {file}, md5Only), 0);
+    const Args md5Only = range + Args{"--md5"};
+    EXPECT_EQ(run(cli::checksumCommand, md5Only), 0);
     EXPECT_EQ(out_.str(), "MD5 " + md5 + "\n");
-    auto sha1Only = range;
-    sha1Only["--sha1"] = "";
-    EXPECT_EQ(run(cli::checksumCommand, {file}, sha1Only), 0);
+    const Args sha1Only = range + Args{"--sha1"};
+    EXPECT_EQ(run(cli::checksumCommand, sha1Only), 0);
     EXPECT_EQ(out_.str(), "SHA1 " + sha1 + "\n");
 
     // A short read: as in the window, the digests of the bytes before the failing block, which the
     // run does not pass off as the selection's (a note, and status 1).
     backend_.fileFaults(file).readErrorAt = 50000;
     helpers::copySlice(file, 0, 49152, dir_.file("before"));
-    EXPECT_EQ(run(cli::checksumCommand, {file}, {}), 1);
+    EXPECT_EQ(run(cli::checksumCommand, {"checksum", file}), 1);
     EXPECT_EQ(out_.str(), "MD5 " + helpers::toolDigest("md5sum", dir_.file("before")) + "\nSHA1 " +
                               helpers::toolDigest("sha1sum", dir_.file("before")) + "\n");
     EXPECT_EQ(err_.str(), "The digests below are of the first 49152 bytes of 100000 bytes only.\n");
@@ -68,21 +73,21 @@ TEST_F(MaintenanceCli, ChecksumPrintsTheDigests) {
 TEST_F(MaintenanceCli, UsageErrors) {
     const std::string file = dir_.file("data.bin");
     fixtures::writePatternFile(file, 4096);
-    const std::vector<std::tuple<Command, std::vector<std::string>, cli::Options>> cases{
-        {cli::checksumCommand, {}, {}},
-        {cli::checksumCommand, {file, file}, {}},
-        {cli::checksumCommand, {file}, {{"--md5", ""}, {"--sha1", ""}}},
-        {cli::checksumCommand, {file}, {{"--pattern", "00"}}},
-        {cli::checksumCommand, {file}, {{"--offset", "12k"}}},
-        {cli::checksumCommand, {file}, {{"--size", ""}}},
-        {cli::eraseCommand, {file}, {}},
-        {cli::eraseCommand, {file}, {{"--pattern", "zz"}}},
-        {cli::eraseCommand, {file}, {{"--pattern", "100"}}},
-        {cli::speedCommand, {file}, {{"--buffered", ""}}},
-        {cli::seekCommand, {file}, {{"--png", ""}}},
+    const std::vector<std::pair<Command, Args>> cases{
+        {cli::checksumCommand, {"checksum"}},
+        {cli::checksumCommand, {"checksum", file, file}},
+        {cli::checksumCommand, {"checksum", file, "--md5", "--sha1"}},
+        {cli::checksumCommand, {"checksum", file, "--pattern", "00"}},
+        {cli::checksumCommand, {"checksum", file, "--offset", "12k"}},
+        {cli::checksumCommand, {"checksum", file, "--size="}},
+        {cli::eraseCommand, {"erase", file}},
+        {cli::eraseCommand, {"erase", file, "--pattern", "zz"}},
+        {cli::eraseCommand, {"erase", file, "--pattern", "100"}},
+        {cli::speedCommand, {"speed", file, "--buffered"}},
+        {cli::seekCommand, {"seek", file, "--png="}},
     };
-    for (const auto& [command, operands, options] : cases) {
-        EXPECT_THROW(run(command, operands, options), std::invalid_argument);
+    for (const auto& [command, args] : cases) {
+        EXPECT_THROW(run(command, args), std::invalid_argument);
         EXPECT_TRUE(backend_.opens().empty()) << "found before anything is opened";
     }
 }
@@ -90,8 +95,8 @@ TEST_F(MaintenanceCli, UsageErrors) {
 TEST_F(MaintenanceCli, EraseNeedsAgreement) {
     const std::string file = dir_.file("disk.img");
     fixtures::writePatternFile(file, 65536, 8);
-    EXPECT_EQ(run(cli::eraseCommand, {file}, {{"--pattern", "AA"}, {"--offset", "1000"}, {"--size", "5000"}}),
-              1);
+    EXPECT_EQ(
+        run(cli::eraseCommand, {"erase", file, "--pattern", "AA", "--offset", "1000", "--size", "5000"}), 1);
     EXPECT_EQ(fixtures::readFile(file), [&] {
         fixtures::writePatternFile(dir_.file("orig"), 65536, 8);
         return fixtures::readFile(dir_.file("orig"));
@@ -102,15 +107,15 @@ TEST_F(MaintenanceCli, EraseNeedsAgreement) {
     int pumps = 0;
     ui_.onPump = [&] { ui_.stop = ++pumps == 3; };
     EXPECT_EQ(
-        run(cli::eraseCommand, {file}, {{"--pattern", "00"}, {"--offset", "1000"}, {"--size", "50000"}}), 1);
+        run(cli::eraseCommand, {"erase", file, "--pattern", "00", "--offset", "1000", "--size", "50000"}), 1);
     EXPECT_EQ(err_.str(), "Stopped: erased only 6144 bytes of 50000 bytes.\n");
     EXPECT_EQ(out_.str(), "");
     ui_.onPump = nullptr;
 
     for (const std::string pattern : {"aa", "7", "random"}) {
         fixtures::writePatternFile(file, 65536, 8);
-        EXPECT_EQ(run(cli::eraseCommand, {file},
-                      {{"--pattern", pattern}, {"--agree", ""}, {"--offset", "1000"}, {"--size", "5000"}}),
+        EXPECT_EQ(run(cli::eraseCommand,
+                      {"erase", file, "--pattern", pattern, "--agree", "--offset", "1000", "--size", "5000"}),
                   0);
         EXPECT_EQ(out_.str(), "Erased 5000 bytes\n");
         const auto bytes = fixtures::readFile(file);
@@ -133,7 +138,7 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     probe::ProbeBackend timed(backend_);
     timed.probe.clock = &ui_.fakeClock;
     timed.probe.readMs = [](int64_t) { return 2; };
-    EXPECT_EQ(run(cli::speedCommand, {file}, {{"--png", dir_.file("speed.png")}}, &timed), 0);
+    EXPECT_EQ(run(cli::speedCommand, {"speed", file, "--png", dir_.file("speed.png")}, &timed), 0);
     std::istringstream lines(out_.str());
     std::vector<std::string> rows;
     for (std::string line; std::getline(lines, line);)
@@ -146,19 +151,18 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     EXPECT_GT(std::filesystem::file_size(dir_.file("speed.png")), 1000u);
     // An earlier chart is replaced only when asked, and is checked before minutes of measuring.
     const auto chart = fixtures::readFile(dir_.file("speed.png"));
-    EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}}, &timed), 1);
+    EXPECT_EQ(run(cli::seekCommand, {"seek", file, "--png", dir_.file("speed.png")}, &timed), 1);
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(fixtures::readFile(dir_.file("speed.png")), chart);
-    EXPECT_EQ(run(cli::seekCommand, {file}, {{"--png", dir_.file("speed.png")}, {"--replace", ""}}, &timed),
-              0);
+    EXPECT_EQ(run(cli::seekCommand, {"seek", file, "--png", dir_.file("speed.png"), "--replace"}, &timed), 0);
     EXPECT_NE(fixtures::readFile(dir_.file("speed.png")), chart);
 
     // 64 MiB has no whole sample: said, nothing printed, status 1.
-    EXPECT_EQ(run(cli::speedCommand, {file}, {{"--size", "0x4000000"}}, &timed), 1);
+    EXPECT_EQ(run(cli::speedCommand, {"speed", file, "--size", "0x4000000"}, &timed), 1);
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(ui_.texts().back(), speed::kTooSmallMessage);
 
-    EXPECT_EQ(run(cli::seekCommand, {file}, {}, &timed), 0);
+    EXPECT_EQ(run(cli::seekCommand, {"seek", file}, &timed), 0);
     const std::string seek = out_.str();
     EXPECT_EQ(seek.substr(0, seek.find('\n')), "Access\tPosition (MiB)\tTime (ms)");
     EXPECT_EQ(std::count(seek.begin(), seek.end(), '\n'), 1 + 512 + 2);

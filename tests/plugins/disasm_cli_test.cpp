@@ -4,6 +4,7 @@
 // The golden listing is compared byte for byte. After a deliberate change to the library's output,
 // write it anew with TARNWICK_REGENERATE_GOLDEN=1 and review the difference before committing it.
 
+#include "cli/command_line.h"
 #include "cli/disasm_commands.h"
 #include "disasm_test_support.h"
 #include "discovery/demo_drive.h"
@@ -17,9 +18,14 @@
 #include <fstream>
 #include <sstream>
 
-using Options = std::map<std::string, std::string>;
+using Args = std::vector<std::string>;
 
 namespace {
+
+// The arguments as tarnwick-cli gets them, command first, parsed as it parses them.
+cli::CommandLine line(const Args& args) {
+    return cli::parseCommandLine(args);
+}
 
 struct Listing {
     int status = -1;
@@ -27,12 +33,14 @@ struct Listing {
     std::vector<std::string> messages;
 };
 
-Listing runDisasm(const std::string& source, const Options& options) {
+Listing runDisasm(const std::string& source, const Args& options) {
     platform::testkit::TestBackend backend;
     ScriptedUi ui;
     std::ostringstream out, err;
     Listing r;
-    r.status = cli::disasmCommand(backend, {source}, options, ui, ui, out, err, plugin());
+    Args args{"disasm", source};
+    args.insert(args.end(), options.begin(), options.end());
+    r.status = cli::disasmCommand(backend, line(args), ui, ui, out, err, plugin());
     r.out = out.str();
     r.messages = ui.texts();
     return r;
@@ -44,7 +52,7 @@ TEST(DisasmCli, DemoDriveBootCodeMatchesItsGoldenListing) {
     fixtures::TempDir dir;
     demo::writeDemoImage(dir.file("demo.img"));
     // The boot code area of the master boot record, before the partition table.
-    const Listing r = runDisasm(dir.file("demo.img"), {{"--max", "446"}});
+    const Listing r = runDisasm(dir.file("demo.img"), {"--max", "446"});
     EXPECT_EQ(r.status, 0);
     const std::string golden = std::string(TW_GOLDEN_DIR) + "/demo_boot_code.lst";
     if (const char* regenerate = std::getenv("TARNWICK_REGENERATE_GOLDEN");
@@ -58,20 +66,20 @@ TEST(DisasmCli, DemoDriveBootCodeMatchesItsGoldenListing) {
 }
 
 TEST(DisasmCli, UsageErrorsComeBeforeAnythingIsOpened) {
-    const std::vector<std::pair<std::vector<std::string>, Options>> cases{
-        {{}, {}},
-        {{"a", "b"}, {}},
-        {{"a"}, {{"--size", "1"}}},
-        {{"a"}, {{"--max", "67108865"}}},
-        {{"a"}, {{"--max", "many"}}},
-        {{"a"}, {{"--offset", "-512"}}},
-        {{"a"}, {{"--bits", "8"}}},
+    const std::vector<Args> cases{
+        {"disasm"},
+        {"disasm", "a", "b"},
+        {"disasm", "a", "--size", "1"},
+        {"disasm", "a", "--max", "67108865"},
+        {"disasm", "a", "--max", "many"},
+        {"disasm", "a", "--offset", "-512"},
+        {"disasm", "a", "--bits", "8"},
     };
-    for (const auto& [operands, options] : cases) {
+    for (const auto& args : cases) {
         platform::testkit::TestBackend backend;
         ScriptedUi ui;
         std::ostringstream out, err;
-        EXPECT_THROW(cli::disasmCommand(backend, operands, options, ui, ui, out, err), std::invalid_argument);
+        EXPECT_THROW(cli::disasmCommand(backend, line(args), ui, ui, out, err), std::invalid_argument);
         EXPECT_TRUE(backend.opens().empty());
     }
 }
@@ -79,18 +87,17 @@ TEST(DisasmCli, UsageErrorsComeBeforeAnythingIsOpened) {
 TEST(DisasmCli, ListsFromTheOffsetInTheModeAskedAndOnlyInsideTheSource) {
     fixtures::TempDir dir;
     fixtures::writeFile(dir.file("code.bin"), {0x90, 0x90, 0xB8, 0x78, 0x56, 0x34, 0x12});
-    const Listing r =
-        runDisasm(dir.file("code.bin"), {{"--offset", "0x2"}, {"--max", "5"}, {"--bits", "32"}});
+    const Listing r = runDisasm(dir.file("code.bin"), {"--offset", "0x2", "--max", "5", "--bits", "32"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "00000002\tB878563412\tMOV EAX, 12345678h\n");
 
     // --offset and --max count inside SOURCE: a listing that would leave it is refused before
     // anything is read, and without --max the listing stops at its end.
-    const Listing past = runDisasm(dir.file("code.bin"), {{"--offset", "6"}, {"--max", "2"}});
+    const Listing past = runDisasm(dir.file("code.bin"), {"--offset", "6", "--max", "2"});
     EXPECT_EQ(past.status, 1);
     EXPECT_EQ(past.out, "");
     EXPECT_TRUE(past.messages.empty());
-    const Listing rest = runDisasm(dir.file("code.bin"), {{"--offset", "0x2"}, {"--bits", "32"}});
+    const Listing rest = runDisasm(dir.file("code.bin"), {"--offset", "0x2", "--bits", "32"});
     EXPECT_EQ(rest.status, 0);
     EXPECT_EQ(rest.out, r.out);
 }
