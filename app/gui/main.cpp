@@ -1,17 +1,16 @@
 // tarnwick: the desktop program.
 
+#include "app/gui/long_lived_windows.h"
 #include "app/gui/mainwindow.h"
-#include "app/gui/selectfile.h"
 #include "discovery/demo_drive.h"
 #include "discovery/partitions.h"
 #include "info/elevation.h"
-#include "info/gui/infowindows.h"
-#include "info/gui/partinfo.h"
 #include "inspect/disasm_library.h"
 #include "platform/platform.h"
 #include "ui/application.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcessEnvironment>
@@ -178,17 +177,7 @@ int main(int argc, char** argv) {
     options.disassembler = &disassembler;
     if (demoDrive) options.backend = &demoDrive->backend();
     TfrmMain frmMain(options);
-    // Created in this order, hidden until asked for, and alive as long as the main window.
-    auto* frmPartInfo = new TfrmPartInfo(&frmMain);
-    auto* frmLicense = new TfrmLicense(&frmMain);
-    auto* frmToDo = new TfrmToDo(&frmMain);
-    auto* frmLinks = new TfrmLinks(&frmMain);
-    auto* frmCredits = new TfrmCredits(&frmMain);
-    auto* frmVersion = new TfrmVersion(&frmMain);
-    frmMain.setFileBrowser(new TfrmSelectFile(frmMain, &frmMain));
-    auto* frmKnownIssues = new TfrmKnownIssues(&frmMain);
-    frmMain.setLongLivedWindows(frmPartInfo, frmLicense, frmToDo, frmLinks, frmCredits, frmVersion,
-                                frmKnownIssues);
+    createLongLivedWindows(frmMain);
     if (endSignals) endSignals->closes(frmMain);
     if (endRequested()) return 0;
 

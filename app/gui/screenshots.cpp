@@ -3,6 +3,7 @@
 // that is not built yet is simply skipped), and saves every window with QWidget::grab() as
 // FOLDER/<name>.png. Run by scripts/screenshots.sh.
 
+#include "app/gui/long_lived_windows.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/selectfile.h"
 #include "discovery/demo_drive.h"
@@ -124,17 +125,9 @@ int main(int argc, char** argv) {
     options.disassemblerAvailable = disassembler.available();
     options.disassembler = &disassembler;
     TfrmMain frmMain(options);
-    auto* frmPartInfo = new TfrmPartInfo(&frmMain);
-    auto* frmLicense = new TfrmLicense(&frmMain);
-    auto* frmToDo = new TfrmToDo(&frmMain);
-    auto* frmLinks = new TfrmLinks(&frmMain);
-    auto* frmCredits = new TfrmCredits(&frmMain);
-    auto* frmVersion = new TfrmVersion(&frmMain);
-    auto* frmSelectFile = new TfrmSelectFile(frmMain, &frmMain);
-    frmMain.setFileBrowser(frmSelectFile);
-    auto* frmKnownIssues = new TfrmKnownIssues(&frmMain);
-    frmMain.setLongLivedWindows(frmPartInfo, frmLicense, frmToDo, frmLinks, frmCredits, frmVersion,
-                                frmKnownIssues);
+    const LongLivedWindows windows = createLongLivedWindows(frmMain);
+    auto* frmPartInfo = windows.partInfo;
+    auto* frmSelectFile = windows.selectFile;
     // Nobody answers a question offscreen: one that comes up is said, answered with its safe
     // button, and fails the run, rather than waiting for ever.
     bool unexpectedDialog = false;
@@ -184,12 +177,12 @@ int main(int argc, char** argv) {
         gate.hide();
     }
 
-    shooter.shoot(frmVersion, "version");
-    shooter.shoot(frmLicense, "license");
-    shooter.shoot(frmCredits, "credits");
-    shooter.shoot(frmLinks, "links");
-    shooter.shoot(frmToDo, "todo");
-    shooter.shoot(frmKnownIssues, "known-issues");
+    shooter.shoot(windows.version, "version");
+    shooter.shoot(windows.license, "license");
+    shooter.shoot(windows.credits, "credits");
+    shooter.shoot(windows.links, "links");
+    shooter.shoot(windows.toDo, "todo");
+    shooter.shoot(windows.knownIssues, "known-issues");
     frmPartInfo->show();
     // The boot record's tab at its dump, the part a reader comes back to.
     if (QPlainTextEdit* memo = frmPartInfo->Memo3; memo->find("4. THE DEMO DRIVE'S MASTER BOOT RECORD")) {
