@@ -248,15 +248,21 @@ private slots:
                 hexview::kCellTextInset + metrics.ascent());
     }
 
+    // The demo disk as drive 0 of `backend`, and a selection of it to narrow.
+    static TFileInfo demoDrive(const fixtures::TempDir& dir, TestBackend& backend) {
+        demo::writeDemoImage(dir.file("demo.img"));
+        backend.addDrive(VirtualDrive(dir.file("demo.img")));
+        TFileInfo sel;
+        sel.FileName = "\\\\.\\PHYSICALDRIVE0";
+        return sel;
+    }
+
     // Descriptions that look like markup, and a map that a Forward past the data's end leaves
     // white: shown as they are.
     void namesAndAnEmptyMapShowAsTheyAre() {
         fixtures::TempDir dir;
-        demo::writeDemoImage(dir.file("demo.img"));
         TestBackend backend;
-        backend.addDrive(VirtualDrive(dir.file("demo.img")));
-        TFileInfo sel;
-        sel.FileName = "\\\\.\\PHYSICALDRIVE0";
+        TFileInfo sel = demoDrive(dir, backend);
         sel.Description = "x<u>y  z.bin";
         sel.Size = sel.BaseSize = demo::kImageSize;
         ScriptedUi ui;
@@ -274,11 +280,8 @@ private slots:
 
     void mapDrawsReadsOutSavesAndOpensTheViewer() {
         fixtures::TempDir dir;
-        demo::writeDemoImage(dir.file("demo.img"));
         TestBackend backend;
-        backend.addDrive(VirtualDrive(dir.file("demo.img")));
-        TFileInfo sel;
-        sel.FileName = "\\\\.\\PHYSICALDRIVE0";
+        TFileInfo sel = demoDrive(dir, backend);
         sel.Description = "PHYSICALDRIVE 0";
         sel.DefaultName = "DRIVE_0";
         sel.Offset = sel.BaseOffset = 1 << 20;
