@@ -15,7 +15,7 @@
 #include "discovery/selections.h"
 #include "discovery/volumes.h"
 #include "jobs/output_file.h"
-#include "maintenance/digest_set.h"
+#include "jobs/digest_set.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 

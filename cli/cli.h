@@ -5,7 +5,7 @@
 #include "cli/command_line.h"
 #include "core/fileinfo.h"
 #include "core/report.h"
-#include "maintenance/digest_set.h"
+#include "jobs/digest_set.h"
 
 #include <iosfwd>
 #include <optional>

@@ -6,7 +6,7 @@
 #include "containers/save_as_zip.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
-#include "maintenance/digest_set.h"
+#include "jobs/digest_set.h"
 
 #include <ostream>
 

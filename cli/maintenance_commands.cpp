@@ -6,7 +6,7 @@
 #include "jobs/output_file.h"
 #include "maintenance/chart_image.h"
 #include "maintenance/checksum.h"
-#include "maintenance/digest_set.h"
+#include "jobs/digest_set.h"
 #include "maintenance/erase.h"
 #include "maintenance/speed.h"
 #include "platform/platform.h"

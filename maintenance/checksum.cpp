@@ -4,8 +4,8 @@
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"
 #include "jobs/stream_adapter.h"
-#include "maintenance/digest.h"
-#include "maintenance/side_thread.h"
+#include "jobs/digest.h"
+#include "jobs/side_thread.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -21,7 +21,7 @@
 namespace checksum {
 namespace {
 
-using maintenance::detail::SideThread;
+using jobs::detail::SideThread;
 
 // Where the block engine hands the bytes it read: into the digests of the kind.
 class DigestSink final : public jobs::StreamAdapter {

@@ -12,7 +12,7 @@
 #include "inspect/gui/disassemble.h"
 #include "inspect/gui/graphical.h"
 #include "inspect/gui/hexview_window.h"
-#include "maintenance/digest_set.h"
+#include "jobs/digest_set.h"
 #include "maintenance/gui/checksum_window.h"
 #include "maintenance/gui/erase_window.h"
 #include "maintenance/gui/speed_window.h"

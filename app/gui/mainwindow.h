@@ -8,7 +8,7 @@
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"
-#include "maintenance/digest_set.h"
+#include "jobs/digest_set.h"
 #include "transfer/transfer.h"
 
 #include <QMainWindow>

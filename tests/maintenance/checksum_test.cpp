@@ -2,7 +2,7 @@
 // devices; the short-read and seek messages; updates only after more than 250 ms; Stop.
 
 #include "maintenance/checksum.h"
-#include "maintenance/digest.h"
+#include "jobs/digest.h"
 
 #include "helpers.h"
 #include "probe_backend.h"

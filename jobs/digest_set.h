@@ -3,7 +3,7 @@
 // an image is given while it is made. Plain C++, no Qt.
 
 #include "jobs/byte_observer.h"
-#include "maintenance/digest.h"
+#include "jobs/digest.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
-#include "maintenance/digest_set.h"
+#include "jobs/digest_set.h"
 
-#include "maintenance/side_thread.h"
+#include "jobs/side_thread.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,7 +13,7 @@ struct Set::Running {
     Context context;
     std::string error; // why the digest failed, once it did
     // Every digest but the first runs on a thread of its own, over the same buffer.
-    std::unique_ptr<maintenance::detail::SideThread> side;
+    std::unique_ptr<jobs::detail::SideThread> side;
 
     explicit Running(Context::Kind k) : kind(k), context(k) {}
     void add(const char* data, int64_t size) noexcept {
@@ -31,7 +31,7 @@ Set::Set(std::vector<Context::Kind> kinds) {
         auto r = std::make_unique<Running>(kind);
         if (!running_.empty()) {
             Running* self = r.get();
-            r->side = std::make_unique<maintenance::detail::SideThread>(
+            r->side = std::make_unique<jobs::detail::SideThread>(
                 [self](const char* d, int64_t n) { self->add(d, n); });
         }
         running_.push_back(std::move(r));

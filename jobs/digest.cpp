@@ -1,4 +1,4 @@
-#include "maintenance/digest.h"
+#include "jobs/digest.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

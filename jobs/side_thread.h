@@ -1,6 +1,6 @@
 #pragma once
 // One piece of work at a time on a second thread while the caller does another, so digests over
-// the same buffer share the machine's cores. Internal to the maintenance engines.
+// the same buffer share the machine's cores. Used by the digest engines.
 
 #include <condition_variable>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-namespace maintenance::detail {
+namespace jobs::detail {
 
 class SideThread {
 public:
@@ -74,4 +74,4 @@ private:
     std::thread thread_; // last: started once everything it uses exists
 };
 
-} // namespace maintenance::detail
+} // namespace jobs::detail
