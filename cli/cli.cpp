@@ -14,8 +14,8 @@
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
 #include "discovery/volumes.h"
-#include "jobs/output_file.h"
 #include "jobs/digest_set.h"
+#include "jobs/output_file.h"
 #include "platform/platform.h"
 #include "transfer/transfer.h"
 

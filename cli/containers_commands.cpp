@@ -4,9 +4,9 @@
 #include "cli/terminal_ui.h"
 #include "containers/cdi.h"
 #include "containers/save_as_zip.h"
+#include "jobs/digest_set.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
-#include "jobs/digest_set.h"
 
 #include <ostream>
 

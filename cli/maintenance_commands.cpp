@@ -2,11 +2,11 @@
 
 #include "cli/cli.h"
 #include "core/user_error.h"
+#include "jobs/digest_set.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
 #include "maintenance/chart_image.h"
 #include "maintenance/checksum.h"
-#include "jobs/digest_set.h"
 #include "maintenance/erase.h"
 #include "maintenance/speed.h"
 #include "platform/platform.h"

@@ -2,10 +2,10 @@
 
 #include "jobs/aligned_stream.h"
 #include "jobs/block_engine.h"
-#include "jobs/range_job.h"
-#include "jobs/stream_adapter.h"
 #include "jobs/digest.h"
+#include "jobs/range_job.h"
 #include "jobs/side_thread.h"
+#include "jobs/stream_adapter.h"
 #include "platform/platform.h"
 
 #include <algorithm>

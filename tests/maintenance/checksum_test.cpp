@@ -1,8 +1,8 @@
 // Checksums: digests that md5sum and sha1sum agree with, over files, ranges past 4 GiB and loop
 // devices; the short-read and seek messages; updates only after more than 250 ms; Stop.
 
-#include "maintenance/checksum.h"
 #include "jobs/digest.h"
+#include "maintenance/checksum.h"
 
 #include "helpers.h"
 #include "probe_backend.h"
