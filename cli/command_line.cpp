@@ -1,253 +1,66 @@
 #include "cli/command_line.h"
 
-#include "containers/zlib_stream.h"
 #include "core/selection.h"
 #include "core/user_error.h"
+#include "registry/commands.h"
 
 #include <algorithm>
 
 namespace cli {
 namespace {
 
-struct OptionHelp {
-    std::string name;
-    std::string help;
-    // Options of one command with the same group exclude each other: "[--md5|--sha1|--both]".
-    std::string group = {};
-    // The message when the option is missing, for one the command cannot do without (shown
-    // without brackets in the synopsis).
-    std::string missing = {};
-    // An empty text is the command's to refuse, in its own words, rather than "needs a value".
-    bool emptyText = false;
-};
-
-struct Command {
-    std::string name;
-    std::vector<std::string> operands; // "SOURCE", "IMAGE"
-    std::string missing;               // the message when an operand is missing
-    std::string summary;
-    std::vector<OptionHelp> options; // the only options the command accepts, besides the global ones
-};
-
-const std::vector<Command>& commands() {
-    static const std::vector<Command> all{
-        {"drives",
-         {},
-         "drives takes no arguments",
-         "list the physical drives (tab-separated, with a header line)",
-         {}},
-        {"volumes",
-         {},
-         "volumes takes no arguments",
-         "list the logical volumes (tab-separated, with a header line)",
-         {}},
-        {"partitions",
-         {"SOURCE"},
-         "partitions needs one SOURCE",
-         "list the partition table of a drive number, device node or image file",
-         {{"--offset", "read the table at byte N of SOURCE"}}},
-        {"select",
-         {"SELECTION"},
-         "select needs one SELECTION",
-         "show the item a selection stands for",
-         {{"--offset", "first byte of the range, counted from the start of SELECTION"},
-          {"--size", "number of bytes in the range (default: the rest of SELECTION)"}}},
-        {"dump",
-         {"SOURCE", "IMAGE"},
-         "dump needs SOURCE and IMAGE",
-         "save SOURCE's bytes into the raw image file IMAGE",
-         {{"--offset", "first byte of the range, counted from the start of SOURCE"},
-          {"--size", "number of bytes to save (default: the rest of SOURCE)"},
-          {"--truncate",
-           "answer the truncation question Yes: cut a dump that ran past the range's end back to its size "
-           "(the answer taken when no terminal asks)",
-           "tail"},
-          {"--keep-tail",
-           "answer it No: keep the bytes the dump's last whole block read past the range's end", "tail"},
-          {"--replace", "replace IMAGE when it exists"},
-          {"--buffered", "read a block device through the system's cache instead of past it"},
-          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)", "", "",
-           true}}},
-        {"restore",
-         {"IMAGE", "TARGET"},
-         "restore needs IMAGE and TARGET",
-         "write the raw image file IMAGE onto TARGET (destroys TARGET's data)",
-         {{"--offset", "first byte of the range, counted from the start of TARGET"},
-          {"--size", "number of bytes of TARGET to overwrite (default: the rest of TARGET)"},
-          {"--agree", "agree to overwrite TARGET, and let restore go on past its warnings"},
-          {"--ignore-size", "write an image whose length differs from the range's size"},
-          {"--buffered", "write a block device through the system's cache instead of past it"},
-          {"--verify", "read TARGET back afterwards and compare it with IMAGE"}}},
-        {"copy",
-         {"SOURCE", "TARGET"},
-         "copy needs SOURCE and TARGET",
-         "copy SOURCE onto TARGET of the same size (destroys TARGET's data)",
-         {{"--source-offset", "first byte of SOURCE's range, counted from the start of SOURCE"},
-          {"--source-size", "number of bytes of SOURCE to copy (default: the rest of SOURCE)"},
-          {"--target-offset", "first byte of TARGET's range, counted from the start of TARGET"},
-          {"--target-size", "number of bytes of TARGET to overwrite, SOURCE's size (default: the rest of "
-                            "TARGET)"},
-          {"--agree", "agree to overwrite TARGET"},
-          {"--buffered", "read and write block devices through the system's cache instead of past it"},
-          {"--verify", "read TARGET back afterwards and compare it with SOURCE"}}},
-        {"hexdump",
-         {"SOURCE"},
-         "hexdump needs one SOURCE",
-         "print the page of SOURCE's bytes that the hex viewer shows from the range's start",
-         {{"--filter", "leave out blocks: none, blank (all 0 or all 255), ascii, more (more ascii)"},
-          {"--ascii", "show only 512-byte blocks that hold TEXT", "search"},
-          {"--case-sensitive", "with --ascii: match upper and lower case exactly"},
-          {"--hex", "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS", "search"},
-          {"--width", "bytes a row: 16 (64 KiB a page) or 32 (128 KiB a page)"},
-          {"--offset", "first byte shown, counted from the start of SOURCE"},
-          {"--size", "bytes of the range: the blocks looked at (default: the rest of SOURCE)"}}},
-        {"map",
-         {"SOURCE", "OUT.png"},
-         "map needs SOURCE and OUT.png",
-         "draw SOURCE's bytes as the graphical byte map (red text, green binary, blue empty) into OUT.png",
-         {{"--sectors-per-pixel", "512-byte sectors a pixel stands for, 1 to 65536 (1: a row is 512 KiB)"},
-          {"--offset", "first byte of the map, counted from the start of SOURCE"},
-          {"--size", "bytes to map (default: the rest of SOURCE; the map covers whole rows of 1024 pixels, "
-                     "at most 4096 rows)"},
-          {"--replace", "replace OUT.png when it exists"}}},
-        {"disasm",
-         {"SOURCE"},
-         "disasm needs one SOURCE",
-         "list SOURCE's bytes as x86 instructions: address, bytes and instruction, tab-separated",
-         {{"--offset", "first byte to list, counted from the start of SOURCE"},
-          {"--max", "number of bytes to list, all inside SOURCE (default 512, or the rest of SOURCE when "
-                    "shorter; at most 67108864)"},
-          {"--bits", "16 (real mode, as boot code runs; the default), 32 or 64"}}},
-        {"checksum",
-         {"SOURCE"},
-         "checksum needs one SOURCE",
-         "digests of SOURCE's range (MD5 and SHA-1 unless options choose), read in one pass",
-         {{"--md5", "only the MD5 digest", "kind"},
-          {"--sha1", "only the SHA-1 digest", "kind"},
-          {"--both", "both digests (the default)", "kind"},
-          {"--sha256", "the SHA-256 digest as well; alone, only it"},
-          {"--offset", "first byte of the range, counted from the start of SOURCE"},
-          {"--size", "number of bytes to read (default: the rest of SOURCE)"},
-          {"--buffered", "read a block device through the system's cache instead of past it"}}},
-        {"erase",
-         {"TARGET"},
-         "erase needs one TARGET",
-         "overwrite every byte of TARGET's range with one byte value or random data (destroys its data)",
-         {{"--pattern", "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random", "",
-           "erase needs --pattern 00|FF|AA|55|<hex byte>|random"},
-          {"--agree", "agree to overwrite TARGET"},
-          {"--offset", "first byte of the range, counted from the start of TARGET"},
-          {"--size", "number of bytes to erase (default: the rest of TARGET)"},
-          {"--buffered", "write a block device through the system's cache instead of past it"}}},
-        {"speed",
-         {"SOURCE"},
-         "speed needs one SOURCE",
-         "read speed along SOURCE's range: one row per sample (position in MiB, kB/s), then the results",
-         {{"--png", "also draw the chart into the PNG file FILE"},
-          {"--replace", "with --png: replace FILE when it exists"},
-          {"--offset", "first byte of the range, counted from the start of SOURCE"},
-          {"--size", "number of bytes to measure over, more than 64 MiB (default: the rest of SOURCE)"}}},
-        {"seek",
-         {"SOURCE"},
-         "seek needs one SOURCE",
-         "512 reads of 4096 bytes at random places of SOURCE's range: one row per read (position in MiB, "
-         "ms), then the results",
-         {{"--png", "also draw the chart into the PNG file FILE"},
-          {"--replace", "with --png: replace FILE when it exists"},
-          {"--offset", "first byte of the range, counted from the start of SOURCE"},
-          {"--size", "number of bytes to spread the reads over (default: the rest of SOURCE)"}}},
-        {"cdi-save",
-         {"SOURCE", "IMAGE"},
-         "cdi-save needs SOURCE and IMAGE",
-         "save SOURCE's range into the compressed disk image IMAGE",
-         {{"--offset", "first byte of the range, counted from the start of SOURCE"},
-          {"--size", "number of bytes to save (default: the rest of SOURCE)"},
-          {"--replace", "replace IMAGE when it exists"},
-          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
-        {"cdi-load",
-         {"IMAGE", "TARGET"},
-         "cdi-load needs IMAGE and TARGET",
-         "write the compressed disk image IMAGE onto TARGET's range (destroys TARGET's data)",
-         {{"--offset", "first byte of the range, counted from the start of TARGET"},
-          {"--size", "number of bytes of TARGET's range (default: the rest of TARGET)"},
-          {"--agree", "agree to overwrite TARGET"}}},
-        {"zip",
-         {"SOURCE", "ARCHIVE"},
-         "zip needs SOURCE and ARCHIVE",
-         "save SOURCE's range as one entry of the zip archive ARCHIVE (entries of at most 2 GiB)",
-         {{"--offset", "first byte of the range, counted from the start of SOURCE"},
-          {"--size", "number of bytes to save (default: the rest of SOURCE)"},
-          {"--append", "add the entry to ARCHIVE when it exists", "existing"},
-          {"--replace", "replace ARCHIVE when it exists", "existing"},
-          {"--hash", "digests of the selection's bytes to compute while saving (md5,sha1,sha256)"}}},
-    };
-    return all;
-}
-
-const Command* findCommand(const std::string& name) {
+// Every option takes a value or never does, whatever the command: the arguments can be split
+// before the command is known, so options may come before it. The first command that has an
+// option says what it takes (the tests check that every other one agrees).
+const OptionSpec* anyOption(const std::string& option) {
     for (const auto& c : commands())
-        if (c.name == name) return &c;
+        for (const auto& o : c.options)
+            if (o.name == option) return &o;
     return nullptr;
 }
 
-// Every option takes a value or never does, whatever the command: the arguments can be split
-// before the command is known, so options may come before it.
+bool isCommandOption(const std::string& option) {
+    return anyOption(option) != nullptr;
+}
+
 // Options whose value is text rather than a number.
 bool takesText(const std::string& option) {
-    static const std::set<std::string> texts{"--filter", "--ascii", "--hex", "--pattern", "--png", "--hash"};
-    return texts.count(option) != 0;
+    const OptionSpec* o = anyOption(option);
+    return o && o->kind == OptionKind::Text;
 }
 
 bool takesValue(const std::string& option) {
-    static const std::set<std::string> valued{
-        "--offset",      "--size",  "--source-offset",     "--source-size", "--target-offset",
-        "--target-size", "--width", "--sectors-per-pixel", "--max",         "--bits"};
-    return valued.count(option) != 0 || takesText(option);
+    const OptionSpec* o = anyOption(option);
+    return o && o->kind != OptionKind::Flag;
 }
 
 // What an option's value is called in the help.
 std::string placeholder(const std::string& option) {
-    if (takesText(option)) {
-        if (option == "--hex") return " DIGITS";
-        if (option == "--filter") return " KIND";
-        if (option == "--pattern") return " BYTE";
-        if (option == "--png") return " FILE";
-        if (option == "--hash") return " LIST";
-        return " TEXT";
-    }
-    return takesValue(option) ? " N" : "";
+    const OptionSpec* o = anyOption(option);
+    if (!o || o->kind == OptionKind::Flag) return "";
+    if (o->kind == OptionKind::Number) return " N";
+    return " " + (o->placeholder.empty() ? std::string("TEXT") : o->placeholder);
 }
 
-bool isCommandOption(const std::string& option) {
-    static const std::set<std::string> known = [] {
-        std::set<std::string> names;
-        for (const auto& c : commands())
-            for (const auto& o : c.options)
-                names.insert(o.name);
-        return names;
-    }();
-    return known.count(option) != 0;
-}
-
-bool accepts(const Command& command, const std::string& option) {
+bool accepts(const CommandSpec& command, const std::string& option) {
     return std::any_of(command.options.begin(), command.options.end(),
-                       [&](const OptionHelp& o) { return o.name == option; });
+                       [&](const OptionSpec& o) { return o.name == option; });
 }
 
 // One the command accepts.
-const OptionHelp& optionOf(const Command& command, const std::string& option) {
+const OptionSpec& optionOf(const CommandSpec& command, const std::string& option) {
     return *std::find_if(command.options.begin(), command.options.end(),
-                         [&](const OptionHelp& o) { return o.name == option; });
+                         [&](const OptionSpec& o) { return o.name == option; });
 }
 
-std::string optionList(const Command& command) {
+std::string optionList(const CommandSpec& command) {
     std::string list;
     for (const auto& o : command.options)
         list += (list.empty() ? "" : ", ") + o.name;
     return list;
 }
 
-std::string operandList(const Command& command) {
+std::string operandList(const CommandSpec& command) {
     std::string list;
     for (size_t i = 0; i < command.operands.size(); ++i)
         list += (i == 0 ? "" : i + 1 == command.operands.size() ? " and " : ", ") + command.operands[i];
@@ -255,7 +68,7 @@ std::string operandList(const Command& command) {
 }
 
 // The options that exclude `option` (same group), itself left out.
-std::vector<std::string> excluded(const Command& command, const OptionHelp& option) {
+std::vector<std::string> excluded(const CommandSpec& command, const OptionSpec& option) {
     std::vector<std::string> names;
     if (option.group.empty()) return names;
     for (const auto& o : command.options)
@@ -263,7 +76,7 @@ std::vector<std::string> excluded(const Command& command, const OptionHelp& opti
     return names;
 }
 
-std::string synopsis(const Command& command) {
+std::string synopsis(const CommandSpec& command) {
     std::string line = command.name;
     for (const auto& o : command.operands)
         line += " " + o;
@@ -448,7 +261,7 @@ CommandLine parse(const std::vector<std::string>& args) {
         return line;
     }
     if (positional.empty()) throw UsageError("no command given");
-    const Command* command = findCommand(positional[0]);
+    const CommandSpec* command = findCommand(positional[0]);
     if (!command) throw UsageError("unknown command " + positional[0]);
     line.command = command->name;
     line.operands.assign(positional.begin() + 1, positional.end());
@@ -508,7 +321,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string helpText(const std::string& name) {
     std::string out;
-    if (const Command* command = findCommand(name)) {
+    if (const CommandSpec* command = findCommand(name)) {
         out += "usage: tarnwick-cli [--demo] " + synopsis(*command) + "\n\n" + command->summary + "\n\n";
         out += "options:\n";
         for (const auto& o : command->options)
@@ -535,7 +348,7 @@ std::string helpText(const std::string& name) {
 }
 
 std::string usageText(const std::string& name) {
-    if (const Command* command = findCommand(name))
+    if (const CommandSpec* command = findCommand(name))
         return "usage: tarnwick-cli [--demo] " + synopsis(*command) + "\nRun 'tarnwick-cli " + command->name +
                " --help' for more.\n";
     return "usage: tarnwick-cli [--demo] COMMAND [ARGUMENTS] [OPTIONS]\n"
@@ -552,7 +365,7 @@ std::string versionText() {
 #endif
     built += "compiler " TARNWICK_COMPILER ", C++" + std::to_string(__cplusplus / 100 % 100);
     return "tarnwick-cli " TARNWICK_VERSION "\nbuilt with " + built +
-           "\ncompressed images: " + containers::compressionLibrary() + "\n";
+           "\ncompressed images: " + registry::compressionLibrary() + "\n";
 }
 
 } // namespace cli

@@ -2,6 +2,7 @@
 // The command line's answers to an action's questions: flags first, then the terminal, and the
 // safe answer when nobody can be asked.
 
+#include "core/command.h"
 #include "core/job.h"
 
 #include <chrono>
@@ -22,7 +23,7 @@ public:
                Now now = &std::chrono::steady_clock::now);
 
     // Asked before a dump replaces an existing image file.
-    static constexpr const char* kReplaceId = "replace";
+    static constexpr const char* kReplaceId = cli::kReplaceQuestionId;
     // The progress line is redrawn at most this often.
     static constexpr std::chrono::milliseconds kRedrawInterval{200};
 
@@ -52,7 +53,7 @@ public:
 
     // Draws the last progress update if it was held back, and ends the line so the next
     // message starts on a line of its own.
-    void endProgress();
+    void endProgress() override;
 
 private:
     using TimePoint = std::chrono::steady_clock::time_point;

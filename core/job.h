@@ -98,4 +98,7 @@ public:
     virtual void busy(bool /*on*/) {}
     // Offers (or withdraws) Stop; offering it clears any earlier stop request.
     virtual void stoppable(bool /*on*/) {}
+    // The job's progress is over: a terminal ends its progress line so that what is printed next
+    // starts on a line of its own.
+    virtual void endProgress() {}
 };

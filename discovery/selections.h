@@ -7,7 +7,13 @@
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+namespace platform {
+class Backend;
+}
 
 namespace selections {
 
@@ -20,5 +26,15 @@ TFileInfo fromPartition(const PartitionRow& row, const std::string& identity);
 // A volume: "\\.\<letter>:" from its first byte, readable unless on the network, writable
 // unless on the network or a CD/DVD.
 TFileInfo fromVolume(const volumes::VolumeRow& row);
+
+// "0" to "99": a drive number, as the command line names a physical drive.
+bool isDriveNumber(const std::string& text);
+
+// "0" (a drive), "0p2" (the second row of drive 0's partition list), "C:" (a volume), or a path;
+// then offset and size narrow it, counted inside that item: offset 0 is its first byte, and
+// without a size the range runs to its end. The record holds absolute values, as the selection
+// edits make them. Throws UserError, also for a range that does not lie inside the item.
+TFileInfo resolve(platform::Backend& backend, const std::string& spec,
+                  std::optional<int64_t> offset = std::nullopt, std::optional<int64_t> size = std::nullopt);
 
 } // namespace selections

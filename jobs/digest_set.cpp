@@ -113,4 +113,13 @@ std::string Set::summary() {
     return summary_;
 }
 
+std::optional<Set> fromHashOption(const cli::CommandLine& args) {
+    if (!args.has("--hash")) return std::nullopt;
+    try {
+        return std::optional<Set>(std::in_place, Set::parse(args.text("--hash")));
+    } catch (const std::invalid_argument& e) {
+        throw cli::UsageError(e.what(), args.command);
+    }
+}
+
 } // namespace digest

@@ -2,10 +2,12 @@
 // Several digests over the same bytes, computed side by side on the machine's cores: the digests
 // an image is given while it is made. Plain C++, no Qt.
 
+#include "core/command.h"
 #include "jobs/byte_observer.h"
 #include "jobs/digest.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,5 +41,8 @@ private:
     std::string summary_;
     bool finished_ = false;
 };
+
+// The digests a command's --hash names, or none. A list that names something else is a usage error.
+std::optional<Set> fromHashOption(const cli::CommandLine& args);
 
 } // namespace digest

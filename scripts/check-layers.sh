@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Checks from the #include lines that the layers stay in order (DESIGN.md):
-#   platform <- core <- jobs, discovery <- tool engines <- ui <- tool windows <- app, cli
+#   platform <- core <- jobs, discovery <- tool engines <- ui <- tool windows <- registry <- app, cli
 # A folder may include its own files and those of the layers below it; a tool includes no other
-# tool; engines (a tool's files outside gui/) include no Qt. Prints every include that breaks a
-# rule and exits 1 when there is one.
+# tool; engines (a tool's files outside gui/) include no Qt; app/ and cli/ reach the tools only
+# through registry/. The tools are the ones TARNWICK_TOOLS lists in CMakeLists.txt; info/ (the
+# information windows and texts) is the shell's own and checked as a tool. Prints every include
+# that breaks a rule and exits 1 when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools=(transfer containers inspect maintenance info)
+read -r -a registered < <(sed -nE 's/^set\(TARNWICK_TOOLS (.*)\)$/\1/p' CMakeLists.txt)
+[ ${#registered[@]} -gt 0 ] || { echo "check-layers: no TARNWICK_TOOLS list in CMakeLists.txt"; exit 1; }
+tools=("${registered[@]}" info)
 status=0
 
 # What a folder may include besides itself, as a pattern on the included path.
@@ -55,10 +59,22 @@ for tool in "${tools[@]}"; do
     done < <(find "$tool" -name '*.h' -o -name '*.cpp' | sort)
 done
 
-# Engines below the tools know no Qt either.
+# The registry is the one place above the tools that names them.
+registered_pattern="^($(IFS='|'; echo "${registered[*]}"))/"
+for folder in app cli; do
+    while IFS=: read -r file include; do
+        [[ "$include" =~ $registered_pattern ]] &&
+            report "$file" "$include" "app/ and cli/ reach the tools only through registry/"
+    done < <(grep -rHoE '^#include "[^"]+"' "$folder" --include='*.h' --include='*.cpp' |
+        sed -E 's/#include "([^"]+)"/\1/')
+done
+check_folder registry '^(platform|core|jobs|discovery|ui|registry|plugins)/|'"$registered_pattern" "below app/ and cli/"
+
+# Engines below the tools, the registry's command list and the command line know no Qt either.
 while IFS=: read -r file include; do
     report "$file" "${include#\#include }" "an engine knows no Qt"
-done < <(grep -rHoE '^#include <Q[A-Za-z]+>' platform core jobs discovery --include='*.h' --include='*.cpp' || true)
+done < <(grep -rHoE '^#include <Q[A-Za-z]+>' platform core jobs discovery cli registry/commands.* --include='*.h' \
+    --include='*.cpp' || true)
 
 [ $status -eq 0 ] && echo "check-layers: every include follows the layers"
 exit $status

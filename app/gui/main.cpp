@@ -5,8 +5,8 @@
 #include "discovery/demo_drive.h"
 #include "discovery/partitions.h"
 #include "info/elevation.h"
-#include "inspect/disasm_library.h"
 #include "platform/platform.h"
+#include "registry/windows.h"
 #include "ui/application.h"
 
 #include <QDialog>
@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
     }
     const bool signalsWatched = endOnSignals();
     PartitionTypeNames(); // built once, before any window needs it
-    // Loaded before any window exists; the program runs without it.
-    disasm::DisasmLibrary disassembler = disasm::DisasmLibrary::load();
+    // Loaded before any window exists; the program runs without them.
+    const registry::ToolLibraries libraries;
 
     // --demo: a generated disk image as drive 0, ahead of the machine's own drives; it lives in a
     // temporary folder that goes when the program ends.
@@ -173,8 +173,8 @@ int main(int argc, char** argv) {
     info::DriveAccessHint driveAccessHint(facts);
 
     TfrmMain::Options options;
-    options.disassemblerAvailable = disassembler.available();
-    options.disassembler = &disassembler;
+    options.disassemblerAvailable = libraries.disassemblerAvailable();
+    options.disassembler = libraries.disassembler();
     if (demoDrive) options.backend = &demoDrive->backend();
     TfrmMain frmMain(options);
     createLongLivedWindows(frmMain);

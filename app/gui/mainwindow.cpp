@@ -1,26 +1,18 @@
 #include "app/gui/mainwindow.h"
 
-#include "containers/cdi.h"
-#include "containers/gui/save_as_zip_window.h"
 #include "core/selection.h"
 #include "core/user_error.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/selections.h"
 #include "info/documents.h"
-#include "inspect/disasm_library.h"
-#include "inspect/gui/disassemble.h"
-#include "inspect/gui/graphical.h"
-#include "inspect/gui/hexview_window.h"
-#include "jobs/digest_set.h"
-#include "maintenance/gui/checksum_window.h"
-#include "maintenance/gui/erase_window.h"
-#include "maintenance/gui/speed_window.h"
 #include "platform/platform.h"
-#include "transfer/transfer.h"
+#include "registry/windows.h"
 #include "ui/job_control.h"
 #include "ui/qt_dialogs.h"
+#include "ui/tool_menu.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -109,7 +101,43 @@ void setEditColour(QLineEdit* edit, bool entered) {
 
 const char* const kHint = "Hint: left click to select, right-click for instant action on selected item.";
 
+// The window's own items among the tools': they have no action.
+const std::vector<ui::MenuItem>& ownSectionItems() {
+    static const std::vector<ui::MenuItem> items{
+        {.caption = "Virus scan", .objectName = "Virusscan1", .section = ui::MenuSection::View, .order = 40},
+        {.caption = "Load from zip",
+         .objectName = "Loadfromzip1",
+         .section = ui::MenuSection::Load,
+         .order = 10,
+         .enabled = [](const ui::ToolHost& host) { return selection::menuState(host.selection()).loadItems; },
+         .visible = [](const ui::ToolHost&) { return false; }},
+    };
+    return items;
+}
+
 } // namespace
+
+class TfrmMain::Host final : public ui::ToolHost {
+public:
+    explicit Host(TfrmMain& window) : w_(window) {}
+
+    platform::Backend& backend() const override { return *w_.backend_; }
+    const TFileInfo& selection() const override { return w_.Selection; }
+    const TFileInfo& copySource() const override { return w_.CopySource; }
+    const TFileInfo& copyTarget() const override { return w_.CopyTarget; }
+    Dialogs& dialogs() const override { return w_.dialogs(); }
+    JobControl& jobControl() const override { return w_.jobControl(); }
+    QWidget* parentWidget() const override { return &w_; }
+    bool verifyAfterWriting() const override { return w_.menuItem("Verifyafterwriting1")->isChecked(); }
+    bool digestsWhileImaging() const override {
+        return w_.menuItem("Computedigestswhileimaging1")->isChecked();
+    }
+    bool disassemblerAvailable() const override { return w_.options_.disassemblerAvailable; }
+    const disasm::DisasmLibrary* disassembler() const override { return w_.options_.disassembler; }
+
+private:
+    TfrmMain& w_;
+};
 
 // The main window's dialogs: the given ones (Qt's or a test's), except that a question is read
 // against where the running job stands, and that while the program ends nothing is asked.
@@ -141,7 +169,8 @@ private:
 
 TfrmMain::TfrmMain(Options options, QWidget* parent)
     : QMainWindow(parent), options_(options),
-      backend_(options.backend ? options.backend : &platform::systemBackend()) {
+      backend_(options.backend ? options.backend : &platform::systemBackend()),
+      host_(std::make_unique<Host>(*this)) {
     setObjectName("frmMain");
     setWindowTitle("Easy drive and partition tool");
     if (!options_.dialogs) {
@@ -183,7 +212,7 @@ TfrmMain::TfrmMain(Options options, QWidget* parent)
 
     // Nothing is selected yet: the edits stay empty and the popup holds only "Select".
     btnDisassemble->setVisible(options_.disassemblerAvailable);
-    menuItem("Disassemble1")->setVisible(options_.disassemblerAvailable);
+    applyItemRules(false);
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -494,32 +523,15 @@ void TfrmMain::buildMenus() {
     mnuSelection = bar->addMenu("S&election");
     mnuSelection->menuAction()->setObjectName("Selection1");
     mnuSelection->addSeparator();
-    addItem(mnuSelection, "He&x view", "Hexview1", [this] { btnHexViewClick(); });
-    addItem(mnuSelection, "Grap&hical view", "Graphicalview1", [this] { btnGraphViewClick(); });
-    addItem(mnuSelection, "Dis&assemble", "Disassemble1", [this] { btnDisassembleClick(); });
-    addItem(mnuSelection, "Virus scan", "Virusscan1");
-    addItem(mnuSelection, "Speed &test", "Speedtest1", [this] { Speedtest1Click(); });
-    mnuSelection->addSeparator();
-    addItem(mnuSelection, "Calculate MD5 sum", "CalculateMD5sum1", [this] { CalculateMD5sum1Click(); });
-    addItem(mnuSelection, "Calculate SHA1 sum", "CalculateSHA1sum1", [this] { CalculateSHA1sum1Click(); });
-    addItem(mnuSelection, "Calculate MD5 and SHA1", "CalculatebothMD5andSHA11",
-            [this] { CalculatebothMD5andSHA11Click(); });
-    mnuSelection->addSeparator();
-    addItem(mnuSelection, "&Save as", "Writetofile1", [this] { btnWriteFileClick(); });
-    addItem(mnuSelection, "Save as zip (2GB max)", "Saveaszip1", [this] { Saveaszip1Click(); });
-    addItem(mnuSelection, "Save as compressed", "Saveascompressed1", [this] { Saveascompressed1Click(); });
-    mnuSelection->addSeparator();
+    addSection(mnuSelection, ui::MenuSection::View);
+    addSection(mnuSelection, ui::MenuSection::Digests);
+    addSection(mnuSelection, ui::MenuSection::Save);
     QMenu* destructive = mnuSelection->addMenu("&Destructive actions");
     destructive->menuAction()->setObjectName("Destructiveactions1");
-    addItem(destructive, "Load from zip", "Loadfromzip1")->setVisible(false);
-    addItem(destructive, "&Load from file", "LoadFromFile1", [this] { btnReadFileClick(); });
-    addItem(destructive, "Load from compressed image", "Loadfromcompressed1",
-            [this] { Loadfromcompressed1Click(); });
-    destructive->addSeparator();
+    addSection(destructive, ui::MenuSection::Load);
     addItem(destructive, "Edit partition table", "Editpartitiontable1")->setEnabled(false);
     destructive->addSeparator();
-    addItem(destructive, "Erase", "Fillerase1", [this] { Fillerase1Click(); });
-    destructive->addSeparator();
+    addSection(destructive, ui::MenuSection::Overwrite);
     addItem(destructive, "Set as copy &target", "Setasdirectcopytarget1", [this] { btnSetTargetClick(); });
     mnuSelection->addSeparator();
     addItem(mnuSelection, "Set as copy so&urce", "Setasdirectcopysource1", [this] { btnSetSourceClick(); });
@@ -569,6 +581,38 @@ void TfrmMain::buildMenus() {
     pumSelection->setDefaultAction(select); // shown bold; it has no action of its own
 }
 
+void TfrmMain::addSection(QMenu* menu, ui::MenuSection section) {
+    std::vector<const ui::MenuItem*> items;
+    for (const auto* list : {&registry::menuItems(), &ownSectionItems()})
+        for (const ui::MenuItem& item : *list)
+            if (item.section == section) items.push_back(&item);
+    if (items.empty()) return;
+    std::stable_sort(items.begin(), items.end(),
+                     [](const ui::MenuItem* a, const ui::MenuItem* b) { return a->order < b->order; });
+    for (const ui::MenuItem* item : items) {
+        QAction* action = addItem(menu, item->caption, item->objectName);
+        if (item->run)
+            connect(action, &QAction::triggered, this, [this, item] { guarded([&] { item->run(*host_); }); });
+        if (item->enabled || item->visible) ruledItems_.emplace_back(action, item);
+    }
+    menu->addSeparator();
+}
+
+void TfrmMain::applyItemRules(bool enabling) {
+    for (const auto& [action, item] : ruledItems_) {
+        if (item->visible) action->setVisible(item->visible(*host_));
+        if (enabling && item->enabled) action->setEnabled(item->enabled(*host_));
+    }
+}
+
+void TfrmMain::runTool(const QString& name) {
+    for (const ui::MenuItem& item : registry::menuItems())
+        if (item.objectName == name && item.run) {
+            guarded([&] { item.run(*host_); });
+            return;
+        }
+}
+
 void TfrmMain::openDocument(const QString& fileName) {
     // Beside the program in a build, in the documentation folder once installed. A missing file
     // or browser is not reported.
@@ -610,10 +654,7 @@ void TfrmMain::copyMenu(QMenu* from, QMenu* to, bool canRead) {
 void TfrmMain::UpdateSelectionMenus() {
     const auto state = selection::menuState(Selection);
     btnDisassemble->setVisible(options_.disassemblerAvailable);
-    menuItem("Disassemble1")->setVisible(options_.disassemblerAvailable);
-    menuItem("Saveaszip1")->setEnabled(state.saveAsZip);
-    for (const char* name : {"Loadfromzip1", "LoadFromFile1", "Loadfromcompressed1"})
-        menuItem(name)->setEnabled(state.loadItems);
+    applyItemRules(true);
 
     const auto items = pumSelection->actions();
     for (int i = 1; i < items.size(); ++i) {
@@ -854,89 +895,51 @@ void TfrmMain::finishClosing() {
     QCoreApplication::quit();
 }
 
-transfer::Options TfrmMain::transferOptions() const {
-    transfer::Options options;
-    options.verify = menuItem("Verifyafterwriting1")->isChecked();
-    return options;
-}
-
-// MD5, SHA-1 and SHA-256 of what a save reads, when the Extra menu asks for them.
-std::optional<digest::Set> TfrmMain::imagingDigests() const {
-    if (!menuItem("Computedigestswhileimaging1")->isChecked()) return std::nullopt;
-    using Kind = digest::Context::Kind;
-    return std::optional<digest::Set>(std::in_place, std::vector{Kind::Md5, Kind::Sha1, Kind::Sha256});
-}
-
-// The tools of the Selection menu, each on a copy of the selection.
+// The tools' items, run by name: the Selection menu's handlers and the buttons.
 void TfrmMain::Speedtest1Click() {
-    OpenSpeedWindow(*backend_, Selection, this);
+    runTool("Speedtest1");
 }
 void TfrmMain::CalculateMD5sum1Click() {
-    OpenChecksumWindow(*backend_, Selection, checksum::MD5, this);
+    runTool("CalculateMD5sum1");
 }
 void TfrmMain::CalculateSHA1sum1Click() {
-    OpenChecksumWindow(*backend_, Selection, checksum::SHA1, this);
+    runTool("CalculateSHA1sum1");
 }
 void TfrmMain::CalculatebothMD5andSHA11Click() {
-    OpenChecksumWindow(*backend_, Selection, checksum::Both, this);
+    runTool("CalculatebothMD5andSHA11");
 }
 void TfrmMain::Fillerase1Click() {
-    OpenEraseWindow(*backend_, Selection, this);
+    runTool("Fillerase1");
 }
-
 void TfrmMain::Saveaszip1Click() {
-    auto digests = imagingDigests();
-    SaveAsZip(*backend_, Selection, this, digests ? &*digests : nullptr);
+    runTool("Saveaszip1");
 }
-
 void TfrmMain::Saveascompressed1Click() {
-    auto digests = imagingDigests();
-    containers::CdiOptions options;
-    options.digests = digests ? &*digests : nullptr;
-    containers::SaveAsCompressed(*backend_, *ui_, *job_, Selection, options);
+    runTool("Saveascompressed1");
 }
-
 void TfrmMain::Loadfromcompressed1Click() {
-    containers::LoadFromCompressed(*backend_, *ui_, *job_, Selection);
+    runTool("Loadfromcompressed1");
 }
-
 void TfrmMain::btnWriteFileClick() {
-    guarded([this] {
-        auto digests = imagingDigests();
-        transfer::Options options;
-        options.digests = digests ? &*digests : nullptr;
-        transfer::dumpToFile(*backend_, *ui_, *job_, Selection, options);
-    });
+    runTool("Writetofile1");
 }
-
 void TfrmMain::btnReadFileClick() {
-    guarded([this] { transfer::restoreFromFile(*backend_, *ui_, *job_, Selection, transferOptions()); });
+    runTool("LoadFromFile1");
+}
+void TfrmMain::btnHexViewClick() {
+    runTool("Hexview1");
+}
+void TfrmMain::btnGraphViewClick() {
+    runTool("Graphicalview1");
+}
+void TfrmMain::btnDisassembleClick() {
+    runTool("Disassemble1");
 }
 
 void TfrmMain::btnInstantCopyClick() {
-    // Both endpoints are taken now; marking new ones during the copy affects only the next.
-    const TFileInfo source = CopySource, target = CopyTarget;
     btnInstantCopy->setEnabled(false);
-    guarded([&] { transfer::directCopy(*backend_, *ui_, *job_, source, target, transferOptions()); });
+    runTool("Directcopy1");
     btnInstantCopy->setEnabled(true);
-}
-
-// The tool windows: each a window of its own with its copy of the selection.
-void TfrmMain::btnHexViewClick() {
-    guarded([this] { OpenHexView(*backend_, Selection, this, ui_.get()); });
-}
-
-void TfrmMain::btnGraphViewClick() {
-    guarded([this] { OpenGraphical(*backend_, Selection, this, ui_.get()); });
-}
-
-void TfrmMain::btnDisassembleClick() {
-    // Offered only with the library; a request that comes without it is told so.
-    static const disasm::DisasmLibrary none = disasm::DisasmLibrary::none();
-    guarded([this] {
-        OpenDisAssemble(this, *backend_, *ui_, Selection,
-                        options_.disassembler ? *options_.disassembler : none);
-    });
 }
 
 // btnRefreshClick and the rest of the volume list: mainwindow_volumes.cpp.

@@ -1,21 +1,21 @@
 #pragma once
 // The main window: the three device lists, the selection editor, the action buttons and menus.
 // It binds controls to the engines; the rules themselves live in core/selection.h and the
-// discovery engines.
+// discovery engines. The tools' items come from the registry: the window lays them out and runs
+// them, and knows no tool by itself.
 
 #include "core/fileinfo.h"
 #include "core/job.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
 #include "discovery/volumes.h"
-#include "jobs/digest_set.h"
-#include "transfer/transfer.h"
 
 #include <QMainWindow>
 
 #include <functional>
 #include <memory>
-#include <optional>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -45,6 +45,11 @@ class DisasmLibrary;
 namespace selection {
 enum class AdjustAction;
 }
+
+namespace ui {
+struct MenuItem;
+enum class MenuSection;
+} // namespace ui
 
 // The dialogs of the main window's own handlers; tests swap in a scripted one.
 class MainWindowDialogs;
@@ -215,9 +220,13 @@ private:
     template <class Row> const Row* selectedRow(QTreeWidget* list, const std::vector<Row>& rows) const;
     void readPartitionTable(const std::string& device, const std::string& driveText, int64_t offset);
     void updateCopyButton();
-    // How the transfers move their bytes, from the Extra menu's choices.
-    transfer::Options transferOptions() const;
-    std::optional<digest::Set> imagingDigests() const;
+    // The Selection menu's items of one section, the tools' and the window's own, in their order,
+    // closed by a separator when there are any.
+    void addSection(QMenu* menu, ui::MenuSection section);
+    // Applies the items' visibility rules, and with `enabling` their enabling rules too.
+    void applyItemRules(bool enabling);
+    // Runs the tool's item of this name, as its menu item does.
+    void runTool(const QString& name);
     void openDocument(const QString& fileName);
     // Runs a handler and shows any error it raises in the error box; the window goes on.
     // False when the handler failed (its error was shown).
@@ -226,8 +235,14 @@ private:
     void finishClosing();
     void setUpVolumeList();
 
+    // What the tools' items run against.
+    class Host;
+
     Options options_;
     platform::Backend* backend_;
+    std::unique_ptr<Host> host_;
+    // The items of the Selection menu that have rules, with their actions.
+    std::vector<std::pair<QAction*, const ui::MenuItem*>> ruledItems_;
     std::unique_ptr<MainWindowDialogs> ui_;
     std::unique_ptr<QtJobControl> job_;
     std::unique_ptr<Dialogs> qtDialogs_;

@@ -9,8 +9,8 @@
 #include "discovery/demo_drive.h"
 #include "info/gui/infowindows.h"
 #include "info/gui/partinfo.h"
-#include "inspect/disasm_library.h"
 #include "platform/platform.h"
+#include "registry/windows.h"
 #include "ui/application.h"
 #include "ui/confirmation_dialog.h"
 #include "ui/save_picture.h"
@@ -115,15 +115,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarnwick-screenshots: %s\n", e.what());
         return 1;
     }
-    disasm::DisasmLibrary disassembler = disasm::DisasmLibrary::load();
+    const registry::ToolLibraries libraries;
     TApplication app(argc, argv);
     // Errors of a tool end up in the terminal, not in a box nobody closes.
     TApplication::setErrorSink([](const std::string& m) { std::fprintf(stderr, "error: %s\n", m.c_str()); });
 
     TfrmMain::Options options;
     options.backend = &demoDrive->backend();
-    options.disassemblerAvailable = disassembler.available();
-    options.disassembler = &disassembler;
+    options.disassemblerAvailable = libraries.disassemblerAvailable();
+    options.disassembler = libraries.disassembler();
     TfrmMain frmMain(options);
     const LongLivedWindows windows = createLongLivedWindows(frmMain);
     auto* frmPartInfo = windows.partInfo;

@@ -1,11 +1,13 @@
 // tarnwick-cli run in-process against image files shown as drives, and once as a real program.
 
 #include "cli/cli.h"
+#include "cli/command_line.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "core/selection.h"
 #include "core/user_error.h"
 #include "discovery/drives.h"
+#include "discovery/selections.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
 #include "platform/platform.h"
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 #include <tuple>
@@ -171,26 +174,47 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_NE(version.find("\ncompressed images: "), std::string::npos) << version;
 }
 
+// The commands come from the tools' registry: all of them, in the order the help has always had,
+// each runnable, and an option means the same kind of value wherever it appears, because the
+// arguments are split before the command is known.
+TEST(CliRegistry, EveryCommandOnceInOrderAndEachOptionOfOneKind) {
+    std::vector<std::string> names;
+    std::map<std::string, std::pair<cli::OptionKind, std::string>> kinds;
+    for (const auto& command : cli::commands()) {
+        names.push_back(command.name);
+        EXPECT_NE(command.run, nullptr) << command.name;
+        EXPECT_LT(command.fileOperand, int(command.operands.size())) << command.name;
+        for (const auto& option : command.options) {
+            const auto [it, first] = kinds.emplace(option.name, std::pair(option.kind, option.placeholder));
+            EXPECT_TRUE(first || it->second == std::pair(option.kind, option.placeholder))
+                << option.name << " in " << command.name;
+        }
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"drives", "volumes", "partitions", "select", "dump", "restore",
+                                               "copy", "hexdump", "map", "disasm", "checksum", "erase",
+                                               "speed", "seek", "cdi-save", "cdi-load", "zip"}));
+}
+
 TEST_F(CliTest, SelectionsBuildTheWindowsRecord) {
-    TFileInfo drive = cli::resolveSelection(backend_, "1");
+    TFileInfo drive = selections::resolve(backend_, "1");
     EXPECT_EQ(drive.FileName, "\\\\.\\PHYSICALDRIVE1");
     EXPECT_EQ(drive.Size, 4 << 20);
     EXPECT_EQ(drive.DefaultName, "DRIVE_1");
     EXPECT_EQ(drive.Description, "LOGICAL DRIVE 1   ( 4 MiB ) offset: 0 size: 4194304");
 
-    TFileInfo narrowed = cli::resolveSelection(backend_, "0", 0x200, 1000);
+    TFileInfo narrowed = selections::resolve(backend_, "0", 0x200, 1000);
     EXPECT_EQ(narrowed.Offset, 512);
     EXPECT_EQ(narrowed.Size, 1000);
     EXPECT_EQ(narrowed.BaseSize, 64 << 20);
 
     const std::string path = dir_.file("plain.bin");
     fixtures::writePatternFile(path, 777);
-    TFileInfo file = cli::resolveSelection(backend_, path);
+    TFileInfo file = selections::resolve(backend_, path);
     EXPECT_EQ(file.Size, 777);
     EXPECT_TRUE(file.CanRead && file.CanWrite);
 
-    EXPECT_THROW(cli::resolveSelection(backend_, "7"), UserError);
-    EXPECT_THROW(cli::resolveSelection(backend_, dir_.file("missing")), UserError);
+    EXPECT_THROW(selections::resolve(backend_, "7"), UserError);
+    EXPECT_THROW(selections::resolve(backend_, dir_.file("missing")), UserError);
 }
 
 TEST_F(CliTest, SelectShowsTheRecordAndTheDeviceBehindIt) {
@@ -232,10 +256,10 @@ TEST_F(CliTest, RangesCountInsideTheItem) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.spec + " " + std::to_string(c.offset.value_or(-1)));
         if (c.length < 0) {
-            EXPECT_THROW(cli::resolveSelection(backend_, c.spec, c.offset, c.size), UserError);
+            EXPECT_THROW(selections::resolve(backend_, c.spec, c.offset, c.size), UserError);
             continue;
         }
-        const TFileInfo t = cli::resolveSelection(backend_, c.spec, c.offset, c.size);
+        const TFileInfo t = selections::resolve(backend_, c.spec, c.offset, c.size);
         EXPECT_EQ(std::pair(t.Offset, t.Size), std::pair(c.absolute, c.length));
         EXPECT_EQ(t.Description, t.DisplayText + " offset: " + std::to_string(c.absolute) +
                                      " size: " + std::to_string(c.length));
@@ -262,11 +286,11 @@ TEST_F(CliTest, PartitionsAndPartitionSelections) {
               "size (MiB)\tKind\tFile system");
     EXPECT_EQ(l[2], "2\t0\t\t(C0 H0 S0)\t83\t(C0 H0 S0)\t2048\t4096\t2097152\t2\tPrimary\tLinux native");
 
-    TFileInfo second = cli::resolveSelection(backend_, "0p2");
+    TFileInfo second = selections::resolve(backend_, "0p2");
     EXPECT_EQ(second.Offset, 2048 * 512);
     EXPECT_EQ(second.Size, 4096 * 512);
     EXPECT_EQ(second.DefaultName, "DRIVE_0P2");
-    EXPECT_THROW(cli::resolveSelection(backend_, "0p3"), UserError);
+    EXPECT_THROW(selections::resolve(backend_, "0p3"), UserError);
 
     // A blank drive: the window's message on stderr, an empty list, and status 1.
     const CliRun blank = run({"partitions", dir_.file("blank.img")});

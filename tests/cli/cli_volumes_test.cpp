@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "core/user_error.h"
 #include "discovery/demo_drive.h"
+#include "discovery/selections.h"
 #include "support/fixtures.h"
 #include "support/test_backend.h"
 
@@ -62,7 +63,7 @@ TEST(CliVolumes, ListsTheVolumesWithTheHiddenTypeNumberLast) {
 TEST(CliVolumes, VolumeSelectionsAreTheWindowsRecord) {
     TestBackend backend;
     withVolumes(backend);
-    const TFileInfo c = cli::resolveSelection(backend, "c:");
+    const TFileInfo c = selections::resolve(backend, "c:");
     EXPECT_EQ(c.FileName, "\\\\.\\C:");
     EXPECT_EQ(c.DefaultName, "SYSTEM");
     EXPECT_EQ(c.DefaultExt, ".raw");
@@ -71,13 +72,13 @@ TEST(CliVolumes, VolumeSelectionsAreTheWindowsRecord) {
     EXPECT_EQ(c.DriveText, "C:\\");
     EXPECT_TRUE(c.CanWrite);
     backend.volume('D').space = platform::FreeSpace{0, 1 << 20, 0};
-    const TFileInfo d = cli::resolveSelection(backend, "D:\\", 446, 66);
+    const TFileInfo d = selections::resolve(backend, "D:\\", 446, 66);
     EXPECT_EQ(d.DefaultExt, ".iso");
     EXPECT_FALSE(d.CanWrite);
     EXPECT_EQ(d.Offset, 446);
     EXPECT_EQ(d.Description, "Volume: D:\\ DISC offset: 446 size: 66");
 
-    EXPECT_THROW(cli::resolveSelection(backend, "Q:"), UserError);
+    EXPECT_THROW(selections::resolve(backend, "Q:"), UserError);
     const Output missing = runCli(backend, {"select", "A:"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "There is no volume A:.\n");

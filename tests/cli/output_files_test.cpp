@@ -3,8 +3,8 @@
 // and (as root) the backing file of a mounted loop device.
 
 #include "cli/cli.h"
-#include "cli/maintenance_commands.h"
 #include "jobs/output_file.h"
+#include "maintenance/commands.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
@@ -80,7 +80,8 @@ protected:
                  if (r) args.push_back("--replace");
                  ScriptedUi ui; // a fake clock: the 512 accesses take no real time
                  std::ostringstream out, err;
-                 const int status = cli::seekCommand(backend_, cli::parseCommandLine(args), ui, ui, out, err);
+                 const int status =
+                     maintenance::seekCommand(backend_, cli::parseCommandLine(args), ui, ui, out, err);
                  lastErr_ = err.str();
                  return status;
              }},

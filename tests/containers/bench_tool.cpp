@@ -7,8 +7,9 @@
 
 #include "cli/cli.h"
 #include "cli/command_line.h"
-#include "cli/containers_commands.h"
 #include "containers/cdi.h"
+#include "containers/commands.h"
+#include "discovery/selections.h"
 #include "jobs/gate.h"
 #include "platform/platform.h"
 
@@ -53,15 +54,15 @@ int main(int argc, char** argv) {
         }
         const bool save = a[0] == "cdi-save";
         Unattended ui(save ? a[3] : a[2]);
-        const TFileInfo sel = cli::resolveSelection(backend, save ? a[2] : a[3]);
+        const TFileInfo sel = selections::resolve(backend, save ? a[2] : a[3]);
         const auto r = save ? containers::SaveAsCompressed(backend, ui, ui, sel, options)
                             : containers::LoadFromCompressed(backend, ui, ui, sel, options);
         return r.outcome == containers::Outcome::Completed ? 0 : 1;
     }
     if (a.size() == 3 && a[0] == "zip") {
         Unattended ui(a[2]);
-        return cli::zipCommand(backend, cli::parseCommandLine({"zip", "--replace", "--", a[1], a[2]}), ui, ui,
-                               std::cout, std::cerr);
+        return containers::zipCommand(backend, cli::parseCommandLine({"zip", "--replace", "--", a[1], a[2]}),
+                                      ui, ui, std::cout, std::cerr);
     }
     std::cerr << "usage: containers_bench_tool cdi-save|cdi-load CODEC FROM TO | zip SOURCE ARCHIVE\n"
               << "codecs in this build: " << containers::compressionLibrary() << "\n";

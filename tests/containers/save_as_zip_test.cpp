@@ -3,7 +3,7 @@
 
 #include "checkers.h"
 #include "cli/command_line.h"
-#include "cli/containers_commands.h"
+#include "containers/commands.h"
 #include "containers/save_as_zip.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
@@ -249,9 +249,9 @@ protected:
 TEST_F(ContainersCliTest, FlagsDecideWhatIsReplacedAppendedAndOverwritten) {
     const std::string archive = dir_.file("c.zip");
     const Args zip{"zip", "0", archive, "--offset", "32256", "--size", "0x1000"};
-    EXPECT_EQ(run(cli::zipCommand, zip).status, 0);
+    EXPECT_EQ(run(containers::zipCommand, zip).status, 0);
     const auto once = fixtures::readFile(archive);
-    const auto refused = run(cli::zipCommand, zip);
+    const auto refused = run(containers::zipCommand, zip);
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err,
               archive + " already exists: give --append to add the entry to it, or --replace to replace "
@@ -259,30 +259,31 @@ TEST_F(ContainersCliTest, FlagsDecideWhatIsReplacedAppendedAndOverwritten) {
     EXPECT_EQ(fixtures::readFile(archive), once);
     auto append = zip;
     append.push_back("--append");
-    EXPECT_EQ(run(cli::zipCommand, append).status, 0);
+    EXPECT_EQ(run(containers::zipCommand, append).status, 0);
     EXPECT_EQ(listing(archive), "DRIVE_0\t4096\nDRIVE_0\t4096\n");
 
     const std::string image = dir_.file("c.cdi");
     EXPECT_EQ(
-        run(cli::cdiSaveCommand, {"cdi-save", "0", image, "--offset", "32256", "--size", "0x1000"}).status,
+        run(containers::cdiSaveCommand, {"cdi-save", "0", image, "--offset", "32256", "--size", "0x1000"})
+            .status,
         0);
-    const auto replace = run(cli::cdiSaveCommand, {"cdi-save", "0", image});
+    const auto replace = run(containers::cdiSaveCommand, {"cdi-save", "0", image});
     EXPECT_EQ(replace.status, 1);
     EXPECT_EQ(replace.texts,
               std::vector<std::string>{image + " already exists.\nDo you want to replace it?"});
-    EXPECT_EQ(
-        run(cli::cdiSaveCommand, {"cdi-save", "0", image, "--replace", "--offset", "32256", "--size", "4096"})
-            .status,
-        0);
+    EXPECT_EQ(run(containers::cdiSaveCommand,
+                  {"cdi-save", "0", image, "--replace", "--offset", "32256", "--size", "4096"})
+                  .status,
+              0);
 
     fixtures::writePatternFile(dir_.file("target"), 8192, 1);
     const auto target = fixtures::readFile(dir_.file("target"));
-    EXPECT_EQ(run(cli::cdiLoadCommand,
+    EXPECT_EQ(run(containers::cdiLoadCommand,
                   {"cdi-load", image, dir_.file("target"), "--offset", "4096", "--size", "4096"})
                   .status,
               1);
     EXPECT_EQ(fixtures::readFile(dir_.file("target")), target) << "the gate refused";
-    EXPECT_EQ(run(cli::cdiLoadCommand,
+    EXPECT_EQ(run(containers::cdiLoadCommand,
                   {"cdi-load", image, dir_.file("target"), "--offset", "4096", "--size", "4096", "--agree"})
                   .status,
               0);
@@ -294,13 +295,13 @@ TEST_F(ContainersCliTest, FlagsDecideWhatIsReplacedAppendedAndOverwritten) {
 
 TEST_F(ContainersCliTest, UsageMistakesThrowBeforeAnythingIsOpened) {
     const std::vector<std::pair<Command, Args>> cases{
-        {cli::zipCommand, {"zip", "0"}},
-        {cli::zipCommand, {"zip", "0", "a.zip", "b.zip"}},
-        {cli::zipCommand, {"zip", "0", "a.zip", "--append", "--replace"}},
-        {cli::zipCommand, {"zip", "0", "a.zip", "--agree"}},
-        {cli::cdiSaveCommand, {"cdi-save", "0", "a.cdi", "--offset", "twelve"}},
-        {cli::cdiSaveCommand, {"cdi-save", "0", "a.cdi", "--replace=yes"}},
-        {cli::cdiLoadCommand, {"cdi-load", "a.cdi", "0", "--append"}},
+        {containers::zipCommand, {"zip", "0"}},
+        {containers::zipCommand, {"zip", "0", "a.zip", "b.zip"}},
+        {containers::zipCommand, {"zip", "0", "a.zip", "--append", "--replace"}},
+        {containers::zipCommand, {"zip", "0", "a.zip", "--agree"}},
+        {containers::cdiSaveCommand, {"cdi-save", "0", "a.cdi", "--offset", "twelve"}},
+        {containers::cdiSaveCommand, {"cdi-save", "0", "a.cdi", "--replace=yes"}},
+        {containers::cdiLoadCommand, {"cdi-load", "a.cdi", "0", "--append"}},
     };
     for (const auto& [command, args] : cases) {
         const size_t opens = backend_.opens().size();

@@ -30,6 +30,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 
 using platform::testkit::TestBackend;
@@ -240,6 +241,47 @@ private slots:
             QVERIFY2(w.menuItem(name), name);
             QCOMPARE(w.menuItem(name)->text(), caption);
         }
+    }
+
+    // The tools' items stand among the window's own by section and order: an item dropped,
+    // renamed or moved by the registry shows here, with the name tests and handlers find it by.
+    void selectionMenuLayoutWithNames() {
+        TfrmMain& w = make();
+        QStringList layout;
+        std::function<void(const QMenu*, QString)> walk = [&](const QMenu* menu, QString indent) {
+            for (const QAction* a : menu->actions()) {
+                layout << indent + (a->isSeparator() ? "-" : a->text() + " | " + a->objectName());
+                if (a->menu()) walk(a->menu(), indent + "  ");
+            }
+        };
+        walk(w.mnuSelection, "");
+        QCOMPARE(layout, QStringList({"-",
+                                      "He&x view | Hexview1",
+                                      "Grap&hical view | Graphicalview1",
+                                      "Dis&assemble | Disassemble1",
+                                      "Virus scan | Virusscan1",
+                                      "Speed &test | Speedtest1",
+                                      "-",
+                                      "Calculate MD5 sum | CalculateMD5sum1",
+                                      "Calculate SHA1 sum | CalculateSHA1sum1",
+                                      "Calculate MD5 and SHA1 | CalculatebothMD5andSHA11",
+                                      "-",
+                                      "&Save as | Writetofile1",
+                                      "Save as zip (2GB max) | Saveaszip1",
+                                      "Save as compressed | Saveascompressed1",
+                                      "-",
+                                      "&Destructive actions | Destructiveactions1",
+                                      "  Load from zip | Loadfromzip1",
+                                      "  &Load from file | LoadFromFile1",
+                                      "  Load from compressed image | Loadfromcompressed1",
+                                      "  -",
+                                      "  Edit partition table | Editpartitiontable1",
+                                      "  -",
+                                      "  Erase | Fillerase1",
+                                      "  -",
+                                      "  Set as copy &target | Setasdirectcopytarget1",
+                                      "-",
+                                      "Set as copy so&urce | Setasdirectcopysource1"}));
     }
 
     void menuItemsShowTheLongLivedWindows() {

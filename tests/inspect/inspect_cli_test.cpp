@@ -1,8 +1,8 @@
 // tarnwick-cli's hexdump and map, run in-process; the PNG is read back by Python's zlib.
 
 #include "cli/command_line.h"
-#include "cli/inspect_commands.h"
 #include "discovery/demo_drive.h"
+#include "inspect/commands.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
@@ -60,7 +60,8 @@ TEST(InspectCli, HexdumpPrintsThePageAndItsCounters) {
     TestBackend backend;
     ScriptedUi ui;
     std::ostringstream out, err;
-    ASSERT_EQ(cli::hexdumpCommand(backend, line({"hexdump", file, "--filter", "blank"}), ui, ui, out, err), 0)
+    ASSERT_EQ(
+        inspect::hexdumpCommand(backend, line({"hexdump", file, "--filter", "blank"}), ui, ui, out, err), 0)
         << err.str();
     std::vector<std::string> lines;
     std::istringstream in(out.str());
@@ -74,19 +75,21 @@ TEST(InspectCli, HexdumpPrintsThePageAndItsCounters) {
     EXPECT_EQ(lines[66], "Read 1536 bytes (1kB)");
 
     std::ostringstream found;
-    ASSERT_EQ(cli::hexdumpCommand(backend, line({"hexdump", file, "--ascii", "WORLD", "--width", "32"}), ui,
-                                  ui, found, err),
+    ASSERT_EQ(inspect::hexdumpCommand(backend, line({"hexdump", file, "--ascii", "WORLD", "--width", "32"}),
+                                      ui, ui, found, err),
               0);
     EXPECT_NE(found.str().find("00000400  48 65"), std::string::npos);
     EXPECT_EQ(found.str().find("00000000"), std::string::npos);
     std::ostringstream none;
-    ASSERT_EQ(cli::hexdumpCommand(backend, line({"hexdump", file, "--ascii", "WORLD", "--case-sensitive"}),
-                                  ui, ui, none, err),
+    ASSERT_EQ(inspect::hexdumpCommand(backend,
+                                      line({"hexdump", file, "--ascii", "WORLD", "--case-sensitive"}), ui, ui,
+                                      none, err),
               0);
     EXPECT_EQ(none.str(), "Reading\nRead 1536 bytes (1kB)\n");
 
     std::ostringstream failed;
-    EXPECT_EQ(cli::hexdumpCommand(backend, line({"hexdump", dir.file("missing")}), ui, ui, failed, err), 1);
+    EXPECT_EQ(inspect::hexdumpCommand(backend, line({"hexdump", dir.file("missing")}), ui, ui, failed, err),
+              1);
 }
 
 TEST(InspectCli, UsageErrors) {
@@ -105,7 +108,7 @@ TEST(InspectCli, UsageErrors) {
         {"hexdump", "a", "--sectors-per-pixel", "2"},
     };
     for (const auto& args : hexdump)
-        EXPECT_THROW(cli::hexdumpCommand(backend, line(args), ui, ui, out, err), std::invalid_argument)
+        EXPECT_THROW(inspect::hexdumpCommand(backend, line(args), ui, ui, out, err), std::invalid_argument)
             << args.size() << " " << args.back();
     const std::vector<Args> map{
         {"map", "a"},
@@ -115,7 +118,7 @@ TEST(InspectCli, UsageErrors) {
         {"map", "a", "b.png", "--replace=yes"},
     };
     for (const auto& args : map)
-        EXPECT_THROW(cli::mapCommand(backend, line(args), ui, ui, out, err), std::invalid_argument);
+        EXPECT_THROW(inspect::mapCommand(backend, line(args), ui, ui, out, err), std::invalid_argument);
     EXPECT_TRUE(ui.asked.empty());
 }
 
@@ -127,7 +130,7 @@ TEST(InspectCli, MapOfTheDemoDriveAsPng) {
     TestBackend backend;
     ScriptedUi ui;
     std::ostringstream out, err;
-    ASSERT_EQ(cli::mapCommand(backend, line({"map", image, png}), ui, ui, out, err), 0) << err.str();
+    ASSERT_EQ(inspect::mapCommand(backend, line({"map", image, png}), ui, ui, out, err), 0) << err.str();
     EXPECT_EQ(out.str(), png + ": 1024 x 128 pixels, sectors per pixel 1, from byte 0\n");
     fixtures::writeFile(dir.file("read_png.py"),
                         std::vector<uint8_t>(kReadPng, kReadPng + std::strlen(kReadPng)));
@@ -153,19 +156,20 @@ TEST(InspectCli, MapOfTheDemoDriveAsPng) {
     // An existing image is replaced only when that is agreed to.
     const auto before = fixtures::readFile(png);
     EXPECT_EQ(
-        cli::mapCommand(backend, line({"map", image, png, "--sectors-per-pixel", "2"}), ui, ui, out, err), 1);
+        inspect::mapCommand(backend, line({"map", image, png, "--sectors-per-pixel", "2"}), ui, ui, out, err),
+        1);
     ASSERT_EQ(ui.asked.size(), 1u);
     EXPECT_EQ(ui.asked[0].text, png + " already exists.\nDo you want to replace it?");
     EXPECT_EQ(fixtures::readFile(png), before);
-    ASSERT_EQ(cli::mapCommand(backend, line({"map", image, png, "--sectors-per-pixel", "2", "--replace"}), ui,
-                              ui, out, err),
+    ASSERT_EQ(inspect::mapCommand(backend, line({"map", image, png, "--sectors-per-pixel", "2", "--replace"}),
+                                  ui, ui, out, err),
               0);
     EXPECT_NE(fixtures::readFile(png), before);
 
     // Smaller than one row: no image at all.
     std::ostringstream tinyErr;
-    EXPECT_EQ(cli::mapCommand(backend, line({"map", image, dir.file("tiny.png"), "--size", "1000"}), ui, ui,
-                              out, tinyErr),
+    EXPECT_EQ(inspect::mapCommand(backend, line({"map", image, dir.file("tiny.png"), "--size", "1000"}), ui,
+                                  ui, out, tinyErr),
               1);
     EXPECT_NE(tinyErr.str().find("no rows"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.file("tiny.png")));

@@ -1,7 +1,7 @@
 // The command line's checksum, erase, speed and seek, run in-process.
 
 #include "cli/command_line.h"
-#include "cli/maintenance_commands.h"
+#include "maintenance/commands.h"
 
 #include "helpers.h"
 #include "maintenance/speed.h"
@@ -50,20 +50,20 @@ TEST_F(MaintenanceCli, ChecksumPrintsTheDigests) {
     const std::string md5 = helpers::toolDigest("md5sum", dir_.file("slice"));
     const std::string sha1 = helpers::toolDigest("sha1sum", dir_.file("slice"));
     const Args range{"checksum", file, "--offset", "0x100", "--size", "5000"};
-    EXPECT_EQ(run(cli::checksumCommand, range), 0);
+    EXPECT_EQ(run(maintenance::checksumCommand, range), 0);
     EXPECT_EQ(out_.str(), "MD5 " + md5 + "\nSHA1 " + sha1 + "\n");
     const Args md5Only = range + Args{"--md5"};
-    EXPECT_EQ(run(cli::checksumCommand, md5Only), 0);
+    EXPECT_EQ(run(maintenance::checksumCommand, md5Only), 0);
     EXPECT_EQ(out_.str(), "MD5 " + md5 + "\n");
     const Args sha1Only = range + Args{"--sha1"};
-    EXPECT_EQ(run(cli::checksumCommand, sha1Only), 0);
+    EXPECT_EQ(run(maintenance::checksumCommand, sha1Only), 0);
     EXPECT_EQ(out_.str(), "SHA1 " + sha1 + "\n");
 
     // A short read: as in the window, the digests of the bytes before the failing block, which the
     // run does not pass off as the selection's (a note, and status 1).
     backend_.fileFaults(file).readErrorAt = 50000;
     helpers::copySlice(file, 0, 49152, dir_.file("before"));
-    EXPECT_EQ(run(cli::checksumCommand, {"checksum", file}), 1);
+    EXPECT_EQ(run(maintenance::checksumCommand, {"checksum", file}), 1);
     EXPECT_EQ(out_.str(), "MD5 " + helpers::toolDigest("md5sum", dir_.file("before")) + "\nSHA1 " +
                               helpers::toolDigest("sha1sum", dir_.file("before")) + "\n");
     EXPECT_EQ(err_.str(), "The digests below are of the first 49152 bytes of 100000 bytes only.\n");
@@ -74,17 +74,17 @@ TEST_F(MaintenanceCli, UsageErrors) {
     const std::string file = dir_.file("data.bin");
     fixtures::writePatternFile(file, 4096);
     const std::vector<std::pair<Command, Args>> cases{
-        {cli::checksumCommand, {"checksum"}},
-        {cli::checksumCommand, {"checksum", file, file}},
-        {cli::checksumCommand, {"checksum", file, "--md5", "--sha1"}},
-        {cli::checksumCommand, {"checksum", file, "--pattern", "00"}},
-        {cli::checksumCommand, {"checksum", file, "--offset", "12k"}},
-        {cli::checksumCommand, {"checksum", file, "--size="}},
-        {cli::eraseCommand, {"erase", file}},
-        {cli::eraseCommand, {"erase", file, "--pattern", "zz"}},
-        {cli::eraseCommand, {"erase", file, "--pattern", "100"}},
-        {cli::speedCommand, {"speed", file, "--buffered"}},
-        {cli::seekCommand, {"seek", file, "--png="}},
+        {maintenance::checksumCommand, {"checksum"}},
+        {maintenance::checksumCommand, {"checksum", file, file}},
+        {maintenance::checksumCommand, {"checksum", file, "--md5", "--sha1"}},
+        {maintenance::checksumCommand, {"checksum", file, "--pattern", "00"}},
+        {maintenance::checksumCommand, {"checksum", file, "--offset", "12k"}},
+        {maintenance::checksumCommand, {"checksum", file, "--size="}},
+        {maintenance::eraseCommand, {"erase", file}},
+        {maintenance::eraseCommand, {"erase", file, "--pattern", "zz"}},
+        {maintenance::eraseCommand, {"erase", file, "--pattern", "100"}},
+        {maintenance::speedCommand, {"speed", file, "--buffered"}},
+        {maintenance::seekCommand, {"seek", file, "--png="}},
     };
     for (const auto& [command, args] : cases) {
         EXPECT_THROW(run(command, args), std::invalid_argument);
@@ -95,8 +95,9 @@ TEST_F(MaintenanceCli, UsageErrors) {
 TEST_F(MaintenanceCli, EraseNeedsAgreement) {
     const std::string file = dir_.file("disk.img");
     fixtures::writePatternFile(file, 65536, 8);
-    EXPECT_EQ(
-        run(cli::eraseCommand, {"erase", file, "--pattern", "AA", "--offset", "1000", "--size", "5000"}), 1);
+    EXPECT_EQ(run(maintenance::eraseCommand,
+                  {"erase", file, "--pattern", "AA", "--offset", "1000", "--size", "5000"}),
+              1);
     EXPECT_EQ(fixtures::readFile(file), [&] {
         fixtures::writePatternFile(dir_.file("orig"), 65536, 8);
         return fixtures::readFile(dir_.file("orig"));
@@ -106,15 +107,16 @@ TEST_F(MaintenanceCli, EraseNeedsAgreement) {
     ui_.gate = {true};
     int pumps = 0;
     ui_.onPump = [&] { ui_.stop = ++pumps == 3; };
-    EXPECT_EQ(
-        run(cli::eraseCommand, {"erase", file, "--pattern", "00", "--offset", "1000", "--size", "50000"}), 1);
+    EXPECT_EQ(run(maintenance::eraseCommand,
+                  {"erase", file, "--pattern", "00", "--offset", "1000", "--size", "50000"}),
+              1);
     EXPECT_EQ(err_.str(), "Stopped: erased only 6144 bytes of 50000 bytes.\n");
     EXPECT_EQ(out_.str(), "");
     ui_.onPump = nullptr;
 
     for (const std::string pattern : {"aa", "7", "random"}) {
         fixtures::writePatternFile(file, 65536, 8);
-        EXPECT_EQ(run(cli::eraseCommand,
+        EXPECT_EQ(run(maintenance::eraseCommand,
                       {"erase", file, "--pattern", pattern, "--agree", "--offset", "1000", "--size", "5000"}),
                   0);
         EXPECT_EQ(out_.str(), "Erased 5000 bytes\n");
@@ -138,7 +140,7 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     probe::ProbeBackend timed(backend_);
     timed.probe.clock = &ui_.fakeClock;
     timed.probe.readMs = [](int64_t) { return 2; };
-    EXPECT_EQ(run(cli::speedCommand, {"speed", file, "--png", dir_.file("speed.png")}, &timed), 0);
+    EXPECT_EQ(run(maintenance::speedCommand, {"speed", file, "--png", dir_.file("speed.png")}, &timed), 0);
     std::istringstream lines(out_.str());
     std::vector<std::string> rows;
     for (std::string line; std::getline(lines, line);)
@@ -151,18 +153,20 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     EXPECT_GT(std::filesystem::file_size(dir_.file("speed.png")), 1000u);
     // An earlier chart is replaced only when asked, and is checked before minutes of measuring.
     const auto chart = fixtures::readFile(dir_.file("speed.png"));
-    EXPECT_EQ(run(cli::seekCommand, {"seek", file, "--png", dir_.file("speed.png")}, &timed), 1);
+    EXPECT_EQ(run(maintenance::seekCommand, {"seek", file, "--png", dir_.file("speed.png")}, &timed), 1);
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(fixtures::readFile(dir_.file("speed.png")), chart);
-    EXPECT_EQ(run(cli::seekCommand, {"seek", file, "--png", dir_.file("speed.png"), "--replace"}, &timed), 0);
+    EXPECT_EQ(
+        run(maintenance::seekCommand, {"seek", file, "--png", dir_.file("speed.png"), "--replace"}, &timed),
+        0);
     EXPECT_NE(fixtures::readFile(dir_.file("speed.png")), chart);
 
     // 64 MiB has no whole sample: said, nothing printed, status 1.
-    EXPECT_EQ(run(cli::speedCommand, {"speed", file, "--size", "0x4000000"}, &timed), 1);
+    EXPECT_EQ(run(maintenance::speedCommand, {"speed", file, "--size", "0x4000000"}, &timed), 1);
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(ui_.texts().back(), speed::kTooSmallMessage);
 
-    EXPECT_EQ(run(cli::seekCommand, {"seek", file}, &timed), 0);
+    EXPECT_EQ(run(maintenance::seekCommand, {"seek", file}, &timed), 0);
     const std::string seek = out_.str();
     EXPECT_EQ(seek.substr(0, seek.find('\n')), "Access\tPosition (MiB)\tTime (ms)");
     EXPECT_EQ(std::count(seek.begin(), seek.end(), '\n'), 1 + 512 + 2);

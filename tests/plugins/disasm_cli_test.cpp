@@ -5,9 +5,9 @@
 // write it anew with TARNWICK_REGENERATE_GOLDEN=1 and review the difference before committing it.
 
 #include "cli/command_line.h"
-#include "cli/disasm_commands.h"
 #include "disasm_test_support.h"
 #include "discovery/demo_drive.h"
+#include "inspect/commands.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
@@ -40,7 +40,7 @@ Listing runDisasm(const std::string& source, const Args& options) {
     Listing r;
     Args args{"disasm", source};
     args.insert(args.end(), options.begin(), options.end());
-    r.status = cli::disasmCommand(backend, line(args), ui, ui, out, err, plugin());
+    r.status = inspect::disasmCommand(backend, line(args), ui, ui, out, err, plugin());
     r.out = out.str();
     r.messages = ui.texts();
     return r;
@@ -79,7 +79,7 @@ TEST(DisasmCli, UsageErrorsComeBeforeAnythingIsOpened) {
         platform::testkit::TestBackend backend;
         ScriptedUi ui;
         std::ostringstream out, err;
-        EXPECT_THROW(cli::disasmCommand(backend, line(args), ui, ui, out, err), std::invalid_argument);
+        EXPECT_THROW(inspect::disasmCommand(backend, line(args), ui, ui, out, err), std::invalid_argument);
         EXPECT_TRUE(backend.opens().empty());
     }
 }

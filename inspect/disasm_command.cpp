@@ -1,14 +1,17 @@
-#include "cli/disasm_commands.h"
+#include "inspect/commands.h"
 
-#include "cli/cli.h"
 #include "core/user_error.h"
+#include "discovery/selections.h"
 #include "inspect/disassembler.h"
 
 #include <algorithm>
 #include <optional>
 #include <ostream>
 
-namespace cli {
+namespace inspect {
+
+using cli::CommandLine;
+using cli::UsageError;
 namespace {
 
 struct DisasmArgs {
@@ -51,7 +54,7 @@ int disasmCommand(platform::Backend& backend, const CommandLine& args, Dialogs& 
     // would leave it is refused, and the default stops at its end.
     TFileInfo source;
     try {
-        source = resolveSelection(backend, args.operands[0], args.number("--offset"), a.max);
+        source = selections::resolve(backend, args.operands[0], args.number("--offset"), a.max);
     } catch (const UserError& e) {
         err << e.what() << "\n";
         return 1;
@@ -78,4 +81,4 @@ int disasmCommand(platform::Backend& backend, const CommandLine& args, Dialogs& 
     return result.bytesRead == max && !result.stopped ? 0 : 1;
 }
 
-} // namespace cli
+} // namespace inspect

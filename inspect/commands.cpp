@@ -1,8 +1,7 @@
-#include "cli/inspect_commands.h"
+#include "inspect/commands.h"
 
-#include "cli/cli.h"
-#include "cli/terminal_ui.h"
 #include "core/user_error.h"
+#include "discovery/selections.h"
 #include "inspect/bytemap.h"
 #include "inspect/hexview.h"
 #include "jobs/output_file.h"
@@ -11,12 +10,11 @@
 #include <cctype>
 #include <ostream>
 
-namespace cli {
-namespace {
+namespace inspect {
 
-void endProgressLine(JobControl& job) {
-    if (auto* terminal = dynamic_cast<TerminalUi*>(&job)) terminal->endProgress();
-}
+using cli::CommandLine;
+using cli::UsageError;
+namespace {
 
 // The refresh's labels, kept for printing after the page.
 struct LabelDisplay final : hexview::Display {
@@ -63,7 +61,7 @@ int hexdumpCommand(platform::Backend& backend, const CommandLine& args, Dialogs&
     TFileInfo selection;
     try {
         selection =
-            resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
+            selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     } catch (const UserError& e) {
         err << e.what() << "\n";
         return 1;
@@ -76,7 +74,7 @@ int hexdumpCommand(platform::Backend& backend, const CommandLine& args, Dialogs&
     LabelDisplay labels;
     const auto result = viewer.refresh(
         dialogs, job, labels, searching ? hexview::Viewer::Kind::Search : hexview::Viewer::Kind::Normal);
-    endProgressLine(job);
+    job.endProgress();
     if (result == hexview::RefreshResult::Failed) return 1;
     for (const auto& line : viewer.page().lines())
         out << line << "\n";
@@ -96,7 +94,7 @@ int mapCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
     TFileInfo selection;
     try {
         selection =
-            resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
+            selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     } catch (const UserError& e) {
         err << e.what() << "\n";
         return 1;
@@ -111,7 +109,7 @@ int mapCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
                                Icon::Warning,
                                {Button::Yes, Button::No},
                                Button::No,
-                               TerminalUi::kReplaceId};
+                               cli::kReplaceQuestionId};
         if (dialogs.ask(replace) != Button::Yes) {
             err << "Nothing was written.\n";
             return 1;
@@ -121,7 +119,7 @@ int mapCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
     bytemap::Map map(backend, selection);
     NoCanvas canvas;
     const auto report = map.draw(dialogs, job, canvas, int(sectorsPerPixel));
-    endProgressLine(job);
+    job.endProgress();
     if (!report.started) return 1;
     if (report.stopped) {
         err << "Stopped after " << report.pixels << " pixels; " << file << " was not written.\n";
@@ -138,4 +136,60 @@ int mapCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
     return 0;
 }
 
-} // namespace cli
+std::vector<cli::CommandSpec> commands() {
+    using cli::OptionKind;
+    const auto number = [](const char* name, const char* help) {
+        return cli::OptionSpec{.name = name, .help = help, .kind = OptionKind::Number};
+    };
+    return {
+        {"hexdump",
+         {"SOURCE"},
+         "hexdump needs one SOURCE",
+         "print the page of SOURCE's bytes that the hex viewer shows from the range's start",
+         {{.name = "--filter",
+           .help = "leave out blocks: none, blank (all 0 or all 255), ascii, more (more ascii)",
+           .kind = OptionKind::Text,
+           .placeholder = "KIND"},
+          {.name = "--ascii",
+           .help = "show only 512-byte blocks that hold TEXT",
+           .kind = OptionKind::Text,
+           .placeholder = "TEXT",
+           .group = "search"},
+          {.name = "--case-sensitive", .help = "with --ascii: match upper and lower case exactly"},
+          {.name = "--hex",
+           .help = "show only 512-byte blocks whose bytes, as hexadecimal digits, hold DIGITS",
+           .kind = OptionKind::Text,
+           .placeholder = "DIGITS",
+           .group = "search"},
+          number("--width", "bytes a row: 16 (64 KiB a page) or 32 (128 KiB a page)"),
+          number("--offset", "first byte shown, counted from the start of SOURCE"),
+          number("--size", "bytes of the range: the blocks looked at (default: the rest of SOURCE)")},
+         cli::runWith<hexdumpCommand>},
+        {"map",
+         {"SOURCE", "OUT.png"},
+         "map needs SOURCE and OUT.png",
+         "draw SOURCE's bytes as the graphical byte map (red text, green binary, blue empty) into OUT.png",
+         {number("--sectors-per-pixel",
+                 "512-byte sectors a pixel stands for, 1 to 65536 (1: a row is 512 KiB)"),
+          number("--offset", "first byte of the map, counted from the start of SOURCE"),
+          number("--size",
+                 "bytes to map (default: the rest of SOURCE; the map covers whole rows of 1024 pixels, "
+                 "at most 4096 rows)"),
+          {.name = "--replace",
+           .help = "replace OUT.png when it exists",
+           .answers = {{cli::kReplaceQuestionId, Button::Yes}}}},
+         cli::runWith<mapCommand>},
+        {"disasm",
+         {"SOURCE"},
+         "disasm needs one SOURCE",
+         "list SOURCE's bytes as x86 instructions: address, bytes and instruction, tab-separated",
+         {number("--offset", "first byte to list, counted from the start of SOURCE"),
+          number("--max",
+                 "number of bytes to list, all inside SOURCE (default 512, or the rest of SOURCE when "
+                 "shorter; at most 67108864)"),
+          number("--bits", "16 (real mode, as boot code runs; the default), 32 or 64")},
+         cli::runWith<disasmCommand>},
+    };
+}
+
+} // namespace inspect

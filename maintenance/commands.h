@@ -1,36 +1,40 @@
 #pragma once
-// tarnwick-cli's maintenance commands: checksum, erase, speed and seek. Each takes the command line
-// as parseCommandLine left it, asks through Dialogs, is driven through JobControl, prints its
+// The maintenance tool's commands: checksum, erase, speed and seek. Each takes the command line
+// as the parser left it, asks through Dialogs, is driven through JobControl, prints its
 // results on `out` and returns 0 when done, 1 when it failed or was refused. A value the command
 // cannot use (a --pattern that is no byte, --replace without --png) throws UsageError before
 // anything is opened.
 
-#include "cli/command_line.h"
+#include "core/command.h"
 #include "core/job.h"
 
 #include <iosfwd>
+#include <vector>
 
 namespace platform {
 class Backend;
 }
 
-namespace cli {
+namespace maintenance {
+
+// checksum, erase, speed and seek, for the registry.
+std::vector<cli::CommandSpec> commands();
 
 // checksum SOURCE [--md5|--sha1|--both] [--sha256] [--offset N] [--size N] [--buffered]
 // Prints "MD5 <hex>" and/or "SHA1 <hex>" (both without a choice); after a short read or a stop,
 // the digests of the bytes read before it, with a note on `err`, and returns 1.
-int checksumCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
-                    std::ostream& out, std::ostream& err);
+int checksumCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs,
+                    JobControl& job, std::ostream& out, std::ostream& err);
 // erase TARGET --pattern 00|FF|AA|55|<hex byte>|random [--agree] [--offset N] [--size N] [--buffered]
-int eraseCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+int eraseCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                  std::ostream& out, std::ostream& err);
 // speed SOURCE [--png OUT.png] [--offset N] [--size N]
 // Prints one tab-separated row per sample, then the two result lines.
-int speedCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+int speedCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                  std::ostream& out, std::ostream& err);
 // seek SOURCE [--png OUT.png] [--offset N] [--size N]
 // Prints one tab-separated row per access, then the two result lines.
-int seekCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+int seekCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                 std::ostream& out, std::ostream& err);
 
-} // namespace cli
+} // namespace maintenance

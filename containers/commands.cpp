@@ -1,19 +1,19 @@
-#include "cli/containers_commands.h"
+#include "containers/commands.h"
 
-#include "cli/cli.h"
-#include "cli/terminal_ui.h"
 #include "containers/cdi.h"
 #include "containers/save_as_zip.h"
+#include "discovery/selections.h"
 #include "jobs/digest_set.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
 
 #include <ostream>
 
-namespace cli {
-namespace {
+namespace containers {
 
-using containers::Outcome;
+using cli::CommandLine;
+using cli::UsageError;
+namespace {
 
 // The command line's answers in front of the terminal's: the operand stands for the file
 // dialog, --agree passes the overwrite gate, --replace lets an existing file be replaced.
@@ -32,7 +32,7 @@ public:
                              Icon::Warning,
                              {Button::Yes, Button::No},
                              Button::No,
-                             TerminalUi::kReplaceId};
+                             cli::kReplaceQuestionId};
             if (inner_.ask(q) != Button::Yes) return std::nullopt;
         }
         return file_;
@@ -65,9 +65,9 @@ private:
 int cdiSaveCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                    std::ostream& out, std::ostream& err) {
     const auto& operands = args.operands;
-    auto digests = digestsFor(args);
+    auto digests = digest::fromHashOption(args);
     const TFileInfo source =
-        resolveSelection(backend, operands[0], args.number("--offset"), args.number("--size"));
+        selections::resolve(backend, operands[0], args.number("--offset"), args.number("--size"));
     if (const auto why = jobs::outputRefusal(backend, operands[1], jobs::Existing::Replace)) {
         err << "Cannot write the image into " << operands[1] << ": " << *why << ". Nothing was read.\n";
         return 1;
@@ -78,24 +78,24 @@ int cdiSaveCommand(platform::Backend& backend, const CommandLine& args, Dialogs&
     const auto report = containers::SaveAsCompressed(backend, answers, job, source, cdi);
     // The digest lines, as checksum prints them, for an image that holds every selected byte.
     if (digests && report.outcome == containers::Outcome::Completed) out << digests->summary() << "\n";
-    return exitFor(report);
+    return cli::exitFor(report);
 }
 
 int cdiLoadCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                    std::ostream&, std::ostream&) {
     const TFileInfo target =
-        resolveSelection(backend, args.operands[1], args.number("--offset"), args.number("--size"));
+        selections::resolve(backend, args.operands[1], args.number("--offset"), args.number("--size"));
     CommandDialogs answers(backend, dialogs, args.operands[0], args.has("--agree"), false);
-    return exitFor(containers::LoadFromCompressed(backend, answers, job, target));
+    return cli::exitFor(containers::LoadFromCompressed(backend, answers, job, target));
 }
 
 int zipCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                std::ostream& out, std::ostream& err) {
-    auto digests = digestsFor(args);
+    auto digests = digest::fromHashOption(args);
     const bool append = args.has("--append");
     const bool replace = args.has("--replace");
     const TFileInfo source =
-        resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
+        selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     const std::string& archive = args.operands[1];
     if (const auto why = jobs::outputRefusal(backend, archive, jobs::Existing::Replace)) {
         err << "Cannot write the archive into " << archive << ": " << *why << ". Nothing was changed.\n";
@@ -124,7 +124,53 @@ int zipCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
         backend, answers, [&job] { return std::make_unique<TerminalWindow>(job); }, archive, source,
         digests ? &*digests : nullptr);
     if (digests && report.outcome == containers::Outcome::Completed) out << digests->summary() << "\n";
-    return exitFor(report);
+    return cli::exitFor(report);
 }
 
-} // namespace cli
+std::vector<cli::CommandSpec> commands() {
+    using cli::OptionKind;
+    using cli::OptionSpec;
+    const auto number = [](const char* name, const char* help) {
+        return OptionSpec{.name = name, .help = help, .kind = OptionKind::Number};
+    };
+    const OptionSpec hash{.name = "--hash",
+                          .help =
+                              "digests of the selection's bytes to compute while saving (md5,sha1,sha256)",
+                          .kind = OptionKind::Text,
+                          .placeholder = "LIST"};
+    const cli::Answer replace{cli::kReplaceQuestionId, Button::Yes};
+    return {
+        {"cdi-save",
+         {"SOURCE", "IMAGE"},
+         "cdi-save needs SOURCE and IMAGE",
+         "save SOURCE's range into the compressed disk image IMAGE",
+         {number("--offset", "first byte of the range, counted from the start of SOURCE"),
+          number("--size", "number of bytes to save (default: the rest of SOURCE)"),
+          {.name = "--replace", .help = "replace IMAGE when it exists", .answers = {replace}},
+          hash},
+         cli::runWith<cdiSaveCommand>},
+        {"cdi-load",
+         {"IMAGE", "TARGET"},
+         "cdi-load needs IMAGE and TARGET",
+         "write the compressed disk image IMAGE onto TARGET's range (destroys TARGET's data)",
+         {number("--offset", "first byte of the range, counted from the start of TARGET"),
+          number("--size", "number of bytes of TARGET's range (default: the rest of TARGET)"),
+          {.name = "--agree", .help = "agree to overwrite TARGET"}},
+         cli::runWith<cdiLoadCommand>},
+        {"zip",
+         {"SOURCE", "ARCHIVE"},
+         "zip needs SOURCE and ARCHIVE",
+         "save SOURCE's range as one entry of the zip archive ARCHIVE (entries of at most 2 GiB)",
+         {number("--offset", "first byte of the range, counted from the start of SOURCE"),
+          number("--size", "number of bytes to save (default: the rest of SOURCE)"),
+          {.name = "--append", .help = "add the entry to ARCHIVE when it exists", .group = "existing"},
+          {.name = "--replace",
+           .help = "replace ARCHIVE when it exists",
+           .group = "existing",
+           .answers = {replace}},
+          hash},
+         cli::runWith<zipCommand>},
+    };
+}
+
+} // namespace containers

@@ -1,7 +1,7 @@
-#include "cli/maintenance_commands.h"
+#include "maintenance/commands.h"
 
-#include "cli/cli.h"
 #include "core/user_error.h"
+#include "discovery/selections.h"
 #include "jobs/digest_set.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
@@ -18,14 +18,17 @@
 #include <optional>
 #include <ostream>
 
-namespace cli {
+namespace maintenance {
+
+using cli::CommandLine;
+using cli::UsageError;
 namespace {
 
 // The selection named by the operand and narrowed by --offset and --size; nullopt when it cannot
 // be resolved (said on err).
 std::optional<TFileInfo> selectionOf(platform::Backend& backend, const CommandLine& args, std::ostream& err) {
     try {
-        return resolveSelection(backend, args.operands[0], args.number("--offset"), args.number("--size"));
+        return selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
     } catch (const UserError& e) {
         err << e.what() << "\n";
         return std::nullopt;
@@ -209,4 +212,78 @@ int seekCommand(platform::Backend& backend, const CommandLine& args, Dialogs& di
     return measure(true, backend, args, dialogs, job, out, err);
 }
 
-} // namespace cli
+namespace {
+
+using cli::OptionKind;
+using cli::OptionSpec;
+
+OptionSpec offsetOption(const char* help) {
+    return {.name = "--offset", .help = help, .kind = OptionKind::Number};
+}
+OptionSpec sizeOption(const char* help) {
+    return {.name = "--size", .help = help, .kind = OptionKind::Number};
+}
+const OptionSpec pngOptions[] = {
+    {.name = "--png",
+     .help = "also draw the chart into the PNG file FILE",
+     .kind = OptionKind::Text,
+     .placeholder = "FILE"},
+    {.name = "--replace",
+     .help = "with --png: replace FILE when it exists",
+     .answers = {{cli::kReplaceQuestionId, Button::Yes}}},
+};
+
+} // namespace
+
+std::vector<cli::CommandSpec> commands() {
+    const OptionSpec buffered{.name = "--buffered",
+                              .help = "read a block device through the system's cache instead of past it"};
+    return {
+        {"checksum",
+         {"SOURCE"},
+         "checksum needs one SOURCE",
+         "digests of SOURCE's range (MD5 and SHA-1 unless options choose), read in one pass",
+         {{.name = "--md5", .help = "only the MD5 digest", .group = "kind"},
+          {.name = "--sha1", .help = "only the SHA-1 digest", .group = "kind"},
+          {.name = "--both", .help = "both digests (the default)", .group = "kind"},
+          {.name = "--sha256", .help = "the SHA-256 digest as well; alone, only it"},
+          offsetOption("first byte of the range, counted from the start of SOURCE"),
+          sizeOption("number of bytes to read (default: the rest of SOURCE)"),
+          buffered},
+         cli::runWith<checksumCommand>},
+        {"erase",
+         {"TARGET"},
+         "erase needs one TARGET",
+         "overwrite every byte of TARGET's range with one byte value or random data (destroys its data)",
+         {{.name = "--pattern",
+           .help = "the fill: a hexadecimal byte (00, FF, AA, 55, ...) or random",
+           .kind = OptionKind::Text,
+           .placeholder = "BYTE",
+           .missing = "erase needs --pattern 00|FF|AA|55|<hex byte>|random"},
+          {.name = "--agree", .help = "agree to overwrite TARGET"},
+          offsetOption("first byte of the range, counted from the start of TARGET"),
+          sizeOption("number of bytes to erase (default: the rest of TARGET)"),
+          {.name = "--buffered",
+           .help = "write a block device through the system's cache instead of past it"}},
+         cli::runWith<eraseCommand>},
+        {"speed",
+         {"SOURCE"},
+         "speed needs one SOURCE",
+         "read speed along SOURCE's range: one row per sample (position in MiB, kB/s), then the results",
+         {pngOptions[0], pngOptions[1],
+          offsetOption("first byte of the range, counted from the start of SOURCE"),
+          sizeOption("number of bytes to measure over, more than 64 MiB (default: the rest of SOURCE)")},
+         cli::runWith<speedCommand>},
+        {"seek",
+         {"SOURCE"},
+         "seek needs one SOURCE",
+         "512 reads of 4096 bytes at random places of SOURCE's range: one row per read (position in MiB, "
+         "ms), then the results",
+         {pngOptions[0], pngOptions[1],
+          offsetOption("first byte of the range, counted from the start of SOURCE"),
+          sizeOption("number of bytes to spread the reads over (default: the rest of SOURCE)")},
+         cli::runWith<seekCommand>},
+    };
+}
+
+} // namespace maintenance
