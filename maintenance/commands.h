@@ -1,9 +1,8 @@
 #pragma once
-// The maintenance tool's commands: checksum, erase, speed and seek. Each takes the command line
-// as the parser left it, asks through Dialogs, is driven through JobControl, prints its
-// results on `out` and returns 0 when done, 1 when it failed or was refused. A value the command
-// cannot use (a --pattern that is no byte, --replace without --png) throws UsageError before
-// anything is opened.
+// The maintenance tool's commands: checksum and erase. Each takes the command line as the parser
+// left it, asks through Dialogs, is driven through JobControl, prints its results on `out` and
+// returns 0 when done, 1 when it failed or was refused. A value the command cannot use (a
+// --pattern that is no byte) throws UsageError before anything is opened.
 
 #include "core/command.h"
 #include "core/job.h"
@@ -17,7 +16,7 @@ class Backend;
 
 namespace maintenance {
 
-// checksum, erase, speed and seek, for the registry.
+// checksum and erase, for the registry.
 std::vector<cli::CommandSpec> commands();
 
 // checksum SOURCE [--md5|--sha1|--both] [--sha256] [--offset N] [--size N] [--buffered]
@@ -28,13 +27,5 @@ int checksumCommand(platform::Backend& backend, const cli::CommandLine& args, Di
 // erase TARGET --pattern 00|FF|AA|55|<hex byte>|random [--agree] [--offset N] [--size N] [--buffered]
 int eraseCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                  std::ostream& out, std::ostream& err);
-// speed SOURCE [--png OUT.png] [--offset N] [--size N]
-// Prints one tab-separated row per sample, then the two result lines.
-int speedCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
-                 std::ostream& out, std::ostream& err);
-// seek SOURCE [--png OUT.png] [--offset N] [--size N]
-// Prints one tab-separated row per access, then the two result lines.
-int seekCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
-                std::ostream& out, std::ostream& err);
 
 } // namespace maintenance

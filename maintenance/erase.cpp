@@ -1,10 +1,10 @@
 #include "maintenance/erase.h"
 
+#include "core/random.h"
 #include "jobs/block_engine.h"
 #include "jobs/gate.h"
 #include "jobs/range_job.h"
 #include "jobs/stream_adapter.h"
-#include "maintenance/random.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -36,7 +36,7 @@ public:
 
 private:
     Fill fill_;
-    maintenance::RandomFill random_;
+    prng::RandomFill random_;
     int64_t position_ = 0;
 };
 
@@ -132,7 +132,7 @@ Report eraseSelection(platform::Backend& backend, Dialogs& dialogs, JobControl& 
     job.progress(Progress(0, sel.Size, jobs::percentOf(0, sel.Size), ""));
 
     // Seeded at every erase: two erases of one range write different data.
-    FillSource source(fill, maintenance::seedFrom(job.clock().nowMs()));
+    FillSource source(fill, prng::seedFrom(job.clock().nowMs()));
     blocks::Plan plan;
     plan.size = sel.Size;
     plan.block = kBlock;

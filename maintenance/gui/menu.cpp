@@ -3,17 +3,12 @@
 #include "maintenance/checksum.h"
 #include "maintenance/gui/checksum_window.h"
 #include "maintenance/gui/erase_window.h"
-#include "maintenance/gui/speed_window.h"
 
 namespace maintenance {
 
 namespace {
 
 // Each opens a window of its own on a copy of the selection.
-void openSpeedTest(ui::ToolHost& host) {
-    OpenSpeedWindow(host.backend(), host.selection(), host.parentWidget());
-}
-
 template <checksum::ChecksumKind kind> void openChecksum(ui::ToolHost& host) {
     OpenChecksumWindow(host.backend(), host.selection(), kind, host.parentWidget());
 }
@@ -27,11 +22,6 @@ void openErase(ui::ToolHost& host) {
 std::vector<ui::MenuItem> menuItems() {
     using ui::MenuSection;
     return {
-        {.caption = "Speed &test",
-         .objectName = "Speedtest1",
-         .section = MenuSection::View,
-         .order = 50,
-         .run = openSpeedTest},
         {.caption = "Calculate MD5 sum",
          .objectName = "CalculateMD5sum1",
          .section = MenuSection::Digests,

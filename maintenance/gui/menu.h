@@ -1,6 +1,6 @@
 #pragma once
-// The maintenance tools' items in the main window's Selection menu: the speed test, the three
-// checksums and the erase.
+// The maintenance tools' items in the main window's Selection menu: the three checksums and the
+// erase.
 
 #include "ui/tool_menu.h"
 

@@ -4,7 +4,7 @@
 
 #include "cli/cli.h"
 #include "jobs/output_file.h"
-#include "maintenance/commands.h"
+#include "speed/commands.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
@@ -81,7 +81,7 @@ protected:
                  ScriptedUi ui; // a fake clock: the 512 accesses take no real time
                  std::ostringstream out, err;
                  const int status =
-                     maintenance::seekCommand(backend_, cli::parseCommandLine(args), ui, ui, out, err);
+                     speed::seekCommand(backend_, cli::parseCommandLine(args), ui, ui, out, err);
                  lastErr_ = err.str();
                  return status;
              }},

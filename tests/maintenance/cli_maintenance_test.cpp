@@ -2,13 +2,14 @@
 
 #include "cli/command_line.h"
 #include "maintenance/commands.h"
+#include "speed/commands.h"
 
-#include "helpers.h"
-#include "maintenance/speed.h"
-#include "probe_backend.h"
+#include "speed/speed.h"
 #include "support/fixtures.h"
+#include "support/probe_backend.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
+#include "support/tool_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -83,8 +84,8 @@ TEST_F(MaintenanceCli, UsageErrors) {
         {maintenance::eraseCommand, {"erase", file}},
         {maintenance::eraseCommand, {"erase", file, "--pattern", "zz"}},
         {maintenance::eraseCommand, {"erase", file, "--pattern", "100"}},
-        {maintenance::speedCommand, {"speed", file, "--buffered"}},
-        {maintenance::seekCommand, {"seek", file, "--png="}},
+        {speed::speedCommand, {"speed", file, "--buffered"}},
+        {speed::seekCommand, {"seek", file, "--png="}},
     };
     for (const auto& [command, args] : cases) {
         EXPECT_THROW(run(command, args), std::invalid_argument);
@@ -140,7 +141,7 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     probe::ProbeBackend timed(backend_);
     timed.probe.clock = &ui_.fakeClock;
     timed.probe.readMs = [](int64_t) { return 2; };
-    EXPECT_EQ(run(maintenance::speedCommand, {"speed", file, "--png", dir_.file("speed.png")}, &timed), 0);
+    EXPECT_EQ(run(speed::speedCommand, {"speed", file, "--png", dir_.file("speed.png")}, &timed), 0);
     std::istringstream lines(out_.str());
     std::vector<std::string> rows;
     for (std::string line; std::getline(lines, line);)
@@ -153,20 +154,19 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     EXPECT_GT(std::filesystem::file_size(dir_.file("speed.png")), 1000u);
     // An earlier chart is replaced only when asked, and is checked before minutes of measuring.
     const auto chart = fixtures::readFile(dir_.file("speed.png"));
-    EXPECT_EQ(run(maintenance::seekCommand, {"seek", file, "--png", dir_.file("speed.png")}, &timed), 1);
+    EXPECT_EQ(run(speed::seekCommand, {"seek", file, "--png", dir_.file("speed.png")}, &timed), 1);
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(fixtures::readFile(dir_.file("speed.png")), chart);
-    EXPECT_EQ(
-        run(maintenance::seekCommand, {"seek", file, "--png", dir_.file("speed.png"), "--replace"}, &timed),
-        0);
+    EXPECT_EQ(run(speed::seekCommand, {"seek", file, "--png", dir_.file("speed.png"), "--replace"}, &timed),
+              0);
     EXPECT_NE(fixtures::readFile(dir_.file("speed.png")), chart);
 
     // 64 MiB has no whole sample: said, nothing printed, status 1.
-    EXPECT_EQ(run(maintenance::speedCommand, {"speed", file, "--size", "0x4000000"}, &timed), 1);
+    EXPECT_EQ(run(speed::speedCommand, {"speed", file, "--size", "0x4000000"}, &timed), 1);
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(ui_.texts().back(), speed::kTooSmallMessage);
 
-    EXPECT_EQ(run(maintenance::seekCommand, {"seek", file}, &timed), 0);
+    EXPECT_EQ(run(speed::seekCommand, {"seek", file}, &timed), 0);
     const std::string seek = out_.str();
     EXPECT_EQ(seek.substr(0, seek.find('\n')), "Access\tPosition (MiB)\tTime (ms)");
     EXPECT_EQ(std::count(seek.begin(), seek.end(), '\n'), 1 + 512 + 2);

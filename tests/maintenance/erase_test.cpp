@@ -4,11 +4,11 @@
 
 #include "maintenance/erase.h"
 
-#include "helpers.h"
-#include "probe_backend.h"
 #include "support/fixtures.h"
+#include "support/probe_backend.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
+#include "support/tool_helpers.h"
 
 #include <gtest/gtest.h>
 

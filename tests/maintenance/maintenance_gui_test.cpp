@@ -3,13 +3,13 @@
 
 #include "maintenance/gui/checksum_window.h"
 #include "maintenance/gui/erase_window.h"
-#include "maintenance/gui/speed_window.h"
+#include "speed/gui/speed_window.h"
 
-#include "helpers.h"
-#include "probe_backend.h"
 #include "support/fixtures.h"
+#include "support/probe_backend.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
+#include "support/tool_helpers.h"
 
 #include <QApplication>
 #include <QButtonGroup>

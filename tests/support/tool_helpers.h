@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers the maintenance tests share.
+// Small helpers the tools' tests share.
 
 #include "core/fileinfo.h"
 #include "support/fixtures.h"

@@ -1,7 +1,7 @@
-#include "maintenance/speed.h"
+#include "speed/speed.h"
 
+#include "core/random.h"
 #include "jobs/range_job.h"
-#include "maintenance/random.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -164,7 +164,7 @@ Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, c
     range.enterBusy();
     range.offerStop();
     Clock& clock = job.clock();
-    maintenance::SplitMix64 random(maintenance::seedFrom(clock.nowMs()));
+    prng::SplitMix64 random(prng::seedFrom(clock.nowMs()));
 
     // 64 bits: a selection beyond 8 TiB is reached everywhere.
     const int64_t blocks = sel.Size / kSeekBlock;

@@ -1,4 +1,4 @@
-#include "maintenance/chart_image.h"
+#include "speed/chart_image.h"
 
 #include "core/png.h"
 #include "jobs/output_file.h"

@@ -1,9 +1,10 @@
 #pragma once
-// The pseudo-random numbers of the erase and the seek test. Not for anything secret.
+// Pseudo-random numbers for the tools: the erase's random fill, the seek test's positions. Not
+// for anything secret.
 
 #include <cstdint>
 
-namespace maintenance {
+namespace prng {
 
 // splitmix64: one well-mixed 64-bit value per step, for any seed.
 class SplitMix64 {
@@ -38,4 +39,4 @@ inline uint64_t seedFrom(int64_t ms) {
     return uint64_t(ms) * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull;
 }
 
-} // namespace maintenance
+} // namespace prng

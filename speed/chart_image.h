@@ -3,8 +3,8 @@
 // round ticks spanning the points, speeds as blue points, the moving average as a red line, the
 // markers as yellow squares; written as a PNG image. Plain C++, no Qt.
 
-#include "maintenance/speed.h"
 #include "platform/platform.h"
+#include "speed/speed.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
-#include "maintenance/random.h"
+#include "core/random.h"
 
 #include <cstring>
 
-namespace maintenance {
+namespace prng {
 namespace {
 
 constexpr int64_t kStep = RandomFill::kLanes * 8; // bytes one step of all lanes gives
@@ -50,4 +50,4 @@ void RandomFill::fill(char* out, int64_t count) {
     }
 }
 
-} // namespace maintenance
+} // namespace prng

@@ -1,14 +1,14 @@
 // Speed and seek test: samples, points and labels on a fake clock; the sizes that change `n`;
 // selections beyond 2 TiB and 8 TiB; Stop then a new run; a loop device read past the cache.
 
-#include "maintenance/chart_image.h"
-#include "maintenance/speed.h"
+#include "speed/chart_image.h"
+#include "speed/speed.h"
 
-#include "helpers.h"
-#include "probe_backend.h"
 #include "support/fixtures.h"
+#include "support/probe_backend.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
+#include "support/tool_helpers.h"
 
 #include <gtest/gtest.h>
 

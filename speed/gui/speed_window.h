@@ -3,7 +3,7 @@
 // access times, with the two result labels.
 
 #include "core/fileinfo.h"
-#include "maintenance/speed.h"
+#include "speed/speed.h"
 #include "ui/tool_window.h"
 
 #include <QList>

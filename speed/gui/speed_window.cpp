@@ -1,4 +1,4 @@
-#include "maintenance/gui/speed_window.h"
+#include "speed/gui/speed_window.h"
 
 #include "platform/platform.h"
 #include "ui/save_picture.h"
