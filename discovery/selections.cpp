@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 
 namespace selections {
 
@@ -160,6 +161,17 @@ TFileInfo resolve(platform::Backend& backend, const std::string& spec, std::opti
     }
     narrow(info, spec, offset, size);
     return info;
+}
+
+std::optional<TFileInfo> resolveOrSay(platform::Backend& backend, const std::string& spec,
+                                      std::optional<int64_t> offset, std::optional<int64_t> size,
+                                      std::ostream& err) {
+    try {
+        return resolve(backend, spec, offset, size);
+    } catch (const UserError& e) {
+        err << e.what() << "\n";
+        return std::nullopt;
+    }
 }
 
 } // namespace selections

@@ -8,6 +8,7 @@
 #include "discovery/volumes.h"
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -36,5 +37,10 @@ bool isDriveNumber(const std::string& text);
 // edits make them. Throws UserError, also for a range that does not lie inside the item.
 TFileInfo resolve(platform::Backend& backend, const std::string& spec,
                   std::optional<int64_t> offset = std::nullopt, std::optional<int64_t> size = std::nullopt);
+// The same for a command that goes on to say why it failed: nullopt when the selection cannot be
+// resolved, with the reason said on `err`.
+std::optional<TFileInfo> resolveOrSay(platform::Backend& backend, const std::string& spec,
+                                      std::optional<int64_t> offset, std::optional<int64_t> size,
+                                      std::ostream& err);
 
 } // namespace selections

@@ -1,6 +1,5 @@
 #include "inspect/commands.h"
 
-#include "core/user_error.h"
 #include "discovery/selections.h"
 #include "inspect/bytemap.h"
 #include "inspect/hexview.h"
@@ -58,14 +57,10 @@ int hexdumpCommand(platform::Backend& backend, const CommandLine& args, Dialogs&
     if (width != 16 && width != 32)
         throw UsageError("--width takes 16 or 32, not " + std::to_string(width), args.command);
 
-    TFileInfo selection;
-    try {
-        selection =
-            selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
-    } catch (const UserError& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    const auto found = selections::resolveOrSay(backend, args.operands[0], args.number("--offset"),
+                                                args.number("--size"), err);
+    if (!found) return 1;
+    const TFileInfo& selection = *found;
     hexview::Viewer viewer(backend, selection);
     viewer.setRowWidth(int(width));
     viewer.setFilter(filter);
@@ -91,14 +86,10 @@ int mapCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
                          args.command);
     const std::string& file = args.operands[1];
 
-    TFileInfo selection;
-    try {
-        selection =
-            selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
-    } catch (const UserError& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    const auto found = selections::resolveOrSay(backend, args.operands[0], args.number("--offset"),
+                                                args.number("--size"), err);
+    if (!found) return 1;
+    const TFileInfo& selection = *found;
     // A map never goes onto a device, a folder or a pipe: refused before anything is read.
     if (const auto why = jobs::outputRefusal(backend, file, jobs::Existing::Replace)) {
         err << "Cannot write the map into " << file << ": " << *why << ". Nothing was written.\n";

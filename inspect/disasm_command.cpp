@@ -1,6 +1,5 @@
 #include "inspect/commands.h"
 
-#include "core/user_error.h"
 #include "discovery/selections.h"
 #include "inspect/disassembler.h"
 
@@ -52,13 +51,10 @@ int disasmCommand(platform::Backend& backend, const CommandLine& args, Dialogs& 
     const DisasmArgs a = parse(args);
     // --offset and --max count inside SOURCE as --offset and --size do elsewhere: a listing that
     // would leave it is refused, and the default stops at its end.
-    TFileInfo source;
-    try {
-        source = selections::resolve(backend, args.operands[0], args.number("--offset"), a.max);
-    } catch (const UserError& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    const auto found =
+        selections::resolveOrSay(backend, args.operands[0], args.number("--offset"), a.max, err);
+    if (!found) return 1;
+    const TFileInfo& source = *found;
     const int64_t max = a.max.value_or(std::min<int64_t>(disasm::kDefaultMaxBytes, source.Size));
     if (!library.available()) {
         // The window's message names a Windows file; a terminal user needs what was looked for.

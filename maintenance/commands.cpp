@@ -1,6 +1,5 @@
 #include "maintenance/commands.h"
 
-#include "core/user_error.h"
 #include "discovery/selections.h"
 #include "jobs/digest_set.h"
 #include "jobs/gate.h"
@@ -21,17 +20,6 @@ namespace maintenance {
 using cli::CommandLine;
 using cli::UsageError;
 namespace {
-
-// The selection named by the operand and narrowed by --offset and --size; nullopt when it cannot
-// be resolved (said on err).
-std::optional<TFileInfo> selectionOf(platform::Backend& backend, const CommandLine& args, std::ostream& err) {
-    try {
-        return selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
-    } catch (const UserError& e) {
-        err << e.what() << "\n";
-        return std::nullopt;
-    }
-}
 
 // The overwrite gate answered by --agree: the agreement is typed and its question answered Yes.
 class AgreedDialogs final : public Dialogs {
@@ -61,7 +49,8 @@ int checksumCommand(platform::Backend& backend, const CommandLine& args, Dialogs
                       : args.has("--sha1") ? checksum::SHA1
                       : sha256 && !chosen  ? checksum::NoDigest
                                            : checksum::Both;
-    const auto sel = selectionOf(backend, args, err);
+    const auto sel = selections::resolveOrSay(backend, args.operands[0], args.number("--offset"),
+                                              args.number("--size"), err);
     if (!sel) return 1;
     std::optional<digest::Set> extra;
     if (sha256) extra.emplace(std::vector{digest::Context::Kind::Sha256});
@@ -100,7 +89,8 @@ int eraseCommand(platform::Backend& backend, const CommandLine& args, Dialogs& d
             throw UsageError("--pattern: '" + given + "' is not a hexadecimal byte or random", args.command);
         fill.value = wipe::charValue(pattern);
     }
-    const auto sel = selectionOf(backend, args, err);
+    const auto sel = selections::resolveOrSay(backend, args.operands[0], args.number("--offset"),
+                                              args.number("--size"), err);
     if (!sel) return 1;
     wipe::Options o;
     o.direct = !args.has("--buffered");

@@ -1,6 +1,5 @@
 #include "speed/commands.h"
 
-#include "core/user_error.h"
 #include "discovery/selections.h"
 #include "jobs/output_file.h"
 #include "platform/platform.h"
@@ -17,17 +16,6 @@ using cli::CommandLine;
 using cli::UsageError;
 
 namespace {
-
-// The selection named by the operand and narrowed by --offset and --size; nullopt when it cannot
-// be resolved (said on err).
-std::optional<TFileInfo> selectionOf(platform::Backend& backend, const CommandLine& args, std::ostream& err) {
-    try {
-        return selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
-    } catch (const UserError& e) {
-        err << e.what() << "\n";
-        return std::nullopt;
-    }
-}
 
 std::string fixed(double v, int decimals, char separator) {
     char text[64];
@@ -91,7 +79,8 @@ int measure(bool seek, platform::Backend& backend, const CommandLine& args, Dial
             return 1;
         }
     }
-    const auto sel = selectionOf(backend, args, err);
+    const auto sel = selections::resolveOrSay(backend, args.operands[0], args.number("--offset"),
+                                              args.number("--size"), err);
     if (!sel) return 1;
     const char separator = platform::decimalSeparator();
     SampleEcho echo(job, out, separator,
