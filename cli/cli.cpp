@@ -156,6 +156,8 @@ namespace {
 TerminalUi terminalFor(Io& io, const CommandSpec& spec, const CommandLine& args) {
     TerminalUi ui(io.in, io.interactive, io.err, io.progressLine);
     ui.setDecimalSeparator(platform::decimalSeparator());
+    ui.setQuiet(args.quiet);
+    if (args.progress) ui.setProgressLog(true);
     if (!io.interactive)
         for (const auto& [answer, note] : spec.unattended)
             ui.answer(answer.question, answer.button, note);
@@ -176,7 +178,15 @@ int runCommand(const CommandLine& args, platform::Backend& backend, Io& io) {
     if (!spec) throw UsageError("unknown command " + args.command);
     TerminalUi ui = terminalFor(io, *spec, args);
     CommandContext context{backend, args, ui, ui, io.out, io.err};
-    const int status = spec->run(context);
+    int status = Failed;
+    try {
+        status = spec->run(context);
+    } catch (...) {
+        ui.release();
+        throw;
+    }
+    // --quiet says nothing while things go well; a failure is explained.
+    if (status != Completed || stopSignal()) ui.release();
     ui.endProgress();
     return status;
 }

@@ -132,6 +132,12 @@ void globalOptions(std::string& out) {
     item(out, "  --demo",
          "add the demo drive: a generated 64 MiB disk image as drive 0, ahead of the machine's "
          "own drives (which move up by one)");
+    item(out, "  --quiet",
+         "say nothing on standard error while the command goes well; when it fails, what it "
+         "said is shown then (results on standard output are printed as always)");
+    item(out, "  --progress",
+         "show progress as one line a second (bytes, rate, time left) even when standard error "
+         "is not a terminal, for logs");
     item(out, "  -h, --help", "show this help; after a command, that command's help");
     item(out, "  --version",
          "show the program's version and the versions of the libraries it was built with");
@@ -143,6 +149,8 @@ const char kNotes[] =
     "reads as one of the first three, such as 0, 0p1 or C:, must be written with its folder,\n"
     "for example ./0, to be read as a file. A name that starts with a dash goes after --.\n"
     "N is decimal, or hexadecimal with a 0x prefix; --offset=N works as well as --offset N.\n"
+    "Decimal N may end in K, M, G, T (or KiB, MiB, GiB, TiB: powers of 1024), kB, MB, GB, TB\n"
+    "(powers of 1000) or s (512-byte sectors): --size 4K, --offset 1MiB, --size 8s.\n"
     "Each option may be given once, and only to a command that uses it.\n"
     "\n"
     "--offset and --size (copy's --source-... and --target-... too) count inside the item\n"
@@ -176,15 +184,47 @@ const char kNotes[] =
     "  130, 143, 129      stopped by Ctrl+C (SIGINT), SIGTERM or SIGHUP\n"
     "  141                the output pipe closed (SIGPIPE)\n";
 
+// A size suffix as dd reads them: K (or k), M, G, T, P, E alone or with iB are powers of 1024,
+// with B (kB, MB, ...) powers of 1000; s counts 512-byte sectors. 0 for anything else.
+int64_t suffixFactor(const std::string& suffix) {
+    if (suffix == "s") return 512;
+    if (suffix.empty() || suffix.size() > 3) return 0;
+    static const std::string letters = "KMGTPE";
+    const char letter = suffix[0] == 'k' ? 'K' : suffix[0];
+    const auto power = letters.find(letter);
+    if (power == std::string::npos) return 0;
+    const std::string rest = suffix.substr(1);
+    const int64_t base = rest == "" || rest == "iB" ? 1024 : rest == "B" ? 1000 : 0;
+    int64_t factor = 1;
+    for (size_t i = 0; i <= power && base != 0; ++i)
+        factor *= base;
+    return base == 0 ? 0 : factor;
+}
+
 // No numeric option takes a negative value: offsets and sizes count forwards from an item's start.
 int64_t parseNumber(const std::string& option, const std::string& text, const std::string& command) {
+    // Decimal digits may carry a size suffix; a hexadecimal number stands alone.
+    const bool hex = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0;
+    const size_t sign = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    const size_t digits = hex ? text.size() : text.find_first_not_of("0123456789", sign);
+    const std::string number = text.substr(0, digits),
+                      suffix = digits == std::string::npos ? "" : text.substr(digits);
+    const int64_t factor = suffix.empty() ? 1 : suffixFactor(suffix);
+    if (factor == 0 || number.size() == sign)
+        throw UsageError(
+            option + ": '" + text +
+                "' is not a number (decimal, 0x hexadecimal, or decimal with K, M, G, T, kB, MB, GB, "
+                "TB, KiB, MiB, ... or s)",
+            command);
     int64_t value = 0;
     try {
-        value = selection::parseInteger(text, false);
+        value = selection::parseInteger(number, false);
     } catch (const UserError& e) {
         throw UsageError(option + ": " + e.what(), command);
     }
     if (value < 0) throw UsageError(option + ": '" + text + "' is negative", command);
+    if (__builtin_mul_overflow(value, factor, &value))
+        throw UsageError(option + ": '" + text + "' is too large", command);
     return value;
 }
 
@@ -214,13 +254,15 @@ CommandLine parse(const std::vector<std::string>& args) {
         }
         const auto eq = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
         const std::string name = a.substr(0, eq);
-        if (name == "--demo" || name == "--version" || name == "--help" ||
-            (isCommandOption(name) && !takesValue(name))) {
+        if (name == "--demo" || name == "--quiet" || name == "--progress" || name == "--version" ||
+            name == "--help" || (isCommandOption(name) && !takesValue(name))) {
             if (eq != std::string::npos) throw UsageError(name + " takes no value");
-            bool* const global = name == "--demo"      ? &line.demo
-                                 : name == "--version" ? &line.version
-                                 : name == "--help"    ? &line.help
-                                                       : nullptr;
+            bool* const global = name == "--demo"       ? &line.demo
+                                 : name == "--quiet"    ? &line.quiet
+                                 : name == "--progress" ? &line.progress
+                                 : name == "--version"  ? &line.version
+                                 : name == "--help"     ? &line.help
+                                                        : nullptr;
             if (global && *global) throw UsageError(name + " is given twice; give it once");
             if (global)
                 *global = true;
@@ -246,6 +288,8 @@ CommandLine parse(const std::vector<std::string>& args) {
         given.emplace_back(name, value);
     }
 
+    if (line.quiet && line.progress)
+        throw UsageError("--quiet and --progress exclude each other; give one of them");
     // "help" and "help COMMAND" stand for --help and COMMAND --help.
     if (!positional.empty() && positional[0] == "help") {
         if (positional.size() > 2) throw UsageError("help takes at most one COMMAND");
@@ -329,7 +373,7 @@ std::string helpText(const std::string& name) {
         globalOptions(out);
         return out + "\n" + kNotes;
     }
-    out += "usage: tarnwick-cli [--demo] COMMAND [ARGUMENTS] [OPTIONS]\n"
+    out += "usage: tarnwick-cli [--demo] [--quiet|--progress] COMMAND [ARGUMENTS] [OPTIONS]\n"
            "       tarnwick-cli COMMAND --help\n"
            "       tarnwick-cli --version\n"
            "\n"

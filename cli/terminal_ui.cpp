@@ -97,6 +97,19 @@ bool TerminalUi::stopRequested() {
     return cli::stopSignal() != 0;
 }
 
+void TerminalUi::setProgressLog(bool on) {
+    progressLog_ = on;
+    if (on) progressLine_ = true;
+}
+
+void TerminalUi::release() {
+    endProgress();
+    if (!quiet_) return;
+    quiet_ = false;
+    err_ << held_.str() << std::flush;
+    held_.str({});
+}
+
 void TerminalUi::endProgress() {
     if (pending_) draw(*pending_, pendingAt_);
     pending_.reset();
@@ -107,28 +120,30 @@ void TerminalUi::endProgress() {
 
 Button TerminalUi::ask(const Question& question) {
     endProgress();
-    err_ << question.text << "\n";
+    say() << question.text << "\n";
     if (question.buttons.size() <= 1) return question.buttons.empty() ? Button::Ok : question.buttons.front();
     if (auto it = answers_.find(question.id); it != answers_.end()) {
-        err_ << "-> " << buttonName(it->second.button)
-             << (it->second.note.empty() ? "" : " (" + it->second.note + ")") << "\n";
+        say() << "-> " << buttonName(it->second.button)
+              << (it->second.note.empty() ? "" : " (" + it->second.note + ")") << "\n";
         return it->second.button;
     }
     if (!interactive_) {
-        err_ << "-> " << buttonName(question.defaultButton) << " (standard input is not a terminal)\n";
+        say() << "-> " << buttonName(question.defaultButton) << " (standard input is not a terminal)\n";
         return question.defaultButton;
     }
     return prompt(question);
 }
 
 Button TerminalUi::prompt(const Question& question) {
+    // A person answers only what they can read: what --quiet held back comes first.
+    release();
     for (;;) {
         // After a stop signal nobody is waited for: the safe answer ends the action sooner.
         if (stopRequested()) return question.defaultButton;
-        err_ << "[";
+        say() << "[";
         for (size_t i = 0; i < question.buttons.size(); ++i)
-            err_ << (i ? "/" : "") << buttonName(question.buttons[i]);
-        err_ << "] (default " << buttonName(question.defaultButton) << "): " << std::flush;
+            say() << (i ? "/" : "") << buttonName(question.buttons[i]);
+        say() << "] (default " << buttonName(question.defaultButton) << "): " << std::flush;
         std::string line;
         if (!std::getline(in_, line)) return question.defaultButton;
         line = lower(trim(line));
@@ -157,20 +172,22 @@ std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
 std::optional<std::string> TerminalUi::typedAgreement(const TFileInfo& target) {
     endProgress();
     if (agreed_) return std::string("i agree");
-    err_ << "About to overwrite " << target.Description << " (" << target.FileName << ", offset "
-         << target.Offset << ", " << target.Size << " bytes).\n";
+    say() << "About to overwrite " << target.Description << " (" << target.FileName << ", offset "
+          << target.Offset << ", " << target.Size << " bytes).\n";
     if (!interactive_) {
-        err_ << "Refused: pass --agree to overwrite without being asked (standard input is not a terminal)\n";
+        say()
+            << "Refused: pass --agree to overwrite without being asked (standard input is not a terminal)\n";
         return std::nullopt;
     }
     if (stopRequested()) return std::nullopt;
+    release();
     // The notice the window's gate shows on its English tab.
     for (const auto& text : gate::notices().front().lines)
-        err_ << text.substr(0, text.find_last_not_of(' ') + 1) << "\n";
-    err_ << "Type 'i agree' to go on: " << std::flush;
+        say() << text.substr(0, text.find_last_not_of(' ') + 1) << "\n";
+    say() << "Type 'i agree' to go on: " << std::flush;
     std::string typed;
     if (!std::getline(in_, typed)) typed.clear();
-    if (!gate::agreementAccepted(typed)) err_ << "\nNot agreed: nothing was written.\n";
+    if (!gate::agreementAccepted(typed)) say() << "\nNot agreed: nothing was written.\n";
     return typed;
 }
 
@@ -181,7 +198,7 @@ void TerminalUi::stoppable(bool on) {
 }
 
 void TerminalUi::progress(const Progress& p) {
-    if (!progressLine_) return;
+    if (!progressLine_ || quiet_) return;
     const TimePoint now = now_();
     if (!start_) {
         start_ = now;
@@ -189,7 +206,7 @@ void TerminalUi::progress(const Progress& p) {
     }
     // Redrawing for every block would cost more than the copying itself; the update held back
     // is drawn before the next message.
-    if (lineShown_ && now - lastDraw_ < kRedrawInterval) {
+    if ((lineShown_ || logged_) && now - lastDraw_ < (progressLog_ ? kLogInterval : kRedrawInterval)) {
         pending_ = p;
         pendingAt_ = now;
         return;
@@ -211,6 +228,11 @@ void TerminalUi::draw(const Progress& p, TimePoint at) {
         const double left =
             p.bytes >= p.total ? 0.0 : std::min(std::ceil(double(p.total - p.bytes) / rate), 1e9);
         line += "  " + fixed1(rate / 1e6, separator_) + " MB/s  " + duration(int64_t(left)) + " left";
+    }
+    if (progressLog_) {
+        err_ << line << "\n" << std::flush;
+        logged_ = true;
+        return;
     }
     const size_t width = line.size();
     if (width < lineWidth_) line.append(lineWidth_ - width, ' '); // wipe what the longer line left

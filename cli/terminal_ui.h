@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 class TerminalUi : public Dialogs, public JobControl {
@@ -26,6 +27,8 @@ public:
     static constexpr const char* kReplaceId = cli::kReplaceQuestionId;
     // The progress line is redrawn at most this often.
     static constexpr std::chrono::milliseconds kRedrawInterval{200};
+    // With --progress: one line a second.
+    static constexpr std::chrono::milliseconds kLogInterval{1000};
 
     // A flag's answer to the question with this id ("truncate" -> Yes); the note says where it
     // came from when no flag gave it.
@@ -37,6 +40,14 @@ public:
     // The file the action's file dialog would have asked for.
     void setFile(const std::string& path) { file_ = path; }
     void setDecimalSeparator(char separator) { separator_ = separator; }
+    // --quiet: what would go to standard error is held back, and shown only by release() (the
+    // command failed) or before a person must answer a question.
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+    // --progress: the progress line is written as a plain line once a second, for logs, even when
+    // standard error is no terminal.
+    void setProgressLog(bool on);
+    // Shows what --quiet held back.
+    void release();
 
     Button ask(const Question& question) override;
     std::optional<std::string> chooseFile(const FileDialog& dialog) override;
@@ -58,6 +69,8 @@ public:
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
     Button prompt(const Question& question);
+    // Where messages go: standard error, or the held text under --quiet.
+    std::ostream& say() { return quiet_ ? static_cast<std::ostream&>(held_) : err_; }
     void draw(const Progress& progress, TimePoint at);
 
     std::istream& in_;
@@ -68,6 +81,10 @@ private:
     SystemClock clock_;
     char separator_ = '.';
     bool agreed_ = false;
+    bool quiet_ = false;
+    std::ostringstream held_;
+    bool progressLog_ = false;
+    bool logged_ = false; // a progress line was logged: the next waits its interval
     std::optional<std::string> file_;
     struct Answer {
         Button button = Button::None;

@@ -41,6 +41,8 @@ struct CommandLine {
     std::map<std::string, std::string> texts; // options whose value is a word or text: "--filter" -> "blank"
     std::set<std::string> flags;              // "--agree"
     bool demo = false;
+    bool quiet = false;    // --quiet: nothing on standard error unless the command fails
+    bool progress = false; // --progress: a progress line a second even when standard error is no terminal
     bool help = false;
     bool version = false;
 

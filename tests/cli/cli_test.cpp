@@ -195,6 +195,29 @@ TEST(CliRegistry, EveryCommandOnceInOrderAndEachOptionOfOneKind) {
                                                "speed", "seek", "cdi-save", "cdi-load", "zip"}));
 }
 
+// Sizes as dd reads them: K, M, G alone or with iB are powers of 1024, with B powers of 1000;
+// s counts 512-byte sectors. Anything else is a usage error, never a guess.
+TEST(CliNumbers, SizeSuffixes) {
+    const std::vector<std::pair<const char*, int64_t>> sizes{{"4096", 4096},
+                                                             {"0x1000", 4096},
+                                                             {"4K", 4096},
+                                                             {"4k", 4096},
+                                                             {"4KiB", 4096},
+                                                             {"1M", 1 << 20},
+                                                             {"1MiB", 1 << 20},
+                                                             {"2G", int64_t(2) << 30},
+                                                             {"8s", 4096},
+                                                             {"2kB", 2000},
+                                                             {"1MB", 1000000},
+                                                             {"3GB", 3000000000},
+                                                             {"1T", int64_t(1) << 40},
+                                                             {"0s", 0}};
+    for (const auto& [text, value] : sizes)
+        EXPECT_EQ(cli::parseCommandLine({"select", "x", "--size", text}).number("--size"), value) << text;
+    for (const char* text : {"4m", "4Ki", "4Kb", "1.5K", "K", "4 K", "0x10K", "-1K", "99999999999E"})
+        EXPECT_THROW(cli::parseCommandLine({"select", "x", "--size", text}), cli::UsageError) << text;
+}
+
 TEST_F(CliTest, SelectionsBuildTheWindowsRecord) {
     TFileInfo drive = selections::resolve(backend_, "1");
     EXPECT_EQ(drive.FileName, "\\\\.\\PHYSICALDRIVE1");
@@ -506,6 +529,37 @@ TEST(CliTerminal, ProgressRedrawnFiveTimesASecondAndTheLastDrawnBeforeAMessage) 
                                                                      // wiping the longer line
               "\r 39%  3.9 MiB of 10.0 MiB  10.2 MB/s  0:01 left"    // 400 ms, held back, then drawn
               "\nDump successfully completed\n");
+}
+
+// --progress writes plain lines, one a second, where no terminal redraws them.
+TEST(CliTerminal, ProgressLogIsOneLineASecond) {
+    std::istringstream in;
+    std::ostringstream log;
+    std::chrono::steady_clock::time_point now{};
+    TerminalUi ui(in, false, log, false, [&] { return now; });
+    ui.setProgressLog(true);
+    ui.stoppable(true);
+    const int64_t total = 10 << 20;
+    for (int ms : {0, 500, 1000, 1999, 2000}) {
+        now = std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(ms);
+        ui.progress({int64_t(ms) * 1024, total, jobs::percentOf(int64_t(ms) * 1024, total), ""});
+    }
+    ui.endProgress();
+    EXPECT_EQ(log.str(), "  0%  0 B of 10.0 MiB\n"
+                         " 10%  1000.0 KiB of 10.0 MiB  1.0 MB/s  0:10 left\n"
+                         " 20%  2.0 MiB of 10.0 MiB  1.0 MB/s  0:09 left\n");
+}
+
+// --quiet: nothing on standard error when the command succeeds, everything it said when it fails.
+TEST_F(CliTest, QuietSaysNothingUnlessTheCommandFails) {
+    const std::string image = dir_.file("q.img");
+    const CliRun done = run({"--quiet", "dump", "1", image});
+    EXPECT_EQ(done.status, 0);
+    EXPECT_EQ(done.err, "");
+    const CliRun refused = run({"dump", "1", image, "--quiet"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(image + " already exists."), std::string::npos) << refused.err;
+    EXPECT_EQ(run({"--quiet", "--progress", "drives"}).status, 2);
 }
 
 TEST(CliProgram, DumpOfOneLoopDeviceRestoredOntoAnotherIsIdentical) {
