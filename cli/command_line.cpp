@@ -213,8 +213,8 @@ int64_t parseNumber(const std::string& option, const std::string& text, const st
     if (factor == 0 || number.size() == sign)
         throw UsageError(
             option + ": '" + text +
-                "' is not a number (decimal, 0x hexadecimal, or decimal with K, M, G, T, kB, MB, GB, "
-                "TB, KiB, MiB, ... or s)",
+                "' is not a valid integer value (decimal, 0x hexadecimal, or decimal with K, M, G, T, "
+                "kB, MB, GB, TB, KiB, MiB, ... or s)",
             command);
     int64_t value = 0;
     try {

@@ -104,7 +104,8 @@ TEST_F(CliTest, OptionsOnlyForTheCommandsThatUseThemAndNothingOpenedOnAMistake) 
         {{"dump", src, dump, "extra"}, "too many arguments for dump: 'extra'"},
         {{"select", "0", "--offset"}, "tarnwick-cli: --offset needs a value\n"},
         {{"select", "0", "--offset", "--size", "1"}, "tarnwick-cli: --offset needs a value\n"},
-        {{"select", "0", "--offset", "12x"}, "tarnwick-cli: --offset: '12x' is not a valid integer value\n"},
+        {{"select", "0", "--offset", "12x"},
+         "tarnwick-cli: --offset: '12x' is not a valid integer value (decimal"},
         {{"select", "0", "--frobnicate"}, "tarnwick-cli: unknown option --frobnicate\n"},
         {{"copy", src, tgt, "--offset", "4096", "--size", "512", "--agree"},
          "tarnwick-cli: --offset is not an option of copy (copy takes --source-offset, --source-size, "
