@@ -145,15 +145,13 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
     if (!range.checkRange(sel)) return {};
     auto stream = range.open(sel, platform::OpenMode::Read,
                              "Failed to open " + sel.Description + " for reading", options.direct);
-    if (!stream) return {};
+    Result failed;
+    failed.outcome = Outcome::Failed; // nothing read, no digest
+    if (!stream) return failed;
     range.enterBusy();
 
     // A device that quietly lands elsewhere must not be summed.
-    if (!range.position(*stream, sel.Offset, "Seek operation failed")) {
-        Result failed;
-        failed.outcome = Outcome::SeekFailed;
-        return failed;
-    }
+    if (!range.position(*stream, sel.Offset, "Seek operation failed")) return failed;
 
     Clock& clock = job.clock();
     const int64_t start = clock.nowMs();
@@ -199,14 +197,11 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
 
     Result result;
     result.bytes = out.total;
-    if (out.stopped) {
-        result.outcome = Outcome::Stopped;
-    } else if (out.total < size) {
-        result.outcome = Outcome::ReadError;
+    // A stop says nothing; a short read says where the digests end.
+    result.outcome = out.stopped || out.total < size ? Outcome::Incomplete : Outcome::Completed;
+    if (!out.stopped && out.total < size) {
         const int64_t expected = std::min(kBlock, size - out.total);
         dialogs.message(readErrorMessage(source.shortCountAt(sel.Offset + out.total), expected));
-    } else {
-        result.outcome = Outcome::Completed;
     }
     job.progress(Progress(out.total, size, 100, ""));
     result.md5 = sink.md5();

@@ -6,6 +6,7 @@
 
 #include "core/fileinfo.h"
 #include "core/job.h"
+#include "core/report.h"
 #include "jobs/byte_observer.h"
 
 #include <cstdint>
@@ -41,17 +42,13 @@ struct TimeProgress : Progress {
     std::string left;
 };
 
-enum class Outcome {
-    NotStarted, // the range was refused or the selection could not be opened: nothing shown
-    SeekFailed, // the stream did not reach the offset: no digest
-    ReadError,  // a read came back short: the digests of the bytes before it
-    Stopped,    // the window was closed: the digests of the bytes read so far
-    Completed,  // every byte was read
-};
+// NotStarted: the range was refused, nothing shown. Failed: the selection could not be opened or
+// the stream did not reach the offset; no digest. Incomplete: a read came back short (the read
+// error was said) or the window was closed; the digests are of the bytes read before it.
+// Completed: every byte was read. `bytes` counts the bytes fed to the digests.
+using Outcome = ::Outcome;
 
-struct Result {
-    Outcome outcome = Outcome::NotStarted;
-    int64_t bytes = 0; // bytes fed to the digests
+struct Result : Report {
     // The texts for the window's two edits (the second only for Both); empty when not shown.
     std::string first;
     std::string second;

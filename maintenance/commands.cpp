@@ -31,7 +31,7 @@ public:
         return Button::Yes;
     }
     std::optional<std::string> chooseFile(const FileDialog& d) override { return inner_.chooseFile(d); }
-    std::optional<std::string> typedAgreement(const TFileInfo&) override { return std::string("i agree"); }
+    std::optional<std::string> typedAgreement(const TFileInfo&, const std::string&) override { return std::string("i agree"); }
 
 private:
     Dialogs& inner_;
@@ -58,9 +58,8 @@ int checksumCommand(platform::Backend& backend, const CommandLine& args, Dialogs
     o.direct = !args.has("--buffered");
     o.extra = extra ? &*extra : nullptr;
     const auto result = checksum::calculate(backend, dialogs, job, *sel, kind, o);
-    const bool partial =
-        result.outcome == checksum::Outcome::ReadError || result.outcome == checksum::Outcome::Stopped;
-    if (result.outcome != checksum::Outcome::Completed && !partial) return 1;
+    const bool partial = result.outcome == Outcome::Incomplete;
+    if (result.outcome != Outcome::Completed && !partial) return cli::exitFor(result);
     // After a short read or a stop, as the window does: the digests of the bytes read before it,
     // said to be no more than that, and the run counts as failed.
     if (partial)
@@ -69,7 +68,7 @@ int checksumCommand(platform::Backend& backend, const CommandLine& args, Dialogs
     if (result.md5) out << "MD5 " << *result.md5 << "\n";
     if (result.sha1) out << "SHA1 " << *result.sha1 << "\n";
     if (extra) out << extra->summary() << "\n";
-    return partial ? 1 : 0;
+    return cli::exitFor(result);
 }
 
 int eraseCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
@@ -97,14 +96,11 @@ int eraseCommand(platform::Backend& backend, const CommandLine& args, Dialogs& d
     AgreedDialogs agreed(dialogs, err);
     const auto report = wipe::eraseSelection(
         backend, args.has("--agree") ? static_cast<Dialogs&>(agreed) : dialogs, job, *sel, fill, o);
-    if (report.outcome == wipe::Outcome::Completed) {
-        out << "Erased " << report.bytes << " bytes\n";
-        return 0;
-    }
+    if (report.outcome == Outcome::Completed) out << "Erased " << report.bytes << " bytes\n";
     // The window says "erased." after Stop as well; the terminal says how far it got.
-    if (report.outcome == wipe::Outcome::Stopped)
+    if (report.outcome == Outcome::Incomplete)
         err << "Stopped: erased only " << report.bytes << " bytes of " << sel->Size << " bytes.\n";
-    return 1;
+    return cli::exitFor(report);
 }
 
 namespace {

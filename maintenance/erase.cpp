@@ -116,7 +116,7 @@ Report eraseSelection(platform::Backend& backend, Dialogs& dialogs, JobControl& 
                       const Options& options) {
     jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
     if (!range.checkRange(sel)) return {};
-    if (!gate::ConfirmOverwrite(dialogs, sel)) return {};
+    if (!gate::ConfirmOverwrite(backend, dialogs, sel)) return {};
     range.enterBusy();
 
     auto device = range.open(
@@ -125,9 +125,10 @@ Report eraseSelection(platform::Backend& backend, Dialogs& dialogs, JobControl& 
             dialogs.error("Cannot open file \"" + sel.FileName + "\". " + e.text);
         },
         options.direct);
-    if (!device) return {};
-    if (!range.fitsInside(*device, sel)) return {};
-    if (!range.position(*device, sel.Offset, "Error. Could not seek on device. Stopping action")) return {};
+    if (!device) return {Outcome::Failed, 0};
+    if (!range.fitsInside(*device, sel)) return {Outcome::Failed, 0};
+    if (!range.position(*device, sel.Offset, "Error. Could not seek on device. Stopping action"))
+        return {Outcome::Failed, 0};
     range.offerStop();
     job.progress(Progress(0, sel.Size, jobs::percentOf(0, sel.Size), ""));
 
@@ -164,7 +165,7 @@ Report eraseSelection(platform::Backend& backend, Dialogs& dialogs, JobControl& 
     device.reset();
     range.withdrawStop();
     dialogs.message(erasedMessage(sel.Description));
-    return {out.stopped ? Outcome::Stopped : Outcome::Completed, out.written};
+    return {out.stopped ? Outcome::Incomplete : Outcome::Completed, out.written};
 }
 
 } // namespace wipe

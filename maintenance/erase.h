@@ -5,6 +5,7 @@
 
 #include "core/fileinfo.h"
 #include "core/job.h"
+#include "core/report.h"
 
 #include <cstdint>
 #include <optional>
@@ -46,17 +47,11 @@ struct Fill {
 // The fill that the method and the character's text give when Erase is pressed.
 Fill fillFor(int method, const std::string& charText);
 
-enum class Outcome {
-    NotStarted, // the gate was refused, the range was refused, or nothing could be opened or reached
-    Failed,     // a write or the final flush failed: not every byte is known to be erased
-    Stopped,    // Stop: the blocks up to the one in progress were written
-    Completed,  // every byte of the selection was written and flushed
-};
-
-struct Report {
-    Outcome outcome = Outcome::NotStarted;
-    int64_t bytes = 0; // bytes written
-};
+// NotStarted: the gate or the range was refused. Failed: the selection could not be opened,
+// reached or written whole, or the final flush failed. Incomplete: Stop, after the blocks up to
+// the one in progress. `bytes` counts the bytes written.
+using Outcome = ::Outcome;
+using Report = ::Report;
 
 struct Options {
     // Block devices are written past the system's cache (direct I/O); files always use the cache.

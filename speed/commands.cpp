@@ -90,8 +90,10 @@ int measure(bool seek, platform::Backend& backend, const CommandLine& args, Dial
     const auto report = seek ? speed::seekTest(backend, dialogs, echo, *sel, o)
                              : speed::speedTest(backend, dialogs, echo, *sel, o);
     if (!echo.average.empty()) out << echo.average << "\n" << echo.maximum << "\n";
-    int status = report.outcome == speed::Outcome::Ended ? 0 : 1;
-    if (chart && report.outcome != speed::Outcome::NotStarted && report.outcome != speed::Outcome::TooSmall) {
+    int status = cli::exitFor(report);
+    // A chart of what was measured, also when Stop ended it early.
+    const bool measured = report.outcome == Outcome::Completed || report.outcome == Outcome::Incomplete;
+    if (chart && measured) {
         if (const std::string failure = speed::writeChartPng(backend, echo.chart, sel->Description, png);
             !failure.empty()) {
             err << failure << "\n";

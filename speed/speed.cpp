@@ -33,12 +33,17 @@ std::string openFailure(const TFileInfo& sel) {
     return "Failed to open " + sel.Description + " for reading";
 }
 
+Result resultOf(Outcome outcome) {
+    Result result;
+    result.outcome = outcome;
+    return result;
+}
+
 // The selection, open for measuring. A file is read through the system's cache: what it held of
 // the file goes first, so that the medium is measured rather than memory (a device is read past
 // the cache anyway).
 std::unique_ptr<platform::RawStream> openToMeasure(jobs::RangeJob& range, const TFileInfo& sel,
                                                    const Options& options) {
-    if (!range.checkRange(sel)) return nullptr;
     auto stream = range.open(sel, platform::OpenMode::Read, openFailure(sel), options.direct);
     if (stream) (void)stream->dropCache();
     return stream;
@@ -65,16 +70,17 @@ int64_t readsPerSample(int64_t size) {
     return size <= 0 ? 0 : int64_t(std::nearbyint(double(size) / double(kSamplesWanted * kSampleBlock)));
 }
 
-Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
+Result speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
                  const Options& options) {
     jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
     auto stream = openToMeasure(range, sel, options);
-    if (!stream) return {};
+    if (!stream) return resultOf(Outcome::Failed);
     const int64_t n = readsPerSample(sel.Size);
     if (n == 0) {
         stream.reset();
         dialogs.message(kTooSmallMessage);
-        return {Outcome::TooSmall, 0};
+        return resultOf(Outcome::NotStarted);
     }
     const double end = double(sel.Size) / kMiB; // where the markers stand
     range.enterBusy();
@@ -85,12 +91,12 @@ Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
         marker.points.push_back({Series::Peak, end, 2000.0});
         job.progress(marker);
     }
-    if (!range.position(*stream, sel.Offset, "Seek operation failed")) return {};
+    if (!range.position(*stream, sel.Offset, "Seek operation failed")) return resultOf(Outcome::Failed);
 
     const int64_t sampleBytes = n * kSampleBlock;
     const auto buffer = alignedBuffer(kSampleBlock);
     Clock& clock = job.clock();
-    Report report{Outcome::Ended, 0};
+    Result report = resultOf(Outcome::Completed);
     int64_t totalTime = 0, shortest = 9999999;
     double peak = 0;
     std::array<double, kAverageSlots> slots{};
@@ -108,6 +114,7 @@ Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
         if (!whole) break;
         totalTime += t;
         ++report.samples;
+        report.bytes += sampleBytes;
         shortest = std::min(shortest, t);
         const double speed = double(sampleBytes) / double(t);
 
@@ -149,18 +156,19 @@ Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
         job.progress(s);
         job.pump();
         if (job.stopRequested()) {
-            report.outcome = Outcome::Stopped;
+            report.outcome = Outcome::Incomplete;
             break;
         }
     }
     return report;
 }
 
-Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
+Result seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
                 const Options& options) {
     jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
     auto stream = openToMeasure(range, sel, options);
-    if (!stream) return {};
+    if (!stream) return resultOf(Outcome::Failed);
     range.enterBusy();
     range.offerStop();
     Clock& clock = job.clock();
@@ -169,7 +177,7 @@ Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, c
     // 64 bits: a selection beyond 8 TiB is reached everywhere.
     const int64_t blocks = sel.Size / kSeekBlock;
     const auto buffer = alignedBuffer(kSeekBlock);
-    Report report{Outcome::Ended, 0};
+    Result report = resultOf(Outcome::Completed);
     int64_t totalTime = 0;
     for (int i = 0; i < kSeekAccesses; ++i) {
         const int64_t r = blocks > 0 ? int64_t(random.next() % uint64_t(blocks)) : 0;
@@ -184,6 +192,7 @@ Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, c
         if (got <= 0) dialogs.message("dumb2");
         totalTime += t;
         ++report.samples;
+        if (got > 0) report.bytes += got;
 
         Sample s;
         s.measured = true;
@@ -206,7 +215,7 @@ Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, c
         job.pump();
         clock.sleepMs(kSeekPause);
         if (job.stopRequested()) {
-            report.outcome = Outcome::Stopped;
+            report.outcome = Outcome::Incomplete;
             break;
         }
     }

@@ -7,6 +7,7 @@
 
 #include "core/fileinfo.h"
 #include "core/job.h"
+#include "core/report.h"
 
 #include <cstdint>
 #include <optional>
@@ -59,15 +60,14 @@ struct Sample : Progress {
     std::string maximum;
 };
 
-enum class Outcome {
-    NotStarted, // the range was refused or the selection could not be opened or positioned
-    TooSmall,   // a selection of 64 MiB or less has no whole sample
-    Ended,      // the selection ended, or a read came back short (which ends a speed test silently)
-    Stopped,
-};
+// NotStarted: the range was refused, or a selection of 64 MiB or less has no whole sample (which
+// is said). Failed: the selection could not be opened or positioned. Incomplete: Stop.
+// Completed: the test ran to its end, which for the speed test is the selection's last whole
+// sample or a read that came back short (which ends it silently; the samples before it stand).
+// `bytes` counts the bytes read: of the samples measured, or of the accesses.
+using Outcome = ::Outcome;
 
-struct Report {
-    Outcome outcome = Outcome::NotStarted;
+struct Result : Report {
     int64_t samples = 0; // samples counted, or accesses made
 };
 
@@ -83,9 +83,9 @@ int64_t readsPerSample(int64_t size);
 // "The speed test needs a selection of more than 64 MiB." and the like.
 extern const char* const kTooSmallMessage;
 
-Report speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& selection,
+Result speedTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& selection,
                  const Options& options = {});
-Report seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& selection,
+Result seekTest(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& selection,
                 const Options& options = {});
 
 // Every point a window holds, by series, with what the axes must span.

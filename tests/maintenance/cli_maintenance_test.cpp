@@ -79,7 +79,7 @@ TEST_F(MaintenanceCli, UsageErrors) {
         {maintenance::checksumCommand, {"checksum", file, file}},
         {maintenance::checksumCommand, {"checksum", file, "--md5", "--sha1"}},
         {maintenance::checksumCommand, {"checksum", file, "--pattern", "00"}},
-        {maintenance::checksumCommand, {"checksum", file, "--offset", "12k"}},
+        {maintenance::checksumCommand, {"checksum", file, "--offset", "12q"}},
         {maintenance::checksumCommand, {"checksum", file, "--size="}},
         {maintenance::eraseCommand, {"erase", file}},
         {maintenance::eraseCommand, {"erase", file, "--pattern", "zz"}},
@@ -171,6 +171,15 @@ TEST_F(MaintenanceCli, SpeedAndSeekPrintSamplesAndDrawTheChart) {
     EXPECT_EQ(seek.substr(0, seek.find('\n')), "Access\tPosition (MiB)\tTime (ms)");
     EXPECT_EQ(std::count(seek.begin(), seek.end(), '\n'), 1 + 512 + 2);
     EXPECT_NE(seek.find("\nAverage: 2.0 ms\n100% done\n"), std::string::npos);
+
+    // Stopped: the samples so far are drawn, and the run does not count as done.
+    int pumps = 0;
+    ui_.onPump = [&] { ui_.stop = ++pumps == 40; };
+    EXPECT_EQ(run(speed::speedCommand, {"speed", file, "--png", dir_.file("stopped.png")}, &timed), 1);
+    const std::string stopped = out_.str();
+    EXPECT_EQ(std::count(stopped.begin(), stopped.end(), '\n'), 1 + 40 + 2);
+    ASSERT_TRUE(std::filesystem::exists(dir_.file("stopped.png"))) << "no chart of a stopped run";
+    EXPECT_GT(std::filesystem::file_size(dir_.file("stopped.png")), 1000u);
 }
 
 } // namespace

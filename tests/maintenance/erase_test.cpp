@@ -179,7 +179,7 @@ TEST_F(EraseTest, StopThenNewRun) {
     ui.gate = {true, true};
     ui.onPump = [&] { ui.stop = ui.pumps == 5; };
     auto r = wipe::eraseSelection(backend_, ui, ui, range(2048, 40000), {false, 0x55});
-    EXPECT_EQ(r.outcome, wipe::Outcome::Stopped);
+    EXPECT_EQ(r.outcome, wipe::Outcome::Incomplete);
     EXPECT_EQ(r.bytes, 5 * 2048);
     EXPECT_EQ(ui.texts(), std::vector<std::string>{"Device Drive 0 part erased."});
     expectOnly(2048, 5 * 2048, 0x55);
@@ -196,7 +196,7 @@ TEST_F(EraseTest, SeekOpenEndAndFlushFailures) {
         ScriptedUi ui;
         ui.gate = {true};
         EXPECT_EQ(wipe::eraseSelection(lands, ui, ui, range(4096, 4096), {false, 0}).outcome,
-                  wipe::Outcome::NotStarted);
+                  wipe::Outcome::Failed);
         EXPECT_EQ(ui.texts(), std::vector<std::string>{"Error. Could not seek on device. Stopping action"});
         expectOnly(0, 0, 0);
     }
@@ -208,7 +208,7 @@ TEST_F(EraseTest, SeekOpenEndAndFlushFailures) {
         ui.gate = {true};
         EXPECT_EQ(
             wipe::eraseSelection(backend_, ui, ui, helpers::selection(file, 0, 4096), {false, 0}).outcome,
-            wipe::Outcome::NotStarted);
+            wipe::Outcome::Failed);
         EXPECT_EQ(ui.texts(),
                   std::vector<std::string>{"Cannot open file \"" + file + "\". " + std::strerror(EACCES)});
     }
@@ -216,7 +216,7 @@ TEST_F(EraseTest, SeekOpenEndAndFlushFailures) {
         ScriptedUi ui;
         ui.gate = {true};
         EXPECT_EQ(wipe::eraseSelection(backend_, ui, ui, range(kDisk - 100, 200), {false, 0}).outcome,
-                  wipe::Outcome::NotStarted);
+                  wipe::Outcome::Failed);
         EXPECT_EQ(ui.texts(),
                   std::vector<std::string>{"The selection ends at byte " + std::to_string(kDisk + 100) +
                                            ", beyond the end of Drive 0 part, which has " +

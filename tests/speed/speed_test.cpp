@@ -74,7 +74,7 @@ TEST_F(SpeedTest, SamplesPointsAndLabels) {
         // Slowly faster reads (markers only past 100 kB/s over the last), then 1 ms each.
         timed.probe.readMs = [&](int64_t) { return std::max<int64_t>(0, 400 - reads++ / 2); };
         const auto r = speed::speedTest(timed, ui, ui, helpers::selection(file, 4096, size, "Disk"));
-        EXPECT_EQ(r.outcome, speed::Outcome::Ended);
+        EXPECT_EQ(r.outcome, speed::Outcome::Completed);
         EXPECT_EQ(r.samples, count);
         ASSERT_EQ(int64_t(ui.samples.size()), count);
         EXPECT_EQ(int64_t(timed.probe.reads.size()), count * n) << "n reads of 128 KiB a sample";
@@ -135,7 +135,7 @@ TEST_F(SpeedTest, TooSmallUnopenedAndShortReads) {
         probe::ProbeBackend probe(backend_);
         ChartUi ui;
         const auto r = speed::speedTest(probe, ui, ui, helpers::selection(file, 0, 64 * kMiB));
-        EXPECT_EQ(r.outcome, speed::Outcome::TooSmall);
+        EXPECT_EQ(r.outcome, speed::Outcome::NotStarted);
         EXPECT_EQ(ui.texts(), std::vector<std::string>{speed::kTooSmallMessage});
         EXPECT_TRUE(probe.probe.reads.empty());
         EXPECT_EQ(ui.chart.bounds(), std::nullopt) << "nothing plotted";
@@ -145,7 +145,7 @@ TEST_F(SpeedTest, TooSmallUnopenedAndShortReads) {
     for (const auto test : {speed::speedTest, speed::seekTest}) {
         ChartUi ui;
         EXPECT_EQ(test(backend_, ui, ui, helpers::selection(file, 0, 128 * kMiB, "Disk 7"), {}).outcome,
-                  speed::Outcome::NotStarted);
+                  speed::Outcome::Failed);
         EXPECT_EQ(ui.texts(), std::vector<std::string>{"Failed to open Disk 7 for reading"});
         EXPECT_EQ(std::count(ui.modeLog.begin(), ui.modeLog.end(), "busy"), 0) << "no button changes";
     }
@@ -154,7 +154,8 @@ TEST_F(SpeedTest, TooSmallUnopenedAndShortReads) {
     backend_.fileFaults(file).endsAt = 10 * 131072 + 5000;
     ChartUi ui;
     const auto r = speed::speedTest(backend_, ui, ui, helpers::selection(file, 0, 128 * kMiB));
-    EXPECT_EQ(r.outcome, speed::Outcome::Ended);
+    EXPECT_EQ(r.outcome, speed::Outcome::Completed);
+    EXPECT_EQ(r.bytes, 10 * 131072) << "the bytes of the samples counted";
     EXPECT_EQ(ui.samples.size(), 10u);
     EXPECT_EQ(ui.chart.points(speed::Series::Speed).size(), 7u);
     EXPECT_TRUE(ui.asked.empty());
@@ -170,7 +171,8 @@ TEST_F(SpeedTest, Beyond2TiBAndStopThenNewRun) {
     big.probe.readMs = [](int64_t) { return 0; };
     ui.onPump = [&] { ui.stop = ui.samples.size() == 40; };
     auto r = speed::speedTest(big, ui, ui, helpers::selection("big", 0, int64_t(3) << 40));
-    EXPECT_EQ(r.outcome, speed::Outcome::Stopped);
+    EXPECT_EQ(r.outcome, speed::Outcome::Incomplete);
+    EXPECT_EQ(r.bytes, int64_t(40) * 24576 * 131072);
     ASSERT_EQ(ui.samples.size(), 40u);
     EXPECT_DOUBLE_EQ(ui.samples[39].position, 39.0 * 24576 / 8) << "MiB";
     EXPECT_EQ(ui.samples[39].value, 24576.0 * 131072) << "each sample counted as 1 ms";
@@ -236,6 +238,7 @@ TEST_F(SpeedTest, SeekBeyond8TiBAndEmptyReads) {
     const auto beyond = std::count_if(big.probe.reads.begin(), big.probe.reads.end(),
                                       [&](int64_t at) { return at >= size / 2; });
     EXPECT_GT(beyond, 100);
+    EXPECT_EQ(r.bytes, (512 - beyond) * 4096) << "an access that gives nothing reads nothing";
     for (const int64_t at : big.probe.reads)
         ASSERT_TRUE(at >= 4096 && at + 4096 <= size);
     EXPECT_EQ(ui.texts(), std::vector<std::string>(size_t(beyond), "dumb2"));
