@@ -44,7 +44,9 @@ struct Quiet final : Dialogs, JobControl, hexview::Display, bytemap::Canvas {
         return q.defaultButton;
     }
     std::optional<std::string> chooseFile(const FileDialog&) override { return std::nullopt; }
-    std::optional<std::string> typedAgreement(const TFileInfo&) override { return std::nullopt; }
+    std::optional<std::string> typedAgreement(const TFileInfo&, const std::string&) override {
+        return std::nullopt;
+    }
     void progress(const Progress&) override {}
     void pump() override {}
     bool stopRequested() override { return false; }

@@ -1,8 +1,10 @@
 #include "cli/cli.h"
 
 #include "cli/command_line.h"
+#include "cli/std_streams.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
+#include "core/json.h"
 #include "core/selection.h"
 #include "core/user_error.h"
 #include "discovery/demo_drive.h"
@@ -17,6 +19,7 @@
 #include <cctype>
 #include <istream>
 #include <ostream>
+#include <set>
 
 namespace cli {
 namespace {
@@ -27,24 +30,41 @@ void printRow(std::ostream& out, const std::vector<std::string>& cells) {
     out << "\n";
 }
 
+// A listing: tab-separated under a title line, or with --json as {"<name>": [objects]} with the
+// columns in `numeric` as numbers.
+void printTable(CommandContext& c, const std::string& name, const std::vector<std::string>& titles,
+                const std::vector<std::vector<std::string>>& rows, const std::set<size_t>& numeric) {
+    if (c.args.has("--json")) {
+        c.out << "{" << json::quote(name) << ": " << json::rows(titles, rows, numeric) << "}\n";
+        return;
+    }
+    printRow(c.out, titles);
+    for (const auto& row : rows)
+        printRow(c.out, row);
+}
+
 int drivesCommand(CommandContext& c) {
     platform::Backend& backend = c.backend;
-    auto titles = drives::columnTitles();
-    titles.push_back(drives::kGeometryTitle);
-    printRow(c.out, titles);
-    const char separator = platform::decimalSeparator();
-    for (const auto& row : drives::scan(backend))
-        printRow(c.out, row.texts(separator));
+    // JSON numbers take a point whatever the user's decimal separator.
+    const char separator = c.args.has("--json") ? '.' : platform::decimalSeparator();
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& row : drives::scan(backend)) {
+        const auto cells = row.tableCells(separator);
+        rows.emplace_back(cells.begin(), cells.end());
+    }
+    // The index, the geometry and the sizes; the disk's facts are texts.
+    printTable(c, "drives", drives::tableTitles(), rows, {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
     return Completed;
 }
 
 int volumesCommand(CommandContext& c) {
-    platform::Backend& backend = c.backend;
     auto titles = volumes::columnTitles();
     titles.push_back(volumes::kDriveTypeNumberTitle);
-    printRow(c.out, titles);
-    for (const auto& row : volumes::list(backend))
-        printRow(c.out, row.texts());
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& row : volumes::list(c.backend))
+        rows.push_back(row.texts());
+    // Sizes, available space and the drive type's number.
+    printTable(c, "volumes", titles, rows, {4, 5, 8, 9, 10});
     return Completed;
 }
 
@@ -62,11 +82,13 @@ int partitionsCommand(CommandContext& c) {
     const PartitionWalkResult walk =
         ReadPartitionTable(backend, device, driveText, args.number("--offset").value_or(0));
     std::vector<std::string> titles(kPartitionColumnTitles.begin(), kPartitionColumnTitles.end());
-    printRow(c.out, titles);
+    std::vector<std::vector<std::string>> rows;
     for (const auto& row : walk.rows) {
         const auto cells = row.cells();
-        printRow(c.out, std::vector<std::string>(cells.begin(), cells.end()));
+        rows.emplace_back(cells.begin(), cells.end());
     }
+    // The slot, and the start and size in sectors, bytes and MiB; the drive may be a file's name.
+    printTable(c, "partitions", titles, rows, {0, 6, 7, 8, 9});
     for (const auto& message : walk.messages)
         c.err << message << "\n";
     for (const auto& note : walk.notes)
@@ -93,12 +115,25 @@ int selectCommand(CommandContext& c) {
         {"CanWrite", info.CanWrite ? "true" : "false"},
         {"DriveText", info.DriveText},
     };
+    const auto facts = drives::selectionFacts(backend, info);
+    if (args.has("--json")) {
+        // Sizes and offsets as numbers, the two permissions as true or false.
+        const std::set<std::string> numbers{"Size", "Offset", "BaseOffset", "BaseSize"};
+        std::string object;
+        for (const auto& [name, value] : fields)
+            object += (object.empty() ? "" : ", ") + json::quote(json::key(name)) + ": " +
+                      (numbers.count(name)                      ? json::number(value)
+                       : std::string(name).rfind("Can", 0) == 0 ? value
+                                                                : json::quote(value));
+        for (const auto& [name, value] : facts)
+            object += ", " + json::quote(json::key(name)) + ": " + json::quote(value);
+        c.out << "{\"select\": {" << object << "}}\n";
+        return Completed;
+    }
     for (const auto& [name, value] : fields)
         c.out << name << "\t" << value << "\n";
-    if (auto drive = platform::parsePhysicalDriveName(info.FileName)) {
-        const std::string node = backend.physicalDriveNode(*drive);
-        if (!node.empty()) c.out << "Device\t" << node << "\n";
-    }
+    for (const auto& [name, value] : facts)
+        c.out << name << "\t" << value << "\n";
     return Completed;
 }
 
@@ -106,24 +141,29 @@ int selectCommand(CommandContext& c) {
 
 const std::vector<CommandSpec>& commands() {
     static const std::vector<CommandSpec> all = [] {
+        const OptionSpec jsonOption{
+            .name = "--json",
+            .help = "print the list as JSON: one object a row, keys from the column titles "
+                    "(\"Size (bytes)\" is size_bytes), numbers as numbers"};
         std::vector<CommandSpec> specs{
             {"drives",
              {},
              "drives takes no arguments",
              "list the physical drives (tab-separated, with a header line)",
-             {},
+             {jsonOption},
              drivesCommand},
             {"volumes",
              {},
              "volumes takes no arguments",
              "list the logical volumes (tab-separated, with a header line)",
-             {},
+             {jsonOption},
              volumesCommand},
             {"partitions",
              {"SOURCE"},
              "partitions needs one SOURCE",
              "list the partition table of a drive number, device node or image file",
-             {{.name = "--offset", .help = "read the table at byte N of SOURCE", .kind = OptionKind::Number}},
+             {{.name = "--offset", .help = "read the table at byte N of SOURCE", .kind = OptionKind::Number},
+              jsonOption},
              partitionsCommand},
             {"select",
              {"SELECTION"},
@@ -134,7 +174,11 @@ const std::vector<CommandSpec>& commands() {
                .kind = OptionKind::Number},
               {.name = "--size",
                .help = "number of bytes in the range (default: the rest of SELECTION)",
-               .kind = OptionKind::Number}},
+               .kind = OptionKind::Number},
+              {.name = "--json",
+               .help = "print the fields as one JSON object, {\"select\": {...}}: keys in lower case with "
+                       "words joined by _ (file_name), sizes and offsets as numbers, can_read and can_write "
+                       "as true or false"}},
              selectCommand},
         };
         for (const auto& spec : registry::commands())
@@ -177,7 +221,8 @@ int runCommand(const CommandLine& args, platform::Backend& backend, Io& io) {
     const CommandSpec* spec = findCommand(args.command);
     if (!spec) throw UsageError("unknown command " + args.command);
     TerminalUi ui = terminalFor(io, *spec, args);
-    CommandContext context{backend, args, ui, ui, io.out, io.err};
+    IoStream input(io.in), output(io.out);
+    CommandContext context{backend, args, ui, ui, io.out, io.err, &input, &output};
     int status = Failed;
     try {
         status = spec->run(context);
@@ -185,6 +230,8 @@ int runCommand(const CommandLine& args, platform::Backend& backend, Io& io) {
         ui.release();
         throw;
     }
+    // A failure that came from a question's safe answer is a refusal, for scripts to tell apart.
+    if (status == Failed && ui.declined()) status = Refused;
     // --quiet says nothing while things go well; a failure is explained.
     if (status != Completed || stopSignal()) ui.release();
     ui.endProgress();

@@ -14,7 +14,9 @@ class Backend;
 
 namespace cli {
 
-enum ExitCode { Completed = 0, Failed = 1, Usage = 2 };
+// The same for every command: 0 done, 1 failed, 2 a usage error (nothing was opened), 3 refused by
+// the user or the overwrite gate (a question took its safe answer), 128 + n stopped by signal n.
+enum ExitCode { Completed = 0, Failed = 1, Usage = 2, Refused = 3 };
 // A stop signal (SIGINT, SIGTERM, SIGHUP) ends the program with this plus the signal's number,
 // as a shell reports a program the signal killed: 130, 143, 129.
 inline constexpr int kStoppedBySignal = 128;

@@ -148,6 +148,8 @@ const char kNotes[] =
     "drive 0's partition list), a volume (C:), a device node or a file path. A file whose name\n"
     "reads as one of the first three, such as 0, 0p1 or C:, must be written with its folder,\n"
     "for example ./0, to be read as a file. A name that starts with a dash goes after --.\n"
+    "IMAGE - is standard output for dump and cdi-save (exactly the range's bytes; messages stay\n"
+    "on standard error) and standard input for restore and cdi-load, read as it comes.\n"
     "N is decimal, or hexadecimal with a 0x prefix; --offset=N works as well as --offset N.\n"
     "Decimal N may end in K, M, G, T (or KiB, MiB, GiB, TiB: powers of 1024), kB, MB, GB, TB\n"
     "(powers of 1000) or s (512-byte sectors): --size 4K, --offset 1MiB, --size 8s.\n"
@@ -179,8 +181,10 @@ const char kNotes[] =
     "\n"
     "exit status:\n"
     "  0                  done\n"
-    "  1                  failed or refused, or the data ended before the range did\n"
+    "  1                  failed, or the data ended before the range did\n"
     "  2                  usage error: nothing was opened or written\n"
+    "  3                  refused: a question took its safe answer, or the overwrite gate was\n"
+    "                     not passed (--agree), or an existing file was kept (--replace)\n"
     "  130, 143, 129      stopped by Ctrl+C (SIGINT), SIGTERM or SIGHUP\n"
     "  141                the output pipe closed (SIGPIPE)\n";
 

@@ -119,6 +119,15 @@ void TerminalUi::endProgress() {
 }
 
 Button TerminalUi::ask(const Question& question) {
+    const Button answer = answerOf(question);
+    if (question.buttons.size() > 1 && answer == question.defaultButton) declined_ = true;
+    return answer;
+}
+
+Button TerminalUi::answerOf(const Question& question) {
+    // Once the reader of standard output has gone (| head), the program ends as quietly as
+    // other tools do: what the action would say about it is not shown.
+    if (cli::outputClosed()) return question.buttons.empty() ? Button::Ok : question.defaultButton;
     endProgress();
     say() << question.text << "\n";
     if (question.buttons.size() <= 1) return question.buttons.empty() ? Button::Ok : question.buttons.front();
@@ -169,11 +178,14 @@ std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
     return file_;
 }
 
-std::optional<std::string> TerminalUi::typedAgreement(const TFileInfo& target) {
+std::optional<std::string> TerminalUi::typedAgreement(const TFileInfo& target, const std::string& disk) {
     endProgress();
     if (agreed_) return std::string("i agree");
+    declined_ = true; // until the typed text passes
+
     say() << "About to overwrite " << target.Description << " (" << target.FileName << ", offset "
           << target.Offset << ", " << target.Size << " bytes).\n";
+    if (!disk.empty()) say() << disk << "\n";
     if (!interactive_) {
         say()
             << "Refused: pass --agree to overwrite without being asked (standard input is not a terminal)\n";
@@ -187,7 +199,10 @@ std::optional<std::string> TerminalUi::typedAgreement(const TFileInfo& target) {
     say() << "Type 'i agree' to go on: " << std::flush;
     std::string typed;
     if (!std::getline(in_, typed)) typed.clear();
-    if (!gate::agreementAccepted(typed)) say() << "\nNot agreed: nothing was written.\n";
+    if (!gate::agreementAccepted(typed))
+        say() << "\nNot agreed: nothing was written.\n";
+    else
+        declined_ = false;
     return typed;
 }
 

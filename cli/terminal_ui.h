@@ -48,11 +48,14 @@ public:
     void setProgressLog(bool on);
     // Shows what --quiet held back.
     void release();
+    // The action was refused here: a question took its safe answer (typed, given by a flag or
+    // taken because nobody could be asked), or the overwrite gate was not passed.
+    bool declined() const { return declined_; }
 
     Button ask(const Question& question) override;
     std::optional<std::string> chooseFile(const FileDialog& dialog) override;
     // The gate's typed text: asked on the terminal, given by --agree, refused without a person.
-    std::optional<std::string> typedAgreement(const TFileInfo& target) override;
+    std::optional<std::string> typedAgreement(const TFileInfo& target, const std::string& disk) override;
     // Draws "percent  done of total  rate  time left" on one line when stderr is a terminal.
     void progress(const Progress& progress) override;
     void pump() override {}
@@ -69,6 +72,7 @@ public:
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
     Button prompt(const Question& question);
+    Button answerOf(const Question& question);
     // Where messages go: standard error, or the held text under --quiet.
     std::ostream& say() { return quiet_ ? static_cast<std::ostream&>(held_) : err_; }
     void draw(const Progress& progress, TimePoint at);
@@ -82,6 +86,7 @@ private:
     char separator_ = '.';
     bool agreed_ = false;
     bool quiet_ = false;
+    bool declined_ = false;
     std::ostringstream held_;
     bool progressLog_ = false;
     bool logged_ = false; // a progress line was logged: the next waits its interval

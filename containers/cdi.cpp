@@ -188,44 +188,59 @@ std::string writeFailure(const std::string& file, const platform::Error& e) {
 
 } // namespace
 
-Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
-                        const TFileInfo& selection, const CdiOptions& options) {
-    // Taken once: the selection may change while the save runs.
-    const TFileInfo sel = selection;
-    if (sel.FileName.empty()) return {};
-    RangeJob range(backend, dialogs, job, RangeJob::Busy::No);
-    if (!range.checkRange(sel)) return {};
-    const auto chosen = dialogs.chooseFile(imageDialog(FileDialog::Kind::Save));
-    if (!chosen) return {};
-    const std::string file = *chosen;
-    range.offerStop();
-    const cdi::HeaderBytes header = cdi::buildHeader(sel);
+namespace {
 
-    auto source = range.open(sel, platform::OpenMode::Read, "Failed to read source", options.direct);
-    if (!source) return {Outcome::Failed, 0};
-    const std::string openFailed = "Failed to open " + file + " for writing";
-    // An image written over its own source would destroy it before it is read.
-    if (detail::sameObject(backend, sel.FileName, file)) {
-        dialogs.message(openFailed);
-        return {Outcome::Failed, 0};
-    }
-    auto created = jobs::OutputFile::create(backend, file, jobs::Existing::Replace);
-    if (!created) {
-        dialogs.message(openFailed + "\n" + created.error().text);
-        return {Outcome::Failed, 0};
-    }
-    const auto image = std::move(*created);
+// Where an image goes: a new file that takes its name only when complete, or a stream (standard
+// output) that can neither be taken back nor replace anything.
+class ImageOut {
+public:
+    virtual ~ImageOut() = default;
+    virtual platform::RawStream& stream() = 0;
+    virtual bool replacing() const = 0;
+    virtual void discard() = 0;
+    virtual platform::Result<void> commit() = 0;
+};
+
+class FileOut final : public ImageOut {
+public:
+    explicit FileOut(std::unique_ptr<jobs::OutputFile> file) : file_(std::move(file)) {}
+    platform::RawStream& stream() override { return file_->stream(); }
+    bool replacing() const override { return file_->replacing(); }
+    void discard() override { file_->discard(); }
+    platform::Result<void> commit() override { return file_->commit(); }
+
+private:
+    std::unique_ptr<jobs::OutputFile> file_;
+};
+
+class StreamOut final : public ImageOut {
+public:
+    explicit StreamOut(platform::RawStream& out) : out_(out) {}
+    platform::RawStream& stream() override { return out_; }
+    bool replacing() const override { return false; }
+    void discard() override {}
+    platform::Result<void> commit() override { return {}; }
+
+private:
+    platform::RawStream& out_;
+};
+
+// The save once its source is open and its image ready: header, body, footer, and what it says.
+Report saveInto(RangeJob& range, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
+                std::unique_ptr<platform::RawStream> source, ImageOut& image, const std::string& file,
+                const CdiOptions& options) {
+    const cdi::HeaderBytes header = cdi::buildHeader(sel);
     // Ends a save that cannot finish: the new file goes, an earlier one stays.
-    const bool replacing = image->replacing();
+    const bool replacing = image.replacing();
     const std::string kept = "The earlier " + file + " was kept as it was.";
     const auto failed = [&](const std::string& message, int64_t bytes) {
-        image->discard();
+        image.discard();
         dialogs.message(message);
         if (replacing) dialogs.message(kept);
         return Report{Outcome::Failed, bytes};
     };
 
-    platform::RawStream& out = image->stream();
+    platform::RawStream& out = image.stream();
     if (const auto w = out.write(header.data(), cdi::kHeaderSize); !w || *w != cdi::kHeaderSize)
         return failed(writeFailure(file, w ? platform::errnoError(ENOSPC) : w.error()), 0);
     auto body = makeBodyWriter(options.codec, out);
@@ -269,11 +284,11 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
     const bool whole = moved.total == sel.Size && selected.unread() == 0;
     if (moved.stopped && replacing) {
         // A stopped image holds part of the selection: it never replaces a whole one.
-        image->discard();
+        image.discard();
         dialogs.message("Stopped after " + num(moved.total) + " of " + num(sel.Size) + " bytes. " + kept);
         return {Outcome::Incomplete, moved.total};
     }
-    if (auto committed = image->commit(); !committed)
+    if (auto committed = image.commit(); !committed)
         return failed(writeFailure(file, committed.error()), moved.written);
 
     std::string message = "Done.\nWritten " + num(length) + " bytes (" +
@@ -293,48 +308,86 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
     return {whole ? Outcome::Completed : Outcome::Incomplete, moved.total};
 }
 
-Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
-                          const TFileInfo& selection, const CdiOptions& options) {
+} // namespace
+
+Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                        const TFileInfo& selection, const CdiOptions& options) {
+    // Taken once: the selection may change while the save runs.
     const TFileInfo sel = selection;
     if (sel.FileName.empty()) return {};
     RangeJob range(backend, dialogs, job, RangeJob::Busy::No);
     if (!range.checkRange(sel)) return {};
-    const auto chosen = dialogs.chooseFile(imageDialog(FileDialog::Kind::Open));
+    const auto chosen = dialogs.chooseFile(imageDialog(FileDialog::Kind::Save));
     if (!chosen) return {};
     const std::string file = *chosen;
+    range.offerStop();
 
-    auto opened = backend.open(file, platform::OpenMode::Read);
-    if (!opened) {
-        dialogs.error(detail::cannotOpenFile(file, opened.error().text));
+    auto source = range.open(sel, platform::OpenMode::Read, "Failed to read source", options.direct);
+    if (!source) return {Outcome::Failed, 0};
+    const std::string openFailed = "Failed to open " + file + " for writing";
+    // An image written over its own source would destroy it before it is read.
+    if (detail::sameObject(backend, sel.FileName, file)) {
+        dialogs.message(openFailed);
         return {Outcome::Failed, 0};
     }
-    std::unique_ptr<platform::RawStream> image = std::move(*opened);
-    const cdi::Inspection found = cdi::inspect(*image);
-    switch (found.check) {
+    auto created = jobs::OutputFile::create(backend, file, jobs::Existing::Replace);
+    if (!created) {
+        dialogs.message(openFailed + "\n" + created.error().text);
+        return {Outcome::Failed, 0};
+    }
+    FileOut image(std::move(*created));
+    return saveInto(range, dialogs, job, sel, std::move(source), image, file, options);
+}
+
+Report SaveCompressedToStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                              const TFileInfo& selection, platform::RawStream& out, const std::string& name,
+                              const CdiOptions& options) {
+    const TFileInfo sel = selection;
+    if (sel.FileName.empty()) return {};
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::No);
+    if (!range.checkRange(sel)) return {};
+    range.offerStop();
+    auto source = range.open(sel, platform::OpenMode::Read, "Failed to read source", options.direct);
+    if (!source) return {Outcome::Failed, 0};
+    StreamOut image(out);
+    return saveInto(range, dialogs, job, sel, std::move(source), image, name, options);
+}
+namespace {
+
+// Says why an image cannot be loaded, from its header's check; true when it can.
+bool acceptable(Dialogs& dialogs, cdi::Check check) {
+    switch (check) {
     case cdi::Check::ShortHeader:
         dialogs.message("Failed to read header");
-        return {};
+        return false;
     case cdi::Check::UnknownFormat:
         dialogs.message("Unknown format or unsupported version.");
-        return {};
+        return false;
     case cdi::Check::Incomplete:
         dialogs.message("Image file is incomplete.");
-        return {};
+        return false;
     case cdi::Check::Ok:
         break;
     }
-    const int64_t imageSize = found.header.sourceSize;
+    return true;
+}
+
+// The load once its image is open, past the header: the size check, the gate and the write.
+// isFile: `image` is the file `file`, positioned again after the header (a stream already is).
+Report loadFrom(platform::Backend& backend, RangeJob& range, Dialogs& dialogs, JobControl& job,
+                const TFileInfo& sel, platform::RawStream& image, const std::string& file, bool isFile,
+                int64_t imageSize, const CdiOptions& options) {
     if (imageSize != sel.Size) {
         dialogs.message("File size does not match. \nCompressed image has " + num(imageSize) + " bytes (" +
                         num(imageSize / 1024) + "kB); your selection is " + num(sel.Size) + " bytes (" +
                         num(sel.Size / 1024) + "kB)");
         return {};
     }
-    if (!gate::ConfirmOverwrite(dialogs, sel)) return {};
+    if (!gate::ConfirmOverwrite(backend, dialogs, sel)) return {};
 
     const std::string openFailed = "Failed to open " + sel.Description + " for writing";
     // Writing an image onto its own file would read back what was just written.
-    if (detail::sameObject(backend, sel.FileName, file)) {
+    if (isFile && detail::sameObject(backend, sel.FileName, file)) {
         dialogs.message(openFailed);
         return {Outcome::Failed, 0};
     }
@@ -343,11 +396,11 @@ Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobContr
     if (!range.fitsInside(*device, sel)) return {Outcome::Failed, 0};
     if (!range.position(*device, sel.Offset, "Failed to seek on " + sel.Description))
         return {Outcome::Failed, 0};
-    if (image->seek(cdi::kHeaderSize, platform::SeekOrigin::Begin).valueOr(-1) != cdi::kHeaderSize) {
+    if (isFile && image.seek(cdi::kHeaderSize, platform::SeekOrigin::Begin).valueOr(-1) != cdi::kHeaderSize) {
         dialogs.message("Failed to read header");
         return {Outcome::Failed, 0};
     }
-    auto body = makeBodyReader(options.codec, *image);
+    auto body = makeBodyReader(options.codec, image);
     if (!body) {
         dialogs.message(body.error().text);
         return {Outcome::Failed, 0};
@@ -405,6 +458,45 @@ Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobContr
     // What was written reaches the device, whatever ended the load.
     if (!range.flush(*device, sel.Description)) report.outcome = Outcome::Failed;
     return report;
+}
+
+} // namespace
+
+Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                          const TFileInfo& selection, const CdiOptions& options) {
+    const TFileInfo sel = selection;
+    if (sel.FileName.empty()) return {};
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::No);
+    if (!range.checkRange(sel)) return {};
+    const auto chosen = dialogs.chooseFile(imageDialog(FileDialog::Kind::Open));
+    if (!chosen) return {};
+    const std::string file = *chosen;
+
+    auto opened = backend.open(file, platform::OpenMode::Read);
+    if (!opened) {
+        dialogs.error(detail::cannotOpenFile(file, opened.error().text));
+        return {Outcome::Failed, 0};
+    }
+    std::unique_ptr<platform::RawStream> image = std::move(*opened);
+    const cdi::Inspection found = cdi::inspect(*image);
+    if (!acceptable(dialogs, found.check)) return {};
+    return loadFrom(backend, range, dialogs, job, sel, *image, file, true, found.header.sourceSize, options);
+}
+
+Report LoadCompressedFromStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                                const TFileInfo& selection, platform::RawStream& image,
+                                const std::string& name, const CdiOptions& options) {
+    const TFileInfo sel = selection;
+    if (sel.FileName.empty()) return {};
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::No);
+    if (!range.checkRange(sel)) return {};
+    cdi::HeaderBytes header{};
+    const auto got = image.read(header.data(), cdi::kHeaderSize);
+    const cdi::Inspection found =
+        got && *got == cdi::kHeaderSize ? cdi::inspectHeader(header) : cdi::Inspection{};
+    if (!acceptable(dialogs, found.check)) return {};
+    // The body follows the header: it is read as it comes, its checksum and length checked at its end.
+    return loadFrom(backend, range, dialogs, job, sel, image, name, false, found.header.sourceSize, options);
 }
 
 } // namespace containers

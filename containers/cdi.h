@@ -11,7 +11,8 @@
 
 namespace platform {
 class Backend;
-}
+class RawStream;
+} // namespace platform
 
 namespace containers {
 
@@ -35,5 +36,17 @@ Report SaveAsCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl
 // offset, behind the overwrite gate. Never writes outside the selection's range.
 Report LoadFromCompressed(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
                           const TFileInfo& selection, const CdiOptions& options = {});
+
+// The same into a stream that cannot be replaced or taken back (standard output); name stands for
+// it in messages.
+Report SaveCompressedToStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                              const TFileInfo& selection, platform::RawStream& out, const std::string& name,
+                              const CdiOptions& options = {});
+
+// The same from a stream (standard input), read as it comes: the header's checks first, the body's
+// checksum and length at its end. What was written before a fault stays written, as with a file.
+Report LoadCompressedFromStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
+                                const TFileInfo& selection, platform::RawStream& image,
+                                const std::string& name, const CdiOptions& options = {});
 
 } // namespace containers

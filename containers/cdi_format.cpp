@@ -72,6 +72,13 @@ Inspection inspect(platform::RawStream& image) {
 
     HeaderBytes h{};
     if (!readWhole(image, 0, h.data(), kHeaderSize)) return result;
+    result = inspectHeader(h);
+    if (result.check == Check::Ok && !marked) result.check = Check::Incomplete;
+    return result;
+}
+
+Inspection inspectHeader(const HeaderBytes& h) {
+    Inspection result;
     if (std::memcmp(h.data(), kSignature, 5) != 0 || std::memcmp(h.data() + 10, kCompression, 5) != 0 ||
         std::memcmp(h.data() + 5, kVersion, 5) != 0) {
         result.check = Check::UnknownFormat;
@@ -82,7 +89,7 @@ Inspection inspect(platform::RawStream& image) {
     result.header.dataStart = get64(h.data() + 35);
     result.header.sourceName = fieldText(h.data() + kNameAt, kNameField);
     result.header.sourceDescription = fieldText(h.data() + kDescriptionAt, kDescriptionField);
-    result.check = marked ? Check::Ok : Check::Incomplete;
+    result.check = Check::Ok;
     return result;
 }
 

@@ -61,5 +61,7 @@ struct Inspection {
 };
 // Reads the footer mark and the header of an image file. Reads only; leaves the position anywhere.
 Inspection inspect(platform::RawStream& image);
+// The header's checks alone, for an image read as a stream: its footer comes last.
+Inspection inspectHeader(const HeaderBytes& header);
 
 } // namespace cdi

@@ -37,9 +37,9 @@ public:
         }
         return file_;
     }
-    std::optional<std::string> typedAgreement(const TFileInfo& target) override {
+    std::optional<std::string> typedAgreement(const TFileInfo& target, const std::string& disk) override {
         if (agree_) return std::string("i agree");
-        return inner_.typedAgreement(target);
+        return inner_.typedAgreement(target, disk);
     }
 
 private:
@@ -89,6 +89,42 @@ int cdiLoadCommand(platform::Backend& backend, const CommandLine& args, Dialogs&
     return cli::exitFor(containers::LoadFromCompressed(backend, answers, job, target));
 }
 
+namespace {
+
+// cdi-save and cdi-load with IMAGE "-": standard output and standard input.
+int cdiSaveOrStream(cli::CommandContext& c) {
+    const CommandLine& args = c.args;
+    if (args.operands[1] != "-" || !c.output)
+        return cdiSaveCommand(c.backend, args, c.dialogs, c.job, c.out, c.err);
+    if (args.has("--replace"))
+        throw UsageError("--replace does not go with IMAGE -: standard output replaces nothing",
+                         args.command);
+    auto digests = digest::fromHashOption(args);
+    const TFileInfo source =
+        selections::resolve(c.backend, args.operands[0], args.number("--offset"), args.number("--size"));
+    CdiOptions cdi;
+    cdi.digests = digests ? &*digests : nullptr;
+    const auto report =
+        SaveCompressedToStream(c.backend, c.dialogs, c.job, source, *c.output, "standard output", cdi);
+    c.job.endProgress();
+    // Beside an image on standard output, the digest lines go to standard error.
+    if (digests && report.outcome == Outcome::Completed) c.err << digests->summary() << "\n";
+    return cli::exitFor(report);
+}
+
+int cdiLoadOrStream(cli::CommandContext& c) {
+    const CommandLine& args = c.args;
+    if (args.operands[0] != "-" || !c.input)
+        return cdiLoadCommand(c.backend, args, c.dialogs, c.job, c.out, c.err);
+    const TFileInfo target =
+        selections::resolve(c.backend, args.operands[1], args.number("--offset"), args.number("--size"));
+    CommandDialogs answers(c.backend, c.dialogs, "-", args.has("--agree"), false);
+    return cli::exitFor(
+        LoadCompressedFromStream(c.backend, answers, c.job, target, *c.input, "standard input"));
+}
+
+} // namespace
+
 int zipCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
                std::ostream& out, std::ostream& err) {
     auto digests = digest::fromHashOption(args);
@@ -105,7 +141,7 @@ int zipCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
         err << archive
             << " already exists: give --append to add the entry to it, or --replace to replace it. "
                "Nothing was changed.\n";
-        return 1;
+        return cli::kExitRefused;
     }
     // The existing archive's question, answered by the flag.
     struct ZipAnswers final : Dialogs {
@@ -116,8 +152,8 @@ int zipCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dia
             return q.id == containers::kZipExistsId ? answer : inner.ask(q);
         }
         std::optional<std::string> chooseFile(const FileDialog& d) override { return inner.chooseFile(d); }
-        std::optional<std::string> typedAgreement(const TFileInfo& t) override {
-            return inner.typedAgreement(t);
+        std::optional<std::string> typedAgreement(const TFileInfo& t, const std::string& disk) override {
+            return inner.typedAgreement(t, disk);
         }
     } answers(dialogs, append ? Button::No : Button::Yes);
     const auto report = containers::SaveSelectionAsZip(
@@ -148,7 +184,7 @@ std::vector<cli::CommandSpec> commands() {
           number("--size", "number of bytes to save (default: the rest of SOURCE)"),
           {.name = "--replace", .help = "replace IMAGE when it exists", .answers = {replace}},
           hash},
-         cli::runWith<cdiSaveCommand>},
+         cdiSaveOrStream},
         {"cdi-load",
          {"IMAGE", "TARGET"},
          "cdi-load needs IMAGE and TARGET",
@@ -156,7 +192,7 @@ std::vector<cli::CommandSpec> commands() {
          {number("--offset", "first byte of the range, counted from the start of TARGET"),
           number("--size", "number of bytes of TARGET's range (default: the rest of TARGET)"),
           {.name = "--agree", .help = "agree to overwrite TARGET"}},
-         cli::runWith<cdiLoadCommand>},
+         cdiLoadOrStream},
         {"zip",
          {"SOURCE", "ARCHIVE"},
          "zip needs SOURCE and ARCHIVE",

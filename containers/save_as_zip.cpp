@@ -24,8 +24,8 @@ public:
         return Button::Ok;
     }
     std::optional<std::string> chooseFile(const FileDialog& d) override { return inner_.chooseFile(d); }
-    std::optional<std::string> typedAgreement(const TFileInfo& t) override {
-        return inner_.typedAgreement(t);
+    std::optional<std::string> typedAgreement(const TFileInfo& t, const std::string& disk) override {
+        return inner_.typedAgreement(t, disk);
     }
 
 private:

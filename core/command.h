@@ -18,7 +18,8 @@
 
 namespace platform {
 class Backend;
-}
+class RawStream;
+} // namespace platform
 
 namespace cli {
 
@@ -97,6 +98,10 @@ struct CommandContext {
     JobControl& job;
     std::ostream& out;
     std::ostream& err;
+    // Standard input and output as raw streams, for an operand "-" (an image read from a pipe or
+    // written into one); null where the command line has none to give.
+    platform::RawStream* input = nullptr;
+    platform::RawStream* output = nullptr;
 };
 
 // The exit status of a command: 0 done, 1 failed or refused. A UsageError it throws is a 2.
@@ -115,6 +120,10 @@ struct CommandSpec {
     // of the safe answer (a flag's answer comes first).
     std::vector<std::pair<Answer, std::string>> unattended = {};
 };
+
+// The exit status of a command that refused to go on without the flag that allows it (an existing
+// file kept without --replace), as a question's safe answer does.
+inline constexpr int kExitRefused = 3;
 
 // The exit status of a long action: 0 when every byte of the selection arrived, else 1.
 inline int exitFor(const Report& report) {

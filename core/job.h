@@ -42,9 +42,10 @@ public:
     virtual Button ask(const Question& question) = 0;
     virtual std::optional<std::string> chooseFile(const FileDialog& dialog) = 0;
     // The overwrite gate's window: what was typed into its edit box when it was closed with OK,
-    // nothing when it was cancelled. The rule and the question after it are the engine's
-    // (ConfirmOverwrite).
-    virtual std::optional<std::string> typedAgreement(const TFileInfo& target) = 0;
+    // nothing when it was cancelled. `disk` names the physical disk the range lies on, as one line
+    // to show below the gate's texts; empty for a file. The rule, that line and the question after
+    // it are the engine's (ConfirmOverwrite).
+    virtual std::optional<std::string> typedAgreement(const TFileInfo& target, const std::string& disk) = 0;
 
     // Conveniences over ask().
     void message(const std::string& text) { ask(Question{text, Icon::None, {Button::Ok}, Button::Ok, {}}); }

@@ -28,6 +28,71 @@ selection::Row DriveRow::texts(char decimalSeparator) const {
     };
 }
 
+selection::Row DriveRow::tableCells(char decimalSeparator) const {
+    selection::Row cells = texts(decimalSeparator);
+    for (auto& fact : diskFacts(disk))
+        cells.push_back(std::move(fact.second));
+    return cells;
+}
+
+std::vector<std::string> tableTitles() {
+    std::vector<std::string> titles = columnTitles();
+    titles.push_back(kGeometryTitle);
+    for (const auto& fact : diskFacts(std::nullopt))
+        titles.push_back(fact.first);
+    return titles;
+}
+
+std::vector<std::pair<std::string, std::string>>
+diskFacts(const std::optional<platform::DriveIdentity>& disk) {
+    const auto yesNo = [&](bool value) { return disk ? std::string(value ? "yes" : "no") : std::string(); };
+    const platform::DriveIdentity d = disk.value_or(platform::DriveIdentity{});
+    return {{"Device", d.node},
+            {"Model", d.product()},
+            {"Serial", d.serial},
+            {"Bus", d.bus},
+            {"Removable", yesNo(d.removable)},
+            {"Rotational", yesNo(d.rotational)}};
+}
+
+std::string diskToolTip(const std::optional<platform::DriveIdentity>& disk) {
+    if (!disk) return {};
+    std::string text;
+    for (const auto& [title, value] : diskFacts(disk))
+        if (!value.empty()) text += (text.empty() ? "" : "\n") + title + ": " + value;
+    return text;
+}
+
+std::string diskHint(const std::optional<platform::DriveIdentity>& disk) {
+    if (!disk) return {};
+    std::string text;
+    if (const std::string model = disk->product(); !model.empty()) text = "Model: " + model;
+    if (!disk->serial.empty()) text += (text.empty() ? "" : "  ") + std::string("Serial: ") + disk->serial;
+    return text;
+}
+
+std::vector<std::pair<std::string, std::string>> selectionFacts(platform::Backend& backend,
+                                                                const TFileInfo& selection) {
+    std::vector<std::pair<std::string, std::string>> facts;
+    const auto drive = platform::parsePhysicalDriveName(selection.FileName);
+    if (!drive) return facts;
+    const std::string node = backend.physicalDriveNode(*drive);
+    if (!node.empty()) facts.emplace_back("Device", node);
+    if (const auto disk = backend.driveIdentity(selection.FileName))
+        for (auto& fact : diskFacts(disk))
+            if (fact.first != "Device") facts.push_back(std::move(fact));
+    return facts;
+}
+
+const DriveRow* rowOf(const std::vector<DriveRow>& rows, const std::string& name,
+                      const std::string& identity) {
+    const auto index = platform::parsePhysicalDriveName(name);
+    if (!index) return nullptr;
+    for (const auto& row : rows)
+        if (row.index == *index) return row.identity == identity ? &row : nullptr;
+    return nullptr;
+}
+
 const std::vector<std::string>& columnTitles() {
     static const std::vector<std::string> titles{
         "Index",     "Media type", "Cylinders",  "Tracks per cylinder", "Sectors per track", "Sector size",
@@ -73,6 +138,7 @@ std::vector<DriveRow> scan(platform::Backend& backend) {
         row.size = ex ? ex->diskSize : row.geometrySize;
         row.lengthInfo = (*stream)->lengthInfo().valueOr(-1);
         row.identity = (*stream)->fingerprint();
+        row.disk = (*stream)->driveIdentity();
         rows.push_back(row);
     }
     return rows;

@@ -473,7 +473,7 @@ EditResult Viewer::edit(Dialogs& dialogs, JobControl& job, Display& display, int
         TFileInfo target = file_;
         target.Offset = *address;
         target.Size = 1;
-        if (!gate::ConfirmOverwrite(dialogs, target)) return EditResult::Refused;
+        if (!gate::ConfirmOverwrite(backend_, dialogs, target)) return EditResult::Refused;
         writeConfirmed_ = true;
     }
     const bool written = writeByte(dialogs, job, *address, value);

@@ -29,6 +29,7 @@ public:
     platform::Result<platform::DiskGeometryEx> geometryEx() override { return inner_->geometryEx(); }
     platform::Result<int64_t> lengthInfo() override { return inner_->lengthInfo(); }
     std::string fingerprint() override { return inner_->fingerprint(); }
+    std::optional<platform::DriveIdentity> driveIdentity() override { return inner_->driveIdentity(); }
 
 private:
     bool aligned(int64_t position, int64_t count, const void* buffer) const;

@@ -126,8 +126,26 @@ std::string secondQuestion(const std::string& description) {
     return "You are sure you want to overwrite " + description;
 }
 
-bool ConfirmOverwrite(Dialogs& dialogs, const TFileInfo& target) {
-    const auto typed = dialogs.typedAgreement(target);
+std::string diskLine(const platform::DriveIdentity& disk, char decimalSeparator) {
+    // Tenths cut off, as the drive list's GB column does.
+    const auto tenths = [&](int64_t units, const char* unit) {
+        const int64_t t = disk.size / (units / 10);
+        return std::to_string(t / 10) + decimalSeparator + std::to_string(t % 10) + " " + unit;
+    };
+    const std::string size = disk.size >= 1000000000 ? tenths(1000000000, "GB")
+                             : disk.size >= 1000000  ? tenths(1000000, "MB")
+                                                     : std::to_string(disk.size) + " bytes";
+    std::string parts;
+    for (const std::string& part : {disk.node, disk.product(), disk.serial, size})
+        if (!part.empty()) parts += (parts.empty() ? "" : "  ") + part;
+    return "Disk: " + parts;
+}
+
+bool ConfirmOverwrite(platform::Backend& backend, Dialogs& dialogs, const TFileInfo& target) {
+    // Looked up now, by the name the write will open: not what a list showed earlier.
+    const auto disk = backend.driveIdentity(target.FileName);
+    const auto typed =
+        dialogs.typedAgreement(target, disk ? diskLine(*disk, platform::decimalSeparator()) : std::string());
     // The window lets OK through only for the agreement; the rule is checked here all the same.
     if (!typed || !agreementAccepted(*typed)) return false;
     const Question question{secondQuestion(target.Description),

@@ -3,6 +3,7 @@
 // question and its texts. Front ends only show the window and hand back what was typed.
 
 #include "core/job.h"
+#include "platform/platform.h"
 
 #include <string>
 #include <vector>
@@ -27,9 +28,14 @@ std::string secondQuestion(const std::string& description);
 // Its id, so that a flag can answer it on the command line.
 inline constexpr const char* kQuestionId = "gate";
 
-// The gate for a range about to be overwritten: the window with its typed agreement, then the
-// question (Yes, No, Cancel). True only after the agreement and Yes; false means nothing may be
-// written.
-[[nodiscard]] bool ConfirmOverwrite(Dialogs& dialogs, const TFileInfo& target);
+// The line that names the disk about to be written, for the last look before the write:
+// "Disk: /dev/sdb  SanDisk Ultra  4C530001230405117281  32.0 GB" (what the disk does not report
+// is left out; the size in GB, or in MB below 1 GB, with the user's decimal separator).
+std::string diskLine(const platform::DriveIdentity& disk, char decimalSeparator = '.');
+
+// The gate for a range about to be overwritten: the window with its typed agreement and the disk
+// line of the device the target's name leads to as the gate asks, then the question (Yes, No,
+// Cancel). True only after the agreement and Yes; false means nothing may be written.
+[[nodiscard]] bool ConfirmOverwrite(platform::Backend& backend, Dialogs& dialogs, const TFileInfo& target);
 
 } // namespace gate

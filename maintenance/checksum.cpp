@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -208,6 +209,41 @@ Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, 
     result.sha1 = sink.sha1();
     if (kind != NoDigest) result.first = kind == SHA1 ? *result.sha1 : *result.md5;
     if (kind == Both) result.second = *result.sha1;
+    return result;
+}
+
+Result calculateStream(Dialogs& dialogs, JobControl& job, platform::RawStream& source,
+                       const std::string& name, ChecksumKind kind, const Options& options) {
+    DigestSink sink(kind, options.extra);
+    blocks::Plan plan;
+    plan.size = std::numeric_limits<int64_t>::max(); // until the stream ends
+    plan.block = kBlock;
+    plan.buffer = 256 << 10;
+    // Read on this thread, where a stop signal interrupts a read that waits for data.
+    plan.buffers = 1;
+    const auto goOn = [&] {
+        job.pump();
+        return !job.stopRequested();
+    };
+    blocks::Callbacks callbacks;
+    callbacks.afterBlock = [&](int64_t) { return goOn(); };
+    callbacks.waiting = goOn;
+    const auto out = blocks::run(source, sink, plan, callbacks);
+    sink.rethrowError();
+
+    Result result;
+    result.bytes = out.total;
+    const bool interrupted = out.readError && out.readError->code == EINTR;
+    if (out.stopped || interrupted || job.stopRequested()) {
+        result.outcome = Outcome::Incomplete;
+    } else if (out.readError) {
+        dialogs.message("Failed to read " + name + ", " + out.readError->text);
+        result.outcome = Outcome::Failed;
+    } else {
+        result.outcome = Outcome::Completed;
+        result.md5 = sink.md5();
+        result.sha1 = sink.sha1();
+    }
     return result;
 }
 

@@ -15,7 +15,8 @@
 
 namespace platform {
 class Backend;
-}
+class RawStream;
+} // namespace platform
 
 namespace checksum {
 
@@ -77,6 +78,13 @@ struct Options {
 // of %d bytes expected"; the bar goes to 100 however it ends.
 Result calculate(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo selection,
                  ChecksumKind kind, const Options& options = {});
+
+// Reads `source` from where it stands to its end (standard input) and feeds the digests of `kind`
+// and options.extra. Completed: it ended, and `bytes` is its length. Incomplete: a stop came
+// first; what was read is no stream's digest, so none is given. Failed: a read failed, which is
+// said as "Failed to read <name>, <reason>"; no digest either.
+Result calculateStream(Dialogs& dialogs, JobControl& job, platform::RawStream& source,
+                       const std::string& name, ChecksumKind kind, const Options& options = {});
 
 // A duration in milliseconds shown as a time of day (only the part beyond whole days), in a time
 // format of the kind the locale gives: H/HH hours 0-23, h/hh hours 1-12, m/mm minutes, s/ss

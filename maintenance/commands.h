@@ -20,10 +20,12 @@ namespace maintenance {
 std::vector<cli::CommandSpec> commands();
 
 // checksum SOURCE [--md5|--sha1|--both] [--sha256] [--offset N] [--size N] [--buffered]
+//          [--format tab|sum|--json] [--check]
 // Prints "MD5 <hex>" and/or "SHA1 <hex>" (both without a choice); after a short read or a stop,
-// the digests of the bytes read before it, with a note on `err`, and returns 1.
-int checksumCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs,
-                    JobControl& job, std::ostream& out, std::ostream& err);
+// the digests of the bytes read before it, with a note on `err`, and returns 1. SOURCE "-" is
+// standard input (c.input) to its end; a stop there prints no digest. --format=sum prints lines
+// md5sum -c and the like accept, --json one object; --check reads SOURCE as such a list.
+int checksumCommand(cli::CommandContext& c);
 // erase TARGET --pattern 00|FF|AA|55|<hex byte>|random [--agree] [--offset N] [--size N] [--buffered]
 int eraseCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                  std::ostream& out, std::ostream& err);

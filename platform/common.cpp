@@ -57,6 +57,18 @@ Result<void> PendingFile::copyFrom(RawStream& source) {
     }
 }
 
+std::string DriveIdentity::product() const {
+    const auto upper = [](std::string text) {
+        for (char& c : text)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string maker = upper(vendor);
+    if (maker.empty() || maker == "ATA" || upper(model).rfind(maker, 0) == 0) return model;
+    if (model.empty()) return vendor;
+    return vendor + " " + model;
+}
+
 DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t mediaType) {
     DiskGeometry g;
     g.mediaType = mediaType;

@@ -10,7 +10,10 @@ class ImageDriveStream final : public RawStream {
 public:
     ImageDriveStream(std::unique_ptr<RawStream> file, const ImageDrive& drive, int64_t size)
         : file_(std::move(file)), size_(size), bytesPerSector_(drive.bytesPerSector),
-          mediaType_(drive.mediaType) {}
+          mediaType_(drive.mediaType), identity_(drive.identity) {
+        if (identity_.node.empty()) identity_.node = drive.imagePath;
+        identity_.size = size;
+    }
 
     Result<int64_t> read(void* buffer, int64_t count) override {
         auto pos = file_->position();
@@ -51,11 +54,14 @@ public:
                ":sector=" + std::to_string(bytesPerSector_);
     }
 
+    std::optional<DriveIdentity> driveIdentity() override { return identity_; }
+
 private:
     std::unique_ptr<RawStream> file_;
     int64_t size_;
     uint32_t bytesPerSector_;
     int32_t mediaType_;
+    DriveIdentity identity_;
 };
 
 } // namespace
@@ -89,7 +95,10 @@ Result<std::unique_ptr<RawStream>> ImageDrives::openDirect(const std::string& na
 
 std::string ImageDrives::physicalDriveNode(int index) {
     if (index < 0) return {};
-    if (index < driveCount()) return drives_[size_t(index)].imagePath;
+    if (index < driveCount()) {
+        const ImageDrive& drive = drives_[size_t(index)];
+        return drive.identity.node.empty() ? drive.imagePath : drive.identity.node;
+    }
     return fallback_.physicalDriveNode(index - driveCount());
 }
 
@@ -99,6 +108,14 @@ std::string ImageDrives::objectIdentity(const std::string& name) {
 
 int64_t ImageDrives::objectOffset(const std::string& name) {
     return fallback_.objectOffset(fallbackName(name));
+}
+
+std::optional<DriveIdentity> ImageDrives::driveIdentity(const std::string& name) {
+    if (auto index = parsePhysicalDriveName(name); index && *index < driveCount()) {
+        auto image = openImageDrive(fallback_, drives_[size_t(*index)], OpenMode::Read);
+        return image ? (*image)->driveIdentity() : std::nullopt;
+    }
+    return fallback_.driveIdentity(fallbackName(name));
 }
 
 std::string ImageDrives::fallbackName(const std::string& name) const {

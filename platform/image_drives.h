@@ -20,6 +20,9 @@ struct ImageDrive {
     std::string imagePath;
     uint32_t bytesPerSector = 512;
     int32_t mediaType = 12; // fixed
+    // What the drive says it is (a test's USB stick: model, serial, bus "usb"). Its node is the
+    // image's path unless one is given, its size always the image's.
+    DriveIdentity identity;
 };
 
 // Opens the image file through `files` and shows it as a disk: its size is fixed at the open,
@@ -52,6 +55,7 @@ public:
     Result<FreeSpace> freeSpace(const std::string& path) override { return fallback_.freeSpace(path); }
     std::string objectIdentity(const std::string& name) override;
     int64_t objectOffset(const std::string& name) override;
+    std::optional<DriveIdentity> driveIdentity(const std::string& name) override;
     Result<NameInfo> nameInfo(const std::string& path) override { return fallback_.nameInfo(path); }
     Result<std::unique_ptr<PendingFile>> createPending(const std::string& target) override {
         return fallback_.createPending(target);

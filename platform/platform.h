@@ -50,6 +50,24 @@ struct DiskGeometryEx {
 // The geometry Windows reports for a modern disk: 255 tracks, 63 sectors, cylinders from the size.
 DiskGeometry modernGeometry(int64_t size, uint32_t bytesPerSector, int32_t mediaType);
 
+// Which physical disk a device lies on, as the system describes it: what tells two drives of one
+// size apart. Texts are as the drive reports them, blanks trimmed; empty when it reports none.
+struct DriveIdentity {
+    std::string node;   // the whole disk's device node ("/dev/sdb"), or the file an image drive shows
+    std::string model;  // "Ultra"
+    std::string serial; // "4C530001230405117281"
+    std::string vendor; // "SanDisk"
+    std::string bus;    // lower case: "usb", "ata", "sata", "nvme", "scsi", "mmc", "virtio", "loop"...
+    bool removable = false;
+    bool rotational = false;
+    int64_t size = 0; // the whole disk's bytes
+
+    // Vendor and model as one name ("SanDisk Ultra"): the vendor is left out where the model
+    // already starts with it, or where it is only the "ATA" that a SCSI layer puts there.
+    std::string product() const;
+    bool operator==(const DriveIdentity&) const = default;
+};
+
 // A half-open byte range [offset, offset + size). Invariant: offset >= 0, size >= 0 and the end
 // fits in int64_t. Only make() and of() build one, so every range that exists holds it.
 class ByteRange {
@@ -123,6 +141,10 @@ public:
     // file system and inode. A selection keeps it, and a later open that finds another object
     // behind the same name is refused. Empty when the system cannot tell.
     virtual std::string fingerprint() { return {}; }
+
+    // The physical disk the open device lies on: a partition's or a volume's whole disk. Nothing
+    // for a file, a pipe or a character device.
+    virtual std::optional<DriveIdentity> driveIdentity() { return std::nullopt; }
 };
 
 // What a name stands for in its folder, looked at without following it when it is a link.
@@ -225,6 +247,12 @@ public:
     // Where the name's byte 0 lies within that object: a partition's start on its disk, a loop
     // device's offset in its file (plus the partition's start for a partition on one), else 0.
     virtual int64_t objectOffset(const std::string& /*name*/) { return 0; }
+    // The physical disk the name leads to now (RawStream::driveIdentity of what open() would
+    // open), found without holding it and without waiting for a pipe; nothing for a file.
+    virtual std::optional<DriveIdentity> driveIdentity(const std::string& name) {
+        auto stream = open(name, OpenMode::Read);
+        return stream ? (*stream)->driveIdentity() : std::nullopt;
+    }
 
     // Files the program writes (images, archives, pictures); see jobs/output_file.h for the
     // rules built on these.

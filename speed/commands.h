@@ -19,11 +19,12 @@ namespace speed {
 // speed and seek, for the registry.
 std::vector<cli::CommandSpec> commands();
 
-// speed SOURCE [--png OUT.png] [--offset N] [--size N]
-// Prints one tab-separated row per sample, then the two result lines.
+// speed SOURCE [--png OUT.png] [--offset N] [--size N] [--json]
+// Prints one tab-separated row per sample, then the two result lines; with --json, one object
+// with the samples and the results' numbers once the test ends.
 int speedCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                  std::ostream& out, std::ostream& err);
-// seek SOURCE [--png OUT.png] [--offset N] [--size N]
+// seek SOURCE [--png OUT.png] [--offset N] [--size N] [--json]
 // Prints one tab-separated row per access, then the two result lines.
 int seekCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                 std::ostream& out, std::ostream& err);

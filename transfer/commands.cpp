@@ -9,30 +9,65 @@
 
 namespace transfer {
 
-int dumpCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
-                std::ostream& out, std::ostream& err) {
+namespace {
+
+// "-" as the image: standard output for dump, standard input for restore.
+bool isStandardStream(const std::string& operand) {
+    return operand == "-";
+}
+
+// Options that have nothing to act on when the image is a stream.
+void refuseWithStream(const cli::CommandLine& args, std::initializer_list<const char*> options,
+                      const char* why) {
+    for (const char* option : options)
+        if (args.has(option))
+            throw cli::UsageError(std::string(option) + " does not go with IMAGE -: " + why, args.command);
+}
+
+} // namespace
+
+int dumpCommand(cli::CommandContext& c) {
+    platform::Backend& backend = c.backend;
+    const cli::CommandLine& args = c.args;
+    const bool toOutput = isStandardStream(args.operands[1]);
+    if (toOutput)
+        refuseWithStream(args, {"--replace", "--truncate", "--keep-tail"},
+                         "standard output takes exactly the range's bytes and replaces nothing");
     auto digests = digest::fromHashOption(args);
     const TFileInfo source =
         selections::resolve(backend, args.operands[0], args.number("--offset"), args.number("--size"));
-    if (const auto why = jobs::outputRefusal(backend, args.operands[1], jobs::Existing::Replace)) {
-        err << "Cannot write the image into " << args.operands[1] << ": " << *why << ". Nothing was read.\n";
-        return 1;
+    if (!toOutput) {
+        if (const auto why = jobs::outputRefusal(backend, args.operands[1], jobs::Existing::Replace)) {
+            c.err << "Cannot write the image into " << args.operands[1] << ": " << *why
+                  << ". Nothing was read.\n";
+            return 1;
+        }
     }
     Options options{!args.has("--buffered")};
     options.digests = digests ? &*digests : nullptr;
-    const auto result = dumpToFile(backend, dialogs, job, source, options);
-    job.endProgress();
-    // The digest lines, as checksum prints them, for a dump that holds every selected byte.
-    if (digests && result.outcome == Outcome::Completed) out << digests->summary() << "\n";
+    const auto result = toOutput && c.output ? dumpToStream(backend, c.dialogs, c.job, source, *c.output,
+                                                            "standard output", options)
+                                             : dumpToFile(backend, c.dialogs, c.job, source, options);
+    c.job.endProgress();
+    // The digest lines, as checksum prints them, for a dump that holds every selected byte; beside
+    // an image on standard output they go to standard error.
+    if (digests && result.outcome == Outcome::Completed)
+        (toOutput ? c.err : c.out) << digests->summary() << "\n";
     return cli::exitFor(result);
 }
 
-int restoreCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs,
-                   JobControl& job, std::ostream&, std::ostream&) {
+int restoreCommand(cli::CommandContext& c) {
+    const cli::CommandLine& args = c.args;
+    const bool fromInput = isStandardStream(args.operands[0]);
+    if (fromInput)
+        refuseWithStream(args, {"--verify", "--ignore-size"},
+                         "standard input is read once and its length is not known before it ends");
     const TFileInfo target =
-        selections::resolve(backend, args.operands[1], args.number("--offset"), args.number("--size"));
-    return cli::exitFor(
-        restoreFromFile(backend, dialogs, job, target, {!args.has("--buffered"), args.has("--verify")}));
+        selections::resolve(c.backend, args.operands[1], args.number("--offset"), args.number("--size"));
+    const Options options{!args.has("--buffered"), args.has("--verify")};
+    return cli::exitFor(fromInput && c.input ? restoreFromStream(c.backend, c.dialogs, c.job, target,
+                                                                 *c.input, "standard input", options)
+                                             : restoreFromFile(c.backend, c.dialogs, c.job, target, options));
 }
 
 int copyCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
@@ -78,7 +113,7 @@ std::vector<cli::CommandSpec> commands() {
           .kind = OptionKind::Text,
           .placeholder = "LIST",
           .emptyText = true}},
-        cli::runWith<dumpCommand>,
+        dumpCommand,
         1};
     // The truncation question recommends Yes, and the image then holds exactly the range, as a
     // restore onto that range wants it.
@@ -101,7 +136,7 @@ std::vector<cli::CommandSpec> commands() {
           {.name = "--buffered",
            .help = "write a block device through the system's cache instead of past it"},
           {.name = "--verify", .help = "read TARGET back afterwards and compare it with IMAGE"}},
-         cli::runWith<restoreCommand>,
+         restoreCommand,
          0},
         {"copy",
          {"SOURCE", "TARGET"},

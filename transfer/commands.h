@@ -18,10 +18,9 @@ namespace transfer {
 // dump, restore and copy, for the registry.
 std::vector<cli::CommandSpec> commands();
 
-int dumpCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
-                std::ostream& out, std::ostream& err);
-int restoreCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs,
-                   JobControl& job, std::ostream& out, std::ostream& err);
+// IMAGE "-" is standard output for dump and standard input for restore.
+int dumpCommand(cli::CommandContext& context);
+int restoreCommand(cli::CommandContext& context);
 int copyCommand(platform::Backend& backend, const cli::CommandLine& args, Dialogs& dialogs, JobControl& job,
                 std::ostream& out, std::ostream& err);
 

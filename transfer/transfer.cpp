@@ -201,6 +201,51 @@ bool matched(const std::optional<verify::Result>& r) {
 
 } // namespace
 
+namespace {
+
+// A dump's source at the selection's first byte; said and false when it cannot be put there.
+bool positionSource(platform::RawStream& device, Dialogs& dialogs, const TFileInfo& sel) {
+    if (sel.Offset == 0) return true;
+    auto pos = device.seek(sel.Offset, platform::SeekOrigin::Begin);
+    if (!pos || *pos != sel.Offset) {
+        // Nothing of the selection is in it.
+        dialogs.message("Failed to seek on " + sel.Description);
+        return false;
+    }
+    dialogs.message(num(*pos));
+    return true;
+}
+
+// A dump's bytes from the positioned source into `out`, the digests seeing the selection's bytes
+// only. wholeBlocks: the last block is read whole, even where it runs past the selection.
+blocks::Outcome dumpBlocks(platform::RawStream& device, platform::RawStream& out, JobControl& job,
+                           const TFileInfo& sel, const Options& options, bool wholeBlocks) {
+    blocks::Plan plan;
+    plan.size = sel.Size;
+    plan.block = kBlock;
+    plan.wholeBlocks = wholeBlocks;
+    plan.buffer = kTransferBuffer;
+    plan.buffers = kTransferBuffers;
+    auto callbacks = callbacksFor(job, BlockReport(job, sel.Size));
+    if (options.digests) {
+        // A last block that runs past the selection may be truncated away.
+        callbacks.counted = [&, seen = int64_t(0)](const uint8_t* data, int64_t size) mutable {
+            const int64_t take = std::min(size, sel.Size - seen);
+            if (take > 0) options.digests->add(data, take);
+            seen += size;
+        };
+    }
+    return blocks::run(device, out, plan, callbacks);
+}
+
+// The end of a restore once its image is open: the last questions, the write and what it says.
+// isFile: the image is a file, compared with the target when asked (a stream is read once).
+Report restoreImage(platform::Backend& backend, RangeJob& range, Dialogs& dialogs, JobControl& job,
+                    const TFileInfo& sel, platform::RawStream& image, const std::string& file, bool isFile,
+                    const Options& options);
+
+} // namespace
+
 Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
                   const Options& options) {
     if (sel.FileName.empty()) return {};
@@ -239,32 +284,9 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     auto image = std::make_unique<ImageFile>(std::move(*created));
     range.offerStop();
 
-    if (sel.Offset != 0) {
-        auto pos = device->seek(sel.Offset, platform::SeekOrigin::Begin);
-        if (!pos || *pos != sel.Offset) {
-            // Nothing of the selection is in it.
-            dialogs.message("Failed to seek on " + sel.Description);
-            return {Outcome::Failed, 0};
-        }
-        dialogs.message(num(*pos));
-    }
-
-    blocks::Plan plan;
-    plan.size = sel.Size;
-    plan.block = kBlock;
-    plan.wholeBlocks = true; // the last block may run past the selection: the truncation question
-    plan.buffer = kTransferBuffer;
-    plan.buffers = kTransferBuffers;
-    auto callbacks = callbacksFor(job, BlockReport(job, sel.Size));
-    if (options.digests) {
-        // The selection's bytes only: a last block that runs past it may be truncated away.
-        callbacks.counted = [&, seen = int64_t(0)](const uint8_t* data, int64_t size) mutable {
-            const int64_t take = std::min(size, sel.Size - seen);
-            if (take > 0) options.digests->add(data, take);
-            seen += size;
-        };
-    }
-    auto moved = blocks::run(*device, image->stream(), plan, callbacks);
+    if (!positionSource(*device, dialogs, sel)) return {Outcome::Failed, 0};
+    // The last block may run past the selection: the truncation question.
+    auto moved = dumpBlocks(*device, image->stream(), job, sel, options, true);
     device.reset();
 
     int64_t total = moved.total;
@@ -330,12 +352,44 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     return report;
 }
 
+Report dumpToStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
+                    platform::RawStream& out, const std::string& outName, const Options& options) {
+    if (sel.FileName.empty()) return {};
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
+    range.enterBusy();
+    auto device =
+        range.open(sel, platform::OpenMode::Read,
+                   "Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
+                   "applications accessing this device",
+                   options.direct);
+    if (!device) return {Outcome::Failed, 0};
+    range.offerStop();
+    if (!positionSource(*device, dialogs, sel)) return {Outcome::Failed, 0};
+    // A stream cannot be truncated afterwards: exactly the selection's bytes go into it.
+    const auto moved = dumpBlocks(*device, out, job, sel, options, false);
+    device.reset();
+    std::string writeError = moved.writeError ? moved.writeError->text : std::string();
+    if (writeError.empty())
+        if (auto flushed = out.flush(); !flushed) writeError = flushed.error().text;
+    if (!writeError.empty()) {
+        dialogs.message("Failed to write to " + outName + ", " + writeError);
+        return {Outcome::Failed, moved.written};
+    }
+    if (moved.written != sel.Size) {
+        dialogs.message(dumpIncomplete(moved.written, sel.Size));
+        return {Outcome::Incomplete, moved.written};
+    }
+    dialogs.message(withDigests("Dump successfully completed", options, sel.Size, false));
+    return {Outcome::Completed, moved.written};
+}
+
 Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
                        const Options& options) {
     dialogs.message(
         "Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with just a few "
         "mouseclicks.\nPlease read the documention carefully before using the import function.");
-    if (!gate::ConfirmOverwrite(dialogs, sel)) return {};
+    if (!gate::ConfirmOverwrite(backend, dialogs, sel)) return {};
     if (sel.FileName.empty()) return {};
     RangeJob range(backend, dialogs, job, RangeJob::Busy::Yes);
     if (!range.checkRange(sel)) return {};
@@ -361,6 +415,14 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
                          kSizeMismatchId};
         if (dialogs.ask(q) != Button::Ignore) return {};
     }
+    return restoreImage(backend, range, dialogs, job, sel, **image, file, true, options);
+}
+
+namespace {
+
+Report restoreImage(platform::Backend& backend, RangeJob& range, Dialogs& dialogs, JobControl& job,
+                    const TFileInfo& sel, platform::RawStream& image, const std::string& file, bool isFile,
+                    const Options& options) {
     if (dialogs.ask(yesNo("Are you sure you want to copy " + file + " to device " + sel.Description +
                               " ?\nThis will destroy all data that is currently on the device!",
                           Icon::Question, Button::No, kRestoreSureId)) != Button::Yes)
@@ -383,7 +445,7 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
         " for writing.\nMake sure you close all explorer windows and other applications "
         "accessing this device";
     // Writing an image onto itself would read back what was just written.
-    if (sameObject(backend, sel.FileName, file)) {
+    if (isFile && sameObject(backend, sel.FileName, file)) {
         dialogs.message(openFailed);
         return {Outcome::Failed, 0};
     }
@@ -407,8 +469,7 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
     plan.block = kBlock;
     plan.buffer = kTransferBuffer;
     plan.buffers = kTransferBuffers;
-    const auto moved = blocks::run(**image, *device, plan, callbacksFor(job, BlockReport(job, sel.Size)));
-    image = platform::Error{};
+    const auto moved = blocks::run(image, *device, plan, callbacksFor(job, BlockReport(job, sel.Size)));
 
     Report report{Outcome::Incomplete, moved.written};
     bool unconfirmed = false;
@@ -430,7 +491,8 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
     } else if (moved.written == sel.Size) {
         dialogs.message("Writing image file to device successfully completed");
         report.outcome = Outcome::Completed;
-        if (options.verify) {
+        // A stream is gone once read: only a file can be compared again.
+        if (options.verify && isFile) {
             auto source = backend.open(file, platform::OpenMode::Read);
             std::optional<verify::Result> r;
             if (!source)
@@ -444,6 +506,22 @@ Report restoreFromFile(platform::Backend& backend, Dialogs& dialogs, JobControl&
         dialogs.message(dumpIncomplete(moved.written, sel.Size));
     }
     return report;
+}
+
+} // namespace
+
+Report restoreFromStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo sel,
+                         platform::RawStream& image, const std::string& imageName, const Options& options) {
+    dialogs.message(
+        "Warning.\nThis is an extremely dangerous tool, able to destroy valuable data with just a few "
+        "mouseclicks.\nPlease read the documention carefully before using the import function.");
+    if (!gate::ConfirmOverwrite(backend, dialogs, sel)) return {};
+    if (sel.FileName.empty()) return {};
+    RangeJob range(backend, dialogs, job, RangeJob::Busy::Yes);
+    if (!range.checkRange(sel)) return {};
+    range.enterBusy();
+    // Its length is not known before it ends: what arrives is written, up to the selection's end.
+    return restoreImage(backend, range, dialogs, job, sel, image, imageName, false, options);
 }
 
 int32_t sameDeviceBlockSize(int64_t physicalMemory) {
@@ -475,7 +553,7 @@ Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
             return {};
         }
     }
-    if (!gate::ConfirmOverwrite(dialogs, target)) return {};
+    if (!gate::ConfirmOverwrite(backend, dialogs, target)) return {};
 
     int64_t blockSize = kTwoDeviceBlockSize;
     std::unique_ptr<platform::RawStream> in, outOwned;

@@ -14,7 +14,8 @@
 
 namespace platform {
 class Backend;
-}
+class RawStream;
+} // namespace platform
 
 namespace transfer {
 
@@ -61,6 +62,18 @@ inline constexpr int32_t kTwoDeviceBlockSize = 2 * 1024 * 1024;
 inline constexpr int32_t kCopyPieceSize = 64 * 1024;
 
 // Copies source's range onto target's range of the same size, behind the overwrite gate.
+// The selection's bytes, exactly, into a stream that cannot be replaced or truncated (standard
+// output): no file dialog, no truncation question. outName names it in messages.
+Report dumpToStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo selection,
+                    platform::RawStream& out, const std::string& outName, const Options& options = {});
+// An image read from a stream (standard input) onto the selection, after the same warnings and
+// the overwrite gate: its length is not known before it ends, so there is no size question; what
+// arrives is written up to the selection's end, and less is an incomplete restore. Not verified
+// (the stream cannot be read again).
+Report restoreFromStream(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo selection,
+                         platform::RawStream& image, const std::string& imageName,
+                         const Options& options = {});
+
 Report directCopy(platform::Backend& backend, Dialogs& dialogs, JobControl& job, TFileInfo source,
                   TFileInfo target, const Options& options = {});
 

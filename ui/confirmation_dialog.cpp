@@ -28,7 +28,8 @@ void fitWithin(QLabel* label) {
 
 } // namespace
 
-TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : QDialog(parent) {
+TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent, const std::string& disk)
+    : QDialog(parent) {
     setObjectName("frmConfirmation");
     setWindowTitle("Confirm data overwrite");
     resize(563, 554);
@@ -57,6 +58,12 @@ TfrmConfirmation::TfrmConfirmation(const TFileInfo& target, QWidget* parent) : Q
     form->addRow("Device", lblDevice);
     form->addRow("Offset", lblOffset);
     form->addRow("Length", lblSize);
+    lblDisk = new QLabel(QString::fromStdString(disk));
+    lblDisk->setObjectName("lblDisk");
+    lblDisk->setTextFormat(Qt::PlainText);
+    fitWithin(lblDisk);
+    form->addRow(lblDisk);
+    if (disk.empty()) lblDisk->hide(); // a file names itself in the Device row
     layout->addWidget(info);
 
     pgcLanguages = new QTabWidget;
@@ -144,9 +151,9 @@ void TfrmConfirmation::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-std::optional<std::string> ShowConfirmation(const TFileInfo& target, QWidget* owner,
+std::optional<std::string> ShowConfirmation(const TFileInfo& target, const std::string& disk, QWidget* owner,
                                             const std::function<int(TfrmConfirmation&)>& run) {
-    TfrmConfirmation dialog(target, owner);
+    TfrmConfirmation dialog(target, owner, disk);
     const int result = run ? run(dialog) : dialog.exec();
     if (result != QDialog::Accepted) return std::nullopt;
     return dialog.edtAgree->text().toStdString();

@@ -18,12 +18,16 @@ class QTextEdit;
 class TfrmConfirmation : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmConfirmation(const TFileInfo& target, QWidget* parent = nullptr);
+    // disk: the gate's line naming the physical disk (gate::diskLine), shown below the range;
+    // empty for a file, and then no line is shown.
+    explicit TfrmConfirmation(const TFileInfo& target, QWidget* parent = nullptr,
+                              const std::string& disk = {});
 
     QLabel* lblWarning = nullptr;
     QLabel* lblDevice = nullptr;
     QLabel* lblOffset = nullptr;
     QLabel* lblSize = nullptr;
+    QLabel* lblDisk = nullptr;
     QTabWidget* pgcLanguages = nullptr;
     QLineEdit* edtAgree = nullptr;
     QPushButton* btnOk = nullptr;
@@ -38,9 +42,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 };
 
-// Shows the gate's window (a fresh one for every question) for a range about to be overwritten:
-// what was typed when it closed with OK, nothing otherwise. The rule and the question after it
-// are the engine's (gate::ConfirmOverwrite). `run` shows the window and returns its result
-// (exec() unless a test drives it).
-std::optional<std::string> ShowConfirmation(const TFileInfo& target, QWidget* owner,
+// Shows the gate's window (a fresh one for every question) for a range about to be overwritten,
+// with the line that names its disk: what was typed when it closed with OK, nothing otherwise.
+// The rule and the question after it are the engine's (gate::ConfirmOverwrite). `run` shows the
+// window and returns its result (exec() unless a test drives it).
+std::optional<std::string> ShowConfirmation(const TFileInfo& target, const std::string& disk, QWidget* owner,
                                             const std::function<int(TfrmConfirmation&)>& run = {});

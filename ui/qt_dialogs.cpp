@@ -123,6 +123,6 @@ std::optional<std::string> QtDialogs::chooseFile(const FileDialog& d) {
     return dialog.selectedFiles().first().toStdString();
 }
 
-std::optional<std::string> QtDialogs::typedAgreement(const TFileInfo& target) {
-    return ShowConfirmation(target, owner_);
+std::optional<std::string> QtDialogs::typedAgreement(const TFileInfo& target, const std::string& disk) {
+    return ShowConfirmation(target, disk, owner_);
 }

@@ -17,7 +17,7 @@ public:
     Button ask(const Question& question) override;
     std::optional<std::string> chooseFile(const FileDialog& dialog) override;
     // The gate's window; the engine checks what was typed and asks its question.
-    std::optional<std::string> typedAgreement(const TFileInfo& target) override;
+    std::optional<std::string> typedAgreement(const TFileInfo& target, const std::string& disk) override;
 
     // "raw data|*.raw|any file|*.*" as Qt's "raw data (*.raw);;any file (*)".
     static QString qtFilter(const std::string& filter);

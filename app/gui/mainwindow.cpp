@@ -157,9 +157,9 @@ public:
         if (window_.closing()) return std::nullopt;
         return dialogs_->chooseFile(dialog);
     }
-    std::optional<std::string> typedAgreement(const TFileInfo& target) override {
+    std::optional<std::string> typedAgreement(const TFileInfo& target, const std::string& disk) override {
         if (window_.closing()) return std::nullopt;
-        return dialogs_->typedAgreement(target);
+        return dialogs_->typedAgreement(target, disk);
     }
 
 private:
@@ -689,6 +689,9 @@ void TfrmMain::ShowSelection() {
     setEditText(edtOffset, selection::formatNumber(Selection.Offset, hex));
     setEditText(edtSize, selection::formatNumber(Selection.Size, hex));
     lblSelected->setText(q("  " + Selection.DisplayText));
+    // Which physical disk a drive or partition selection is on, as the drive list found it.
+    const auto* drive = drives::rowOf(driveRows_, Selection.FileName, Selection.Identity);
+    lblSelected->setToolTip(drive ? q(drives::diskToolTip(drive->disk)) : QString());
     UpdateSelectionMenus();
 }
 
@@ -826,8 +829,10 @@ void TfrmMain::readPartitionTable(const std::string& device, const std::string& 
     for (const auto& message : walk.messages)
         ui_->message(message);
     // Remarks about the list (a chain cut short, a damaged or impossible GUID entry) need no
-    // answer: they go to the hint line, all of them, and leave it with the next walk.
-    std::string notes;
+    // answer: they go to the hint line, all of them, and leave it with the next walk. The drive's
+    // model and serial lead them.
+    const auto* drive = drives::rowOf(driveRows_, device, walk.identity);
+    std::string notes = drive ? drives::diskHint(drive->disk) : std::string();
     for (const auto& note : walk.notes)
         notes += (notes.empty() ? "" : " ") + note;
     sbrProgress->setText(notes.empty() ? QString(kHint) : q(notes));
@@ -955,6 +960,9 @@ void TfrmMain::btnRefreshPartitionsClick() {
             texts << q(t);
         auto* item = new QTreeWidgetItem(texts);
         item->setData(0, kRowRole, int(i));
+        const QString disk = q(drives::diskToolTip(driveRows_[i].disk));
+        for (int column = 0; column < texts.size(); ++column)
+            item->setToolTip(column, disk);
         lvwLogicalDrives->addTopLevelItem(item);
     }
 }

@@ -196,6 +196,12 @@ public:
         return text;
     }
 
+    // Of the device that is open: its number, not its name, leads to the disk.
+    std::optional<DriveIdentity> driveIdentity() override {
+        if (!block_) return std::nullopt;
+        return sysfs::driveIdentity(major(st_.st_rdev), minor(st_.st_rdev));
+    }
+
 private:
     Result<int64_t> deviceSize() {
         uint64_t size = 0;
@@ -550,6 +556,18 @@ public:
     uint32_t ticks() override {
         using namespace std::chrono;
         return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    }
+
+    // Looked up by the device number: an open would wait on a pipe, and hold what it opens.
+    std::optional<DriveIdentity> driveIdentity(const std::string& name) override {
+        std::string path = name;
+        if (auto drive = parsePhysicalDriveName(name))
+            path = physicalDriveNode(*drive);
+        else if (parseVolumeName(name))
+            path = sysfs::volumeNode(name).valueOr(std::string());
+        struct stat st {};
+        if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
+        return sysfs::driveIdentity(major(st.st_rdev), minor(st.st_rdev));
     }
 
 private:

@@ -3,12 +3,17 @@
 #include "platform/linux/volumes_linux.h"
 #include "platform/platform.h"
 
+#include <libudev.h>
+#include <linux/major.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 namespace platform::sysfs {
 namespace fs = std::filesystem;
@@ -55,6 +60,50 @@ bool naturalLess(const std::string& a, const std::string& b) {
 
 bool startsWith(const std::string& s, const char* prefix) {
     return s.rfind(prefix, 0) == 0;
+}
+
+// Drives pad their texts with blanks, on either side.
+std::string trimmed(const std::string& value) {
+    const size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
+// udev's *_ENC properties write unsafe bytes (blanks among them) as \xNN.
+std::string decodeUdev(const char* text) {
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    std::string out;
+    for (const char* p = text; p && *p; ++p) {
+        if (p[0] == '\\' && p[1] == 'x' && hex(p[2]) && hex(p[3])) {
+            out += char(std::stoi(std::string(p + 2, 2), nullptr, 16));
+            p += 3;
+        } else {
+            out += *p;
+        }
+    }
+    return trimmed(out);
+}
+
+struct UdevFree {
+    void operator()(udev* u) const { udev_unref(u); }
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+};
+
+// The bus a disk hangs on, from the subsystems of the devices above it: a USB stick's disk sits
+// under a SCSI device, which sits under the USB device, so the outer buses count first.
+std::string busOf(udev_device* disk) {
+    std::vector<std::string> subsystems;
+    for (udev_device* d = udev_device_get_parent(disk); d; d = udev_device_get_parent(d))
+        if (const char* s = udev_device_get_subsystem(d)) subsystems.push_back(s);
+    const auto has = [&](const char* name) {
+        return std::find(subsystems.begin(), subsystems.end(), name) != subsystems.end();
+    };
+    for (const char* bus : {"usb", "nvme", "mmc", "virtio", "xen"})
+        if (has(bus)) return bus;
+    const char* path = udev_device_get_syspath(disk);
+    if (path && std::string(path).find("/ata") != std::string::npos) return "ata";
+    if (has("scsi")) return "scsi";
+    return {};
 }
 
 } // namespace
@@ -115,6 +164,57 @@ std::string diskSerial(unsigned major, unsigned minor) {
         return value;
     }
     return {};
+}
+
+DriveIdentity driveIdentity(unsigned major, unsigned minor) {
+    const DiskPosition disk = wholeDisk(major, minor);
+    const fs::path dev = deviceFolder(disk.major, disk.minor);
+    DriveIdentity id;
+    std::ifstream uevent(dev / "uevent");
+    for (std::string line; std::getline(uevent, line);)
+        if (startsWith(line, "DEVNAME=")) id.node = "/dev/" + line.substr(8);
+    const std::string sectors = readLine(dev / "size"); // 512-byte units whatever the sector size
+    if (!sectors.empty() && sectors.size() < 19 &&
+        std::all_of(sectors.begin(), sectors.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        id.size = std::stoll(sectors) * 512;
+    id.removable = readLine(dev / "removable") == "1";
+    id.rotational = readLine(dev / "queue/rotational") == "1";
+    std::error_code ec;
+    // The node tells loop devices apart; what they present is a file, not a product.
+    if (disk.major == LOOP_MAJOR || fs::exists(dev / "loop", ec)) {
+        id.bus = "loop";
+        return id;
+    }
+    // The device above the disk names the product in its own way; a virtio device's "vendor"
+    // is a PCI number, not a name.
+    const std::string kind = fs::read_symlink(dev / "device/subsystem", ec).filename().string();
+    if (kind == "scsi" || kind == "nvme") id.model = trimmed(readLine(dev / "device/model"));
+    if (kind == "scsi") id.vendor = trimmed(readLine(dev / "device/vendor"));
+    if (kind == "mmc") id.model = trimmed(readLine(dev / "device/name"));
+
+    // The udev database knows USB serials and buses by name; it is empty where udevd does not
+    // run, and then the device tree above the disk tells the bus.
+    const std::unique_ptr<udev, UdevFree> u(udev_new());
+    const std::unique_ptr<udev_device, UdevFree> d(
+        u ? udev_device_new_from_devnum(u.get(), 'b', makedev(disk.major, disk.minor)) : nullptr);
+    std::string serial;
+    if (d) {
+        const auto property = [&](const char* name) {
+            return decodeUdev(udev_device_get_property_value(d.get(), name));
+        };
+        id.bus = property("ID_BUS");
+        if (id.bus.empty()) id.bus = busOf(d.get());
+        if (id.model.empty()) id.model = property("ID_MODEL_ENC");
+        if (id.vendor.empty()) id.vendor = property("ID_VENDOR_ENC");
+        serial = property("ID_SERIAL_SHORT");
+        // A USB disk's serial is the USB device's, which the SCSI layer below does not repeat.
+        if (serial.empty() && id.bus == "usb")
+            if (udev_device* usb =
+                    udev_device_get_parent_with_subsystem_devtype(d.get(), "usb", "usb_device"))
+                serial = decodeUdev(udev_device_get_sysattr_value(usb, "serial"));
+    }
+    id.serial = serial.empty() ? diskSerial(disk.major, disk.minor) : serial;
+    return id;
 }
 
 Result<std::string> volumeNode(const std::string& name) {

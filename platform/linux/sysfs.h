@@ -1,6 +1,7 @@
 #pragma once
 // What /sys/block and the mount table say about this machine's disks.
 
+#include "platform/platform.h"
 #include "platform/result.h"
 
 #include <string>
@@ -38,6 +39,10 @@ std::string deviceFolder(unsigned major, unsigned minor);
 // The serial number the disk major:minor reports (its own, or a partition's whole disk's), from
 // the first of device/serial, serial, wwid and device/wwid that has one; empty when none does.
 std::string diskSerial(unsigned major, unsigned minor);
+
+// The whole disk that holds block device major:minor, as sysfs and the udev database (where
+// udevd keeps one) describe it. A loop device's bus is "loop", with no model or serial.
+DriveIdentity driveIdentity(unsigned major, unsigned minor);
 
 // The block device behind "\\.\<letter>:".
 Result<std::string> volumeNode(const std::string& name);

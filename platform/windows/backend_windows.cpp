@@ -13,8 +13,11 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <optional>
 
 namespace platform {
 namespace {
@@ -204,8 +207,50 @@ public:
         return text;
     }
 
+    // A volume's handle answers for the disk beneath it, as a drive's does for itself.
+    std::optional<DriveIdentity> driveIdentity() override {
+        if (!device_) return std::nullopt;
+        DriveIdentity id;
+        bool known = false;
+        DWORD returned = 0;
+        STORAGE_DEVICE_NUMBER number{};
+        if (::DeviceIoControl(handle_, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                              &returned, nullptr) &&
+            number.DeviceType == FILE_DEVICE_DISK) {
+            id.node = physicalDriveName(int(number.DeviceNumber));
+            known = true;
+        }
+        if (const auto d = deviceDescriptor()) {
+            id.vendor = d->vendor;
+            id.model = d->product;
+            id.serial = d->serial;
+            id.bus = busName(d->busType);
+            id.removable = d->removable;
+            known = true;
+        }
+        STORAGE_PROPERTY_QUERY query{};
+        query.PropertyId = StorageDeviceSeekPenaltyProperty;
+        query.QueryType = PropertyStandardQuery;
+        DEVICE_SEEK_PENALTY_DESCRIPTOR penalty{};
+        if (::DeviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &penalty,
+                              sizeof penalty, &returned, nullptr) &&
+            returned >= sizeof penalty)
+            id.rotational = penalty.IncursSeekPenalty != 0; // only a spinning disk pays for seeks
+        if (auto ex = geometryEx()) id.size = ex->diskSize;
+        if (!known) return std::nullopt;
+        return id;
+    }
+
 private:
-    std::string diskSerial() {
+    struct DeviceDescriptor {
+        std::string vendor, product, serial;
+        int busType = 0;
+        bool removable = false;
+    };
+
+    // STORAGE_DEVICE_DESCRIPTOR: its texts sit at offsets into the returned bytes, padded with
+    // blanks; an offset of 0 means the device has no such text.
+    std::optional<DeviceDescriptor> deviceDescriptor() {
         STORAGE_PROPERTY_QUERY query{};
         query.PropertyId = StorageDeviceProperty;
         query.QueryType = PropertyStandardQuery;
@@ -215,14 +260,36 @@ private:
         } out{};
         DWORD returned = 0;
         if (!::DeviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &out, sizeof out,
-                               &returned, nullptr))
-            return {};
-        const DWORD at = out.descriptor.SerialNumberOffset;
-        if (at == 0 || at >= returned || returned > sizeof out) return {};
-        std::string serial(out.bytes + at, strnlen(out.bytes + at, returned - at));
-        const size_t first = serial.find_first_not_of(' ');
-        if (first == std::string::npos) return {};
-        return serial.substr(first, serial.find_last_not_of(' ') - first + 1);
+                               &returned, nullptr) ||
+            returned > sizeof out || returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, RawPropertiesLength))
+            return std::nullopt;
+        const auto textAt = [&](DWORD at) -> std::string {
+            if (at == 0 || at >= returned) return {};
+            std::string text(out.bytes + at, strnlen(out.bytes + at, returned - at));
+            const size_t first = text.find_first_not_of(' ');
+            if (first == std::string::npos) return {};
+            return text.substr(first, text.find_last_not_of(' ') - first + 1);
+        };
+        DeviceDescriptor d;
+        d.vendor = textAt(out.descriptor.VendorIdOffset);
+        d.product = textAt(out.descriptor.ProductIdOffset);
+        d.serial = textAt(out.descriptor.SerialNumberOffset);
+        d.busType = int(out.descriptor.BusType);
+        d.removable = out.descriptor.RemovableMedia != 0;
+        return d;
+    }
+
+    std::string diskSerial() {
+        const auto d = deviceDescriptor();
+        return d ? d->serial : std::string();
+    }
+
+    // STORAGE_BUS_TYPE by number: the newer names are declared only for newer Windows versions.
+    static std::string busName(int type) {
+        static const char* const names[] = {"",        "scsi", "atapi",  "ata",  "1394", "ssa", "fibre",
+                                            "usb",     "raid", "iscsi",  "sas",  "sata", "sd",  "mmc",
+                                            "virtual", "file", "spaces", "nvme", "scm",  "ufs"};
+        return type >= 0 && size_t(type) < std::size(names) ? names[type] : std::string();
     }
 
     // ReadFile and WriteFile take 32-bit counts; 1 GiB keeps every piece a whole number of sectors.
@@ -438,6 +505,16 @@ public:
         if (!known) return {};
         return "file:" + std::to_string(info.dwVolumeSerialNumber) + ":" +
                std::to_string((uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+    }
+
+    // Asked with no access at all, which the device queries need and which a writer holding the
+    // device exclusively does not refuse.
+    std::optional<DriveIdentity> driveIdentity(const std::string& name) override {
+        if (!isDeviceName(name)) return std::nullopt;
+        const HANDLE h = ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+        return HandleStream(h, true, false).driveIdentity();
     }
 
     Result<NameInfo> nameInfo(const std::string& path) override {

@@ -87,7 +87,8 @@ protected:
              }},
             {"picture",
              [this](const std::string& o, bool r) {
-                 if (!r && jobs::outputNameTaken(backend_, o)) return 1;
+                 if (jobs::outputRefusal(backend_, o, jobs::Existing::Replace)) return 1;
+                 if (!r && jobs::outputNameTaken(backend_, o)) return cli::kExitRefused;
                  const std::string png(300, 'p');
                  return jobs::writeWholeFile(backend_, o, png.data(), png.size(), jobs::Existing::Replace)
                             ? 1
@@ -118,7 +119,8 @@ TEST_F(OutputFiles, AnEarlierFileIsReplacedOnlyWhenAskedAndOnlyByAWholeNewOne) {
         fs::remove_all(dir_.file("w"));
         fs::create_directory(dir_.file("w"));
         fixtures::writeFile(out, old);
-        EXPECT_EQ(w.write(out, false), 1) << "an earlier file is kept unless the user says so";
+        EXPECT_EQ(w.write(out, false), cli::kExitRefused)
+            << "an earlier file is kept unless the user says so";
         EXPECT_EQ(fixtures::readFile(out), old);
 
         // Held by another program: the replace is refused, the file kept.

@@ -26,7 +26,9 @@ public:
         return Button::Ok;
     }
     std::optional<std::string> chooseFile(const FileDialog&) override { return file_; }
-    std::optional<std::string> typedAgreement(const TFileInfo&) override { return std::string("i agree"); }
+    std::optional<std::string> typedAgreement(const TFileInfo&, const std::string&) override {
+        return std::string("i agree");
+    }
     void progress(const Progress&) override {}
     void pump() override {}
     bool stopRequested() override { return false; }

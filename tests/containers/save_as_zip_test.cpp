@@ -252,7 +252,7 @@ TEST_F(ContainersCliTest, FlagsDecideWhatIsReplacedAppendedAndOverwritten) {
     EXPECT_EQ(run(containers::zipCommand, zip).status, 0);
     const auto once = fixtures::readFile(archive);
     const auto refused = run(containers::zipCommand, zip);
-    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.status, cli::kExitRefused);
     EXPECT_EQ(refused.err,
               archive + " already exists: give --append to add the entry to it, or --replace to replace "
                         "it. Nothing was changed.\n");

@@ -359,6 +359,36 @@ private slots:
         QCOMPARE(QString::fromStdString(w.Selection.Description), QString("Logical drive 2"));
     }
 
+    // Each drive row, a selection on it and the hint line say which physical disk it is.
+    void drivesNameTheirPhysicalDisk() {
+        backend_->drive(0).identity = {.node = "/dev/sdx",
+                                       .model = "Ultra",
+                                       .serial = "4C530001230405117281",
+                                       .vendor = "SanDisk",
+                                       .bus = "usb",
+                                       .removable = true};
+        TfrmMain& w = make();
+        fillDrives(w);
+        const QString stick("Device: /dev/sdx\nModel: SanDisk Ultra\nSerial: 4C530001230405117281\nBus: usb\n"
+                            "Removable: yes\nRotational: no");
+        const QString blank =
+            "Device: " + QString::fromStdString(dir_.file("d1.img")) + "\nRemovable: no\nRotational: no";
+        for (int column : {0, 10}) {
+            QCOMPARE(w.lvwLogicalDrives->topLevelItem(0)->toolTip(column), stick);
+            QCOMPARE(w.lvwLogicalDrives->topLevelItem(1)->toolTip(column), blank);
+        }
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(0));
+        QCOMPARE(w.lblSelected->toolTip(), stick);
+        QCOMPARE(w.sbrProgress->text(), QString("Model: SanDisk Ultra  Serial: 4C530001230405117281"));
+        w.lvwPartitions->setCurrentItem(w.lvwPartitions->topLevelItem(0));
+        QCOMPARE(w.lblSelected->toolTip(), stick); // a partition lies on the same disk
+        w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(1));
+        QCOMPARE(w.lblSelected->toolTip(), blank);
+        ui_.files = {dir_.file("d1.img")};
+        w.Selectfile1Click();
+        QCOMPARE(w.lblSelected->toolTip(), QString());
+    }
+
     void selectingADriveListsItsPartitions() {
         TfrmMain& w = make();
         fillDrives(w);

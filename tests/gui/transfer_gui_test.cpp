@@ -117,8 +117,9 @@ private slots:
     void gateNeedsAgreementAndYes() {
         struct WindowDialogs : ScriptedUi {
             std::function<int(TfrmConfirmation&)> run;
-            std::optional<std::string> typedAgreement(const TFileInfo& target) override {
-                return ShowConfirmation(target, nullptr, run);
+            std::optional<std::string> typedAgreement(const TFileInfo& target,
+                                                      const std::string& disk) override {
+                return ShowConfirmation(target, disk, nullptr, run);
             }
         };
         const auto typeAndOk = [](TfrmConfirmation& d) {
@@ -128,12 +129,13 @@ private slots:
             d.btnOk->click();
             return d.result();
         };
+        TestBackend backend;
         for (const auto& [answer, expected] : std::vector<std::pair<Button, bool>>{
                  {Button::Yes, true}, {Button::No, false}, {Button::Cancel, false}}) {
             WindowDialogs ui;
             ui.run = typeAndOk;
             ui.answers = {answer};
-            QCOMPARE(gate::ConfirmOverwrite(ui, mebibyte()), expected);
+            QCOMPARE(gate::ConfirmOverwrite(backend, ui, mebibyte()), expected);
             QCOMPARE(ui.texts(),
                      std::vector<std::string>{"You are sure you want to overwrite LOGICAL DRIVE 1   "
                                               "( 1 MiB ) offset: 0 size: 1048576"});
@@ -144,8 +146,47 @@ private slots:
             d.btnCancel->click();
             return d.result();
         };
-        QVERIFY(!gate::ConfirmOverwrite(ui, mebibyte()));
+        QVERIFY(!gate::ConfirmOverwrite(backend, ui, mebibyte()));
         QVERIFY(ui.asked.empty()); // no second question after Cancel
+    }
+
+    // The gate's window names the disk under the target as it is when the gate asks (drive 1
+    // turns into a stick after the list was read), not another drive's; a file gets no such line.
+    void gateWindowNamesTheTargetsDisk() {
+        fixtures::TempDir dir;
+        TestBackend backend;
+        for (const char* name : {"d0.img", "d1.img"}) {
+            fixtures::writePatternFile(dir.file(name), 1 << 20);
+            backend.addDrive(VirtualDrive(dir.file(name)));
+        }
+        backend.drive(0).identity = {
+            .node = "/dev/sdx", .model = "", .serial = "AAA1", .vendor = "", .bus = ""};
+        struct Shown : ScriptedUi {
+            QStringList lines;
+            std::optional<std::string> typedAgreement(const TFileInfo& target,
+                                                      const std::string& disk) override {
+                return ShowConfirmation(target, disk, nullptr, [this](TfrmConfirmation& d) {
+                    lines << (d.lblDisk->isHidden() ? QString() : d.lblDisk->text());
+                    return int(QDialog::Rejected);
+                });
+            }
+        } ui;
+        TfrmMain::Options o;
+        o.backend = &backend;
+        o.dialogs = &ui;
+        TfrmMain w(o);
+        w.tmrDeviceChangeTimer();
+        backend.drive(1).identity = {
+            .node = "/dev/sdy", .model = "Ultra", .serial = "BBB2", .vendor = "SanDisk", .bus = "usb"};
+        for (int row : {1, 0}) {
+            w.lvwLogicalDrives->setCurrentItem(w.lvwLogicalDrives->topLevelItem(row));
+            w.btnReadFile->click();
+        }
+        ui.files = {dir.file("d0.img")};
+        w.Selectfile1Click();
+        w.btnReadFile->click();
+        QCOMPARE(ui.lines, QStringList({"Disk: /dev/sdy  SanDisk Ultra  BBB2  1.0 MB",
+                                        "Disk: /dev/sdx  AAA1  1.0 MB", ""}));
     }
 
     void mainWindowTransfersEndWithTheButtonsEnabled() {

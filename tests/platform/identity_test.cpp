@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -133,6 +134,35 @@ TEST(Fingerprints, ALoopDeviceIsItsNumberMediumAndBackingFile) {
         if (!now) GTEST_SKIP() << "another test took " << node << " meanwhile";
         EXPECT_NE(fa, fingerprintOf(os, node));
         now->detach();
+    }
+}
+
+// Which disk a name leads to: a partition node's whole disk, asked by name or of the open stream;
+// nothing for a file, and a named pipe is not opened (that would wait for a writer).
+TEST(DriveIdentities, APartitionNameLeadsToItsWholeDisk) {
+    fixtures::TempDir dir;
+    const std::string image = dir.file("disk.img"), pipe = dir.file("pipe");
+    fixtures::writePatternFile(image, 8 << 20);
+    fixtures::writeMbr(image, {{0x83, 2048, 4096}});
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    Backend& os = systemBackend();
+    EXPECT_EQ(os.driveIdentity(image), std::nullopt);
+    EXPECT_EQ(os.driveIdentity(pipe), std::nullopt);
+
+    fixtures::LoopDevice loop(image);
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+    fixtures::PartitionNodes parts(loop.node());
+    ASSERT_TRUE(parts.available());
+    DriveIdentity disk;
+    disk.node = loop.node();
+    disk.bus = "loop";
+    disk.size = 8 << 20;
+    for (const std::string& name : {loop.node(), parts.node(1)}) {
+        auto named = os.driveIdentity(name);
+        ASSERT_TRUE(named) << name;
+        disk.rotational = named->rotational; // as the kernel has it for loop devices
+        EXPECT_EQ(*named, disk) << name;
+        EXPECT_EQ((*os.open(name, OpenMode::Read))->driveIdentity(), named) << name;
     }
 }
 

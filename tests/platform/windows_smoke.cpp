@@ -109,6 +109,7 @@ void streams(Backend& os, const std::string& folder) {
         // A plain file is no disk: the disk queries fail, as on Linux.
         check(!s.geometry().ok(), "geometry of a plain file fails");
         check(!s.lengthInfo().ok(), "length query of a plain file fails");
+        check(!s.driveIdentity() && !os.driveIdentity(path), "a plain file is on no disk of its own");
     }
 
     {

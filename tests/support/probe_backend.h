@@ -53,6 +53,7 @@ public:
     platform::Result<int64_t> lengthInfo() override { return inner_->lengthInfo(); }
     int64_t alignment() override { return inner_->alignment(); }
     std::string fingerprint() override { return inner_->fingerprint(); }
+    std::optional<platform::DriveIdentity> driveIdentity() override { return inner_->driveIdentity(); }
 
 private:
     std::unique_ptr<platform::RawStream> inner_;
@@ -123,6 +124,9 @@ public:
     }
     platform::Result<std::unique_ptr<platform::RawStream>> holdFile(const std::string& path) override {
         return inner_.holdFile(path);
+    }
+    std::optional<platform::DriveIdentity> driveIdentity(const std::string& name) override {
+        return inner_.driveIdentity(name);
     }
     int64_t totalPhysicalMemory() override { return inner_.totalPhysicalMemory(); }
     uint32_t ticks() override { return inner_.ticks(); }

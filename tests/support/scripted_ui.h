@@ -64,7 +64,7 @@ public:
         files.pop_front();
         return f;
     }
-    std::optional<std::string> typedAgreement(const TFileInfo& target) override {
+    std::optional<std::string> typedAgreement(const TFileInfo& target, const std::string&) override {
         gateTargets.push_back(target);
         gateAgreed_ = !gate.empty() && gate.front();
         if (!gate.empty()) gate.pop_front();

@@ -92,6 +92,7 @@ public:
         return inner_->lengthInfo();
     }
     std::string fingerprint() override { return inner_->fingerprint(); }
+    std::optional<DriveIdentity> driveIdentity() override { return inner_->driveIdentity(); }
 
 private:
     void record(int64_t count, int64_t pos, const char* what) {
@@ -123,6 +124,7 @@ public:
     Result<DiskGeometryEx> geometryEx() override { return inner_.geometryEx(); }
     Result<int64_t> lengthInfo() override { return inner_.lengthInfo(); }
     std::string fingerprint() override { return inner_.fingerprint(); }
+    std::optional<DriveIdentity> driveIdentity() override { return inner_.driveIdentity(); }
 
 private:
     RawStream& inner_;
@@ -260,7 +262,10 @@ void TestBackend::addVolume(VirtualVolume volume) {
 
 std::string TestBackend::physicalDriveNode(int index) {
     if (index < 0) return {};
-    if (index < driveCount()) return drives_[size_t(index)].imagePath;
+    if (index < driveCount()) {
+        const VirtualDrive& drive = drives_[size_t(index)];
+        return drive.identity.node.empty() ? drive.imagePath : drive.identity.node;
+    }
     return fallback_ ? fallback_->physicalDriveNode(index - driveCount()) : std::string();
 }
 
@@ -318,6 +323,18 @@ std::string TestBackend::objectIdentity(const std::string& name) {
 int64_t TestBackend::objectOffset(const std::string& name) {
     const auto [backend, path] = objectName(name);
     return backend ? backend->objectOffset(path) : 0;
+}
+
+std::optional<DriveIdentity> TestBackend::driveIdentity(const std::string& name) {
+    if (auto index = parsePhysicalDriveName(name); index && *index < driveCount()) {
+        const VirtualDrive& d = drives_[size_t(*index)];
+        if (refused(d.faults, OpenMode::Read)) return std::nullopt;
+        auto image = openImageDrive(systemBackend(), d, OpenMode::Read);
+        return image ? (*image)->driveIdentity() : std::nullopt;
+    }
+    const auto [backend, path] = objectName(name);
+    if (backend == &systemBackend() && parseVolumeName(name)) return std::nullopt; // a volume's image
+    return backend ? backend->driveIdentity(path) : std::nullopt;
 }
 
 // Which backend knows the object behind a name, and the name it knows it by: a virtual drive or

@@ -106,6 +106,8 @@ public:
     Result<FreeSpace> freeSpace(const std::string& path) override;
     std::string objectIdentity(const std::string& name) override;
     int64_t objectOffset(const std::string& name) override;
+    // A virtual drive's own (VirtualDrive::identity); not counted in opens().
+    std::optional<DriveIdentity> driveIdentity(const std::string& name) override;
     // Plain paths, through the system's backend. A new file made for a target takes the faults
     // fileFaults() gives the target's name (a refused Create refuses it); holding an existing file
     // is refused (EACCES) where its faults refuse Write.
