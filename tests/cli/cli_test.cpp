@@ -907,6 +907,22 @@ TEST(CliProgram, StopSignalEndsARestoreFromAPipeCleanly) {
 // An output pipe whose reader has gone (tarnwick-cli --demo hexdump 0 | head -1) ends the program
 // quietly, as it ends other tools, and takes the demo drive's folder with it; a command that
 // prints while it works stops at its next step instead of running on.
+// The program's own standard streams carry an image byte for byte through the shell's pipes.
+TEST(CliProgram, AnImageThroughGzipAndBack) {
+    fixtures::TempDir dir;
+    fixtures::writePatternFile(dir.file("src.img"), 3 << 20, 7);
+    fixtures::writePatternFile(dir.file("dst.img"), 3 << 20, 9);
+    const std::string cli = TARNWICK_CLI;
+    ASSERT_EQ(fixtures::shell(cli + " dump " + dir.file("src.img") +
+                              " - --offset 1M --size 1M 2>/dev/null | gzip -1 > " + dir.file("p.gz")),
+              0);
+    ASSERT_EQ(fixtures::shell("zcat " + dir.file("p.gz") + " | " + cli + " restore - " + dir.file("dst.img") +
+                              " --agree --offset 2M 2>/dev/null"),
+              0);
+    const auto src = fixtures::readFile(dir.file("src.img")), dst = fixtures::readFile(dir.file("dst.img"));
+    EXPECT_TRUE(std::equal(src.begin() + (1 << 20), src.begin() + (2 << 20), dst.begin() + (2 << 20)));
+}
+
 TEST(CliProgram, AClosedOutputPipeEndsTheProgramQuietlyAndCleanly) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--demo", "hexdump", "0"}, {"--demo", "seek", "0"}}) {
