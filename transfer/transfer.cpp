@@ -203,6 +203,15 @@ bool matched(const std::optional<verify::Result>& r) {
 
 namespace {
 
+// A dump's source, opened for reading (said when it cannot be).
+std::unique_ptr<platform::RawStream> openSource(RangeJob& range, const TFileInfo& sel,
+                                                const Options& options) {
+    return range.open(sel, platform::OpenMode::Read,
+                      "Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
+                      "applications accessing this device",
+                      options.direct);
+}
+
 // A dump's source at the selection's first byte; said and false when it cannot be put there.
 bool positionSource(platform::RawStream& device, Dialogs& dialogs, const TFileInfo& sel) {
     if (sel.Offset == 0) return true;
@@ -265,11 +274,7 @@ Report dumpToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job,
     }
     range.enterBusy();
 
-    auto device =
-        range.open(sel, platform::OpenMode::Read,
-                   "Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
-                   "applications accessing this device",
-                   options.direct);
+    auto device = openSource(range, sel, options);
     if (!device) return {Outcome::Failed, 0};
     // Replacing the source with its own dump would destroy it before it is read.
     if (sameObject(backend, sel.FileName, file)) {
@@ -358,11 +363,7 @@ Report dumpToStream(platform::Backend& backend, Dialogs& dialogs, JobControl& jo
     RangeJob range(backend, dialogs, job, RangeJob::Busy::Yes);
     if (!range.checkRange(sel)) return {};
     range.enterBusy();
-    auto device =
-        range.open(sel, platform::OpenMode::Read,
-                   "Failed to exclusively open drive.\nMake sure you close all explorer windows and other "
-                   "applications accessing this device",
-                   options.direct);
+    auto device = openSource(range, sel, options);
     if (!device) return {Outcome::Failed, 0};
     range.offerStop();
     if (!positionSource(*device, dialogs, sel)) return {Outcome::Failed, 0};

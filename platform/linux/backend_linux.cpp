@@ -560,26 +560,26 @@ public:
 
     // Looked up by the device number: an open would wait on a pipe, and hold what it opens.
     std::optional<DriveIdentity> driveIdentity(const std::string& name) override {
-        std::string path = name;
-        if (auto drive = parsePhysicalDriveName(name))
-            path = physicalDriveNode(*drive);
-        else if (parseVolumeName(name))
-            path = sysfs::volumeNode(name).valueOr(std::string());
+        const std::string path = pathOf(name);
         struct stat st {};
         if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
         return sysfs::driveIdentity(major(st.st_rdev), minor(st.st_rdev));
     }
 
 private:
+    // The node or path a name stands for: a drive's or a volume's device node, else the name
+    // itself; empty when the drive or volume is gone.
+    std::string pathOf(const std::string& name) {
+        if (auto drive = parsePhysicalDriveName(name)) return physicalDriveNode(*drive);
+        if (parseVolumeName(name)) return sysfs::volumeNode(name).valueOr(std::string());
+        return name;
+    }
+
     // The object a name leads to, and where the name's first byte lies in it: a partition node
     // is its disk, from the partition's start on; a loop device is the file it presents, from
     // the loop's offset on, so that a loop device and its backing file are seen as one object.
     std::pair<std::string, int64_t> identify(const std::string& name) {
-        std::string path = name;
-        if (auto drive = parsePhysicalDriveName(name))
-            path = physicalDriveNode(*drive);
-        else if (parseVolumeName(name))
-            path = sysfs::volumeNode(name).valueOr(std::string());
+        const std::string path = pathOf(name);
         struct stat st {};
         if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
         if (S_ISBLK(st.st_mode)) return identifyBlock(st.st_rdev, 0);
