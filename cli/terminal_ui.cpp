@@ -244,6 +244,9 @@ void TerminalUi::draw(const Progress& p, TimePoint at) {
             p.bytes >= p.total ? 0.0 : std::min(std::ceil(double(p.total - p.bytes) / rate), 1e9);
         line += "  " + fixed1(rate / 1e6, separator_) + " MB/s  " + duration(int64_t(left)) + " left";
     }
+    // What an action tells beyond the numbers (a rescue's bad areas); the "12.34% done" of the
+    // others only restates the percentage.
+    if (const std::string& s = p.status; !s.empty() && !s.ends_with("% done")) line += "  " + s;
     if (progressLog_) {
         err_ << line << "\n" << std::flush;
         logged_ = true;

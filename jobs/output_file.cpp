@@ -24,7 +24,7 @@ platform::Result<platform::NameInfo> lookAt(platform::Backend& backend, const st
 std::optional<Error> refusalFor(const platform::NameInfo& info, Existing existing) {
     switch (info.kind) {
     case NameKind::Missing:
-        if (existing == Existing::Append) return platform::errnoError(ENOENT);
+        if (existing == Existing::Append || existing == Existing::Update) return platform::errnoError(ENOENT);
         return std::nullopt;
     case NameKind::File:
         if (existing == Existing::Refuse) return platform::errnoError(EEXIST);
@@ -32,7 +32,7 @@ std::optional<Error> refusalFor(const platform::NameInfo& info, Existing existin
     case NameKind::Link:
         if (existing == Existing::Refuse) return platform::errnoError(EEXIST);
         // Appending would change what the link points to, which nobody named.
-        if (existing == Existing::Append)
+        if (existing == Existing::Append || existing == Existing::Update)
             return refusal(ELOOP, "Is a symbolic link; what it points to is not written through it");
         return std::nullopt;
     case NameKind::Folder:
@@ -90,6 +90,18 @@ platform::Result<std::unique_ptr<OutputFile>> OutputFile::create(platform::Backe
     if (!before) return before.error();
     if (auto r = refusalFor(*before, existing)) return *r;
 
+    if (existing == Existing::Update) {
+        // The open follows a link that took the name meanwhile: what it opened must be the entry
+        // looked at, still at the name. A file's fingerprint is its identity, marked as a file.
+        auto opened = backend.open(path, platform::OpenMode::ReadWrite);
+        if (!opened) return inUse(opened.error());
+        const auto now = lookAt(backend, path);
+        if (!now || now->kind != NameKind::File || now->identity != before->identity ||
+            (*opened)->fingerprint() != "file:" + before->identity)
+            return refusal(EAGAIN, "Was changed by another program while it was opened");
+        return std::unique_ptr<OutputFile>(new OutputFile(path, {}, std::move(*opened), nullptr));
+    }
+
     std::unique_ptr<platform::RawStream> held;
     std::string replacing;
     if (before->kind == NameKind::File) {
@@ -124,6 +136,11 @@ OutputFile::~OutputFile() {
 }
 
 platform::Result<void> OutputFile::commit() {
+    if (!pending_ && held_) {
+        if (auto flushed = held_->flush(); !flushed) return flushed.error();
+        committed_ = true;
+        return {};
+    }
     if (!pending_) return platform::errnoError(EBADF);
     if (auto flushed = pending_->stream().flush(); !flushed) return flushed.error();
     if (committed_) return {};

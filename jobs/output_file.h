@@ -29,6 +29,10 @@ enum class Existing {
     Refuse,  // the name must be free
     Replace, // the new file replaces it once complete (the user agreed)
     Append,  // the new file starts as a copy of it and replaces it once complete
+    // The earlier regular file itself is written in place: not truncated, not replaced, no new
+    // file beside it (a run that continues an image it wrote before). It must be there, and
+    // links are refused as for Append. commit() only flushes.
+    Update,
 };
 
 // Why `path` cannot take an output under `existing`, in the system's style ("Is a directory");
@@ -54,9 +58,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // The new file's content; for Append, positioned after the earlier file's bytes. It stays
-    // open after commit(): the file is this run's own by then.
-    platform::RawStream& stream() { return pending_->stream(); }
+    // The new file's content; for Append, positioned after the earlier file's bytes; for Update,
+    // the earlier file. It stays open after commit(): the file is this run's own by then.
+    platform::RawStream& stream() { return pending_ ? pending_->stream() : *held_; }
     const std::string& path() const { return path_; }
     // An earlier file stands at the name, and commit() will replace it.
     bool replacing() const { return !replacing_.empty(); }
@@ -66,6 +70,7 @@ public:
     platform::Result<void> commit();
     bool committed() const { return committed_; }
     // Before commit(): the new file goes and an earlier file stays as it was. After it: closes.
+    // For Update it only closes: what was written is in the file already.
     void discard();
 
 private:
@@ -74,6 +79,7 @@ private:
 
     std::string path_;
     std::string replacing_; // identity of the entry to replace, or empty
+    // The earlier file, held while the new one is written; for Update, the file written.
     std::unique_ptr<platform::RawStream> held_;
     std::unique_ptr<platform::PendingFile> pending_;
     bool committed_ = false;

@@ -227,7 +227,7 @@ TEST(CliRegistry, EveryCommandOnceInOrderAndEachOptionOfOneKind) {
     }
     EXPECT_EQ(names, (std::vector<std::string>{"drives", "volumes", "partitions", "select", "dump", "restore",
                                                "copy", "hexdump", "map", "disasm", "checksum", "erase",
-                                               "speed", "seek", "cdi-save", "cdi-load", "zip"}));
+                                               "speed", "seek", "rescue", "cdi-save", "cdi-load", "zip"}));
 }
 
 // Sizes as dd reads them: K, M, G alone or with iB are powers of 1024, with B powers of 1000;
@@ -614,7 +614,8 @@ TEST(CliTerminal, GateTakesTheEnginesRuleAndAsksItsQuestion) {
     }
 }
 
-// Bytes, rate and time left, measured from when the action offered Stop.
+// Bytes, rate and time left, measured from when the action offered Stop; a status that says more
+// than the percentage after them.
 TEST(CliTerminal, ProgressLineShowsBytesRateAndTimeLeft) {
     using std::chrono::milliseconds;
     constexpr int64_t MiB = 1 << 20, GiB = int64_t(1) << 30;
@@ -623,6 +624,7 @@ TEST(CliTerminal, ProgressLineShowsBytesRateAndTimeLeft) {
         int elapsedMs;
         char separator;
         std::string line;
+        std::string status = "12.34% done";
     } cases[] = {
         {512 * MiB, GiB, 6400, '.', " 50%  512.0 MiB of 1.0 GiB  83.9 MB/s  0:07 left"},
         {512 * MiB, GiB, 6400, ',', " 50%  512,0 MiB of 1,0 GiB  83,9 MB/s  0:07 left"},
@@ -630,6 +632,8 @@ TEST(CliTerminal, ProgressLineShowsBytesRateAndTimeLeft) {
         {MiB, 10 * GiB, 1000, '.', "  0%  1.0 MiB of 10.0 GiB  1.0 MB/s  2:50:39 left"},
         {64 * MiB, 64 * MiB, 500, '.', "100%  64.0 MiB of 64.0 MiB  134.2 MB/s  0:00 left"},
         {1048535, 2 * MiB, 0, '.', " 50%  1.0 MiB of 2.0 MiB"}, // no time has passed: no rate yet
+        {MiB, 2 * MiB, 0, '.', " 50%  1.0 MiB of 2.0 MiB  splitting: 512 bytes bad",
+         "splitting: 512 bytes bad"},
     };
     for (const auto& c : cases) {
         std::istringstream in;
@@ -639,7 +643,7 @@ TEST(CliTerminal, ProgressLineShowsBytesRateAndTimeLeft) {
         ui.setDecimalSeparator(c.separator);
         ui.stoppable(true);
         now += milliseconds(c.elapsedMs);
-        ui.progress({c.bytes, c.total, jobs::percentOf(c.bytes, c.total), "ignored"});
+        ui.progress({c.bytes, c.total, jobs::percentOf(c.bytes, c.total), c.status});
         EXPECT_EQ(err.str(), "\r" + c.line);
     }
 }

@@ -206,6 +206,7 @@ private slots:
                                                         "&Save as",
                                                         "Save as zip (2GB max)",
                                                         "Save as compressed",
+                                                        "Rescue dump…",
                                                         "-",
                                                         "&Destructive actions",
                                                         "  Load from zip [hidden]",
@@ -269,6 +270,7 @@ private slots:
                                       "&Save as | Writetofile1",
                                       "Save as zip (2GB max) | Saveaszip1",
                                       "Save as compressed | Saveascompressed1",
+                                      "Rescue dump… | Rescuedump1",
                                       "-",
                                       "&Destructive actions | Destructiveactions1",
                                       "  Load from zip | Loadfromzip1",
@@ -320,6 +322,7 @@ private slots:
             {"CalculatebothMD5andSHA11", "frmChecksum"},
             {"Speedtest1", "frmDriveSpeed"},
             {"Fillerase1", "frmWipeData"},
+            {"Rescuedump1", "frmRescue"},
             {"Hexview1", "frmHexView"},
             {"Graphicalview1", "frmGraphical"}};
         for (const auto& [item, window] : items) {

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -50,6 +53,38 @@ TEST(OutputFile, ANameTakenOrChangedWhileWritingIsLeftToItsNewOwner) {
         fs::remove(dir.file("theirs"));
         EXPECT_EQ(fixtures::namesIn(dir.path()), std::vector<std::string>{"out"})
             << "nothing of ours is left";
+    }
+}
+
+// In place: an earlier regular file is written where it stands, nothing cut and nothing beside
+// it; anything else at the name is refused and left as it was.
+TEST(OutputFile, UpdateWritesOnlyAnEarlierRegularFileInPlace) {
+    fixtures::TempDir dir;
+    const std::string out = dir.file("out"), theirs = dir.file("theirs");
+    const std::vector<std::pair<const char*, std::function<void()>>> cases{
+        {"a file",
+         [&] {
+             fixtures::writeFile(out, Bytes{'a', 'b', 'c', 'd'});
+         }},
+        {"no file", [] {}},
+        {"a link", [&] { fs::create_symlink(theirs, out); }},
+        {"a folder", [&] { fs::create_directory(out); }},
+        {"a named pipe", [&] { ::mkfifo(out.c_str(), 0600); }},
+    };
+    for (const auto& [what, make] : cases) {
+        SCOPED_TRACE(what);
+        fs::remove_all(out);
+        fixtures::writeFile(theirs, {'t'});
+        make();
+        auto opened = jobs::OutputFile::create(platform::systemBackend(), out, jobs::Existing::Update);
+        ASSERT_EQ(bool(opened), fs::is_regular_file(fs::symlink_status(out)));
+        if (opened) {
+            EXPECT_EQ(*(*opened)->stream().writeAt(1, "XY", 2), 2);
+            EXPECT_TRUE((*opened)->commit());
+            EXPECT_EQ(fixtures::readFile(out), (Bytes{'a', 'X', 'Y', 'd'}));
+        }
+        EXPECT_EQ(fixtures::readFile(theirs), Bytes{'t'});
+        EXPECT_EQ(fixtures::namesIn(dir.path()).size(), fs::exists(fs::symlink_status(out)) ? 2u : 1u);
     }
 }
 

@@ -13,6 +13,12 @@ bool covers(int64_t pos, int64_t count, std::optional<int64_t> byte) {
     return byte && *byte >= pos && *byte < pos + count;
 }
 
+bool coversAny(int64_t pos, int64_t count, const std::vector<ByteRange>& ranges) {
+    const auto read = ByteRange::make(pos, count);
+    return read &&
+           std::any_of(ranges.begin(), ranges.end(), [&](const ByteRange& r) { return read->overlaps(r); });
+}
+
 bool refused(const Faults& faults, OpenMode mode) {
     const auto& modes = faults.failOpenModes;
     return faults.failOpen || std::find(modes.begin(), modes.end(), mode) != modes.end();
@@ -35,7 +41,11 @@ public:
     Result<int64_t> read(void* buffer, int64_t count) override {
         auto pos = inner_->position();
         if (!pos) return pos.error();
-        if (covers(*pos, count, faults_.readErrorAt)) return errnoError(EIO);
+        if (faults_.readLog) faults_.readLog->push_back(ByteRange::of(*pos, std::max<int64_t>(count, 0)));
+        if (covers(*pos, count, faults_.readErrorAt) || coversAny(*pos, count, faults_.badRanges)) {
+            if (faults_.clock && faults_.failedReadMs > 0) faults_.clock->sleepMs(faults_.failedReadMs);
+            return errnoError(faults_.readError);
+        }
         if (faults_.endsAt) count = std::max<int64_t>(0, std::min(count, *faults_.endsAt - *pos));
         return inner_->read(buffer, count);
     }

@@ -3,9 +3,11 @@
 // volumes, injectable faults on them and on named files, and a record of every access outside the
 // allowed bytes.
 
+#include "core/job.h"
 #include "platform/image_drives.h"
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,7 +18,8 @@
 namespace platform::testkit {
 
 // What goes wrong with a drive or a file. Byte positions count from the start of the stream; a
-// read or write that covers a bad byte (readErrorAt, writeErrorAt) fails whole and moves nothing.
+// read or write that covers a bad byte (readErrorAt, badRanges, writeErrorAt) fails whole and
+// moves nothing.
 struct Faults {
     bool failOpen = false;               // every open fails with EACCES (a drive's ends a drive scan)
     std::vector<OpenMode> failOpenModes; // opens in these modes fail with EACCES, before anything
@@ -25,7 +28,13 @@ struct Faults {
     bool failGeometryEx = false;         // the extended geometry query fails
     bool failLength = false;             // the disk length query (lengthInfo) fails
     bool failFlush = false;              // flushing written data fails with EIO
-    std::optional<int64_t> readErrorAt;  // a read that covers this byte fails with EIO
+    std::optional<int64_t> readErrorAt;  // a read that covers this byte fails with readError
+    std::vector<ByteRange> badRanges;    // a read that covers any byte of these fails so too
+    int readError = EIO;                 // what those reads fail with (ENODEV: the drive is gone)
+    Clock* clock = nullptr;              // with failedReadMs: the time a failing drive takes
+    int64_t failedReadMs = 0;            // each read that fails sleeps this long on `clock`
+    // Every read asked of the stream (where it started, how much), failed ones too, when set.
+    std::shared_ptr<std::vector<ByteRange>> readLog;
     std::optional<int64_t> writeErrorAt; // a write that covers this byte fails with EIO
     std::optional<int64_t> shortWriteAt; // writes stop here, as on a full medium: a write across
                                          // it moves the bytes before it, the next fails (ENOSPC)

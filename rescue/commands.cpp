@@ -1,0 +1,129 @@
+#include "rescue/commands.h"
+
+#include "discovery/selections.h"
+#include "platform/platform.h"
+#include "rescue/rescue.h"
+
+#include <ostream>
+#include <string>
+
+namespace rescue {
+
+using cli::CommandLine;
+using cli::UsageError;
+
+namespace {
+
+// What the user knows the source by: a drive's node rather than its number's internal name.
+std::string deviceName(platform::Backend& backend, const TFileInfo& sel) {
+    if (const auto drive = platform::parsePhysicalDriveName(sel.FileName))
+        if (std::string node = backend.physicalDriveNode(*drive); !node.empty()) return node;
+    return sel.FileName;
+}
+
+void printRanges(std::ostream& out, const char* title, const Map& map, State state, const TFileInfo& sel,
+                 const std::string& device) {
+    for (const Area& a : map.areas())
+        if (a.state == state)
+            out << title << " " << a.offset << " " << a.size << " (byte " << sel.Offset + a.offset << " of "
+                << device << ")\n";
+}
+
+std::string summary(const Result& r, int64_t size) {
+    if (r.outcome == Outcome::Completed) return "Rescued all " + std::to_string(size) + " bytes.";
+    const Map& m = r.map;
+    std::string text = "Rescued " + std::to_string(r.bytes) + " of " + std::to_string(size) + " bytes; " +
+                       std::to_string(m.bytesIn(State::Bad)) + " bytes bad in " +
+                       std::to_string(m.countOf(State::Bad)) +
+                       (m.countOf(State::Bad) == 1 ? " area" : " areas");
+    if (const int64_t failed = m.bytesIn(State::Failed) + m.bytesIn(State::NotSplit); failed > 0)
+        text += "; " + std::to_string(failed) + " bytes in failed blocks not split";
+    if (const int64_t left = m.bytesIn(State::NotTried); left > 0)
+        text += "; " + std::to_string(left) + " bytes not tried";
+    return text + ".";
+}
+
+} // namespace
+
+int rescueCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,
+                  std::ostream& out, std::ostream& err) {
+    Options options;
+    if (args.has("--fill")) {
+        const auto fill = parseFill(args.text("--fill"));
+        if (!fill)
+            throw UsageError("--fill takes hexadecimal bytes, 1 to " + std::to_string(kMaxFill) +
+                                 " of them (00, FF, DEADBEEF): '" + args.text("--fill") + "'",
+                             args.command);
+        options.fill = *fill;
+    }
+    if (const auto retries = args.number("--retries")) {
+        if (*retries > kMaxRetries)
+            throw UsageError("--retries takes 0 to " + std::to_string(kMaxRetries), args.command);
+        options.retries = int(*retries);
+    }
+    for (size_t i = 1; i < 3; ++i)
+        if (args.operands[i] == "-")
+            throw UsageError(
+                "IMAGE and MAPFILE must be files: a rescue writes them in place and reads the map "
+                "back to continue",
+                args.command);
+    options.reverse = args.has("--reverse");
+    options.split = !args.has("--no-split");
+    options.direct = !args.has("--buffered");
+    const auto sel = selections::resolveOrSay(backend, args.operands[0], args.number("--offset"),
+                                              args.number("--size"), err);
+    if (!sel) return 1;
+    const Result r = rescueToFile(backend, dialogs, job, *sel, args.operands[1], args.operands[2],
+                                  args.has("--replace"), options);
+    job.endProgress();
+    // The map stands for what happened whenever reading began, also after a stop or a failure.
+    if (r.outcome != Outcome::NotStarted && r.map.size() == sel->Size && r.reads > 0) {
+        const std::string device = deviceName(backend, *sel);
+        printRanges(out, "Bad:", r.map, State::Bad, *sel, device);
+        printRanges(out, "Failed:", r.map, State::Failed, *sel, device);
+        out << summary(r, sel->Size) << "\n";
+        if (r.stopped) out << "Stopped: the same command goes on from " << args.operands[2] << ".\n";
+    } else if (r.outcome == Outcome::Completed) {
+        out << summary(r, sel->Size) << "\n";
+    }
+    return cli::exitFor(r);
+}
+
+std::vector<cli::CommandSpec> commands() {
+    using cli::OptionKind;
+    using cli::OptionSpec;
+    return {
+        {"rescue",
+         {"SOURCE", "IMAGE", "MAPFILE"},
+         "rescue needs SOURCE, IMAGE and MAPFILE",
+         "copy what can be read of SOURCE's range into the image file IMAGE, large blocks first and the bad "
+         "areas sector by sector last; MAPFILE records which bytes were rescued, and the same command again "
+         "goes on from it",
+         {{.name = "--offset",
+           .help = "first byte of the range, counted from the start of SOURCE",
+           .kind = OptionKind::Number},
+          {.name = "--size",
+           .help = "number of bytes to rescue (default: the rest of SOURCE)",
+           .kind = OptionKind::Number},
+          {.name = "--fill",
+           .help =
+               "hexadecimal bytes written, repeated, where sectors stayed unreadable (default 00; at most "
+               "512 bytes, for example DEADBEEF)",
+           .kind = OptionKind::Text,
+           .placeholder = "HEX"},
+          {.name = "--retries",
+           .help = "read the bad sectors again N more times (0 to 255, default 0)",
+           .kind = OptionKind::Number},
+          {.name = "--reverse", .help = "read what the first pass skipped from its end backwards"},
+          {.name = "--no-split",
+           .help = "leave the blocks that failed whole instead of reading them sector by sector"},
+          {.name = "--replace",
+           .help = "replace IMAGE when it exists without MAPFILE (an existing MAPFILE is always continued)",
+           .answers = {{cli::kReplaceQuestionId, Button::Yes}}},
+          {.name = "--buffered",
+           .help = "read a block device through the system's cache instead of past it"}},
+         cli::runWith<rescueCommand>},
+    };
+}
+
+} // namespace rescue
