@@ -1,11 +1,14 @@
 #include "rescue/commands.h"
 
+#include "discovery/partitions.h"
 #include "discovery/selections.h"
 #include "platform/platform.h"
 #include "rescue/rescue.h"
 
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace rescue {
 
@@ -21,12 +24,32 @@ std::string deviceName(platform::Backend& backend, const TFileInfo& sel) {
     return sel.FileName;
 }
 
+// The partitions of the drive the selection lies on, by the names a selection takes ("1p2"),
+// with where their bytes lie on the drive: what a bad range means to the user's file systems.
+std::vector<std::pair<std::string, platform::ByteRange>> partitionsOf(platform::Backend& backend,
+                                                                      const TFileInfo& sel) {
+    std::vector<std::pair<std::string, platform::ByteRange>> found;
+    if (!platform::parsePhysicalDriveName(sel.FileName)) return found;
+    const PartitionWalkResult walk = ReadPartitionTable(backend, sel.FileName, sel.DriveText, 0);
+    for (size_t i = 0; i < walk.rows.size(); ++i)
+        if (const auto range = platform::ByteRange::make(walk.rows[i].byteOffset, walk.rows[i].byteSize))
+            found.emplace_back(sel.DriveText + "p" + std::to_string(i + 1), *range);
+    return found;
+}
+
 void printRanges(std::ostream& out, const char* title, const Map& map, State state, const TFileInfo& sel,
-                 const std::string& device) {
-    for (const Area& a : map.areas())
-        if (a.state == state)
-            out << title << " " << a.offset << " " << a.size << " (byte " << sel.Offset + a.offset << " of "
-                << device << ")\n";
+                 const std::string& device,
+                 const std::vector<std::pair<std::string, platform::ByteRange>>& partitions) {
+    for (const Area& a : map.areas()) {
+        if (a.state != state) continue;
+        out << title << " " << a.offset << " " << a.size << " (byte " << sel.Offset + a.offset << " of "
+            << device;
+        std::string in;
+        if (const auto onDrive = platform::ByteRange::make(sel.Offset + a.offset, a.size))
+            for (const auto& [name, range] : partitions)
+                if (range.overlaps(*onDrive)) in += (in.empty() ? "; in " : ", ") + name;
+        out << in << ")\n";
+    }
 }
 
 std::string summary(const Result& r, int64_t size) {
@@ -79,8 +102,11 @@ int rescueCommand(platform::Backend& backend, const CommandLine& args, Dialogs& 
     // The map stands for what happened whenever reading began, also after a stop or a failure.
     if (r.outcome != Outcome::NotStarted && r.map.size() == sel->Size && r.reads > 0) {
         const std::string device = deviceName(backend, *sel);
-        printRanges(out, "Bad:", r.map, State::Bad, *sel, device);
-        printRanges(out, "Failed:", r.map, State::Failed, *sel, device);
+        const auto partitions = r.map.countOf(State::Bad) + r.map.countOf(State::Failed) > 0
+                                    ? partitionsOf(backend, *sel)
+                                    : std::vector<std::pair<std::string, platform::ByteRange>>{};
+        printRanges(out, "Bad:", r.map, State::Bad, *sel, device, partitions);
+        printRanges(out, "Failed:", r.map, State::Failed, *sel, device, partitions);
         out << summary(r, sel->Size) << "\n";
         if (r.stopped) out << "Stopped: the same command goes on from " << args.operands[2] << ".\n";
     } else if (r.outcome == Outcome::Completed) {

@@ -321,6 +321,13 @@ TEST_F(RescueTest, TheCommandPrintsTheBadRangesAndTheSummary) {
                             "Bad: 4193280 1024 (byte 5241856 of " + source_ + ")\n" +
                             "Rescued 4190720 of 4194304 bytes; 3584 bytes bad in 3 areas.\n");
     EXPECT_EQ(fixtures::readFile(image_)[1536], 0xEE);
+    // On a drive with a partition table, each range names the partitions it falls in.
+    fixtures::writeMbr(source_, {{0x83, 2048, 4096}, {0x07, 6144, 8192}});
+    fs::remove(map_);
+    const auto named = with({"--offset", "1M", "--size", "4M", "--replace"});
+    EXPECT_NE(named.second.find("(byte 1050112 of " + source_ + "; in 0p1)\n"), std::string::npos)
+        << named.second;
+    EXPECT_NE(named.second.find("(byte 3146752 of " + source_ + "; in 0p2)\n"), std::string::npos);
     fs::remove(map_);
     EXPECT_EQ(with({"--size", "1M"}).first, 3) << "an image without its map is kept";
     EXPECT_EQ(with({"--size", "1M", "--replace"}),
