@@ -52,20 +52,6 @@ void printRanges(std::ostream& out, const char* title, const Map& map, State sta
     }
 }
 
-std::string summary(const Result& r, int64_t size) {
-    if (r.outcome == Outcome::Completed) return "Rescued all " + std::to_string(size) + " bytes.";
-    const Map& m = r.map;
-    std::string text = "Rescued " + std::to_string(r.bytes) + " of " + std::to_string(size) + " bytes; " +
-                       std::to_string(m.bytesIn(State::Bad)) + " bytes bad in " +
-                       std::to_string(m.countOf(State::Bad)) +
-                       (m.countOf(State::Bad) == 1 ? " area" : " areas");
-    if (const int64_t failed = m.bytesIn(State::Failed) + m.bytesIn(State::NotSplit); failed > 0)
-        text += "; " + std::to_string(failed) + " bytes in failed blocks not split";
-    if (const int64_t left = m.bytesIn(State::NotTried); left > 0)
-        text += "; " + std::to_string(left) + " bytes not tried";
-    return text + ".";
-}
-
 } // namespace
 
 int rescueCommand(platform::Backend& backend, const CommandLine& args, Dialogs& dialogs, JobControl& job,

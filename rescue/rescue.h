@@ -142,6 +142,10 @@ struct Result : Report {
 // The map is written atomically (a new file, flushed, then renamed) after the image is flushed, at
 // intervals and at the end. Stop ends the run at its next read, with the map written. Failures
 // and refusals are said through `dialogs`; the summary is the front end's, from the Result.
+// How a run ended, in one line: "Rescued all N bytes." or "Rescued R of N bytes; B bytes bad in
+// K areas" with what remains failed or untried. The command line and the window both show it.
+std::string summary(const Result& result, int64_t size);
+
 Result rescueToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& selection,
                     const std::string& image, const std::string& mapFile, bool replace,
                     const Options& options = {});

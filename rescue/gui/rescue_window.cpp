@@ -68,24 +68,10 @@ QString phaseName(rescue::Phase phase, int pass) {
     return {};
 }
 
-// How the run ended, in the command line's words.
-QString summary(const rescue::Result& r, int64_t size) {
-    using rescue::State;
-    if (r.outcome == Outcome::Completed) return QString("Rescued all %1 bytes.").arg(size);
-    if (r.reads == 0) return "Nothing was read.";
-    const rescue::Map& m = r.map;
-    const int64_t areas = m.countOf(State::Bad);
-    QString text = QString("Rescued %1 of %2 bytes; %3 bytes bad in %4 %5")
-                       .arg(r.bytes)
-                       .arg(size)
-                       .arg(m.bytesIn(State::Bad))
-                       .arg(areas)
-                       .arg(areas == 1 ? "area" : "areas");
-    if (const int64_t failed = m.bytesIn(State::Failed) + m.bytesIn(State::NotSplit); failed > 0)
-        text += QString("; %1 bytes in failed blocks not split").arg(failed);
-    if (const int64_t left = m.bytesIn(State::NotTried); left > 0)
-        text += QString("; %1 bytes not tried").arg(left);
-    text += ".";
+// How the run ended, in the command line's words, and how a stopped one goes on here.
+QString summaryText(const rescue::Result& r, int64_t size) {
+    if (r.outcome != Outcome::Completed && r.reads == 0) return "Nothing was read.";
+    QString text = QString::fromStdString(rescue::summary(r, size));
     if (r.stopped) text += "\nStopped: Start with the same map file goes on from where it stopped.";
     return text;
 }
@@ -332,7 +318,7 @@ void TfrmRescue::showScale() {
 void TfrmRescue::showResult(const rescue::Result& r) {
     result_ = r;
     const rescue::Map& map = r.map;
-    lblSummary->setText(summary(r, selection_.Size));
+    lblSummary->setText(summaryText(r, selection_.Size));
     // A run that never began has no map of this selection to show: the last one stays.
     if (map.size() != selection_.Size) return;
     imgMap->setMap(map);
