@@ -9,6 +9,7 @@ packages=(
     libgtest-dev googletest
     xvfb xauth x11-utils fdisk gdisk dosfstools e2fsprogs util-linux zip unzip p7zip-full python3
     librsvg2-bin desktop-file-utils groff-base
+    libfuse3-dev fuse3
 )
 
 missing=()
