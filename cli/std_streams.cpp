@@ -42,6 +42,10 @@ platform::Result<int64_t> IoStream::seek(int64_t offset, platform::SeekOrigin or
     return notSeekable();
 }
 
+platform::Result<int64_t> IoStream::position() {
+    return notSeekable();
+}
+
 platform::Result<int64_t> IoStream::length() {
     return notSeekable();
 }

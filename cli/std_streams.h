@@ -17,7 +17,9 @@ public:
     platform::Result<int64_t> read(void* buffer, int64_t count) override;
     platform::Result<int64_t> write(const void* buffer, int64_t count) override;
     platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override;
-    platform::Result<int64_t> position() override { return moved_; }
+    // None, as a pipe has none: the block engine then reads it on the thread a stop signal
+    // reaches, never on a reader thread that would wait on it unstoppably.
+    platform::Result<int64_t> position() override;
     platform::Result<int64_t> length() override;
     platform::Result<void> truncate(int64_t length) override;
     // Hands the bytes on to the pipe or file behind standard output.

@@ -125,7 +125,10 @@ private:
 // checksum; so an image of up to one piece is written whole or not at all.
 class InflatedSource final : public StreamAdapter {
 public:
-    InflatedSource(BodyReader& body, int64_t size) : body_(body), size_(size) {}
+    // fromPipe: the image comes from a pipe. Then no position is reported, so that the engine
+    // reads on the thread a stop signal reaches rather than on a reader thread blocked on it.
+    InflatedSource(BodyReader& body, int64_t size, bool fromPipe = false)
+        : body_(body), size_(size), fromPipe_(fromPipe) {}
     platform::Result<int64_t> read(void* buffer, int64_t count) override {
         const int64_t n = body_.read(static_cast<uint8_t*>(buffer), count);
         if (pos_ + n == size_) {
@@ -140,11 +143,15 @@ public:
         if (origin == platform::SeekOrigin::Begin && offset == pos_) return pos_;
         return platform::errnoError(ESPIPE);
     }
-    platform::Result<int64_t> position() override { return pos_; }
+    platform::Result<int64_t> position() override {
+        if (fromPipe_) return platform::errnoError(ESPIPE);
+        return pos_;
+    }
 
 private:
     BodyReader& body_;
     const int64_t size_;
+    const bool fromPipe_;
     int64_t pos_ = 0;
 };
 
@@ -406,7 +413,7 @@ Report loadFrom(platform::Backend& backend, RangeJob& range, Dialogs& dialogs, J
         return {Outcome::Failed, 0};
     }
 
-    InflatedSource inflated(**body, sel.Size);
+    InflatedSource inflated(**body, sel.Size, !isFile);
     blocks::Plan plan;
     plan.size = sel.Size;
     plan.block = kLoadBlock;

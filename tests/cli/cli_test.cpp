@@ -745,7 +745,7 @@ void pause10ms() {
 // running.
 class CliProcess {
 public:
-    CliProcess(const fixtures::TempDir& dir, const std::vector<std::string>& args, int out = -1)
+    CliProcess(const fixtures::TempDir& dir, const std::vector<std::string>& args, int out = -1, int in = -1)
         : errFile_(dir.file("stderr.txt")) {
         std::vector<std::string> argv{TARNWICK_CLI};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -762,7 +762,10 @@ public:
         auto argp = pointers(argv), envp = pointers(env);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (in < 0)
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        else
+            posix_spawn_file_actions_adddup2(&actions, in, 0);
         if (out < 0)
             posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         else
@@ -841,22 +844,40 @@ TEST(CliProgram, StopSignalEndsARestoreFromAPipeCleanly) {
         int signal;
         int status;
         const char* name;
-    } cases[] = {{SIGTERM, 143, "SIGTERM"}, {SIGINT, 130, "SIGINT"}, {SIGHUP, 129, "SIGHUP"}};
-    for (const auto& [signal, expected, name] : cases) {
-        SCOPED_TRACE(name);
+        bool standardInput; // the image is "-", the program's standard input a pipe
+    } cases[] = {{SIGTERM, 143, "SIGTERM", false},
+                 {SIGINT, 130, "SIGINT", false},
+                 {SIGHUP, 129, "SIGHUP", false},
+                 {SIGINT, 130, "SIGINT", true}};
+    for (const auto& [signal, expected, name, standardInput] : cases) {
+        SCOPED_TRACE(std::string(name) + (standardInput ? " on standard input" : ""));
         fixtures::TempDir dir;
         std::filesystem::create_directory(dir.file("tmp"));
         const std::string fifo = dir.file("image.fifo"), target = dir.file("target.bin");
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
         fixtures::writePatternFile(target, kOffset + kSize + 4096, 7); // canaries on both sides of the range
         const auto before = fixtures::readFile(target);
-        CliProcess cli(dir, {"--demo", "restore", fifo, target, "--offset", std::to_string(kOffset), "--size",
-                             std::to_string(kSize), "--agree", "--ignore-size"});
+        int pipeEnds[2] = {-1, -1};
+        if (standardInput) {
+            ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+        }
+        std::vector<std::string> args{"--demo",
+                                      "restore",
+                                      standardInput ? "-" : fifo,
+                                      target,
+                                      "--offset",
+                                      std::to_string(kOffset),
+                                      "--size",
+                                      std::to_string(kSize),
+                                      "--agree"};
+        if (!standardInput) args.push_back("--ignore-size");
+        CliProcess cli(dir, args, -1, pipeEnds[0]);
+        if (standardInput) ::close(pipeEnds[0]);
         ASSERT_TRUE(cli.started());
         const auto deadline = SteadyClock::now() + std::chrono::seconds(30);
 
         // The writing end, once the restore has opened the pipe for reading.
-        int fd = -1;
+        int fd = pipeEnds[1];
         while (fd < 0 && cli.running() && SteadyClock::now() < deadline) {
             fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
             if (fd < 0) pause10ms();
