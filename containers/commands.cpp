@@ -94,7 +94,7 @@ namespace {
 // cdi-save and cdi-load with IMAGE "-": standard output and standard input.
 int cdiSaveOrStream(cli::CommandContext& c) {
     const CommandLine& args = c.args;
-    if (args.operands[1] != "-" || !c.output)
+    if (!cli::isStandardStream(args.operands[1]) || !c.output)
         return cdiSaveCommand(c.backend, args, c.dialogs, c.job, c.out, c.err);
     if (args.has("--replace"))
         throw UsageError("--replace does not go with IMAGE -: standard output replaces nothing",
@@ -114,7 +114,7 @@ int cdiSaveOrStream(cli::CommandContext& c) {
 
 int cdiLoadOrStream(cli::CommandContext& c) {
     const CommandLine& args = c.args;
-    if (args.operands[0] != "-" || !c.input)
+    if (!cli::isStandardStream(args.operands[0]) || !c.input)
         return cdiLoadCommand(c.backend, args, c.dialogs, c.job, c.out, c.err);
     const TFileInfo target =
         selections::resolve(c.backend, args.operands[1], args.number("--offset"), args.number("--size"));

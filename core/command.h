@@ -137,6 +137,11 @@ template <CommandFunction F> int runWith(CommandContext& c) {
     return F(c.backend, c.args, c.dialogs, c.job, c.out, c.err);
 }
 
+// An operand "-": standard input or output instead of a file, as the command decides.
+inline bool isStandardStream(const std::string& operand) {
+    return operand == "-";
+}
+
 // The question asked before an existing output file is replaced; --replace answers it.
 inline constexpr const char* kReplaceQuestionId = "replace";
 

@@ -241,7 +241,7 @@ int checksumCommand(cli::CommandContext& c) {
     const CommandLine& args = c.args;
     const std::string& source = args.operands[0];
     const bool check = args.has("--check");
-    const bool fromInput = source == "-";
+    const bool fromInput = cli::isStandardStream(source);
     const std::string format = args.has("--format") ? args.text("--format") : "tab";
     if (format != "tab" && format != "sum")
         throw UsageError("--format: '" + format + "' is not tab or sum", args.command);

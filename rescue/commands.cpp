@@ -71,7 +71,7 @@ int rescueCommand(platform::Backend& backend, const CommandLine& args, Dialogs& 
         options.retries = int(*retries);
     }
     for (size_t i = 1; i < 3; ++i)
-        if (args.operands[i] == "-")
+        if (cli::isStandardStream(args.operands[i]))
             throw UsageError(
                 "IMAGE and MAPFILE must be files: a rescue writes them in place and reads the map "
                 "back to continue",

@@ -11,11 +11,6 @@ namespace transfer {
 
 namespace {
 
-// "-" as the image: standard output for dump, standard input for restore.
-bool isStandardStream(const std::string& operand) {
-    return operand == "-";
-}
-
 // Options that have nothing to act on when the image is a stream.
 void refuseWithStream(const cli::CommandLine& args, std::initializer_list<const char*> options,
                       const char* why) {
@@ -29,7 +24,7 @@ void refuseWithStream(const cli::CommandLine& args, std::initializer_list<const 
 int dumpCommand(cli::CommandContext& c) {
     platform::Backend& backend = c.backend;
     const cli::CommandLine& args = c.args;
-    const bool toOutput = isStandardStream(args.operands[1]);
+    const bool toOutput = cli::isStandardStream(args.operands[1]);
     if (toOutput)
         refuseWithStream(args, {"--replace", "--truncate", "--keep-tail"},
                          "standard output takes exactly the range's bytes and replaces nothing");
@@ -58,7 +53,7 @@ int dumpCommand(cli::CommandContext& c) {
 
 int restoreCommand(cli::CommandContext& c) {
     const cli::CommandLine& args = c.args;
-    const bool fromInput = isStandardStream(args.operands[0]);
+    const bool fromInput = cli::isStandardStream(args.operands[0]);
     if (fromInput)
         refuseWithStream(args, {"--verify", "--ignore-size"},
                          "standard input is read once and its length is not known before it ends");
