@@ -213,29 +213,31 @@ void TfrmRescue::imageEdited(const QString& text) {
 }
 
 void TfrmRescue::btnImageClick() {
-    FileDialog dialog;
-    dialog.kind = FileDialog::Kind::Save;
-    dialog.filter = "image file|*.img|any file|*.*";
-    dialog.defaultExt = ".img";
-    dialog.initialName = edtImage->text().toStdString();
     // An existing image is continued through its map or replaced on request: the engine asks.
-    dialog.overwritePrompt = false;
-    if (const auto file = dialogs().chooseFile(dialog)) {
-        const QString name = QString::fromStdString(*file);
-        edtImage->setText(name);
-        imageEdited(name);
+    if (const auto name = chooseName("image file|*.img|any file|*.*", ".img", edtImage->text())) {
+        edtImage->setText(*name);
+        imageEdited(*name);
     }
 }
 
 void TfrmRescue::btnMapClick() {
+    // Choosing an existing map is how a run is continued.
+    if (const auto name = chooseName("map file|*.map|any file|*.*", ".map", edtMap->text()))
+        edtMap->setText(*name);
+}
+
+std::optional<QString> TfrmRescue::chooseName(const char* filter, const char* extension,
+                                              const QString& current) {
     FileDialog dialog;
     dialog.kind = FileDialog::Kind::Save;
-    dialog.filter = "map file|*.map|any file|*.*";
-    dialog.defaultExt = ".map";
-    dialog.initialName = edtMap->text().toStdString();
-    // Choosing an existing map is how a run is continued.
+    dialog.filter = filter;
+    dialog.defaultExt = extension;
+    dialog.initialName = current.toStdString();
+    // No overwrite question here: what an existing file means is the engine's to say.
     dialog.overwritePrompt = false;
-    if (const auto file = dialogs().chooseFile(dialog)) edtMap->setText(QString::fromStdString(*file));
+    const auto file = dialogs().chooseFile(dialog);
+    if (!file) return std::nullopt;
+    return QString::fromStdString(*file);
 }
 
 void TfrmRescue::btnStartClick() {

@@ -77,6 +77,8 @@ protected:
     void FormClose() override { StopRequested = true; }
 
 private:
+    // A name chosen in a save dialog without its overwrite question, or nothing.
+    std::optional<QString> chooseName(const char* filter, const char* extension, const QString& current);
     void imageEdited(const QString& text);
     void running(bool on);
     void take(const Progress& p);
