@@ -6,8 +6,6 @@
 #include "core/user_error.h"
 #include "jobs/block_engine.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -133,69 +131,28 @@ uint32_t entryAttributes(const std::string& source) {
     return kAttributeArchive | (writable ? 0 : kAttributeReadOnly);
 }
 
-// Raw deflate into the archive of what the block engine hands on, with the CRC-32 of exactly
-// those bytes.
+// Hands what the block engine reads on to the deflate writer, counting it.
 class DeflateSink final : public detail::StreamAdapter {
 public:
-    DeflateSink(z_stream& z, platform::RawStream& archive, std::vector<uint8_t>& output,
-                std::function<void()> idle)
-        : z_(z), archive_(archive), output_(output), idle_(std::move(idle)) {}
+    DeflateSink(BodyWriter& writer, std::function<void()> idle) : writer_(writer), idle_(std::move(idle)) {}
 
     platform::Result<int64_t> write(const void* buffer, int64_t count) override {
         const auto* data = static_cast<const uint8_t*>(buffer);
         for (int64_t done = 0; done < count;) {
-            const auto piece = uInt(std::min<int64_t>(count - done, kPiece));
-            crc_ = uint32_t(crc32(crc_, data + done, piece));
-            z_.next_in = const_cast<Bytef*>(data + done);
-            z_.avail_in = piece;
-            if (auto r = run(Z_NO_FLUSH); !r) return r.error();
+            const int64_t piece = std::min<int64_t>(count - done, kPiece);
+            if (auto r = writer_.write(data + done, size_t(piece)); !r) return r.error();
+            if (idle_) idle_();
             done += piece;
             taken_ += piece;
         }
         return count;
     }
-    platform::Result<void> finish() {
-        z_.avail_in = 0;
-        return run(Z_FINISH);
-    }
-    uint32_t crc() const { return crc_; }
     int64_t taken() const { return taken_; }
-    bool compressorFailed() const { return compressorFailed_; }
 
 private:
-    platform::Result<void> run(int flush) {
-        for (;;) {
-            z_.next_out = output_.data();
-            z_.avail_out = uInt(output_.size());
-            const int r = deflate(&z_, flush);
-            if (r == Z_STREAM_ERROR) {
-                compressorFailed_ = true;
-                return platform::Error{ENOMEM, kCompressorFailed};
-            }
-            if (idle_) idle_();
-            const int64_t produced = int64_t(output_.size() - z_.avail_out);
-            platform::Error error;
-            if (produced > 0 && !writeExactly(archive_, output_.data(), produced, error)) return error;
-            if (flush == Z_FINISH ? r == Z_STREAM_END : (z_.avail_in == 0 && z_.avail_out != 0)) return {};
-        }
-    }
-
-    z_stream& z_;
-    platform::RawStream& archive_;
-    std::vector<uint8_t>& output_;
+    BodyWriter& writer_;
     std::function<void()> idle_;
-    uint32_t crc_ = 0;
     int64_t taken_ = 0;
-    bool compressorFailed_ = false;
-};
-
-// deflateEnd on every way out.
-struct DeflateStream {
-    z_stream z{};
-    bool live = false;
-    ~DeflateStream() {
-        if (live) deflateEnd(&z);
-    }
 };
 
 } // namespace
@@ -372,7 +329,7 @@ uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int sec
     return date << 16 | time;
 }
 
-TMiniZip::TMiniZip(platform::Backend& backend) : backend_(backend), output_(size_t(kPiece)) {}
+TMiniZip::TMiniZip(platform::Backend& backend) : backend_(backend) {}
 
 TMiniZip::~TMiniZip() {
     CloseArchive();
@@ -479,10 +436,6 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
         return fail("Failed to seek to byte " + num(StartOffset) + " of " + SourceFile +
                     ". Nothing was added.");
 
-    DeflateStream deflater;
-    deflater.live = deflateInit2(&deflater.z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-    if (!deflater.live) return fail(std::string(kCompressorFailed) + " Nothing was added.");
-
     platform::RawStream& archive = archive_->stream();
     const auto lengthNow = archive.length();
     if (!lengthNow) return fail("Failed to read " + archiveName_ + ", " + lengthNow.error().text);
@@ -493,12 +446,11 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
     int64_t directory = kCentralHeader + int64_t(name.size());
     for (const auto& [n, e] : entries_)
         directory += e.directoryBytes();
-    const int64_t entryEnd =
-        localAt + kLocalHeader + int64_t(name.size()) + int64_t(deflateBound(&deflater.z, uLong(ByteCount)));
-    if (std::max(entryEnd, lengthBefore) + directory + kEndRecord + int64_t(end_.comment.size()) >
-        kMaxArchiveBytes)
-        return fail("Adding " + num(ByteCount) + " bytes could make " + archiveName_ +
-                    " larger than 4 GiB, the most a zip archive can hold. Nothing was added.");
+    const int64_t entryEnd = localAt + kLocalHeader + int64_t(name.size()) + deflatedBound(ByteCount);
+    const int64_t after = directory + kEndRecord + int64_t(end_.comment.size());
+    const std::string tooLarge = "Adding " + num(ByteCount) + " bytes could make " + archiveName_ +
+                                 " larger than 4 GiB, the most a zip archive can hold. Nothing was added.";
+    if (std::max(entryEnd, lengthBefore) + after > kMaxArchiveBytes) return fail(tooLarge);
 
     TZipFileEntry entry;
     entry.FileName = name;
@@ -528,6 +480,9 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
                                                   : "Failed to write to " + archiveName_ + ", " + e.text);
     };
 
+    // Raw deflate writes nothing until it is given data: the writer starts where the name ends.
+    auto writer = makeBodyWriter(codec, archive, threads, Framing::Raw);
+    if (!writer) return fail(std::string(kCompressorFailed) + " Nothing was added.");
     std::array<uint8_t, 30> local{};
     putLocalHeader(local, entry, uint32_t(ByteCount));
     platform::Error error;
@@ -540,7 +495,7 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
     if (OnProgress) OnProgress(*this, ptZipStart, SourceFile, source->length().valueOr(0), abort);
     abort = false; // a stop asked during the start report has no effect
 
-    DeflateSink sink(deflater.z, archive, output_, OnIdle);
+    DeflateSink sink(**writer, OnIdle);
     blocks::Plan plan;
     plan.size = ByteCount;
     plan.block = kPiece;
@@ -560,11 +515,18 @@ bool TMiniZip::AddEntry(std::unique_ptr<platform::RawStream> source, const std::
     source.reset();
     lastReadError_ = moved.readError;
     if (moved.writeError) return writeFailed(*moved.writeError);
-    if (auto r = sink.finish(); !r) return writeFailed(r.error());
+    if (auto r = (*writer)->finish(); !r) return writeFailed(r.error());
+    const int64_t compressed = (*writer)->bytesOut();
+    const uint32_t crc = (*writer)->checksum();
+    writer->reset(); // its threads end here
+    // Never past what the 32-bit offsets hold, should the bound ever be wrong.
+    if (std::max(localAt + kLocalHeader + int64_t(name.size()) + compressed, lengthBefore) + after >
+        kMaxArchiveBytes)
+        return failed(tooLarge);
 
     // The entry says what it holds: a source that ended early or a stop gives fewer bytes.
-    put32(c + 16, sink.crc());
-    put32(c + 20, uint32_t(deflater.z.total_out));
+    put32(c + 16, crc);
+    put32(c + 20, uint32_t(compressed));
     put32(c + 24, uint32_t(sink.taken()));
     putLocalHeader(local, entry, uint32_t(sink.taken()));
     if (!seekTo(archive, localAt) || !writeExactly(archive, local.data(), kLocalHeader, error))

@@ -1,9 +1,9 @@
 #pragma once
 // TMiniZip: writes zip archives without 64-bit extensions, readable by ordinary zip tools. It
 // creates an archive or opens one for appending, adds entries whose bytes are a range of any file
-// or device (raw deflate at the fastest level), keeps the central directory in memory and writes
-// it with the end record when the archive is closed. Plain C++, no Qt; it shows no messages:
-// ErrorText() says why a call refused or failed.
+// or device (raw deflate at the fastest level, on every core by default), keeps the central
+// directory in memory and writes it with the end record when the archive is closed. Plain C++, no
+// Qt; it shows no messages: ErrorText() says why a call refused or failed.
 //
 // Layout written (little-endian), per entry at the directory offset of the end record:
 //   local header  30 bytes: 04034B50, needed 20, flags (0, or 0800 for a UTF-8 name), method 8,
@@ -17,6 +17,7 @@
 // end record (06054B50, disks, entry counts, directory size and offset, comment length) with the
 // comment of an archive appended to.
 
+#include "containers/zlib_stream.h"
 #include "jobs/byte_observer.h"
 #include "jobs/output_file.h"
 #include "platform/platform.h"
@@ -191,6 +192,10 @@ public:
     std::function<void()> OnIdle;
     // Sees each entry's bytes as they are read (the digests computed while imaging). Not owned.
     jobs::ByteObserver* Digests = nullptr;
+    // How entries are deflated: every codec writes data every zip tool reads. threads: the
+    // parallel codecs' compressing threads, 0 for one per core.
+    Codec codec = defaultCodec();
+    int threads = 0;
 
 private:
     bool fail(const std::string& text);
@@ -209,7 +214,6 @@ private:
     int64_t lastEntryBytes_ = 0;
     bool lastEntryAborted_ = false;
     std::optional<platform::Error> lastReadError_;
-    std::vector<uint8_t> output_; // deflate's output, 64 KiB, allocated once
 };
 
 } // namespace containers

@@ -1,8 +1,9 @@
 #pragma once
-// The body of a compressed disk image: one zlib stream (RFC 1950: the header 78 01 of the fastest
-// level, raw deflate data, the Adler-32 of the data) written into or read from a byte stream.
-// Every codec writes the same format, which zlib's own inflate reads; they differ only in speed.
-// Plain C++, no Qt.
+// Deflate streams written into and read from a byte stream: the body of a compressed disk image
+// (one zlib stream, RFC 1950: the header 78 01 of the fastest level, raw deflate data, the
+// Adler-32 of the data) and the data of a zip entry (raw deflate, RFC 1951, whose CRC-32 the zip
+// directory holds). Every codec writes the same format, which zlib's own inflate reads; they
+// differ only in speed. Plain C++, no Qt.
 
 #include "platform/platform.h"
 
@@ -28,14 +29,25 @@ std::optional<Codec> codecByName(const std::string& name);
 bool codecAvailable(Codec codec);
 // The fastest codec this build has.
 Codec defaultCodec();
-// What this build compresses images with, for the version text: "ISA-L 2.30.0 deflate on 2 threads
-// (zlib 1.2.13 for zip entries)" or "zlib 1.2.13 on 2 threads".
+// What this build compresses images and zip entries with, for the version text: "ISA-L 2.30.0
+// deflate on 2 threads" or "zlib 1.2.13 on 2 threads".
 std::string compressionLibrary();
+
+// What surrounds the deflate data a writer makes.
+enum class Framing {
+    Zlib, // the zlib header, the data, the Adler-32: a compressed image's body
+    Raw,  // the data alone, as a zip entry holds it; its CRC-32 is kept apart
+};
+
+// The most raw deflate data any codec makes of `bytes` bytes: incompressible data comes out a
+// little larger, and the parallel codecs add a few bytes per piece.
+int64_t deflatedBound(int64_t bytes);
 
 // The deflate stream failed to start (only for lack of memory), or broke down.
 inline constexpr const char* kCompressorFailed = "The compressor could not be started: not enough memory.";
 
-// Writes one zlib stream into `out`, from its current position on, in writes of at most 64 KiB.
+// Writes one zlib stream, or raw deflate data, into `out`, from its current position on, in writes
+// of at most 64 KiB.
 class BodyWriter {
 public:
     virtual ~BodyWriter() = default;
@@ -46,15 +58,18 @@ public:
     // Compresses `count` more bytes. An error is the output's (a failed write) or the
     // compressor's; after one the writer takes nothing more.
     virtual platform::Result<void> write(const uint8_t* data, size_t count) = 0;
-    // Ends the stream: pending output, the final block and the Adler-32 trailer.
+    // Ends the stream: pending output, the final block and, for a zlib stream, the Adler-32
+    // trailer.
     virtual platform::Result<void> finish() = 0;
     // Compressed bytes written so far, header and trailer included.
     virtual int64_t bytesOut() const = 0;
+    // After finish(): the Adler-32 (Framing::Zlib) or CRC-32 (Framing::Raw) of all data taken.
+    virtual uint32_t checksum() const = 0;
 };
 
 // threads: compressing threads of the parallel codecs; 0 takes one per core.
-platform::Result<std::unique_ptr<BodyWriter>> makeBodyWriter(Codec codec, platform::RawStream& out,
-                                                             int threads = 0);
+platform::Result<std::unique_ptr<BodyWriter>>
+makeBodyWriter(Codec codec, platform::RawStream& out, int threads = 0, Framing framing = Framing::Zlib);
 
 // What made a stream fail to deliver its data whole.
 enum class Damage {

@@ -218,6 +218,52 @@ TEST_F(SaveAsZipTest, RefusedExportsLeaveTheArchiveAsItWas) {
     EXPECT_EQ(fixtures::readFile(archive), before);
 }
 
+// Stop midway through an entry of many deflate pieces: the export is reported incomplete with the
+// bytes the entry holds. A new archive keeps that valid, shorter entry; an archive being replaced
+// stays byte for byte as it was.
+TEST_F(SaveAsZipTest, StopMidwayIsNeverReportedComplete) {
+    const std::string source = dir_.file("big.bin"), archive = dir_.file("stopped.zip");
+    fixtures::writePatternFile(source, 6 << 20, 4);
+    TFileInfo sel = sel_;
+    sel.FileName = source;
+    sel.Description = source;
+    sel.Offset = 0;
+    sel.Size = 6 << 20;
+    for (const bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "replacing" : "new");
+        std::vector<uint8_t> before;
+        if (replacing) {
+            ScriptedUi ui;
+            Windows windows{ui};
+            ui.answers = {Button::Yes};
+            ASSERT_EQ(containers::SaveSelectionAsZip(backend_, ui, windows.factory(), archive, sel_).outcome,
+                      Outcome::Completed);
+            before = fixtures::readFile(archive);
+        }
+        ScriptedUi ui;
+        Windows windows{ui};
+        ui.answers = {Button::Yes};
+        ui.onPump = [&ui] { ui.stop = ui.pumps >= 60; };
+        const auto report = containers::SaveSelectionAsZip(backend_, ui, windows.factory(), archive, sel);
+        EXPECT_EQ(report.outcome, Outcome::Incomplete);
+        ASSERT_GT(report.bytes, 1 << 20);
+        ASSERT_LT(report.bytes, sel.Size);
+        std::vector<std::string> texts{"The entry DRIVE_0P1 in " + archive + " is incomplete: it holds " +
+                                       std::to_string(report.bytes) +
+                                       " of 6291456 bytes, because the export was stopped."};
+        if (replacing) texts.push_back("The earlier " + archive + " was kept as it was.");
+        const auto shown = ui.texts();
+        EXPECT_EQ(std::vector<std::string>(shown.end() - long(texts.size()), shown.end()), texts);
+        if (replacing) {
+            EXPECT_EQ(fixtures::readFile(archive), before);
+            continue;
+        }
+        EXPECT_EQ(listing(archive), "DRIVE_0P1\t" + std::to_string(report.bytes) + "\n");
+        const auto all = fixtures::readFile(source);
+        EXPECT_EQ(entry(0), std::vector<uint8_t>(all.begin(), all.begin() + report.bytes));
+    }
+}
+
 // --- The command line
 
 namespace {
