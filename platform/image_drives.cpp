@@ -10,7 +10,7 @@ class ImageDriveStream final : public RawStream {
 public:
     ImageDriveStream(std::unique_ptr<RawStream> file, const ImageDrive& drive, int64_t size)
         : file_(std::move(file)), size_(size), bytesPerSector_(drive.bytesPerSector),
-          mediaType_(drive.mediaType), identity_(drive.identity) {
+          physical_(drive.physicalBytesPerSector), mediaType_(drive.mediaType), identity_(drive.identity) {
         if (identity_.node.empty()) identity_.node = drive.imagePath;
         identity_.size = size;
     }
@@ -44,6 +44,7 @@ public:
         return DiskGeometryEx{modernGeometry(size_, bytesPerSector_, mediaType_), size_};
     }
     Result<int64_t> lengthInfo() override { return size_; }
+    int64_t physicalSectorSize() override { return physical_; }
 
     // The image file that is open and the disk it is shown as: another image behind the same
     // drive number, or the same image shown with another size or sector size, is another disk.
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<RawStream> file_;
     int64_t size_;
     uint32_t bytesPerSector_;
+    uint32_t physical_;
     int32_t mediaType_;
     DriveIdentity identity_;
 };

@@ -135,6 +135,9 @@ public:
     // The position, length and memory address multiple that reads and writes must keep: the
     // sector size of a device opened for direct I/O, else 1 (anything goes).
     virtual int64_t alignment() { return 1; }
+    // Bytes the medium reads and writes as one (a 4 KiB sector behind 512-byte addressing): a
+    // read error takes all of them. 0 when the device does not say, or for a file.
+    virtual int64_t physicalSectorSize() { return 0; }
 
     // What the open object is, as a text that differs between any two devices or files: for a
     // block device its number, size, serial and (for a loop device) backing file; for a file its

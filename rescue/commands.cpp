@@ -5,6 +5,10 @@
 #include "platform/platform.h"
 #include "rescue/rescue.h"
 
+#include <algorithm>
+#include <cctype>
+#include <initializer_list>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -37,11 +41,26 @@ std::vector<std::pair<std::string, platform::ByteRange>> partitionsOf(platform::
     return found;
 }
 
-void printRanges(std::ostream& out, const char* title, const Map& map, State state, const TFileInfo& sel,
-                 const std::string& device,
+// A drive number, a partition ("1p2"), a volume ("C:") or a device node: what a rescue writes onto
+// behind the overwrite gate instead of into an image file.
+bool namesSelection(platform::Backend& backend, const std::string& name) {
+    const auto p = name.find('p');
+    const bool partition = p != std::string::npos && selections::isDriveNumber(name.substr(0, p)) &&
+                           !name.substr(p + 1).empty() &&
+                           name.find_first_not_of("0123456789", p + 1) == std::string::npos;
+    const bool volume =
+        name.size() == 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0]));
+    if (selections::isDriveNumber(name) || partition || volume) return true;
+    const auto info = backend.nameInfo(name);
+    return info && info->kind == platform::NameKind::Device;
+}
+
+// The areas in one of `states`, one line each.
+void printRanges(std::ostream& out, const char* title, const Map& map, std::initializer_list<State> states,
+                 const TFileInfo& sel, const std::string& device,
                  const std::vector<std::pair<std::string, platform::ByteRange>>& partitions) {
     for (const Area& a : map.areas()) {
-        if (a.state != state) continue;
+        if (std::find(states.begin(), states.end(), a.state) == states.end()) continue;
         out << title << " " << a.offset << " " << a.size << " (byte " << sel.Offset + a.offset << " of "
             << device;
         std::string in;
@@ -70,29 +89,56 @@ int rescueCommand(platform::Backend& backend, const CommandLine& args, Dialogs& 
             throw UsageError("--retries takes 0 to " + std::to_string(kMaxRetries), args.command);
         options.retries = int(*retries);
     }
+    if (const auto bytes = args.number("--sector-size")) {
+        if (*bytes < 512 || *bytes > kMaxSectorSize || *bytes % 512 != 0)
+            throw UsageError("--sector-size takes a multiple of 512 up to " + std::to_string(kMaxSectorSize),
+                             args.command);
+        options.sectorSize = *bytes;
+    }
     for (size_t i = 1; i < 3; ++i)
         if (cli::isStandardStream(args.operands[i]))
             throw UsageError(
                 "IMAGE and MAPFILE must be files: a rescue writes them in place and reads the map "
                 "back to continue",
                 args.command);
+    const bool ontoSelection = namesSelection(backend, args.operands[1]);
+    for (const char* option : {"--target-offset", "--agree"})
+        if (!ontoSelection && args.has(option))
+            throw UsageError(std::string(option) + " goes with a TARGET drive, partition or volume, and " +
+                                 args.operands[1] + " names a file",
+                             args.command);
+    if (ontoSelection && args.has("--replace"))
+        throw UsageError("--replace goes with an IMAGE file, and " + args.operands[1] +
+                             " names a drive, partition or volume",
+                         args.command);
     options.reverse = args.has("--reverse");
     options.split = !args.has("--no-split");
+    options.scrape = !args.has("--no-scrape");
     options.direct = !args.has("--buffered");
     const auto sel = selections::resolveOrSay(backend, args.operands[0], args.number("--offset"),
                                               args.number("--size"), err);
     if (!sel) return 1;
-    const Result r = rescueToFile(backend, dialogs, job, *sel, args.operands[1], args.operands[2],
-                                  args.has("--replace"), options);
+    std::optional<TFileInfo> target;
+    if (ontoSelection) {
+        // As many bytes as the source's range, from the target's own byte --target-offset on.
+        target = selections::resolveOrSay(backend, args.operands[1], args.number("--target-offset"),
+                                          sel->Size, err);
+        if (!target) return 1;
+    }
+    const Result r = target
+                         ? rescueToSelection(backend, dialogs, job, *sel, *target, args.operands[2], options)
+                         : rescueToFile(backend, dialogs, job, *sel, args.operands[1], args.operands[2],
+                                        args.has("--replace"), options);
     job.endProgress();
     // The map stands for what happened whenever reading began, also after a stop or a failure.
     if (r.outcome != Outcome::NotStarted && r.map.size() == sel->Size && r.reads > 0) {
         const std::string device = deviceName(backend, *sel);
-        const auto partitions = r.map.countOf(State::Bad) + r.map.countOf(State::Failed) > 0
+        const auto partitions = r.map.bytesIn(State::Finished) < sel->Size
                                     ? partitionsOf(backend, *sel)
                                     : std::vector<std::pair<std::string, platform::ByteRange>>{};
-        printRanges(out, "Bad:", r.map, State::Bad, *sel, device, partitions);
-        printRanges(out, "Failed:", r.map, State::Failed, *sel, device, partitions);
+        printRanges(out, "Bad:", r.map, {State::Bad}, *sel, device, partitions);
+        // Not known bad yet: left by --no-split or --no-scrape, or by a stop.
+        printRanges(out, "Failed:", r.map, {State::Failed, State::NotSplit}, *sel, device, partitions);
         out << summary(r, sel->Size) << "\n";
         if (r.stopped) out << "Stopped: the same command goes on from " << args.operands[2] << ".\n";
     } else if (r.outcome == Outcome::Completed) {
@@ -110,7 +156,9 @@ std::vector<cli::CommandSpec> commands() {
          "rescue needs SOURCE, IMAGE and MAPFILE",
          "copy what can be read of SOURCE's range into the image file IMAGE, large blocks first and the bad "
          "areas sector by sector last; MAPFILE records which bytes were rescued, and the same command again "
-         "goes on from it",
+         "goes on from it. An IMAGE that names a drive, partition or volume (1, 1p2, C:, /dev/sdc) is "
+         "written "
+         "onto behind the overwrite gate instead",
          {{.name = "--offset",
            .help = "first byte of the range, counted from the start of SOURCE",
            .kind = OptionKind::Number},
@@ -128,7 +176,21 @@ std::vector<cli::CommandSpec> commands() {
            .kind = OptionKind::Number},
           {.name = "--reverse", .help = "read what the first pass skipped from its end backwards"},
           {.name = "--no-split",
-           .help = "leave the blocks that failed whole instead of reading them sector by sector"},
+           .help = "leave the blocks that failed whole instead of reading them sector by sector",
+           .group = "split"},
+          {.name = "--no-scrape",
+           .help = "read failed blocks only inwards from their edges up to the first bad sector, and leave "
+                   "what lies between for a later run",
+           .group = "split"},
+          {.name = "--sector-size",
+           .help = "bytes read at once when the failed blocks are split (default: the device's physical "
+                   "sector, which a read error takes whole)",
+           .kind = OptionKind::Number},
+          {.name = "--target-offset",
+           .help = "first byte written when IMAGE is a drive, partition or volume, counted from its start "
+                   "(default 0)",
+           .kind = OptionKind::Number},
+          {.name = "--agree", .help = "agree to overwrite IMAGE when it is a drive, partition or volume"},
           {.name = "--replace",
            .help = "replace IMAGE when it exists without MAPFILE (an existing MAPFILE is always continued)",
            .answers = {{cli::kReplaceQuestionId, Button::Yes}}},

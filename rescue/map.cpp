@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <sstream>
+#include <string_view>
 
 namespace rescue {
 
@@ -80,7 +81,19 @@ std::optional<Area> Map::previous(int64_t before, State state) const {
     return std::nullopt;
 }
 
+std::optional<State> Map::stateAt(int64_t at) const {
+    const auto it = std::upper_bound(areas_.begin(), areas_.end(), at,
+                                     [](int64_t v, const Area& a) { return v < a.end(); });
+    if (at < 0 || it == areas_.end()) return std::nullopt;
+    return it->state;
+}
+
 namespace {
+
+// The comment lines that say where a map comes from.
+constexpr std::string_view kSourceName = "# Source: ";
+constexpr std::string_view kSourceOffset = "# Source offset: ";
+constexpr std::string_view kSourceSerial = "# Source serial: ";
 
 std::string hex(int64_t v) {
     char text[32];
@@ -114,8 +127,9 @@ std::optional<State> stateOf(const std::string& word) {
     case '?':
         return State::NotTried;
     case '*':
-    case '/': // not split yet, in another program's words: split here like a failed block
         return State::Failed;
+    case '/':
+        return State::NotSplit;
     case '-':
         return State::Bad;
     case '+':
@@ -131,8 +145,9 @@ std::optional<Phase> phaseOf(const std::string& word) {
     case '?':
         return Phase::Copying;
     case '*':
+        return Phase::Trimming;
     case '/':
-        return Phase::Splitting;
+        return Phase::Scraping;
     case '-':
         return Phase::Retrying;
     case '+':
@@ -146,8 +161,11 @@ std::optional<Phase> phaseOf(const std::string& word) {
 } // namespace
 
 std::string formatMap(const Map& map) {
-    std::string text = "# Rescue map written by Tarnwick\n"
-                       "# current_pos  current_status  current_pass\n";
+    std::string text = "# Rescue map written by Tarnwick\n";
+    if (!map.sourceName.empty()) text += std::string(kSourceName) + map.sourceName + "\n";
+    if (map.sourceOffset >= 0) text += std::string(kSourceOffset) + std::to_string(map.sourceOffset) + "\n";
+    if (!map.sourceSerial.empty()) text += std::string(kSourceSerial) + map.sourceSerial + "\n";
+    text += "# current_pos  current_status  current_pass\n";
     text +=
         hex(map.position) + "     " + char(map.phase) + "               " + std::to_string(map.pass) + "\n";
     text += "#      pos        size  status\n";
@@ -168,6 +186,13 @@ std::optional<Map> parseMap(const std::string& text, int64_t size, std::string* 
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto said = [&](std::string_view key) {
+            return line.starts_with(key) && line.size() > key.size();
+        };
+        if (said(kSourceName)) map.sourceName = line.substr(kSourceName.size());
+        if (said(kSourceSerial)) map.sourceSerial = line.substr(kSourceSerial.size());
+        if (said(kSourceOffset)) map.sourceOffset = number(line.substr(kSourceOffset.size())).value_or(-1);
         line = line.substr(0, line.find('#'));
         std::istringstream fields(line);
         std::vector<std::string> words;

@@ -3,6 +3,7 @@
 #include "rescue/rescue.h"
 
 #include "core/command.h"
+#include "jobs/gate.h"
 #include "jobs/output_file.h"
 #include "jobs/range_job.h"
 #include "platform/platform.h"
@@ -56,8 +57,10 @@ std::string phaseName(Phase phase, int pass, bool reverse) {
     switch (phase) {
     case Phase::Copying:
         return pass == 1 ? "copying" : reverse ? "copying the skipped backwards" : "copying the skipped";
-    case Phase::Splitting:
-        return "splitting";
+    case Phase::Trimming:
+        return "trimming";
+    case Phase::Scraping:
+        return "scraping";
     case Phase::Retrying:
         return "retry " + num(pass);
     case Phase::Done:
@@ -93,15 +96,23 @@ std::optional<std::string> readMapFile(platform::Backend& backend, const std::st
     return text;
 }
 
+// Where the rescued bytes go: the selection's byte p to the stream's byte base + p.
+struct Sink {
+    platform::RawStream& stream;
+    int64_t base;
+    std::string name;
+};
+
 // One run over an open source and image.
 class Run {
 public:
+    // unit: bytes per read when trimming, scraping and retrying; block: in the copy passes.
     Run(Dialogs& dialogs, JobControl& job, const TFileInfo& sel, const Options& options, Map& map,
-        platform::RawStream& source, platform::RawStream& image, std::string imageName,
-        std::function<std::optional<std::string>()> saveMap, int64_t sector, int64_t block)
+        platform::RawStream& source, Sink sink, std::function<std::optional<std::string>()> saveMap,
+        int64_t unit, int64_t block)
         : dialogs_(dialogs), job_(job), clock_(job.clock()), sel_(sel), options_(options), map_(map),
-          source_(source), image_(image), imageName_(std::move(imageName)), saveMap_(std::move(saveMap)),
-          sector_(sector), block_(block), buffer_(alignedBuffer(block)) {
+          source_(source), image_(sink.stream), base_(sink.base), imageName_(std::move(sink.name)),
+          saveMap_(std::move(saveMap)), unit_(unit), block_(block), buffer_(alignedBuffer(block)) {
         const int64_t cap = std::min(kMaxSkip, map.size() / 64 / block * block);
         maxSkip_ = std::max(block, cap);
         lastGood_ = lastProgress_ = lastSave_ = clock_.nowMs();
@@ -116,8 +127,11 @@ public:
         if (map_.phase == Phase::Copying && map_.pass == 1)
             if (auto e = copyForward(map_.position, true); e != End::Done) return e;
         if (auto e = copySkipped(); e != End::Done) return e;
-        if (options_.split)
-            if (auto e = sectors(Phase::Splitting, 1, State::Failed); e != End::Done) return e;
+        if (options_.split) {
+            if (auto e = trim(); e != End::Done) return e;
+            if (options_.scrape)
+                if (auto e = sectors(Phase::Scraping, 1, State::NotSplit); e != End::Done) return e;
+        }
         for (int pass = 1; pass <= options_.retries; ++pass)
             if (auto e = sectors(Phase::Retrying, pass, State::Bad); e != End::Done) return e;
         if (!fill()) return End::Failed;
@@ -209,9 +223,9 @@ private:
 
     // The buffer's first `n` bytes into the image at `at`; false (said) when they did not all go.
     bool put(int64_t at, int64_t n) {
-        const auto wrote = image_.writeAt(at, buffer_.get(), n);
+        const auto wrote = image_.writeAt(base_ + at, buffer_.get(), n);
         if (wrote && *wrote == n) return true;
-        dialogs_.message("Failed to write to " + imageName_ + " at byte " + num(at) + ", " +
+        dialogs_.message("Failed to write to " + imageName_ + " at byte " + num(base_ + at) + ", " +
                          (wrote ? platform::errnoError(ENOSPC).text : wrote.error().text));
         return false;
     }
@@ -275,13 +289,47 @@ private:
         return phaseDone();
     }
 
-    // The areas in `state`, one sector (aligned on the device) a read: what reads is Finished,
+    // Each failed block read one unit (aligned on the device) a time from its first byte up to
+    // the first unit that fails, then from its last byte back to the first that fails; those two
+    // are Bad, and what lies between them is left NotSplit for scraping. One bad spot so costs a
+    // failed read or two, and every good byte around it is saved before the long scrape. An edge
+    // next to a Bad area was found by an earlier run and is not read again.
+    End trim() {
+        enter(Phase::Trimming, 1);
+        for (int64_t pos = 0; auto area = map_.next(pos, State::Failed);) {
+            int64_t begin = area->offset, end = area->end();
+            const auto bad = [&](int64_t at) { return map_.stateAt(at) == State::Bad; };
+            const bool fromEnd = !bad(end);
+            if (!bad(begin - 1))
+                while (begin < end) {
+                    const int64_t stop = std::min(end, unitEnd(sel_.Offset + begin, unit_) - sel_.Offset);
+                    const Got got = read(begin, stop - begin, State::Bad);
+                    if (got == Got::Stop || got == Got::Fatal) return endOf(got);
+                    begin = stop;
+                    if (got == Got::Error) break;
+                }
+            if (fromEnd)
+                while (begin < end) {
+                    const int64_t last = sel_.Offset + end - 1;
+                    const int64_t start = std::max(begin, last - last % unit_ - sel_.Offset);
+                    const Got got = read(start, end - start, State::Bad);
+                    if (got == Got::Stop || got == Got::Fatal) return endOf(got);
+                    end = start;
+                    if (got == Got::Error) break;
+                }
+            if (begin < end) map_.mark(begin, end - begin, State::NotSplit);
+            pos = area->end();
+        }
+        return phaseDone();
+    }
+
+    // The areas in `state`, one unit (aligned on the device) a read: what reads is Finished,
     // what does not is Bad.
     End sectors(Phase phase, int pass, State state) {
         enter(phase, pass);
         for (int64_t pos = 0; auto area = map_.next(pos, state);) {
             const int64_t end =
-                std::min(area->end(), unitEnd(sel_.Offset + area->offset, sector_) - sel_.Offset);
+                std::min(area->end(), unitEnd(sel_.Offset + area->offset, unit_) - sel_.Offset);
             const Got got = read(area->offset, end - area->offset, State::Bad);
             if (got == Got::Stop || got == Got::Fatal) return endOf(got);
             pos = end;
@@ -313,9 +361,10 @@ private:
     Map& map_;
     platform::RawStream& source_;
     platform::RawStream& image_;
+    int64_t base_;
     std::string imageName_;
     std::function<std::optional<std::string>()> saveMap_;
-    int64_t sector_;
+    int64_t unit_;
     int64_t block_;
     int64_t maxSkip_ = 0;
     std::unique_ptr<uint8_t, AlignedFree> buffer_;
@@ -332,6 +381,153 @@ int64_t rescuedEnd(const Map& map) {
     return 0;
 }
 
+// What a map records of its source: the name the user knows it by, the selection's first byte on
+// its disk (so another partition of the same size is told apart), and the drive's serial.
+void recordSource(platform::Backend& backend, const TFileInfo& sel, Map& map) {
+    map.sourceName = sel.FileName;
+    if (const auto drive = platform::parsePhysicalDriveName(sel.FileName))
+        if (std::string node = backend.physicalDriveNode(*drive); !node.empty()) map.sourceName = node;
+    int64_t onDisk = 0;
+    map.sourceOffset =
+        __builtin_add_overflow(backend.objectOffset(sel.FileName), sel.Offset, &onDisk) ? -1 : onDisk;
+    const auto identity = backend.driveIdentity(sel.FileName);
+    map.sourceSerial = identity ? identity->serial : std::string();
+}
+
+// Why a map that records `found` cannot go on with the source `now` records; nothing when it can.
+// A name alone proves nothing (a drive plugged in again gets another node), a first byte or a
+// serial does.
+std::optional<std::string> otherSource(const Map& found, const Map& now) {
+    const bool otherPlace = found.sourceOffset >= 0 && found.sourceOffset != now.sourceOffset;
+    const bool otherDrive =
+        !found.sourceSerial.empty() && !now.sourceSerial.empty() && found.sourceSerial != now.sourceSerial;
+    if (!otherPlace && !otherDrive) return std::nullopt;
+    const auto where = [](const Map& m) {
+        std::string text = m.sourceName.empty() ? std::string("a source") : m.sourceName;
+        if (m.sourceOffset >= 0) text += " from its byte " + num(m.sourceOffset);
+        if (!m.sourceSerial.empty()) text += " (serial " + m.sourceSerial + ")";
+        return text;
+    };
+    return "it was made from " + where(found) + ", this selection is " + where(now);
+}
+
+// The refusals a map file's name meets before anything is opened; nothing when it may be used.
+std::optional<std::string> mapNameRefusal(platform::Backend& backend, const std::string& mapFile,
+                                          const platform::NameInfo& info) {
+    // A link would send a map read, or its writes, wherever it points.
+    if (info.kind == platform::NameKind::Link)
+        return "Cannot use " + mapFile + " as the map file: it is a symbolic link.";
+    if (auto why = jobs::outputRefusal(backend, mapFile, jobs::Existing::Replace))
+        return "Cannot use " + mapFile + " as the map file: " + *why + ".";
+    return std::nullopt;
+}
+
+// The map at `mapFile`, to continue for `sel` (its source recorded anew); nothing, with why in
+// `why`, when it cannot be read or is not this selection's.
+std::optional<Map> readMap(platform::Backend& backend, const TFileInfo& sel, const std::string& mapFile,
+                           std::string& why) {
+    const auto text = readMapFile(backend, mapFile, why);
+    if (!text) {
+        why = "Cannot read the map file " + mapFile + ": " + why + ".";
+        return std::nullopt;
+    }
+    auto parsed = parseMap(*text, sel.Size, &why);
+    if (!parsed) {
+        why = "The map file " + mapFile + " cannot be continued for this selection of " + num(sel.Size) +
+              " bytes: " + why + ".";
+        return std::nullopt;
+    }
+    Map now;
+    recordSource(backend, sel, now);
+    if (auto other = otherSource(*parsed, now)) {
+        why = "The map file " + mapFile + " cannot be continued for this selection: " + *other +
+              ". Choose the same source and range, or another map file.";
+        return std::nullopt;
+    }
+    parsed->sourceName = now.sourceName;
+    parsed->sourceOffset = now.sourceOffset;
+    parsed->sourceSerial = now.sourceSerial;
+    return parsed;
+}
+
+// The source opened for the run (past the cache unless the options say otherwise), with the bytes
+// per read of the sector phases and of the copy passes, or null when it cannot be (said).
+struct OpenSource {
+    std::unique_ptr<platform::RawStream> stream;
+    int64_t unit = 512;
+    int64_t block = kDefaultBlock;
+};
+OpenSource openSource(jobs::RangeJob& range, Dialogs& dialogs, const TFileInfo& sel, const Options& options) {
+    OpenSource open;
+    open.stream = range.open(
+        sel, platform::OpenMode::Read,
+        [&](const platform::Error& e) {
+            dialogs.message("Failed to open " + sel.Description + " for reading, " + e.text);
+        },
+        options.direct);
+    if (!open.stream) return open;
+    const auto geometry = open.stream->geometry();
+    const int64_t sector = geometry && geometry->bytesPerSector > 0 ? int64_t(geometry->bytesPerSector) : 512;
+    // A read error strikes a whole physical sector: reading its logical sectors one by one would
+    // only fail that many times over.
+    const int64_t physical = open.stream->physicalSectorSize();
+    const int64_t unit = options.sectorSize > 0                        ? options.sectorSize
+                         : physical > sector && physical % sector == 0 ? physical
+                                                                       : sector;
+    open.unit = (unit + sector - 1) / sector * sector;
+    const int64_t wanted = std::max(options.block > 0 ? options.block : kDefaultBlock, open.unit);
+    open.block = (wanted + open.unit - 1) / open.unit * open.unit;
+    return open;
+}
+
+// The run itself, once the source, the sink and the map are settled; `continuing`: the map is on
+// disk already.
+Result runRescue(Dialogs& dialogs, JobControl& job, jobs::RangeJob& range, const TFileInfo& sel, Map& map,
+                 bool continuing, const OpenSource& source, Sink sink,
+                 const std::function<std::optional<std::string>()>& saveMap, const Options& options) {
+    Result result;
+    result.outcome = Outcome::Failed;
+    range.offerStop();
+    Run run(dialogs, job, sel, options, map, *source.stream, std::move(sink), saveMap, source.unit,
+            source.block);
+    run.report();
+    // A new map is on disk before the first read.
+    const Run::End end = continuing || run.save() ? run.run() : Run::End::Failed;
+    bool saved = false;
+    if (end != Run::End::Failed)
+        saved = run.save();
+    else if (!run.mapFailed())
+        (void)run.save(); // the map still records what was rescued before the failure
+    run.report();
+
+    result.map = map;
+    for (const Area& a : map.areas())
+        if (a.state == State::Bad) result.badRanges.push_back(a);
+    result.bytes = map.bytesIn(State::Finished);
+    result.reads = run.reads;
+    result.readErrors = run.readErrors;
+    result.stopped = end == Run::End::Stopped;
+    if (!saved) return result; // Failed: what the map on disk names stands
+    result.outcome = result.bytes == sel.Size ? Outcome::Completed : Outcome::Incomplete;
+    return result;
+}
+
+std::function<std::optional<std::string>()> mapSaver(platform::Backend& backend, const Map& map,
+                                                     const std::string& mapFile) {
+    return [&backend, &map, mapFile]() -> std::optional<std::string> {
+        const std::string text = formatMap(map);
+        if (auto why =
+                jobs::writeWholeFile(backend, mapFile, text.data(), text.size(), jobs::Existing::Replace))
+            return "Failed to write the map file " + mapFile + ", " + *why;
+        return std::nullopt;
+    };
+}
+
+bool sameObject(platform::Backend& backend, const std::string& a, const std::string& b) {
+    const std::string ia = backend.objectIdentity(a);
+    return !ia.empty() && ia == backend.objectIdentity(b);
+}
+
 } // namespace
 
 Result rescueToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
@@ -346,27 +542,20 @@ Result rescueToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& jo
     };
 
     // The names, before anything is opened.
-    const auto sameObject = [&](const std::string& a, const std::string& b) {
-        const std::string ia = backend.objectIdentity(a);
-        return !ia.empty() && ia == backend.objectIdentity(b);
-    };
-    if (image == mapFile || sameObject(image, mapFile))
+    if (image == mapFile || sameObject(backend, image, mapFile))
         return refuse("The image and the map file must be two files; both are " + image + ".");
     for (const auto* name : {&image, &mapFile})
-        if (sameObject(sel.FileName, *name)) return refuse(*name + " is the source itself.");
+        if (sameObject(backend, sel.FileName, *name)) return refuse(*name + " is the source itself.");
     const auto imageInfo = backend.nameInfo(image);
     const auto mapInfo = backend.nameInfo(mapFile);
     if (!imageInfo) return refuse("Cannot use " + image + " as the image: " + imageInfo.error().text + ".");
     if (!mapInfo) return refuse("Cannot use " + mapFile + " as the map file: " + mapInfo.error().text + ".");
-    // A link would send a long run's writes, or a map read, wherever it points.
+    // A link would send a long run's writes wherever it points.
     if (imageInfo->kind == platform::NameKind::Link)
         return refuse("Cannot use " + image +
                       " as the image: it is a symbolic link; the image must be a file of "
                       "its own, continued in place.");
-    if (mapInfo->kind == platform::NameKind::Link)
-        return refuse("Cannot use " + mapFile + " as the map file: it is a symbolic link.");
-    if (auto why = jobs::outputRefusal(backend, mapFile, jobs::Existing::Replace))
-        return refuse("Cannot use " + mapFile + " as the map file: " + *why + ".");
+    if (auto why = mapNameRefusal(backend, mapFile, *mapInfo)) return refuse(*why);
     const bool continuing = mapInfo->kind != platform::NameKind::Missing;
     if (continuing && imageInfo->kind == platform::NameKind::Missing)
         return refuse(
@@ -378,15 +567,12 @@ Result rescueToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& jo
 
     // The map to continue, which must be this selection's, and its image.
     Map map(sel.Size);
+    recordSource(backend, sel, map);
     if (continuing) {
         std::string why;
-        const auto text = readMapFile(backend, mapFile, why);
-        if (!text) return refuse("Cannot read the map file " + mapFile + ": " + why + ".");
-        auto parsed = parseMap(*text, sel.Size, &why);
-        if (!parsed)
-            return refuse("The map file " + mapFile + " cannot be continued for this selection of " +
-                          num(sel.Size) + " bytes: " + why + ".");
-        map = std::move(*parsed);
+        auto found = readMap(backend, sel, mapFile, why);
+        if (!found) return refuse(why);
+        map = std::move(*found);
     } else if (imageInfo->kind != platform::NameKind::Missing && !replace) {
         const Question q{image + " already exists, and there is no map file " + mapFile +
                              " to continue it with.\nDo you want to replace it with a new image?",
@@ -398,18 +584,9 @@ Result rescueToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& jo
     }
 
     range.enterBusy();
-    auto source = range.open(
-        sel, platform::OpenMode::Read,
-        [&](const platform::Error& e) {
-            dialogs.message("Failed to open " + sel.Description + " for reading, " + e.text);
-        },
-        options.direct);
     result.outcome = Outcome::Failed;
-    if (!source) return result;
-    const auto geometry = source->geometry();
-    const int64_t sector = geometry && geometry->bytesPerSector > 0 ? int64_t(geometry->bytesPerSector) : 512;
-    const int64_t wanted = options.block > 0 ? options.block : kDefaultBlock;
-    const int64_t block = (wanted + sector - 1) / sector * sector;
+    const OpenSource source = openSource(range, dialogs, sel, options);
+    if (!source.stream) return result;
 
     auto created = jobs::OutputFile::create(backend, image,
                                             continuing ? jobs::Existing::Update
@@ -446,36 +623,51 @@ Result rescueToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& jo
             return result;
         }
     }
+    return runRescue(dialogs, job, range, sel, map, continuing, source, Sink{out.stream(), 0, image},
+                     mapSaver(backend, map, mapFile), options);
+}
 
-    const auto saveMap = [&]() -> std::optional<std::string> {
-        const std::string text = formatMap(map);
-        if (auto why =
-                jobs::writeWholeFile(backend, mapFile, text.data(), text.size(), jobs::Existing::Replace))
-            return "Failed to write the map file " + mapFile + ", " + *why;
-        return std::nullopt;
+Result rescueToSelection(platform::Backend& backend, Dialogs& dialogs, JobControl& job, const TFileInfo& sel,
+                         const TFileInfo& target, const std::string& mapFile, const Options& options) {
+    Result result;
+    jobs::RangeJob range(backend, dialogs, job, jobs::RangeJob::Busy::Yes);
+    if (!range.checkRange(sel) || !range.checkRange(target)) return result;
+    const auto refuse = [&](const std::string& text) {
+        dialogs.message(text + " Nothing was read.");
+        return result;
     };
-    range.offerStop();
-    Run run(dialogs, job, sel, options, map, *source, out.stream(), image, saveMap, sector, block);
-    run.report();
-    // A new map is on disk before the first read.
-    const Run::End end = continuing || run.save() ? run.run() : Run::End::Failed;
-    bool saved = false;
-    if (end != Run::End::Failed)
-        saved = run.save();
-    else if (!run.mapFailed())
-        (void)run.save(); // the map still records what was rescued before the failure
-    run.report();
+    if (target.Size != sel.Size)
+        return refuse(target.Description + " has " + num(target.Size) + " bytes and the source " +
+                      num(sel.Size) + ": a rescue onto a selection needs one of the same size.");
+    // A failing disk is only read: nothing is written onto it, not even away from the source.
+    if (target.FileName == sel.FileName || sameObject(backend, sel.FileName, target.FileName))
+        return refuse(target.Description + " lies on the source's own disk, which a rescue only reads.");
+    for (const auto* name : {&sel.FileName, &target.FileName})
+        if (sameObject(backend, *name, mapFile))
+            return refuse(mapFile + " is the source or the target itself.");
+    const auto mapInfo = backend.nameInfo(mapFile);
+    if (!mapInfo) return refuse("Cannot use " + mapFile + " as the map file: " + mapInfo.error().text + ".");
+    if (auto why = mapNameRefusal(backend, mapFile, *mapInfo)) return refuse(*why);
+    const bool continuing = mapInfo->kind != platform::NameKind::Missing;
+    Map map(sel.Size);
+    recordSource(backend, sel, map);
+    if (continuing) {
+        std::string why;
+        auto found = readMap(backend, sel, mapFile, why);
+        if (!found) return refuse(why);
+        map = std::move(*found);
+    }
+    if (!gate::ConfirmOverwrite(backend, dialogs, target)) return result;
 
-    result.map = map;
-    for (const Area& a : map.areas())
-        if (a.state == State::Bad) result.badRanges.push_back(a);
-    result.bytes = map.bytesIn(State::Finished);
-    result.reads = run.reads;
-    result.readErrors = run.readErrors;
-    result.stopped = end == Run::End::Stopped;
-    if (!saved) return result; // Failed: what the map on disk names stands
-    result.outcome = result.bytes == sel.Size ? Outcome::Completed : Outcome::Incomplete;
-    return result;
+    range.enterBusy();
+    result.outcome = Outcome::Failed;
+    const OpenSource source = openSource(range, dialogs, sel, options);
+    if (!source.stream) return result;
+    auto out = range.open(target, platform::OpenMode::Write,
+                          "Failed to open " + target.Description + " for writing", options.direct);
+    if (!out || !range.fitsInside(*out, target)) return result;
+    return runRescue(dialogs, job, range, sel, map, continuing, source,
+                     Sink{*out, target.Offset, target.Description}, mapSaver(backend, map, mapFile), options);
 }
 
 std::string summary(const Result& r, int64_t size) {
@@ -485,8 +677,10 @@ std::string summary(const Result& r, int64_t size) {
                        std::to_string(m.bytesIn(State::Bad)) + " bytes bad in " +
                        std::to_string(m.countOf(State::Bad)) +
                        (m.countOf(State::Bad) == 1 ? " area" : " areas");
-    if (const int64_t failed = m.bytesIn(State::Failed) + m.bytesIn(State::NotSplit); failed > 0)
+    if (const int64_t failed = m.bytesIn(State::Failed); failed > 0)
         text += "; " + std::to_string(failed) + " bytes in failed blocks not split";
+    if (const int64_t between = m.bytesIn(State::NotSplit); between > 0)
+        text += "; " + std::to_string(between) + " bytes between bad sectors not scraped";
     if (const int64_t left = m.bytesIn(State::NotTried); left > 0)
         text += "; " + std::to_string(left) + " bytes not tried";
     return text + ".";

@@ -69,6 +69,11 @@ public:
         return ::ioctl(fd_.get(), BLKSSZGET, &sector) == 0 && sector > 0 ? sector : 4096;
     }
 
+    int64_t physicalSectorSize() override {
+        unsigned int bytes = 0;
+        return block_ && ::ioctl(fd_.get(), BLKPBSZGET, &bytes) == 0 ? int64_t(bytes) : 0;
+    }
+
     // An interrupt (EINTR while an interrupt is requested) is an error even after some bytes
     // moved: a short count would pass for the end of the data.
     Result<int64_t> read(void* buffer, int64_t count) override {

@@ -3,6 +3,7 @@
 #include "rescue/gui/rescue_map_view.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -58,8 +59,10 @@ QString phaseName(rescue::Phase phase, int pass) {
     switch (phase) {
     case rescue::Phase::Copying:
         return QString("Copying, pass %1").arg(pass);
-    case rescue::Phase::Splitting:
-        return "Splitting";
+    case rescue::Phase::Trimming:
+        return "Trimming";
+    case rescue::Phase::Scraping:
+        return "Scraping";
     case rescue::Phase::Retrying:
         return QString("Retrying, pass %1").arg(pass);
     case rescue::Phase::Done:
@@ -123,8 +126,20 @@ TfrmRescue::TfrmRescue(platform::Backend& backend, const TFileInfo& selection, D
     chkReverse = named(new QCheckBox("Reverse pass after the first"), "chkReverse");
     chkSplit = named(new QCheckBox("Split failed blocks into sectors"), "chkSplit");
     chkSplit->setChecked(true);
-    for (QCheckBox* c : {chkReverse, chkSplit})
+    chkScrape = named(new QCheckBox("Scrape between the bad sectors of a block"), "chkScrape");
+    chkScrape->setChecked(true);
+    for (QCheckBox* c : {chkReverse, chkSplit, chkScrape})
         options->addRow(c);
+    cboSectorSize = named(new QComboBox, "cboSectorSize");
+    cboSectorSize->addItem("the device's physical sector", 0);
+    for (const int bytes : {512, 1024, 2048, 4096, 8192, 16384, 32768, 65536})
+        cboSectorSize->addItem(QString::number(bytes) + " bytes", bytes);
+    options->addRow("Sector size", cboSectorSize);
+    // Without splitting there is nothing to scrape, nor a sector size to split to.
+    connect(chkSplit, &QCheckBox::toggled, this, [this](bool on) {
+        chkScrape->setEnabled(on);
+        cboSectorSize->setEnabled(on);
+    });
     middle->addWidget(grbOptions);
 
     grbStatus = named(new QGroupBox("Progress"), "grbStatus");
@@ -260,6 +275,8 @@ void TfrmRescue::btnStartClick() {
     options.retries = sedRetries->value();
     options.reverse = chkReverse->isChecked();
     options.split = chkSplit->isChecked();
+    options.scrape = chkScrape->isChecked();
+    options.sectorSize = cboSectorSize->currentData().toLongLong();
     const std::string image = edtImage->text().toStdString(), map = edtMap->text().toStdString();
 
     running(true);

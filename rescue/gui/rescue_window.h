@@ -9,6 +9,7 @@
 #include <optional>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -41,6 +42,10 @@ public:
     QSpinBox* sedRetries = nullptr;
     QCheckBox* chkReverse = nullptr;
     QCheckBox* chkSplit = nullptr;
+    QCheckBox* chkScrape = nullptr;
+    // The bytes a split read takes: the device's physical sector (item 0), or a size chosen for a
+    // drive that reports it wrong.
+    QComboBox* cboSectorSize = nullptr;
 
     QGroupBox* grbStatus = nullptr;
     QLabel* lblRescued = nullptr;

@@ -194,6 +194,31 @@ TEST(RescueDevice, ImagesAFailingDeviceAndMapsItsBadPages) {
     expectRescued(dir.path());
 }
 
+// Onto another device, behind the gate: its bytes before and after the target's range stay.
+TEST(RescueDevice, RescuesOntoAnotherDeviceInsideItsRangeOnly) {
+    fixtures::TempDir dir;
+    FaultyDevice device(dir.path());
+    if (!device.available()) GTEST_SKIP() << device.reason();
+    const std::string backing = (dir.path() / "target").string();
+    fixtures::writeFile(backing, std::vector<uint8_t>(size_t(kSize + 2 * MiB), 0x77));
+    std::string out;
+    ASSERT_EQ(fixtures::shell("losetup --find --show '" + backing + "'", &out), 0);
+    const std::string target = out.substr(0, out.find('\n'));
+    std::string cmd;
+    for (const auto& a : rescueArgs(device.node(), dir.path()))
+        cmd += "'" + a + "' ";
+    cmd.replace(cmd.find((dir.path() / "img").string()), (dir.path() / "img").string().size(), target);
+    const int status = fixtures::shell(cmd + "--target-offset 1M --agree >/dev/null 2>&1");
+    fixtures::shell("losetup -d '" + target + "'");
+    EXPECT_EQ(status, 1);
+    auto bytes = fixtures::readFile(backing);
+    ASSERT_EQ(int64_t(bytes.size()), kSize + 2 * MiB);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.begin() + MiB, 0x77), MiB);
+    EXPECT_EQ(std::count(bytes.end() - MiB, bytes.end(), 0x77), MiB);
+    fixtures::writeFile((dir.path() / "img").string(), {bytes.begin() + MiB, bytes.end() - MiB});
+    expectRescued(dir.path());
+}
+
 TEST(RescueDevice, KilledMidwayGoesOnToTheSameImageAndMap) {
     fixtures::TempDir dir;
     FaultyDevice device(dir.path());

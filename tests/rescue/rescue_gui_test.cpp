@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -73,6 +74,33 @@ private slots:
         w->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!main.findChild<TfrmRescue*>());
+    }
+
+    // The split choices reach the run: a 16 KiB bad stretch trimmed in 4 KiB sectors without
+    // scraping leaves its middle for later; by default every 512-byte sector of it is read.
+    void splitChoicesReachTheRun() {
+        constexpr int64_t kSize = 1 << 20, kBadAt = 300 * 1024, kBad = 16 * 1024;
+        for (const auto& [scrape, sectorItem, bad, unscraped] :
+             std::vector<std::tuple<bool, int, int64_t, int64_t>>{{false, 4, 8192, 8192},
+                                                                  {true, 0, kBad, 0}}) {
+            fixtures::TempDir dir;
+            const std::string disk = dir.file("disk.img");
+            fixtures::writePatternFile(disk, kSize);
+            TestBackend backend;
+            backend.fileFaults(disk).badRanges = {platform::ByteRange::of(kBadAt, kBad)};
+            ScriptedUi ui;
+            TfrmRescue w(backend, helpers::selection(disk, 0, kSize, "Disk 1"), &ui);
+            w.edtImage->setText(QString::fromStdString(dir.file("r.img")));
+            w.chkScrape->setChecked(scrape);
+            w.cboSectorSize->setCurrentIndex(sectorItem);
+            QCOMPARE(w.cboSectorSize->currentData().toInt(), sectorItem ? 4096 : 0);
+            w.btnStart->click();
+            QVERIFY(w.result());
+            QCOMPARE(w.result()->map.bytesIn(State::Bad), bad);
+            QCOMPARE(w.result()->map.bytesIn(State::NotSplit), unscraped);
+            w.chkSplit->setChecked(false);
+            QVERIFY(!w.chkScrape->isEnabled() && !w.cboSectorSize->isEnabled());
+        }
     }
 
     // One bad sector: the counters move while the run goes on, the live map shows read and

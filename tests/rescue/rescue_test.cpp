@@ -63,6 +63,7 @@ protected:
     void SetUp() override {
         fixtures::writePatternFile(source_, kSize);
         platform::testkit::VirtualDrive d(source_);
+        d.identity.serial = "S1";
         d.faults.badRanges = kBad;
         d.faults.readLog = reads_;
         backend_.addDrive(d);
@@ -126,15 +127,24 @@ TEST_F(RescueTest, AStoppedRunContinuedEndsAsOneRunAndNeverRereadsWhatItRescued)
     const rescue::Options o{.retries = 1, .fill = {0xA5}};
     ScriptedUi whole;
     const auto one = run(whole, o, drive(), dir_.file("one.img"), dir_.file("one.map"));
-    const auto total = int64_t(reads_->size());
-    for (const double at : {0.02, 0.5, 0.97}) { // in the first pass, the split, the retries
-        SCOPED_TRACE(at);
+    using rescue::Phase;
+    for (const auto& [phase, pass] : std::vector<std::pair<Phase, int>>{{Phase::Copying, 1},
+                                                                        {Phase::Copying, 2},
+                                                                        {Phase::Trimming, 1},
+                                                                        {Phase::Scraping, 1},
+                                                                        {Phase::Retrying, 1}}) {
+        SCOPED_TRACE(char(phase) + std::to_string(pass));
         fs::remove(image_), fs::remove(map_);
         reads_->clear();
-        ScriptedUi first;
-        first.onPump = [&] { first.stop = int64_t(reads_->size()) >= int64_t(at * double(total)); };
+        WatchingUi first; // stopped a few reads into the phase
+        int64_t entered = -1;
+        first.seen = [&](const rescue::Status& s) {
+            if (s.phase == phase && s.pass == pass && entered < 0) entered = int64_t(reads_->size());
+        };
+        first.onPump = [&] { first.stop = entered >= 0 && int64_t(reads_->size()) >= entered + 3; };
         const auto stopped = run(first, o);
         EXPECT_TRUE(stopped.stopped && stopped.outcome == Outcome::Incomplete);
+        EXPECT_EQ(stopped.map.phase, phase);
         EXPECT_EQ(rescue::parseMap(text(map_), kSize), stopped.map) << "the map is written at a stop";
         reads_->clear();
         ScriptedUi second;
@@ -178,22 +188,102 @@ TEST_F(RescueTest, BadStretchesCostFewReadsAndTheMapKeepsUpWithASlowDrive) {
     EXPECT_LE(oldest, 1000 + 100);
 }
 
+// Trimming reads a failed block inwards from both edges up to the first unit that fails: every good
+// byte is rescued for at most two failed reads a block, and only the middle of a bad stretch is
+// left to scrape. The unit is the drive's physical sector unless one is chosen.
+TEST_F(RescueTest, TrimmingRescuesEveryGoodByteForTwoFailedReadsABlock) {
+    for (const auto& [physical, chosen, unit] : std::vector<std::tuple<uint32_t, int64_t, int64_t>>{
+             {0, 0, 512}, {4096, 0, 4096}, {4096, 1024, 1024}}) {
+        SCOPED_TRACE(unit);
+        fs::remove(image_), fs::remove(map_);
+        backend_.drive(0).physicalBytesPerSector = physical;
+        ScriptedUi ui;
+        rescue::Options trimOnly;
+        trimOnly.scrape = false, trimOnly.sectorSize = chosen;
+        const auto r = run(ui, trimOnly);
+        Map bad(kSize); // the bad bytes, widened to whole units
+        for (const auto& range : expectedAreas(0, kSize, State::Bad, unit))
+            if (range.state == State::Bad) bad.mark(range.offset, range.size, State::Bad);
+        EXPECT_EQ(r.map.bytesIn(State::Finished), kSize - bad.bytesIn(State::Bad));
+        for (const Area& a : r.map.areas())
+            EXPECT_TRUE(a.state == State::Finished ||
+                        (bad.stateAt(a.offset) == State::Bad && bad.stateAt(a.end() - 1) == State::Bad))
+                << a.offset << " " << char(a.state);
+        EXPECT_GT(r.map.bytesIn(State::NotSplit), 0) << "the dead stretch's middle is left";
+        EXPECT_LE(r.readErrors, 10 + 2 * 10) << "ten failed blocks, each read once whole";
+        ScriptedUi scraping; // and a later run scrapes the rest
+        trimOnly.scrape = true;
+        EXPECT_EQ(run(scraping, trimOnly).map.areas(), expectedAreas(0, kSize, State::Bad, unit));
+    }
+}
+
+// Onto another drive: behind the gate, into exactly the target's range, and never onto the source's
+// own disk or a range of another size.
+TEST_F(RescueTest, OntoADriveItWritesOnlyTheTargetRangeBehindTheGate) {
+    const std::string other = dir_.file("other.img");
+    fixtures::writeFile(other, Bytes(size_t(kSize), 0x77));
+    platform::testkit::VirtualDrive target(other);
+    const auto range = ByteRange::of(3 * MiB, 4 * MiB);
+    target.writable = range;
+    backend_.addDrive(target);
+    const auto onto = [&](const TFileInfo& to, bool agree) {
+        fs::remove(map_);
+        ScriptedUi ui;
+        ui.gate = {agree};
+        rescue::Options o;
+        o.block = kBlock;
+        auto r = rescue::rescueToSelection(backend_, ui, ui, drive(MiB, 4 * MiB), to, map_, o);
+        return std::make_pair(r, ui.texts().empty() ? std::string() : ui.texts().back());
+    };
+    const auto sel = [&](int d, int64_t offset, int64_t size) {
+        return helpers::selection(platform::physicalDriveName(d), offset, size);
+    };
+    for (const auto& [what, to, said] : std::vector<std::tuple<const char*, TFileInfo, const char*>>{
+             {"another size", sel(1, 3 * MiB, 2 * MiB), "needs one of the same size"},
+             {"the source's disk", sel(0, 8 * MiB, 4 * MiB), "lies on the source's own disk"}}) {
+        SCOPED_TRACE(what);
+        const auto [r, text] = onto(to, true);
+        EXPECT_EQ(r.outcome, Outcome::NotStarted);
+        EXPECT_NE(text.find(said), std::string::npos) << text;
+    }
+    EXPECT_EQ(onto(sel(1, 3 * MiB, 4 * MiB), false).first.outcome, Outcome::NotStarted) << "the gate refused";
+    EXPECT_EQ(fixtures::readFile(other), Bytes(size_t(kSize), 0x77));
+    EXPECT_TRUE(reads_->empty());
+
+    const auto [r, text] = onto(sel(1, 3 * MiB, 4 * MiB), true);
+    EXPECT_EQ(r.map.areas(), expectedAreas(MiB, 4 * MiB));
+    ScriptedUi file;
+    run(file, {}, drive(MiB, 4 * MiB), dir_.file("one.img"), dir_.file("one.map"));
+    auto expected = Bytes(size_t(kSize), 0x77);
+    const auto image = fixtures::readFile(dir_.file("one.img"));
+    std::copy(image.begin(), image.end(), expected.begin() + range.offset());
+    EXPECT_EQ(fixtures::readFile(other), expected);
+    EXPECT_TRUE(backend_.violations().empty());
+}
+
 TEST(RescueMap, TheTextRoundTripsAndTheReaderTakesLooseForms) {
     Map m(0x30000);
     m.mark(0x1000, 0x200, State::Bad);
-    m.mark(0x1200, 0xE00, State::Failed);
+    m.mark(0x1200, 0xA00, State::NotSplit);
+    m.mark(0x1C00, 0x400, State::Failed);
     m.mark(0, 0x1000, State::Finished);
-    m.phase = rescue::Phase::Splitting, m.position = 0x1200;
+    m.phase = rescue::Phase::Trimming, m.position = 0x1200;
+    m.sourceName = "/dev/sdb", m.sourceOffset = 1048576, m.sourceSerial = "WD-1 23";
     const std::string golden = "# Rescue map written by Tarnwick\n"
+                               "# Source: /dev/sdb\n"
+                               "# Source offset: 1048576\n"
+                               "# Source serial: WD-1 23\n"
                                "# current_pos  current_status  current_pass\n"
                                "0x00001200     *               1\n"
                                "#      pos        size  status\n"
                                "0x00000000  0x00001000  +\n"
                                "0x00001000  0x00000200  -\n"
-                               "0x00001200  0x00000E00  *\n"
+                               "0x00001200  0x00000A00  /\n"
+                               "0x00001C00  0x00000400  *\n"
                                "0x00002000  0x0002E000  ?\n";
     EXPECT_EQ(rescue::formatMap(m), golden);
     EXPECT_EQ(rescue::parseMap(golden, 0x30000), m);
+    m.sourceName.clear(), m.sourceOffset = -1, m.sourceSerial.clear();
     const std::string loose = "# another maker\n\n  0X1200 * 1   # where it was\n0 4096 +\n0x1000\t0x100  -\n"
                               "0x1100 0x100 -\n0x1200 0x0a00 /\n0x1c00 0x400 *\n0x2000 0x2e000 ?\n";
     EXPECT_EQ(rescue::parseMap(loose, 0x30000), m);
@@ -224,6 +314,11 @@ TEST_F(RescueTest, RefusesNamesItMustNotWriteAndMapsThatDoNotFit) {
     const auto mapOf = [&](const Map& m) { std::ofstream(map_) << rescue::formatMap(m); };
     Map rescued(kSize);
     rescued.mark(0, 2 * MiB, State::Finished);
+    const auto madeFrom = [](int64_t offset, const std::string& serial) {
+        Map m(kSize);
+        m.sourceName = "elsewhere", m.sourceOffset = offset, m.sourceSerial = serial;
+        return m;
+    };
     const std::vector<std::tuple<const char*, std::function<void()>, const char*>> cases{
         {"a link as the image", [&] { fs::create_symlink(theirs, image_); }, "it is a symbolic link"},
         {"a link as the map", [&] { fs::create_symlink(theirs, map_); }, "it is a symbolic link"},
@@ -232,8 +327,11 @@ TEST_F(RescueTest, RefusesNamesItMustNotWriteAndMapsThatDoNotFit) {
          "cannot be"},
         {"an image cut short", [&] { fixtures::writeFile(image_, Bytes(MiB)), mapOf(rescued); },
          "is not the image"},
-        {"an image without its map", [&] { fixtures::writeFile(image_, Bytes(3, 1)); },
-         "was kept as it was"}};
+        {"an image without its map", [&] { fixtures::writeFile(image_, Bytes(3, 1)); }, "was kept as it was"},
+        {"a map of another place on the drive",
+         [&] { fixtures::writeFile(image_, {}), mapOf(madeFrom(512, "")); }, "from its byte 512,"},
+        {"a map of another drive", [&] { fixtures::writeFile(image_, {}), mapOf(madeFrom(0, "OTHER")); },
+         "(serial OTHER), this"}};
     for (const auto& [what, make, said] : cases) {
         SCOPED_TRACE(what);
         fs::remove(image_), fs::remove(map_), fixtures::writeFile(theirs, {'t'});
@@ -309,8 +407,14 @@ TEST_F(RescueTest, TheCommandPrintsTheBadRangesAndTheSummary) {
         const int status = cli::run(args, backend_, cli::Io{in, out, err, false, false});
         return std::make_pair(status, out.str());
     };
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"--fill", "XY"}, {"--fill", "ABC"}, {"--fill", std::string(1026, 'A')}, {"--retries", "256"}})
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"--fill", "XY"},
+                                                                 {"--fill", "ABC"},
+                                                                 {"--fill", std::string(1026, 'A')},
+                                                                 {"--retries", "256"},
+                                                                 {"--sector-size", "1000"},
+                                                                 {"--no-split", "--no-scrape"},
+                                                                 {"--target-offset", "0"},
+                                                                 {"--agree", "--reverse"}})
         EXPECT_EQ(with(bad).first, 2) << bad[1];
     EXPECT_FALSE(fs::exists(image_));
 

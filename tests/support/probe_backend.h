@@ -52,6 +52,7 @@ public:
     platform::Result<platform::DiskGeometryEx> geometryEx() override { return inner_->geometryEx(); }
     platform::Result<int64_t> lengthInfo() override { return inner_->lengthInfo(); }
     int64_t alignment() override { return inner_->alignment(); }
+    int64_t physicalSectorSize() override { return inner_->physicalSectorSize(); }
     std::string fingerprint() override { return inner_->fingerprint(); }
     std::optional<platform::DriveIdentity> driveIdentity() override { return inner_->driveIdentity(); }
 

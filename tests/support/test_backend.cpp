@@ -101,6 +101,7 @@ public:
         if (faults_.failLength) return errnoError(EIO);
         return inner_->lengthInfo();
     }
+    int64_t physicalSectorSize() override { return inner_->physicalSectorSize(); }
     std::string fingerprint() override { return inner_->fingerprint(); }
     std::optional<DriveIdentity> driveIdentity() override { return inner_->driveIdentity(); }
 
@@ -133,6 +134,7 @@ public:
     Result<DiskGeometry> geometry() override { return inner_.geometry(); }
     Result<DiskGeometryEx> geometryEx() override { return inner_.geometryEx(); }
     Result<int64_t> lengthInfo() override { return inner_.lengthInfo(); }
+    int64_t physicalSectorSize() override { return inner_.physicalSectorSize(); }
     std::string fingerprint() override { return inner_.fingerprint(); }
     std::optional<DriveIdentity> driveIdentity() override { return inner_.driveIdentity(); }
 
