@@ -422,10 +422,14 @@ std::optional<std::string> mapNameRefusal(platform::Backend& backend, const std:
     return std::nullopt;
 }
 
-// The map at `mapFile`, to continue for `sel` (its source recorded anew); nothing, with why in
-// `why`, when it cannot be read or is not this selection's.
-std::optional<Map> readMap(platform::Backend& backend, const TFileInfo& sel, const std::string& mapFile,
-                           std::string& why) {
+// The map a run starts from: the one at `mapFile` when `continuing` (its source recorded anew),
+// else a new one for `sel`; nothing, with why in `why`, when it cannot be read or is not this
+// selection's.
+std::optional<Map> startingMap(platform::Backend& backend, const TFileInfo& sel, const std::string& mapFile,
+                               bool continuing, std::string& why) {
+    Map now(sel.Size);
+    recordSource(backend, sel, now);
+    if (!continuing) return now;
     const auto text = readMapFile(backend, mapFile, why);
     if (!text) {
         why = "Cannot read the map file " + mapFile + ": " + why + ".";
@@ -437,8 +441,6 @@ std::optional<Map> readMap(platform::Backend& backend, const TFileInfo& sel, con
               " bytes: " + why + ".";
         return std::nullopt;
     }
-    Map now;
-    recordSource(backend, sel, now);
     if (auto other = otherSource(*parsed, now)) {
         why = "The map file " + mapFile + " cannot be continued for this selection: " + *other +
               ". Choose the same source and range, or another map file.";
@@ -566,14 +568,11 @@ Result rescueToFile(platform::Backend& backend, Dialogs& dialogs, JobControl& jo
         return refuse("Cannot use " + image + " as the image: " + *why + ".");
 
     // The map to continue, which must be this selection's, and its image.
-    Map map(sel.Size);
-    recordSource(backend, sel, map);
-    if (continuing) {
-        std::string why;
-        auto found = readMap(backend, sel, mapFile, why);
-        if (!found) return refuse(why);
-        map = std::move(*found);
-    } else if (imageInfo->kind != platform::NameKind::Missing && !replace) {
+    std::string why;
+    auto started = startingMap(backend, sel, mapFile, continuing, why);
+    if (!started) return refuse(why);
+    Map map = std::move(*started);
+    if (!continuing && imageInfo->kind != platform::NameKind::Missing && !replace) {
         const Question q{image + " already exists, and there is no map file " + mapFile +
                              " to continue it with.\nDo you want to replace it with a new image?",
                          Icon::Warning,
@@ -649,14 +648,10 @@ Result rescueToSelection(platform::Backend& backend, Dialogs& dialogs, JobContro
     if (!mapInfo) return refuse("Cannot use " + mapFile + " as the map file: " + mapInfo.error().text + ".");
     if (auto why = mapNameRefusal(backend, mapFile, *mapInfo)) return refuse(*why);
     const bool continuing = mapInfo->kind != platform::NameKind::Missing;
-    Map map(sel.Size);
-    recordSource(backend, sel, map);
-    if (continuing) {
-        std::string why;
-        auto found = readMap(backend, sel, mapFile, why);
-        if (!found) return refuse(why);
-        map = std::move(*found);
-    }
+    std::string why;
+    auto started = startingMap(backend, sel, mapFile, continuing, why);
+    if (!started) return refuse(why);
+    Map map = std::move(*started);
     if (!gate::ConfirmOverwrite(backend, dialogs, target)) return result;
 
     range.enterBusy();
