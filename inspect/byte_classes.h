@@ -24,6 +24,10 @@ struct ByteCounts {
 // works on 16 bytes at a time.
 ByteCounts countClasses(const uint8_t* data, size_t size);
 
+// Counts `pieces` consecutive pieces of `pieceSize` bytes each on its own into out[0 .. pieces):
+// the byte map's pixels, without a call for every one.
+void countPieces(const uint8_t* data, size_t pieces, size_t pieceSize, ByteCounts* out);
+
 // True when every byte equals `value`.
 bool allBytesAre(const uint8_t* data, size_t size, uint8_t value);
 

@@ -4,10 +4,12 @@
 #include "inspect/byte_classes.h"
 #include "jobs/block_engine.h"
 #include "jobs/range_job.h"
+#include "jobs/side_thread.h"
 #include "jobs/stream_adapter.h"
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -41,28 +43,129 @@ int64_t blockFor(int sectorsPerPixel) {
     return int64_t(kGroup) * kSector * d;
 }
 
-// Takes the drawing's bytes in order and turns every S x 512 of them into a pixel. Pixels are
-// set 4 at a time, as they were read: a group that the data did not fill is not drawn.
+// The drawing's source. It counts the classes of every sector it reads as soon as it has read it,
+// on the thread that read it and while the bytes are still in that core's cache, so the drawing
+// never goes over them again. With a second handle of the same selection, a read larger than
+// `single` bytes is read in two halves at once, the second half (read and counted) on a helper
+// thread: reading a cached file is a copy that takes a core at memory speed, and a device read
+// past the cache answers two requests sooner than one after the other. Reads of up to `single`
+// bytes (the drawing's own blocks, into which the block engine breaks a large read that came back
+// short) are the first handle's alone, so where a drawing ends is that handle's own answer.
+class CountingSource final : public jobs::StreamAdapter {
+public:
+    // start: where the drawing begins; sectors: how many sectors' counts are kept, at least as
+    // many as the block engine has in flight.
+    CountingSource(platform::RawStream& first, platform::RawStream* second, int64_t start, int64_t single,
+                   int64_t sectors)
+        : first_(first), second_(second), start_(start), single_(single), counts_(size_t(sectors)),
+          helper_([this](const char* data, int64_t size) {
+              // The helper fills the buffer it is handed; the side thread passes it on as const.
+              const auto at = second_->seek(tailAt_, platform::SeekOrigin::Begin);
+              if (!at || *at != tailAt_)
+                  tail_ = at ? platform::errnoError(ESPIPE) : at.error();
+              else
+                  tail_ = readCounted(*second_, tailAt_, const_cast<char*>(data), size);
+          }) {}
+
+    // The counts of the sector `index` (from the start), as it was read last.
+    const inspect::ByteCounts& sector(int64_t index) const { return counts_[size_t(index) % counts_.size()]; }
+
+    // Once the drawing stops, every read fails: the reading threads end after the piece they are
+    // on, not after a whole buffer.
+    void abandon() { abandoned_ = true; }
+
+    platform::Result<int64_t> read(void* buffer, int64_t count) override {
+        constexpr int64_t kPage = 4096; // keeps both halves aligned for a device read past the cache
+        const auto at = first_.position();
+        if (!at) return at.error();
+        auto* bytes = static_cast<char*>(buffer);
+        const int64_t half = count / 2 / kPage * kPage;
+        if (!second_ || count <= single_ || half == 0) return readCounted(first_, *at, bytes, count);
+        tailAt_ = *at + half;
+        helper_.post(bytes + half, count - half);
+        const auto head = readCounted(first_, *at, bytes, half);
+        helper_.wait();
+        if (!head || *head < half) return head;
+        // The second half counts once the first handle stands behind it; else the read ends short
+        // where the first handle stands.
+        const int64_t tail = tail_.valueOr(0);
+        const int64_t end = *at + half + tail;
+        if (tail <= 0 || first_.seek(end, platform::SeekOrigin::Begin).valueOr(-1) != end) return half;
+        return half + tail;
+    }
+    platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
+        return first_.seek(offset, origin);
+    }
+    platform::Result<int64_t> position() override { return first_.position(); }
+    platform::Result<int64_t> length() override { return first_.length(); }
+    int64_t alignment() override { return first_.alignment(); }
+
+private:
+    // Reads `count` bytes from where `stream` stands (`at`) in pieces that stay in the cache until
+    // they are counted; like one read, it ends at the first piece that fails or comes back short.
+    platform::Result<int64_t> readCounted(platform::RawStream& stream, int64_t at, char* bytes,
+                                          int64_t count) {
+        constexpr int64_t kPiece = 1 << 20;
+        int64_t done = 0;
+        while (done < count) {
+            if (abandoned_)
+                return done > 0 ? platform::Result<int64_t>(done) : platform::errnoError(ECANCELED);
+            const int64_t want = std::min(kPiece, count - done);
+            const auto n = stream.read(bytes + done, want);
+            if (!n) return done > 0 ? platform::Result<int64_t>(done) : n;
+            this->count(at + done, bytes + done, *n);
+            done += *n;
+            if (*n < want) break;
+        }
+        return done;
+    }
+
+    // The whole sectors of `size` bytes read at `at`. A read that does not begin on a sector of
+    // the drawing follows a short one, which ended the drawing: nothing of it is drawn.
+    void count(int64_t at, const char* data, int64_t size) {
+        if ((at - start_) % kSector != 0) return;
+        const int64_t first = (at - start_) / kSector;
+        for (int64_t done = 0; done < size / kSector;) {
+            // Up to the end of the ring of counts, then on from its start.
+            const auto slot = size_t(first + done) % counts_.size();
+            const int64_t n = std::min(size / kSector - done, int64_t(counts_.size() - slot));
+            inspect::countPieces(reinterpret_cast<const uint8_t*>(data) + done * kSector, size_t(n),
+                                 size_t(kSector), &counts_[slot]);
+            done += n;
+        }
+    }
+
+    platform::RawStream& first_;
+    platform::RawStream* second_;
+    int64_t start_;
+    int64_t single_;
+    std::vector<inspect::ByteCounts> counts_;
+    int64_t tailAt_ = 0;
+    platform::Result<int64_t> tail_ = int64_t(0);
+    std::atomic<bool> abandoned_ = false;
+    jobs::detail::SideThread helper_; // last: started once everything it uses exists
+};
+
+// Takes the drawing's bytes in order and turns every S x 512 of them into a pixel, from the
+// counts the source took of each sector. Pixels are set 4 at a time, as they were read: a group
+// that the data did not fill is not drawn.
 class PixelSink final : public jobs::StreamAdapter {
 public:
-    PixelSink(Image& image, Canvas& canvas, int sectorsPerPixel)
-        : image_(image), canvas_(canvas), sectorsPerPixel_(sectorsPerPixel),
+    PixelSink(const CountingSource& source, Image& image, Canvas& canvas, int sectorsPerPixel)
+        : source_(source), image_(image), canvas_(canvas), sectorsPerPixel_(sectorsPerPixel),
           pixelBytes_(pixelBytes(sectorsPerPixel)) {}
 
     int64_t pixelsDrawn() const { return pixel_; }
 
-    platform::Result<int64_t> write(const void* buffer, int64_t count) override {
-        const auto* p = static_cast<const uint8_t*>(buffer);
+    // The engine hands on whole blocks, so `count` is whole sectors.
+    platform::Result<int64_t> write(const void*, int64_t count) override {
         const int64_t firstPixel = pixel_;
-        for (int64_t left = count; left > 0;) {
-            const int64_t take = std::min(left, pixelBytes_ - inPixel_);
-            const auto counts = inspect::countClasses(p, size_t(take));
+        for (int64_t sector = consumed_ / kSector, end = (consumed_ + count) / kSector; sector < end;
+             ++sector) {
+            const auto& counts = source_.sector(sector);
             text_ += counts.text;
             empty_ += counts.empty;
-            inPixel_ += take;
-            p += take;
-            left -= take;
-            if (inPixel_ < pixelBytes_) continue;
+            if (++inPixel_ < sectorsPerPixel_) continue;
             group_[groupFill_++] =
                 colourOfCounts(text_, empty_, pixelBytes_ - text_ - empty_, sectorsPerPixel_);
             inPixel_ = text_ = empty_ = 0;
@@ -78,13 +181,15 @@ public:
     platform::Result<int64_t> position() override { return consumed_; }
 
 private:
+    const CountingSource& source_;
     Image& image_;
     Canvas& canvas_;
     int sectorsPerPixel_;
     int64_t pixelBytes_;
     int64_t consumed_ = 0;
-    int64_t pixel_ = 0; // pixels drawn
-    int64_t inPixel_ = 0, text_ = 0, empty_ = 0;
+    int64_t pixel_ = 0;   // pixels drawn
+    int64_t inPixel_ = 0; // sectors of the pixel being counted
+    int64_t text_ = 0, empty_ = 0;
     Rgb group_[kGroup];
     int groupFill_ = 0;
 };
@@ -195,36 +300,52 @@ DrawReport Map::draw(Dialogs& dialogs, JobControl& job, Canvas& canvas, int sect
     plan.size = int64_t(report.rows) * kWidth * pixelBytes(s);
     plan.block = blockFor(s);
     plan.wholeBlocks = false;
-    plan.buffer = std::max<int64_t>(kMiB, plan.block);
-    plan.buffers = 4;
+    // Large buffers, few of them: every hand-over between threads costs a wake-up, and each
+    // buffer is read and counted a MiB at a time, so its size costs no cache.
+    plan.buffer = std::max<int64_t>(4 * kMiB, plan.block);
+    plan.buffers = 3;
     plan.shortBlockEnds = true;
 
-    PixelSink sink(image_, canvas, s);
-    int64_t pumpedPixels = 0, pumpedBytes = 0;
+    // A second handle, where the system gives one, reads half of every large read; without it the
+    // drawing reads through the first alone.
+    auto second = range.open(
+        file_, platform::OpenMode::Read, [](const platform::Error&) {}, true);
+    // The counts of every sector the block engine may hold in its buffers, twice over.
+    const int64_t inFlight = int64_t(plan.buffers + 1) * std::max(plan.buffer, plan.block) / kSector * 2;
+    blocks::Outcome moved;
     bool stopped = false;
-    blocks::Callbacks callbacks;
-    callbacks.afterBlock = [&](int64_t total) {
-        // Events run every 64 pixels, and at least every MiB where a pixel is larger than that;
-        // Stop is honoured at each of them, so a drawing at S = 65536 stops within a second.
-        const int64_t pixelsRead = total / pixelBytes(s);
-        if (pixelsRead / kPumpPixels == pumpedPixels / kPumpPixels && total - pumpedBytes < kMiB) return true;
-        pumpedPixels = pixelsRead;
-        pumpedBytes = total;
-        job.progress({total, plan.size, jobs::percentOf(total, plan.size), ""});
-        job.pump();
-        stopped = job.stopRequested();
-        return !stopped;
-    };
-    callbacks.waiting = [&] {
-        job.pump();
-        stopped = job.stopRequested();
-        return !stopped;
-    };
-    const auto moved = blocks::run(*stream, sink, plan, callbacks);
+    {
+        CountingSource source(*stream, second.get(), start, plan.block, inFlight);
+        PixelSink sink(source, image_, canvas, s);
+        int64_t pumpedPixels = 0, pumpedBytes = 0;
+        blocks::Callbacks callbacks;
+        callbacks.afterBlock = [&](int64_t total) {
+            // Events run every 64 pixels, and at least every MiB where a pixel is larger than that;
+            // Stop is honoured at each of them, so a drawing at S = 65536 stops within a second.
+            const int64_t pixelsRead = total / pixelBytes(s);
+            if (pixelsRead / kPumpPixels == pumpedPixels / kPumpPixels && total - pumpedBytes < kMiB)
+                return true;
+            pumpedPixels = pixelsRead;
+            pumpedBytes = total;
+            job.progress({total, plan.size, jobs::percentOf(total, plan.size), ""});
+            job.pump();
+            stopped = job.stopRequested();
+            if (stopped) source.abandon();
+            return !stopped;
+        };
+        callbacks.waiting = [&] {
+            job.pump();
+            stopped = job.stopRequested();
+            if (stopped) source.abandon();
+            return !stopped;
+        };
+        moved = blocks::run(source, sink, plan, callbacks);
+        report.pixels = sink.pixelsDrawn();
+    } // the helper thread ends here, before the handles it reads close
     job.progress({moved.total, plan.size, jobs::percentOf(moved.total, plan.size), ""});
+    second.reset();
     stream.reset();
 
-    report.pixels = sink.pixelsDrawn();
     report.stopped = stopped || moved.stopped;
     report.dataEnded = !report.stopped && moved.total < plan.size;
     range.withdrawStop();

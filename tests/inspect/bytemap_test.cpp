@@ -1,8 +1,10 @@
 // The byte map's engine: the colour rule, the geometry and readouts, and drawings of the demo
 // drive and of files that end early, read through the block engine.
 
+#include "core/selection.h"
 #include "discovery/demo_drive.h"
 #include "inspect/bytemap.h"
+#include "platform/platform.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"
 #include "support/test_backend.h"
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 using bytemap::Rgb;
 using platform::testkit::TestBackend;
@@ -30,6 +33,33 @@ TFileInfo fileSelection(const std::string& path, int64_t offset, int64_t size) {
     t.Offset = t.BaseOffset = offset;
     t.Size = t.BaseSize = size;
     return t;
+}
+
+// Sectors of every mix of text, empty and other bytes, no two neighbours alike, so a pixel drawn
+// from the wrong bytes shows.
+std::vector<uint8_t> mixedSectors(int64_t size) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    uint32_t x = 12345;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        const uint32_t sector = uint32_t(&b - bytes.data()) / 512, pick = (x >> 16) % 512;
+        const uint32_t text = sector * 37 % 512, empty = sector * 101 % 512;
+        b = pick < text           ? uint8_t('a' + pick % 26)
+            : pick < text + empty ? uint8_t(pick % 2 ? 255 : 0)
+                                  : uint8_t(0x80 + pick % 64);
+    }
+    return bytes;
+}
+
+// Every drawn pixel is the colour of its own bytes; the rest stays white.
+void expectPixelsOfTheirBytes(const bytemap::Map& map, const std::vector<uint8_t>& bytes, int64_t offset,
+                              int s, int64_t drawn) {
+    const int64_t pixel = bytemap::pixelBytes(s);
+    for (int64_t p = 0; p < int64_t(map.image().height()) * 1024; ++p) {
+        const Rgb want =
+            p < drawn ? bytemap::pixelColour(bytes.data() + offset + p * pixel, s) : bytemap::kWhite;
+        ASSERT_EQ(map.image().at(int(p % 1024), int(p / 1024)), want) << "pixel " << p;
+    }
 }
 
 } // namespace
@@ -135,6 +165,65 @@ TEST(ByteMap, AShortReadEndsTheDrawingAtWholeGroups) {
         }
         EXPECT_EQ(map.image().at(int(c.pixels), 0), bytemap::kWhite);
     }
+}
+
+// The map reads large pieces on two threads and counts them as they arrive: what it draws is still
+// each pixel's own bytes, from any offset, and a read that ends or fails anywhere in a large
+// piece ends the drawing at the same group as a read of that group alone.
+TEST(ByteMap, DrawsEachPixelFromItsOwnBytesWhereverTheDataEnds) {
+    fixtures::TempDir dir;
+    const std::string file = dir.file("mixed.img");
+    const int64_t size = 24 << 19; // 24 rows at S = 1: several of the map's large reads
+    const auto bytes = mixedSectors(size);
+    fixtures::writeFile(file, bytes);
+    const int64_t half = 2 << 20, large = 4 << 20;
+    const struct {
+        int s;
+        int64_t offset;
+        std::optional<int64_t> endsAt, errorAt;
+        int64_t pixels;
+    } cases[] = {
+        {1, 0, {}, {}, 24 * 1024},
+        {3, 1000, {}, {}, 7 * 1024},
+        {8, 4096, {}, {}, 2 * 1024},
+        {1, 0, half + 3000, {}, (half + 3000) / 2048 * 4},           // in a read's second half
+        {1, 0, large + half - 1, {}, (large + half - 1) / 2048 * 4}, // at the end of a half
+        {1, 0, {}, large + half + 5000, (large + half + 5000) / 2048 * 4},
+        {1, 0, {}, 1 << 20, (1 << 20) / 2048 * 4}, // in the first half's second piece
+        {3, 1000, {}, large + 100, (large + 100 - 1000) / 6144 * 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "S " << c.s << " ends " << c.endsAt.value_or(-1) << " fails "
+                                        << c.errorAt.value_or(-1));
+        TestBackend backend;
+        backend.fileFaults(file).endsAt = c.endsAt;
+        backend.fileFaults(file).readErrorAt = c.errorAt;
+        bytemap::Map map(backend, fileSelection(file, c.offset, size - c.offset));
+        ScriptedUi ui;
+        Canvas canvas;
+        const auto report = map.draw(ui, ui, canvas, c.s);
+        EXPECT_EQ(report.pixels, c.pixels);
+        EXPECT_EQ(report.dataEnded, c.endsAt || c.errorAt);
+        expectPixelsOfTheirBytes(map, bytes, c.offset, c.s, report.pixels);
+        EXPECT_EQ(backend.openStreams(), 0);
+    }
+}
+
+// A loop device read past the cache, through two handles.
+TEST(ByteMap, LoopDeviceDrawsEachPixelFromItsOwnBytes) {
+    fixtures::TempDir dir;
+    const std::string image = dir.file("disk.img");
+    const auto bytes = mixedSectors(24 << 19);
+    fixtures::writeFile(image, bytes);
+    fixtures::LoopDevice loop(image);
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+    platform::Backend& system = platform::systemBackend();
+    bytemap::Map map(system, selection::fromFile(system, TFileInfo{}, loop.node()));
+    ScriptedUi ui;
+    Canvas canvas;
+    const auto report = map.draw(ui, ui, canvas, 1);
+    EXPECT_EQ(report.pixels, 24 * 1024);
+    expectPixelsOfTheirBytes(map, bytes, 0, 1, report.pixels);
 }
 
 TEST(ByteMap, StopForwardAndTheDoubleClickGuard) {
