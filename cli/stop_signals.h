@@ -6,7 +6,9 @@ namespace cli {
 
 // Installs the handlers: on Linux for SIGINT, SIGTERM and SIGHUP, without SA_RESTART so that a
 // blocking open or read comes back (EINTR) and the platform can give up waiting; on Windows for
-// Ctrl+C (SIGINT) and Ctrl+Break (SIGTERM). The first signal records itself and calls
+// Ctrl+C (SIGINT), Ctrl+Break, closing the console, logging off and shutting down (SIGTERM; the
+// last three wait for the program to end, as the process ends when they return). The first
+// signal records itself and calls
 // platform::requestInterrupt(); a second one ends the program the system's default way. On
 // Linux SIGPIPE is recorded the same way but never ends the program: the writes that follow fail
 // with EPIPE instead, and the program cleans up (the demo drive's folder) before it exits.

@@ -2,6 +2,7 @@
 
 #include "cli/stop_signals.h"
 #include "jobs/gate.h"
+#include "platform/utf8_path.h"
 
 #include <algorithm>
 #include <cctype>
@@ -167,7 +168,8 @@ Button TerminalUi::prompt(const Question& question) {
 std::optional<std::string> TerminalUi::chooseFile(const FileDialog& dialog) {
     if (!file_) return std::nullopt;
     std::error_code ec;
-    if (dialog.overwritePrompt && std::filesystem::exists(std::filesystem::symlink_status(*file_, ec))) {
+    if (dialog.overwritePrompt &&
+        std::filesystem::exists(std::filesystem::symlink_status(platform::pathFromUtf8(*file_), ec))) {
         const Question replace{*file_ + " already exists.\nDo you want to replace it?",
                                Icon::Warning,
                                {Button::Yes, Button::No},

@@ -2,6 +2,7 @@
 
 #include "core/user_error.h"
 #include "platform/platform.h"
+#include "platform/utf8_path.h"
 
 #include <algorithm>
 #include <cctype>
@@ -75,7 +76,7 @@ int64_t columnNumber(const Row& row, size_t column) {
 
 TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const std::string& path) {
     std::error_code ec;
-    const auto kind = std::filesystem::status(path, ec).type();
+    const auto kind = std::filesystem::status(platform::pathFromUtf8(path), ec).type();
     if (kind == std::filesystem::file_type::fifo || kind == std::filesystem::file_type::socket)
         throw UserError("Cannot open file \"" + path +
                         "\". It is a pipe: its bytes can be read only once, so it cannot be selected.");
@@ -93,7 +94,7 @@ TFileInfo fromFile(platform::Backend& backend, const TFileInfo& previous, const 
     info.FileName = path;
     info.Description = path;
     info.DisplayText = path;
-    info.DefaultName = std::filesystem::path(path).filename().string();
+    info.DefaultName = platform::utf8Name(platform::pathFromUtf8(path).filename());
     info.Offset = 0;
     info.Size = size;
     info.BaseOffset = 0;

@@ -2,6 +2,7 @@
 
 #include "core/byte_order.h"
 #include "platform/image_drives.h"
+#include "platform/utf8_path.h"
 
 #include <array>
 #include <cctype>
@@ -263,14 +264,15 @@ void writeFat32(std::ostream& image, int64_t offset, uint32_t sectors, uint32_t 
 }
 
 void writeDemoImage(const std::string& path) {
+    const fs::path file = platform::pathFromUtf8(path);
     {
-        std::ofstream create(path, std::ios::binary | std::ios::trunc);
+        std::ofstream create(file, std::ios::binary | std::ios::trunc);
         if (!create) throw std::runtime_error("cannot create the demo drive image " + path);
     }
     std::error_code ec;
-    fs::resize_file(path, uint64_t(kImageSize), ec); // sparse: the empty regions cost nothing
+    fs::resize_file(file, uint64_t(kImageSize), ec); // sparse: the empty regions cost nothing
     if (ec) throw std::runtime_error("cannot size the demo drive image " + path + ": " + ec.message());
-    std::fstream image(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::fstream image(file, std::ios::in | std::ios::out | std::ios::binary);
     if (!image) throw std::runtime_error("cannot open the demo drive image " + path);
 
     std::array<uint8_t, 512> mbr{};
@@ -313,10 +315,10 @@ DemoDrive::DemoDrive(platform::Backend& system) {
         if (fs::create_directory(folder_, ec)) break;
         if (attempt == 100)
             throw std::runtime_error("cannot create a folder for the demo drive in " +
-                                     fs::temp_directory_path().string());
+                                     platform::utf8Name(fs::temp_directory_path()));
     }
     fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::replace);
-    image_ = (folder_ / "demo-drive.img").string();
+    image_ = platform::utf8Name(folder_ / "demo-drive.img");
     try {
         writeDemoImage(image_);
     } catch (...) {

@@ -22,13 +22,10 @@ int64_t roundUp(int64_t v, int64_t unit) {
 AlignedStream::AlignedStream(std::unique_ptr<platform::RawStream> inner, int64_t sector, int64_t memory)
     : inner_(std::move(inner)), sector_(std::max<int64_t>(sector, 1)), memory_(std::max(memory, sector_)) {
     bounceSize_ = std::max(sector_, roundDown(kBounce, sector_));
-    bounce_ = static_cast<char*>(std::aligned_alloc(size_t(memory_), size_t(roundUp(bounceSize_, memory_))));
-    if (!bounce_) throw std::bad_alloc();
+    bounce_ = aligned::allocate(size_t(memory_), size_t(roundUp(bounceSize_, memory_)));
 }
 
-AlignedStream::~AlignedStream() {
-    std::free(bounce_);
-}
+AlignedStream::~AlignedStream() = default;
 
 bool AlignedStream::aligned(int64_t position, int64_t count, const void* buffer) const {
     return position % sector_ == 0 && count % sector_ == 0 &&
@@ -39,14 +36,14 @@ platform::Result<int64_t> AlignedStream::readSectors(int64_t at, int64_t count) 
     const auto pos = inner_->seek(at, platform::SeekOrigin::Begin);
     if (!pos) return pos.error();
     if (*pos != at) return platform::errnoError(EIO);
-    return inner_->read(bounce_, count);
+    return inner_->read(bounce_.get(), count);
 }
 
 platform::Result<int64_t> AlignedStream::writeSectors(int64_t at, int64_t count) {
     const auto pos = inner_->seek(at, platform::SeekOrigin::Begin);
     if (!pos) return pos.error();
     if (*pos != at) return platform::errnoError(EIO);
-    return inner_->write(bounce_, count);
+    return inner_->write(bounce_.get(), count);
 }
 
 platform::Result<int64_t> AlignedStream::seek(int64_t offset, platform::SeekOrigin origin) {
@@ -84,7 +81,7 @@ platform::Result<int64_t> AlignedStream::read(void* buffer, int64_t count) {
         }
         const int64_t take = std::min(*n - skip, count - done);
         if (take <= 0) break;
-        std::memcpy(out + done, bounce_ + skip, size_t(take));
+        std::memcpy(out + done, bounce_.get() + skip, size_t(take));
         done += take;
         if (*n < span) break; // the device ends here
     }
@@ -119,13 +116,13 @@ platform::Result<int64_t> AlignedStream::write(const void* buffer, int64_t count
             }
             if (partialTail && span > sector_) {
                 const auto pos2 = inner_->seek(start + span - sector_, platform::SeekOrigin::Begin);
-                const auto n = pos2 ? inner_->read(bounce_ + span - sector_, sector_)
+                const auto n = pos2 ? inner_->read(bounce_.get() + span - sector_, sector_)
                                     : platform::Result<int64_t>(int64_t(0));
                 if (!n || *n != sector_)
                     return done > 0 ? platform::Result<int64_t>(done) : platform::errnoError(EIO);
             }
         }
-        std::memcpy(bounce_ + skip, in + done, size_t(take));
+        std::memcpy(bounce_.get() + skip, in + done, size_t(take));
         const auto n = writeSectors(start, span);
         if (!n || *n < span) {
             // What reached the device of the bytes asked for, in order.

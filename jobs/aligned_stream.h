@@ -4,6 +4,7 @@
 // partial sector is read whole and trimmed; writing part of one reads it, changes the bytes in
 // range and writes it back, so no byte outside the range written ever changes. Plain C++.
 
+#include "core/aligned_buffer.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -42,7 +43,7 @@ private:
     int64_t sector_;
     int64_t memory_;
     int64_t position_ = 0;
-    char* bounce_ = nullptr; // a whole number of sectors, aligned to memory_
+    aligned::Buffer<char> bounce_; // a whole number of sectors, aligned to memory_
     int64_t bounceSize_ = 0;
 };
 

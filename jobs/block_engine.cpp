@@ -1,5 +1,7 @@
 #include "jobs/block_engine.h"
 
+#include "core/aligned_buffer.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -16,16 +18,10 @@ namespace {
 constexpr int64_t kPage = 4096;
 
 // Page-aligned memory: what devices opened for direct I/O need, and what the CPU copies fastest.
-struct AlignedFree {
-    void operator()(char* p) const { std::free(p); }
-};
-using AlignedBuffer = std::unique_ptr<char, AlignedFree>;
+using AlignedBuffer = aligned::Buffer<char>;
 
 AlignedBuffer allocate(int64_t bytes) {
-    const auto rounded = size_t((bytes + kPage - 1) / kPage * kPage);
-    auto* p = static_cast<char*>(std::aligned_alloc(size_t(kPage), rounded));
-    if (!p) throw std::bad_alloc();
-    return AlignedBuffer(p);
+    return aligned::allocate(size_t(kPage), size_t(bytes));
 }
 
 // One buffer's worth of the source, and the small blocks the loop would have read it in.

@@ -1,7 +1,7 @@
 #pragma once
 // MD5 (RFC 1321), SHA-1 (FIPS 180-1) and SHA-256 (FIPS 180-2) with an incremental interface: start, add bytes
-// in order, finish. The work is OpenSSL's libcrypto (EVP), which uses the CPU's SHA instructions where there
-// are some. Plain C++, no Qt.
+// in order, finish. The work is the system's: OpenSSL's libcrypto (EVP) on Linux, which uses the CPU's SHA
+// instructions where there are some, and CNG on Windows. Plain C++, no Qt.
 
 #include <array>
 #include <cstddef>

@@ -1,5 +1,6 @@
 #include "jobs/verify.h"
 
+#include "core/aligned_buffer.h"
 #include "jobs/range_job.h"
 
 #include <algorithm>
@@ -12,18 +13,13 @@ namespace {
 
 constexpr int64_t kBlock = 1 << 20;
 
-struct AlignedFree {
-    void operator()(char* p) const { std::free(p); }
-};
-
 } // namespace
 
 Result compare(platform::RawStream& expected, platform::RawStream& actual, int64_t size, JobControl& job) {
     Result r;
     // Page-aligned, as a device read past the cache wants its buffers.
-    std::unique_ptr<char, AlignedFree> a(static_cast<char*>(std::aligned_alloc(4096, kBlock)));
-    std::unique_ptr<char, AlignedFree> b(static_cast<char*>(std::aligned_alloc(4096, kBlock)));
-    if (!a || !b) throw std::bad_alloc();
+    const auto a = aligned::allocate(4096, kBlock);
+    const auto b = aligned::allocate(4096, kBlock);
     const char separator = platform::decimalSeparator();
     while (r.compared < size) {
         const int64_t want = std::min(kBlock, size - r.compared);

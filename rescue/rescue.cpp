@@ -2,6 +2,7 @@
 
 #include "rescue/rescue.h"
 
+#include "core/aligned_buffer.h"
 #include "core/command.h"
 #include "jobs/gate.h"
 #include "jobs/output_file.h"
@@ -35,11 +36,11 @@ int64_t unitEnd(int64_t at, int64_t unit) {
 }
 
 struct AlignedFree {
-    void operator()(uint8_t* p) const { std::free(p); }
+    void operator()(uint8_t* p) const { aligned::Free{}(p); }
 };
 // Direct I/O reads into page-aligned memory.
 std::unique_ptr<uint8_t, AlignedFree> alignedBuffer(int64_t bytes) {
-    auto* p = static_cast<uint8_t*>(std::aligned_alloc(4096, size_t((bytes + 4095) / 4096 * 4096)));
+    auto* p = aligned::allocate<uint8_t>(4096, size_t(bytes)).release();
     if (!p) throw std::bad_alloc();
     return std::unique_ptr<uint8_t, AlignedFree>(p);
 }

@@ -1,5 +1,6 @@
 #include "speed/speed.h"
 
+#include "core/aligned_buffer.h"
 #include "core/random.h"
 #include "jobs/range_job.h"
 #include "platform/platform.h"
@@ -16,13 +17,8 @@ namespace speed {
 namespace {
 
 // Direct I/O reads into page-aligned memory.
-struct AlignedFree {
-    void operator()(char* p) const { std::free(p); }
-};
-std::unique_ptr<char, AlignedFree> alignedBuffer(int64_t bytes) {
-    auto* p = static_cast<char*>(std::aligned_alloc(4096, size_t((bytes + 4095) / 4096 * 4096)));
-    if (!p) throw std::bad_alloc();
-    return std::unique_ptr<char, AlignedFree>(p);
+aligned::Buffer<char> alignedBuffer(int64_t bytes) {
+    return aligned::allocate(4096, size_t(bytes));
 }
 
 long long nearest(double v) {

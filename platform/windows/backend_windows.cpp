@@ -1,7 +1,9 @@
 // Windows backend: the system's own raw names ("\\.\PHYSICALDRIVE<n>", "\\.\<letter>:") go
-// straight to CreateFileA; the disk queries are the DeviceIoControl calls they stand for.
+// straight to CreateFileW; the disk queries are the DeviceIoControl calls they stand for. Names
+// and texts are UTF-8 on this side and UTF-16 on the system's.
 
 #include "platform/platform.h"
+#include "platform/windows/utf16.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -18,19 +20,20 @@
 #include <cstring>
 #include <iterator>
 #include <optional>
+#include <vector>
 
 namespace platform {
 namespace {
 
 Error windowsError(DWORD code) {
-    char text[512] = {};
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                               text, sizeof text, nullptr);
+    wchar_t text[512] = {};
+    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                               text, DWORD(std::size(text)), nullptr);
     // The system's texts end in CR/LF, which would break the message boxes that quote them.
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n'))
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n'))
         --n;
     if (n == 0) return Error{int(code), "Error " + std::to_string(code)};
-    return Error{int(code), std::string(text, n)};
+    return Error{int(code), windows::utf8(text, n)};
 }
 
 // Must be called before anything else touches the thread's last error.
@@ -43,11 +46,33 @@ bool isDeviceName(const std::string& name) {
     return name.size() > 4 && name.compare(0, 4, "\\\\.\\") == 0;
 }
 
-// One open HANDLE; files, volumes and physical drives alike.
+// A handle closed when its owner goes.
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    ~UniqueHandle() {
+        if (valid()) ::CloseHandle(h_);
+    }
+    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.h_) { o.h_ = INVALID_HANDLE_VALUE; }
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
+        std::swap(h_, o.h_);
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+// One open HANDLE; files, volumes and physical drives alike. `locked`: the volumes it holds
+// locked and dismounted while it writes; they mount again when it closes.
 class HandleStream final : public RawStream {
 public:
-    HandleStream(HANDLE handle, bool device, bool writable)
-        : handle_(handle), device_(device), writable_(writable) {}
+    HandleStream(HANDLE handle, bool device, bool writable, std::vector<UniqueHandle> locked = {})
+        : handle_(handle), device_(device), writable_(writable), locked_(std::move(locked)) {}
     ~HandleStream() override {
         if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
     }
@@ -127,6 +152,18 @@ public:
         // A read-only handle has nothing to push, and FlushFileBuffers refuses it.
         if (!writable_) return {};
         if (!::FlushFileBuffers(handle_)) return lastError();
+        return {};
+    }
+
+    // A file's cached pages go when a handle that bypasses the cache opens it; a disk or volume
+    // read back is opened that way itself (openDirect).
+    Result<void> dropCache() override {
+        if (device_) return {};
+        const HANDLE h =
+            ::ReOpenFile(handle_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         FILE_FLAG_NO_BUFFERING);
+        if (h == INVALID_HANDLE_VALUE) return lastError();
+        ::CloseHandle(h);
         return {};
     }
 
@@ -308,7 +345,70 @@ private:
     HANDLE handle_;
     bool device_;
     bool writable_;
+    std::vector<UniqueHandle> locked_;
 };
+
+// A file system that still holds a volume would write behind our back: a volume that cannot be
+// locked refuses the open, as a mounted device does on Linux.
+Error lockRefusal(DWORD code) {
+    return windowsError(code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
+                                code == ERROR_LOCK_VIOLATION
+                            ? DWORD(ERROR_BUSY)
+                            : code);
+}
+
+// Locks and dismounts the volume open on `h`: no file system writes to it until the handle closes.
+Result<void> lockAndDismount(HANDLE h) {
+    DWORD returned = 0;
+    if (!::DeviceIoControl(h, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr))
+        return lockRefusal(::GetLastError());
+    if (!::DeviceIoControl(h, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr))
+        return lastError();
+    return {};
+}
+
+// Whether any part of the volume lies on disk `disk`.
+bool volumeOnDisk(const std::wstring& volume, int disk) {
+    const UniqueHandle h(::CreateFileW(volume.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    if (!h.valid()) return false;
+    union {
+        VOLUME_DISK_EXTENTS extents;
+        unsigned char bytes[sizeof(VOLUME_DISK_EXTENTS) + 31 * sizeof(DISK_EXTENT)];
+    } out{};
+    DWORD returned = 0;
+    if (!::DeviceIoControl(h.get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &out, sizeof out,
+                           &returned, nullptr))
+        return false;
+    const DWORD count = std::min<DWORD>(out.extents.NumberOfDiskExtents, 32);
+    for (DWORD i = 0; i < count; ++i)
+        if (int(out.extents.Extents[i].DiskNumber) == disk) return true;
+    return false;
+}
+
+// Every volume on disk `disk`, locked and dismounted, before the disk is written.
+Result<std::vector<UniqueHandle>> lockVolumesOn(int disk) {
+    std::vector<UniqueHandle> locked;
+    wchar_t name[MAX_PATH + 1] = {};
+    const HANDLE find = ::FindFirstVolumeW(name, DWORD(std::size(name)));
+    if (find == INVALID_HANDLE_VALUE) return locked; // a system without volumes has none to lock
+    struct Close {
+        HANDLE h;
+        ~Close() { ::FindVolumeClose(h); }
+    } closeFind{find};
+    do {
+        // "\\?\Volume{...}\" names the root folder; without the last separator, the volume.
+        std::wstring volume = name;
+        if (!volume.empty() && volume.back() == L'\\') volume.pop_back();
+        if (!volumeOnDisk(volume, disk)) continue;
+        UniqueHandle h(::CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!h.valid()) return lockRefusal(::GetLastError());
+        if (auto r = lockAndDismount(h.get()); !r) return r.error();
+        locked.push_back(std::move(h));
+    } while (::FindNextVolumeW(find, name, DWORD(std::size(name))));
+    return locked;
+}
 
 // Windows tells the main window about device changes with WM_DEVICECHANGE; there is nothing to
 // poll here, so the window's own message handler does the watching.
@@ -341,8 +441,9 @@ std::string identityOf(HANDLE h) {
 
 // The entry itself (a link is not followed), or INVALID_HANDLE_VALUE.
 HANDLE openEntry(const std::string& path) {
-    return ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return ::CreateFileW(windows::wide(path).c_str(), 0,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // Windows has no nameless files: the new file gets a random name beside the target, created
@@ -360,7 +461,7 @@ public:
         if (h == INVALID_HANDLE_VALUE) return;
         const bool ours = identityOf(h) == identity_;
         ::CloseHandle(h);
-        if (ours) ::DeleteFileA(tempPath_.c_str());
+        if (ours) ::DeleteFileW(windows::wide(tempPath_).c_str());
     }
     RawStream& stream() override { return *stream_; }
     Result<void> publish(const std::string& replacing) override {
@@ -373,7 +474,8 @@ public:
             if (now != replacing) return windowsError(ERROR_FILE_EXISTS);
             flags |= MOVEFILE_REPLACE_EXISTING;
         }
-        if (!::MoveFileExA(tempPath_.c_str(), target_.c_str(), flags)) return lastError();
+        if (!::MoveFileExW(windows::wide(tempPath_).c_str(), windows::wide(target_).c_str(), flags))
+            return lastError();
         published_ = true;
         return {};
     }
@@ -389,6 +491,23 @@ private:
 class WindowsBackend final : public Backend {
 public:
     Result<std::unique_ptr<RawStream>> open(const std::string& name, OpenMode mode) override {
+        return openName(name, mode, false);
+    }
+
+    // Devices past the system's cache (FILE_FLAG_NO_BUFFERING): whole, aligned sectors only, which
+    // the block engine's aligned streams keep to.
+    Result<std::unique_ptr<RawStream>> openDirect(const std::string& name, OpenMode mode) override {
+        return openName(name, mode, isDeviceName(name));
+    }
+
+    std::string physicalDriveNode(int index) override {
+        return index < 0 ? std::string() : physicalDriveName(index);
+    }
+
+    std::unique_ptr<DeviceWatch> watchDevices() override { return std::make_unique<NoWatch>(); }
+
+private:
+    Result<std::unique_ptr<RawStream>> openName(const std::string& name, OpenMode mode, bool direct) {
         DWORD access = 0;
         DWORD share = 0; // writers are exclusive: no one else reads or writes behind them
         DWORD disposition = OPEN_EXISTING;
@@ -414,55 +533,68 @@ public:
             disposition = CREATE_ALWAYS;
             break;
         }
+        const bool writing = mode != OpenMode::Read;
+        const auto disk = writing ? parsePhysicalDriveName(name) : std::nullopt;
+        const auto letter = writing ? parseVolumeName(name) : std::nullopt;
+        // A volume written is shared with its file system until the lock below takes it over.
+        if (letter) share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        // Direct writes go in whole sectors: a range that covers one only in part reads it first.
+        if (direct) access |= GENERIC_READ;
+        std::vector<UniqueHandle> locked;
+        if (disk) {
+            auto volumes = lockVolumesOn(*disk);
+            if (!volumes) return volumes.error();
+            locked = std::move(*volumes);
+        }
+        const DWORD flags = direct ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH : FILE_ATTRIBUTE_NORMAL;
         const HANDLE h =
-            ::CreateFileA(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ::CreateFileW(windows::wide(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
         if (h == INVALID_HANDLE_VALUE) return lastError();
-        return std::unique_ptr<RawStream>(
-            std::make_unique<HandleStream>(h, isDeviceName(name), mode != OpenMode::Read));
+        auto stream = std::make_unique<HandleStream>(h, isDeviceName(name), writing, std::move(locked));
+        if (letter) {
+            if (auto r = lockAndDismount(h); !r) return r.error();
+        }
+        return std::unique_ptr<RawStream>(std::move(stream));
     }
 
-    std::string physicalDriveNode(int index) override {
-        return index < 0 ? std::string() : physicalDriveName(index);
-    }
-
-    std::unique_ptr<DeviceWatch> watchDevices() override { return std::make_unique<NoWatch>(); }
-
+public:
     int driveType(char letter) override {
         const auto root = rootOf(letter);
-        return root ? int(::GetDriveTypeA(root->c_str())) : DriveNoRoot;
+        return root ? int(::GetDriveTypeW(windows::wide(*root).c_str())) : DriveNoRoot;
     }
 
     Result<VolumeInfo> volumeInformation(char letter) override {
         const auto root = rootOf(letter);
         if (!root) return windowsError(ERROR_INVALID_DRIVE);
-        char label[1024] = {};
-        char fileSystem[1024] = {};
+        wchar_t label[MAX_PATH + 1] = {};
+        wchar_t fileSystem[MAX_PATH + 1] = {};
         DWORD serial = 0, maxComponent = 0, flags = 0;
-        if (!::GetVolumeInformationA(root->c_str(), label, sizeof label, &serial, &maxComponent, &flags,
-                                     fileSystem, sizeof fileSystem))
+        if (!::GetVolumeInformationW(windows::wide(*root).c_str(), label, DWORD(std::size(label)), &serial,
+                                     &maxComponent, &flags, fileSystem, DWORD(std::size(fileSystem))))
             return lastError();
         VolumeInfo v;
-        v.label = label;
+        v.label = windows::utf8(label);
         v.serial = serial;
         v.maxComponentLength = maxComponent;
         v.fileSystemFlags = flags;
-        v.fileSystem = fileSystem; // as the system names it ("NTFS", "FAT32", "exFAT")
+        v.fileSystem = windows::utf8(fileSystem); // as the system names it ("NTFS", "FAT32", "exFAT")
         return v;
     }
 
     Result<void> setVolumeLabel(char letter, const std::string& label) override {
         const auto root = rootOf(letter);
         if (!root) return windowsError(ERROR_INVALID_DRIVE);
-        if (!::SetVolumeLabelA(root->c_str(), label.c_str())) return lastError();
+        if (!::SetVolumeLabelW(windows::wide(*root).c_str(), windows::wide(label).c_str()))
+            return lastError();
         return {};
     }
 
     std::string volumeRoot(char letter) override { return rootOf(letter).value_or(std::string()); }
 
     Result<FreeSpace> freeSpace(const std::string& path) override {
-        // GetDiskFreeSpaceExA wants a folder; a file (or one still to be created) counts for its own.
+        // GetDiskFreeSpaceExW wants a folder; a file (or one still to be created) counts for its own.
         std::string folder = path;
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        const DWORD attributes = ::GetFileAttributesW(windows::wide(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             const size_t slash = path.find_last_of("\\/");
             if (slash != std::string::npos)
@@ -475,7 +607,9 @@ public:
         // Shares ("\\server\share\") are only accepted with the trailing separator.
         if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
         ULARGE_INTEGER available, total, totalFree;
-        if (!::GetDiskFreeSpaceExA(folder.empty() ? nullptr : folder.c_str(), &available, &total, &totalFree))
+        const std::wstring wideFolder = windows::wide(folder);
+        if (!::GetDiskFreeSpaceExW(folder.empty() ? nullptr : wideFolder.c_str(), &available, &total,
+                                   &totalFree))
             return lastError();
         FreeSpace f;
         f.availableToCaller = int64_t(available.QuadPart);
@@ -495,9 +629,9 @@ public:
         }
         // No access asked, so even a file held exclusively by a writer can be identified; the
         // backup flag lets folders open too.
-        const HANDLE h =
-            ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const HANDLE h = ::CreateFileW(windows::wide(name).c_str(), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE) return {};
         BY_HANDLE_FILE_INFORMATION info{};
         const bool known = ::GetFileInformationByHandle(h, &info);
@@ -511,15 +645,15 @@ public:
     // device exclusively does not refuse.
     std::optional<DriveIdentity> driveIdentity(const std::string& name) override {
         if (!isDeviceName(name)) return std::nullopt;
-        const HANDLE h = ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE h = ::CreateFileW(windows::wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return std::nullopt;
         return HandleStream(h, true, false).driveIdentity();
     }
 
     Result<NameInfo> nameInfo(const std::string& path) override {
         if (isDeviceName(path)) return NameInfo{NameKind::Device, "device:" + path};
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        const DWORD attributes = ::GetFileAttributesW(windows::wide(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD code = ::GetLastError();
             if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return NameInfo{};
@@ -548,8 +682,9 @@ public:
             std::snprintf(tag, sizeof tag, ".%08lx%08lx.part", (unsigned long)::GetTickCount(),
                           (unsigned long)(::GetCurrentProcessId() * 2654435761u + DWORD(attempt) * 40503u));
             const std::string temp = folder + "~" + name.substr(0, 180) + tag;
-            const HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
-                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            const HANDLE h =
+                ::CreateFileW(windows::wide(temp).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h != INVALID_HANDLE_VALUE)
                 return std::unique_ptr<PendingFile>(std::make_unique<WindowsPendingFile>(h, temp, target));
             if (::GetLastError() != ERROR_FILE_EXISTS) return lastError();
@@ -560,8 +695,9 @@ public:
     Result<std::unique_ptr<RawStream>> holdFile(const std::string& path) override {
         // No sharing: a file another program has open is in use; the reparse flag keeps a link
         // from being followed.
-        const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const HANDLE h =
+            ::CreateFileW(windows::wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (h == INVALID_HANDLE_VALUE) return lastError();
         if (::GetFileType(h) != FILE_TYPE_DISK) {
             ::CloseHandle(h);
@@ -588,9 +724,10 @@ Backend& systemBackend() {
 
 char decimalSeparator() {
     static const char separator = [] {
-        char text[8] = {};
-        const int n = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text);
-        return n == 2 ? text[0] : '.';
+        wchar_t text[8] = {};
+        const int n = ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, int(std::size(text)));
+        // One character, and one that UTF-8 keeps in a byte.
+        return n == 2 && text[0] < 0x80 ? char(text[0]) : '.';
     }();
     return separator;
 }

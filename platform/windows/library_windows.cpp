@@ -1,12 +1,5 @@
 #include "platform/library.h"
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows/utf16.h"
 
 namespace platform {
 namespace {
@@ -32,11 +25,11 @@ bool absolutePath(const std::string& path) {
 }
 
 std::string lastErrorText(DWORD code) {
-    char* text = nullptr;
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                          FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string out = n && text ? std::string(text, n) : "error " + std::to_string(code);
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out = n && text ? windows::utf8(text, n) : "error " + std::to_string(code);
     if (text) ::LocalFree(text);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
         out.pop_back();
@@ -60,7 +53,7 @@ std::unique_ptr<Library> loadLibrary(const std::vector<std::string>& candidates,
         // A bare name comes from the system folder only, never from the current folder; an
         // absolute path finds its own dependencies beside itself.
         const DWORD flags = absolute ? LOAD_WITH_ALTERED_SEARCH_PATH : LOAD_LIBRARY_SEARCH_SYSTEM32;
-        if (HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, flags)) {
+        if (HMODULE module = ::LoadLibraryExW(windows::wide(path).c_str(), nullptr, flags)) {
             result = std::make_unique<DllLibrary>(module);
             break;
         }
@@ -72,16 +65,17 @@ std::unique_ptr<Library> loadLibrary(const std::vector<std::string>& candidates,
 
 std::string programFolder() {
     // Paths may exceed MAX_PATH; grow until the name fits.
-    std::string path(MAX_PATH, '\0');
+    std::wstring wide(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), DWORD(path.size()));
+        const DWORD n = ::GetModuleFileNameW(nullptr, wide.data(), DWORD(wide.size()));
         if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
+        if (n < wide.size()) {
+            wide.resize(n);
             break;
         }
-        path.resize(path.size() * 2);
+        wide.resize(wide.size() * 2);
     }
+    const std::string path = windows::utf8(wide);
     const size_t slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }

@@ -4,7 +4,9 @@
 #include "discovery/demo_drive.h"
 #include "discovery/drives.h"
 #include "discovery/partitions.h"
+#ifndef _WIN32
 #include "platform/linux/volumes_linux.h"
+#endif
 #include "support/fixtures.h"
 #include "support/test_backend.h"
 
@@ -121,6 +123,10 @@ TEST_F(DemoImage, BootCodeIsRealCode) {
 }
 
 TEST_F(DemoImage, Fat32VolumeIsValid) {
+#ifdef _WIN32
+    GTEST_SKIP()
+        << "checked with libblkid and fsck.fat, which are Linux's (the image is the same everywhere)";
+#else
     const int64_t offset = int64_t(demo::kFatStart) * 512, size = int64_t(demo::kFatSectors) * 512;
     const auto probe = platform::linuxvolumes::probeFileSystem(path(), offset, size);
     ASSERT_TRUE(probe.ok);
@@ -142,6 +148,7 @@ TEST_F(DemoImage, Fat32VolumeIsValid) {
         fixtures::shell("mtype -i '" + part + "' ::README.TXT", &contents);
         EXPECT_EQ(contents, demo::readmeText());
     }
+#endif
 }
 
 TEST_F(DemoImage, TextBinaryAndEmptyRegions) {

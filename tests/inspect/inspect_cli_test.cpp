@@ -123,6 +123,9 @@ TEST(InspectCli, UsageErrors) {
 }
 
 TEST(InspectCli, MapOfTheDemoDriveAsPng) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the picture is decoded by python3, which a Windows test cannot run";
+#endif
     fixtures::TempDir dir;
     const std::string image = dir.file("demo.img");
     demo::writeDemoImage(image);

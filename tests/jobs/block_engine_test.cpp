@@ -182,6 +182,9 @@ TEST(BlockEngine, NothingArrivesAfterStop) {
 
 // A pipe is read as it comes: its data ends the copy, short reads and all.
 TEST(BlockEngine, ReadsAPipeToItsEnd) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a pipe is opened by its /dev/fd name, which Windows does not have";
+#else
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     std::thread writer([fd = fds[1]] {
@@ -207,6 +210,7 @@ TEST(BlockEngine, ReadsAPipeToItsEnd) {
     ASSERT_EQ(bytes.size(), 300000u);
     for (size_t i = 0; i < bytes.size(); ++i)
         ASSERT_EQ(bytes[i], uint8_t(i / 3000)) << i;
+#endif
 }
 
 } // namespace

@@ -27,6 +27,9 @@ TEST(OutputFile, ANameTakenOrChangedWhileWritingIsLeftToItsNewOwner) {
     };
     const std::vector<Case> cases{
         {"a new name taken", false, [&] { fixtures::writeFile(out, {'t'}); }},
+#ifndef _WIN32
+        // On Windows the name of a file held open stays taken until it is let go: no one can
+        // replace it meanwhile. A link needs a privilege there.
         {"an earlier file replaced", true,
          [&] {
              fs::remove(out);
@@ -38,6 +41,7 @@ TEST(OutputFile, ANameTakenOrChangedWhileWritingIsLeftToItsNewOwner) {
              fixtures::writeFile(dir.file("theirs"), {'t'});
              fs::create_symlink(dir.file("theirs"), out);
          }},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -67,9 +71,13 @@ TEST(OutputFile, UpdateWritesOnlyAnEarlierRegularFileInPlace) {
              fixtures::writeFile(out, Bytes{'a', 'b', 'c', 'd'});
          }},
         {"no file", [] {}},
+#ifndef _WIN32
         {"a link", [&] { fs::create_symlink(theirs, out); }},
+#endif
         {"a folder", [&] { fs::create_directory(out); }},
+#ifndef _WIN32 // no named pipes in a Windows folder
         {"a named pipe", [&] { ::mkfifo(out.c_str(), 0600); }},
+#endif
     };
     for (const auto& [what, make] : cases) {
         SCOPED_TRACE(what);
@@ -81,6 +89,7 @@ TEST(OutputFile, UpdateWritesOnlyAnEarlierRegularFileInPlace) {
         if (opened) {
             EXPECT_EQ(*(*opened)->stream().writeAt(1, "XY", 2), 2);
             EXPECT_TRUE((*opened)->commit());
+            opened->reset(); // a writer on Windows shares the file with no one
             EXPECT_EQ(fixtures::readFile(out), (Bytes{'a', 'X', 'Y', 'd'}));
         }
         EXPECT_EQ(fixtures::readFile(theirs), Bytes{'t'});

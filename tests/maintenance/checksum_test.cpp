@@ -12,9 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 using platform::testkit::TestBackend;
 
 namespace {
@@ -196,10 +193,10 @@ TEST_F(ChecksumTest, RangeBeyond4GiB) {
     {
         fixtures::writePatternFile(dir_.file("tail"), 100000, 5);
         const auto bytes = fixtures::readFile(dir_.file("tail"));
-        const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), at), ssize_t(bytes.size()));
-        ::close(fd);
+        auto out = platform::systemBackend().open(file, platform::OpenMode::Create);
+        ASSERT_TRUE(out.ok());
+        ASSERT_EQ((*out)->writeAt(at, bytes.data(), int64_t(bytes.size())).valueOr(-1),
+                  int64_t(bytes.size()));
     }
     ScriptedUi ui;
     const auto r =

@@ -229,6 +229,9 @@ std::string printed(const std::string& command) {
 // they escape) and for a drive, named by the image it shows; the tools and --check accept them,
 // and fail them both, in the same words, once a byte changed.
 TEST_F(MaintenanceCli, SumLinesPassTheCoreutilsCheckAndOurs) {
+#ifdef _WIN32
+    GTEST_SKIP() << "compared with coreutils' own lines, which a Windows test cannot run";
+#endif
     const std::string plain = dir_.file("disk image.img"), odd = dir_.file("back\\slash.img");
     fixtures::writePatternFile(plain, 300000, 3);
     fixtures::writePatternFile(odd, 70000, 4);
@@ -286,6 +289,9 @@ TEST_F(MaintenanceCli, APartitionSumLineNamesItsNode) {
 }
 
 TEST_F(MaintenanceCli, CheckReadsEachLineAsCoreutilsDoes) {
+#ifdef _WIN32
+    GTEST_SKIP() << "compared with coreutils' own lines, which a Windows test cannot run";
+#endif
     const std::string file = dir_.file("a.bin"), missing = dir_.file("gone.bin");
     fixtures::writePatternFile(file, 50000, 2);
     backend_.addDrive(platform::testkit::VirtualDrive(file));
@@ -322,7 +328,9 @@ TEST_F(MaintenanceCli, StandardInputIsSummedAsTheSameFile) {
         EXPECT_EQ(fromInput.status, 0) << fromInput.err;
         EXPECT_EQ(fromInput.out, cli(Args{"checksum", file} + choice).out);
     }
+#ifndef _WIN32 // coreutils' line for the same bytes
     EXPECT_EQ(cli({"checksum", "-", "--sha256", "--format=sum"}, input).out, printed("sha256sum < " + file));
+#endif
     EXPECT_EQ(cli({"checksum", "-", "--md5"}).out, "MD5 D41D8CD98F00B204E9800998ECF8427E\n") << "empty";
 
     // Stopped while standard input is read: no digest of part of it.

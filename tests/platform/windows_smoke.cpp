@@ -1,6 +1,7 @@
 // A quick check of the Windows backend on a real (or emulated) Windows: streams over a temp file,
-// exclusive writers, free space, the small system queries and library loading. Built and run by
-// scripts/check-windows-backend.sh; prints "N passed, N failed" last and exits non-zero on failure.
+// exclusive writers, free space, the small system queries and library loading. A test of the
+// Windows build (scripts/build-windows.sh --run); prints "N passed, N failed" last and exits
+// non-zero on failure.
 
 #include "platform/library.h"
 #include "platform/platform.h"

@@ -1,6 +1,8 @@
 #pragma once
 // Temporary folders, image files and loop devices for tests.
 
+#include "platform/utf8_path.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -17,7 +19,9 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    std::string file(const std::string& name) const {
+        return platform::utf8Name(path_ / platform::pathFromUtf8(name));
+    }
 
 private:
     std::filesystem::path path_;
@@ -43,6 +47,11 @@ void writeMbr(const std::string& image, const std::vector<Slot>& slots);
 
 // Runs a shell command; returns its exit status and fills `output` with its standard output.
 int shell(const std::string& command, std::string* output = nullptr);
+
+// Root on Linux, who may attach loop devices and mount; never on Windows, which has neither.
+bool isRoot();
+// The system's own text for a name in a folder that does not exist, as an open reports it.
+std::string noSuchPathText();
 
 // A loop device attached to an image file, detached when the object goes. Tests that need one
 // call available() and skip with reason() when there is none (not root, no loop support).
@@ -86,8 +95,9 @@ private:
 // A file system mounted on a folder (created when missing) and unmounted when the object goes.
 class Mount {
 public:
+    // `options`: the file system's own, such as "size=64k" for tmpfs.
     Mount(const std::string& device, const std::string& folder, const std::string& type = "ext4",
-          unsigned long flags = 0);
+          unsigned long flags = 0, const std::string& options = {});
     ~Mount() { unmount(); }
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;

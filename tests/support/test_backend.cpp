@@ -4,10 +4,27 @@
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace platform::testkit {
 namespace {
+
+// An empty card reader slot: what each system answers for it.
+Error noMedium() {
+#ifdef ENOMEDIUM
+    return errnoError(ENOMEDIUM);
+#else
+    return Error{21, "The device is not ready."}; // ERROR_NOT_READY
+#endif
+}
 
 bool covers(int64_t pos, int64_t count, std::optional<int64_t> byte) {
     return byte && *byte >= pos && *byte < pos + count;
@@ -164,6 +181,17 @@ public:
     int takeEvents() override {
         int count = 0;
         char buf[64];
+#ifdef _WIN32
+        // Windows pipes cannot be made non-blocking: only what is already there is read.
+        DWORD available = 0;
+        const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd_));
+        while (::PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            const int n = ::_read(fd_, buf, unsigned(std::min<DWORD>(available, sizeof buf)));
+            if (n <= 0) break;
+            count += n;
+        }
+        return count;
+#else
         for (;;) {
             const ssize_t n = ::read(fd_, buf, sizeof buf);
             if (n > 0) {
@@ -173,6 +201,7 @@ public:
             if (n < 0 && errno == EINTR) continue;
             return count;
         }
+#endif
     }
 
 private:
@@ -182,12 +211,20 @@ private:
 } // namespace
 
 TestBackend::TestBackend(Backend* fallback) : fallback_(fallback) {
+#ifdef _WIN32
+    if (::_pipe(pipe_, 4096, _O_BINARY | _O_NOINHERIT) != 0) pipe_[0] = pipe_[1] = -1;
+#else
     if (::pipe2(pipe_, O_NONBLOCK | O_CLOEXEC) != 0) pipe_[0] = pipe_[1] = -1;
+#endif
 }
 
 TestBackend::~TestBackend() {
     for (int fd : pipe_)
+#ifdef _WIN32
+        if (fd >= 0) ::_close(fd);
+#else
         if (fd >= 0) ::close(fd);
+#endif
 }
 
 int TestBackend::addDrive(VirtualDrive drive) {
@@ -198,7 +235,11 @@ int TestBackend::addDrive(VirtualDrive drive) {
 void TestBackend::signalDeviceChange(int count) {
     for (int i = 0; i < count; ++i) {
         const char c = 1;
+#ifdef _WIN32
+        if (::_write(pipe_[1], &c, 1) != 1) break;
+#else
         if (::write(pipe_[1], &c, 1) != 1) break;
+#endif
     }
 }
 
@@ -303,7 +344,7 @@ int TestBackend::driveType(char letter) {
 Result<VolumeInfo> TestBackend::volumeInformation(char letter) {
     volumeQueries_.push_back(letter);
     if (auto v = volumes_.find(letter); v != volumes_.end()) {
-        if (!v->second.mediumPresent) return errnoError(ENOMEDIUM);
+        if (!v->second.mediumPresent) return noMedium();
         return v->second.info;
     }
     if (fallback_) return fallback_->volumeInformation(letter);
@@ -313,7 +354,7 @@ Result<VolumeInfo> TestBackend::volumeInformation(char letter) {
 Result<void> TestBackend::setVolumeLabel(char letter, const std::string& label) {
     if (auto v = volumes_.find(letter); v != volumes_.end()) {
         labelChanges_.emplace_back(letter, label);
-        if (!v->second.mediumPresent) return errnoError(ENOMEDIUM);
+        if (!v->second.mediumPresent) return noMedium();
         if (!v->second.labelChangeSucceeds) return errnoError(EACCES);
         v->second.info.label = label;
         return {};

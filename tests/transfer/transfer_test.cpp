@@ -10,9 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -189,7 +186,7 @@ TEST_F(TransferTest, DumpOpenFailuresCancelAndStopLeaveTheWindowUsable) {
     backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0});
     transfer::dumpToFile(backend_, b, b, range(kDrive0, 0, 100, "d"));
     EXPECT_EQ(b.texts(), std::vector<std::string>{"Failed to open " + dir_.file("no/such/folder/x.raw") +
-                                                  " for writing\nNo such file or directory"});
+                                                  " for writing\n" + fixtures::noSuchPathText()});
 
     // Stop after the third block: the loop ends and the outcome names the bytes dumped.
     ScriptedUi c;
@@ -238,17 +235,16 @@ TEST_F(TransferTest, DumpNeverReplacesItsOwnSource) {
 }
 
 TEST_F(TransferTest, DumpIntoAFullFileSystemLeavesNothingBehind) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    if (!fixtures::isRoot()) GTEST_SKIP() << "mounting a small tmpfs needs root";
     const std::string mnt = dir_.file("full");
-    std::filesystem::create_directory(mnt);
-    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(errno);
+    fixtures::Mount tmpfs("tmpfs", mnt, "tmpfs", 0, "size=64k");
+    if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(tmpfs.error());
     backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0}); // the free-space test is passed on purpose
     ui_.files = {mnt + "/big.raw"};
     const auto r = transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 256 * 1024, "d"));
     const auto texts = ui_.texts();
     const bool left = std::filesystem::exists(mnt + "/big.raw") || !std::filesystem::is_empty(mnt);
-    ::umount(mnt.c_str());
+    tmpfs.unmount();
     EXPECT_EQ(r.outcome, Outcome::Failed);
     EXPECT_FALSE(left) << "a failed image takes no room on the full disk";
     EXPECT_EQ(texts,
@@ -740,17 +736,16 @@ TEST_F(TransferTest, AnEarlierImageIsReplacedOnlyByACompleteDump) {
 // The last block runs past the selection; when only that overrun does not fit on the disk, every
 // selected byte is in the file and the dump is complete.
 TEST_F(TransferTest, DumpWhoseOverrunDoesNotFitIsStillComplete) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    if (!fixtures::isRoot()) GTEST_SKIP() << "mounting a small tmpfs needs root";
     const std::string mnt = dir_.file("small");
-    std::filesystem::create_directory(mnt);
-    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=12k") != 0)
-        GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(errno);
+    fixtures::Mount tmpfs("tmpfs", mnt, "tmpfs", 0, "size=12k");
+    if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(tmpfs.error());
     backend_.setFreeSpace(platform::FreeSpace{1 << 30, 0, 0});
     ui_.files = {mnt + "/part.raw"};
     ui_.answers = {Button::Yes};
     const auto r = transfer::dumpToFile(backend_, ui_, ui_, range(kDrive0, 0, 10000, "d"));
     const auto bytes = fixtures::readFile(mnt + "/part.raw");
-    ::umount(mnt.c_str());
+    tmpfs.unmount();
     EXPECT_EQ(r.outcome, Outcome::Completed);
     ASSERT_EQ(ui_.texts().size(), 2u);
     EXPECT_EQ(
@@ -924,7 +919,7 @@ TEST(TransferOnLoopDevices, ABackingFileIsItsLoopDevice) {
 // Past the system's cache a device takes whole, aligned sectors only; a range at odd offsets is
 // still dumped and restored exactly, and no byte around it changes (512- and 4096-byte sectors).
 TEST(TransferOnLoopDevices, DirectIoAtOddOffsetsTouchesOnlyTheRange) {
-    if (::geteuid() != 0) GTEST_SKIP() << "loop devices need root";
+    if (!fixtures::isRoot()) GTEST_SKIP() << "loop devices need root";
     constexpr int64_t kSize = 4 << 20, kOffset = 4097, kCount = 70001;
     for (const int sector : {512, 4096}) {
         SCOPED_TRACE(sector);
