@@ -20,7 +20,7 @@ struct ImageDrive {
     std::string imagePath;
     uint32_t bytesPerSector = 512;
     uint32_t physicalBytesPerSector = 0; // what the disk says it reads as one; 0: it says nothing
-    int32_t mediaType = 12; // fixed
+    int32_t mediaType = 12;              // fixed
     // What the drive says it is (a test's USB stick: model, serial, bus "usb"). Its node is the
     // image's path unless one is given, its size always the image's.
     DriveIdentity identity;
