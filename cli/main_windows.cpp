@@ -16,8 +16,11 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <iostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,58 @@ private:
     UINT was_;
 };
 
+// Standard output straight to its handle. Windows has no SIGPIPE: a write into a pipe whose reader
+// has gone is taken as one here, so that the action stops instead of running on unread and the
+// program ends as quietly, and with the same status, as on Linux.
+class StdoutBuffer : public std::streambuf {
+public:
+    StdoutBuffer() : handle_(::GetStdHandle(STD_OUTPUT_HANDLE)) {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+    StdoutBuffer(const StdoutBuffer&) = delete;
+    StdoutBuffer& operator=(const StdoutBuffer&) = delete;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!drain()) return traits_type::eof();
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+        return c;
+    }
+    std::streamsize xsputn(const char* data, std::streamsize count) override {
+        if (count <= epptr() - pptr()) return std::streambuf::xsputn(data, count);
+        // An image's blocks go out as they are, not through the buffer.
+        return drain() && put(data, count) ? count : 0;
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+private:
+    bool drain() {
+        const bool ok = put(pbase(), pptr() - pbase());
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return ok;
+    }
+    bool put(const char* data, std::streamsize count) {
+        while (count > 0) {
+            DWORD done = 0;
+            const DWORD chunk = DWORD(std::min<std::streamsize>(count, 1 << 24));
+            if (!::WriteFile(handle_, data, chunk, &done, nullptr)) {
+                const DWORD error = ::GetLastError();
+                if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) cli::detail::recordOutputClosed();
+                return false;
+            }
+            if (done == 0) return false;
+            data += done;
+            count -= done;
+        }
+        return true;
+    }
+
+    HANDLE handle_;
+    std::array<char, 4096> buffer_{};
+};
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -62,6 +117,11 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
         args.push_back(utf8(argv[i]));
+    StdoutBuffer out;
+    std::streambuf* const was = std::cout.rdbuf(&out);
     cli::Io io{std::cin, std::cout, std::cerr, _isatty(0) != 0, _isatty(2) != 0};
-    return cli::run(args, platform::systemBackend(), io);
+    const int status = cli::run(args, platform::systemBackend(), io);
+    std::cout.flush();
+    std::cout.rdbuf(was); // `out` goes before the runtime's last flush of std::cout
+    return status;
 }

@@ -9,6 +9,14 @@ namespace cli {
 namespace {
 std::atomic<int> gStopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+// Windows has no SIGPIPE: a closed output is recorded under Linux's number, so that the program
+// exits with the same status (141) on both.
+#ifdef SIGPIPE
+constexpr int kOutputClosed = SIGPIPE;
+#else
+constexpr int kOutputClosed = 13;
+#endif
 } // namespace
 
 bool detail::recordStopSignal(int signal) {
@@ -22,12 +30,12 @@ int stopSignal() {
     return gStopSignal.load();
 }
 
+void detail::recordOutputClosed() {
+    recordStopSignal(kOutputClosed);
+}
+
 bool outputClosed() {
-#ifdef SIGPIPE
-    return stopSignal() == SIGPIPE;
-#else
-    return false;
-#endif
+    return stopSignal() == kOutputClosed;
 }
 
 const char* stopSignalName(int signal) {
@@ -40,10 +48,8 @@ const char* stopSignalName(int signal) {
     case SIGHUP:
         return "SIGHUP";
 #endif
-#ifdef SIGPIPE
-    case SIGPIPE:
+    case kOutputClosed:
         return "SIGPIPE";
-#endif
     default:
         return "a signal";
     }

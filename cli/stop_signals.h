@@ -14,8 +14,9 @@ namespace cli {
 // with EPIPE instead, and the program cleans up (the demo drive's folder) before it exits.
 void installStopHandlers();
 
-// The first stop signal received, or 0. A closed output pipe (SIGPIPE, where the system has it)
-// counts as one: nobody reads what the action would still print, so it ends as if stopped.
+// The first stop signal received, or 0. A closed output pipe (SIGPIPE; on Windows a write that
+// finds the pipe's reader gone) counts as one: nobody reads what the action would still print, so
+// it ends as if stopped.
 int stopSignal();
 // The stop came from a closed output pipe: the program ends quietly, as other tools do.
 bool outputClosed();
@@ -27,6 +28,8 @@ namespace detail {
 // Records the first stop signal and requests the interrupt; false when one was recorded before.
 // Async-signal-safe.
 bool recordStopSignal(int signal);
+// Records a closed output pipe as SIGPIPE would, where the system has no such signal.
+void recordOutputClosed();
 } // namespace detail
 
 } // namespace cli

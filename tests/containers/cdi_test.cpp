@@ -170,7 +170,7 @@ protected:
         return bytes;
     }
     std::vector<uint8_t> inflated(const std::string& image) {
-        const auto v = checkers::pythonInflateBody(image, dir_.file("body"));
+        const auto v = checkers::inflateBody(image, dir_.file("body"));
         EXPECT_EQ(v.status, 0) << v.output;
         return fixtures::readFile(dir_.file("body"));
     }

@@ -49,7 +49,9 @@ struct Windows {
 class SaveAsZipTest : public testing::Test {
 protected:
     void SetUp() override {
+#ifndef _WIN32 // on Windows the kit's own reader stands in for python3 (checkers.h)
         if (const auto why = checkers::missing("python3"); !why.empty()) GTEST_SKIP() << why;
+#endif
         fixtures::writePatternFile(dir_.file("d0.img"), 1 << 20, 9);
         backend_.addDrive(VirtualDrive(dir_.file("d0.img")));
         backend_.drive(0).writable = platform::ByteRange::of(0, 0);
@@ -68,7 +70,7 @@ protected:
     std::string listing(const std::string& archive) {
         fs::remove_all(dir_.file("x"));
         fs::create_directory(dir_.file("x"));
-        const auto v = checkers::pythonExtract(archive, dir_.file("x"));
+        const auto v = checkers::extractEntries(archive, dir_.file("x"));
         EXPECT_EQ(v.status, 0) << v.output;
         return v.output;
     }
@@ -185,7 +187,7 @@ TEST_F(SaveAsZipTest, ArchiveThatCannotBeCreatedClosesTheWindowAndSaysWhy) {
     EXPECT_EQ(windows.made, 1);
     EXPECT_EQ(aliveAtError, 0);
     ASSERT_EQ(ui.asked.size(), 1u);
-    EXPECT_EQ(ui.asked[0].text, "Cannot create file \"" + archive + "\". No such file or directory");
+    EXPECT_EQ(ui.asked[0].text, "Cannot create file \"" + archive + "\". " + fixtures::noSuchPathText());
     EXPECT_EQ(ui.asked[0].icon, Icon::Error);
 }
 

@@ -12,7 +12,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 using containers::TMiniZip;
@@ -30,24 +32,44 @@ Bytes slice(const Bytes& v, size_t offset, size_t size) {
     return {v.begin() + long(offset), v.begin() + long(offset + size)};
 }
 
+// Local time as UTC while `on`, so that the archive's times do not depend on the machine's zone.
+void localTimeIsUtc(bool on) {
+#ifdef _WIN32
+    _putenv_s("TZ", on ? "UTC0" : "");
+    _tzset();
+#else
+    if (on)
+        setenv("TZ", "UTC", 1);
+    else
+        unsetenv("TZ");
+    tzset();
+#endif
+}
+
 class ZipTest : public testing::Test {
 protected:
     void SetUp() override {
+#ifndef _WIN32 // on Windows only the kit's own reader judges (checkers.h)
         for (const char* tool : {"unzip", "7z", "python3"})
             if (const auto why = checkers::missing(tool); !why.empty()) GTEST_SKIP() << why;
+#endif
         fixtures::writePatternFile(source_, 1 << 20, 5);
         bytes_ = fixtures::readFile(source_);
     }
-    void TearDown() override { EXPECT_EQ(backend_.openStreams(), 0) << "every handle is closed"; }
+    void TearDown() override {
+        EXPECT_EQ(backend_.openStreams(), 0) << "every handle is closed";
+    }
 
     // unzip, 7z and python accept the archive; python's listing ("name<TAB>size" lines) and
     // copies of the entries, in order.
     std::vector<Bytes> accepted(const std::string& archive, std::string* listing = nullptr) {
+#ifndef _WIN32
         for (const auto& v : {checkers::unzipTest(archive), checkers::sevenZipTest(archive)})
             EXPECT_EQ(v.status, 0) << v.output;
+#endif
         fs::remove_all(dir_.file("x"));
         fs::create_directory(dir_.file("x"));
-        const auto p = checkers::pythonExtract(archive, dir_.file("x"));
+        const auto p = checkers::extractEntries(archive, dir_.file("x"));
         EXPECT_EQ(p.status, 0) << p.output;
         if (listing) *listing = p.output;
         std::vector<Bytes> entries;
@@ -69,8 +91,7 @@ protected:
 // Then a range that is no multiple of 64 KiB appended: the old bytes stay, the new entry starts
 // where the old directory began, and every tool extracts exactly each range.
 TEST_F(ZipTest, NewArchiveMatchesItsGoldenFileAndTakesAnAppendedRange) {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    localTimeIsUtc(true);
     const std::string digits = dir_.file("digits"), archive = dir_.file("golden.zip");
     fixtures::writeFile(digits, {'1', '2', '3', '4', '5', '6', '7', '8', '9'});
     fs::last_write_time(digits, std::chrono::file_clock::from_sys(std::chrono::sys_seconds{
@@ -81,8 +102,7 @@ TEST_F(ZipTest, NewArchiveMatchesItsGoldenFileAndTakesAnAppendedRange) {
         EXPECT_TRUE(zip.AddEntry(digits, "EMPTY", 0, 0));
         EXPECT_TRUE(zip.AddEntry(digits, "\\DRIVE_0\\P1", 0, 9));
     }
-    unsetenv("TZ");
-    tzset();
+    localTimeIsUtc(false);
     const std::string golden = std::string(TARNWICK_GOLDEN_DIR) + "/zip_two_entries.zip";
     if (std::getenv("TARNWICK_REGENERATE_GOLDEN"))
         fs::copy_file(archive, golden, fs::copy_options::overwrite_existing);
@@ -108,6 +128,9 @@ TEST_F(ZipTest, NewArchiveMatchesItsGoldenFileAndTakesAnAppendedRange) {
 // directory entries are taken over byte for byte and the comment follows the new end record.
 // A comment of 422 bytes puts the end record out of reach: the file is not appended to.
 TEST_F(ZipTest, AppendingToForeignArchivesKeepsTheirDirectoryAndComment) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the foreign archives are made by python3, which a Windows test cannot run";
+#endif
     for (const int comment : {0, 421, 422}) {
         const std::string archive = dir_.file("foreign" + std::to_string(comment) + ".zip");
         ASSERT_EQ(fixtures::shell("python3 -c '\n"
@@ -216,7 +239,8 @@ TEST_F(ZipTest, EntriesTakenAndRefused) {
     const int64_t far = (int64_t(1) << 31) + 12345;
     fixtures::writeFile(sparse, {});
     fs::resize_file(sparse, uintmax_t(far)); // a hole: nothing is really written
-    fixtures::shell("head -c 5000 '" + source_ + "' >>'" + sparse + "'");
+    std::ofstream(platform::pathFromUtf8(sparse), std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(bytes_.data()), 5000);
     struct Case {
         std::string name, source;
         int64_t offset, count, stored; // stored -1: refused
@@ -232,19 +256,21 @@ TEST_F(ZipTest, EntriesTakenAndRefused) {
         {"negative", source_, -1, 10, -1},
         {"missing", dir_.file("nothing here"), 0, 10, -1},
     };
-    TMiniZip zip(backend_);
-    ASSERT_TRUE(zip.OpenArchive(archive, true));
     std::string expected;
-    for (const auto& c : cases) {
-        const size_t entries = zip.Entries().size();
-        EXPECT_EQ(zip.AddEntry(c.source, c.name, c.offset, c.count), c.stored == c.count) << c.name;
-        EXPECT_EQ(zip.ErrorText().empty(), c.stored >= 0) << c.name << ": " << zip.ErrorText();
-        if (c.stored < 0)
-            EXPECT_EQ(zip.Entries().size(), entries) << c.name << ": nothing added";
-        else
-            expected += c.name + "\t" + std::to_string(c.stored) + "\n";
-    }
-    ASSERT_TRUE(zip.CloseArchive());
+    {
+        TMiniZip zip(backend_);
+        ASSERT_TRUE(zip.OpenArchive(archive, true));
+        for (const auto& c : cases) {
+            const size_t entries = zip.Entries().size();
+            EXPECT_EQ(zip.AddEntry(c.source, c.name, c.offset, c.count), c.stored == c.count) << c.name;
+            EXPECT_EQ(zip.ErrorText().empty(), c.stored >= 0) << c.name << ": " << zip.ErrorText();
+            if (c.stored < 0)
+                EXPECT_EQ(zip.Entries().size(), entries) << c.name << ": nothing added";
+            else
+                expected += c.name + "\t" + std::to_string(c.stored) + "\n";
+        }
+        ASSERT_TRUE(zip.CloseArchive());
+    } // the archive is let go: on Windows no one else may read it before
     std::string listing;
     const auto entries = accepted(archive, &listing);
     EXPECT_EQ(listing, expected);
@@ -331,29 +357,44 @@ TEST_F(ZipTest, ArchivesAtTheirLimitsAreLeftAsTheyWere) {
 TEST_F(ZipTest, FaultsOnTheArchiveLeaveItAsItWas) {
     const std::string archive = dir_.file("f.zip"), fresh = dir_.file("fresh.zip"),
                       noise = dir_.file("noise");
-    fixtures::shell("head -c 1048576 /dev/urandom >'" + noise + "'");
+    {
+        std::mt19937 rng(11);
+        Bytes random(1 << 20);
+        for (auto& b : random)
+            b = uint8_t(rng());
+        fixtures::writeFile(noise, random);
+    }
     {
         TMiniZip zip(backend_);
         ASSERT_TRUE(zip.OpenArchive(archive, true));
         ASSERT_TRUE(zip.AddEntry(source_, "kept", 0, 3000));
         ASSERT_TRUE(zip.CloseArchive());
+#ifndef _WIN32 // the archive cannot be read on Windows while the zip holds it
         const Bytes once = fixtures::readFile(archive);
+#endif
         ASSERT_TRUE(zip.CloseArchive());
+#ifndef _WIN32
         EXPECT_EQ(fixtures::readFile(archive), once);
+#endif
     }
     const Bytes before = fixtures::readFile(archive);
+    // One directory, once, then the end record: a second close wrote nothing more.
+    ASSERT_GE(before.size(), 22u);
+    EXPECT_EQ(get32(before, before.size() - 6) + get32(before, before.size() - 10) + 22, before.size());
     for (const bool full : {true, false}) {
         backend_.fileFaults(archive) = {};
         if (full)
             backend_.fileFaults(archive).shortWriteAt = int64_t(before.size()) + 5000;
         else
             backend_.fileFaults(archive).writeErrorAt = int64_t(before.size()) + 300000;
-        TMiniZip zip(backend_);
-        ASSERT_TRUE(zip.OpenArchive(archive, false));
-        EXPECT_FALSE(zip.AddEntry(noise, "lost", 0, 1 << 20));
-        EXPECT_EQ(zip.ErrorText(), "Failed to write to " + archive + ", " +
-                                       (full ? "No space left on device" : "Input/output error"));
-        EXPECT_TRUE(zip.CloseArchive());
+        {
+            TMiniZip zip(backend_);
+            ASSERT_TRUE(zip.OpenArchive(archive, false));
+            EXPECT_FALSE(zip.AddEntry(noise, "lost", 0, 1 << 20));
+            EXPECT_EQ(zip.ErrorText(), "Failed to write to " + archive + ", " +
+                                           (full ? "No space left on device" : "Input/output error"));
+            EXPECT_TRUE(zip.CloseArchive());
+        }
         EXPECT_EQ(fixtures::readFile(archive), before) << (full ? "full" : "broken");
     }
     backend_.fileFaults(fresh).writeErrorAt = 100;
@@ -386,25 +427,27 @@ TEST_F(ZipTest, AbortedEntryRecordsWhatItHolds) {
     };
     for (const Case& c : {Case{source_, 1 << 20, 4}, Case{big, 6 << 20, 42}}) {
         const std::string archive = dir_.file("abort" + std::to_string(c.abortAt) + ".zip");
-        TMiniZip zip(backend_);
-        std::vector<int64_t> reports;
-        zip.OnProgress = [&](TMiniZip&, containers::PrgsType type, const std::string& name, int64_t bytes,
-                             bool& abort) {
-            EXPECT_EQ(type, containers::ptZipStart);
-            EXPECT_EQ(name, c.source);
-            reports.push_back(bytes);
-            abort = reports.size() == 1 || reports.size() == c.abortAt;
-        };
-        ASSERT_TRUE(zip.OpenArchive(archive, true));
-        EXPECT_FALSE(zip.AddEntry(c.source, "part", 0, c.size));
-        EXPECT_TRUE(zip.LastEntryAborted());
         const int64_t held = int64_t(c.abortAt - 1) * 65536;
-        std::vector<int64_t> expected{c.size};
-        for (int64_t n = 65536; n <= held; n += 65536)
-            expected.push_back(n);
-        EXPECT_EQ(reports, expected);
-        EXPECT_EQ(zip.LastEntryBytes(), held);
-        ASSERT_TRUE(zip.CloseArchive());
+        {
+            TMiniZip zip(backend_);
+            std::vector<int64_t> reports;
+            zip.OnProgress = [&](TMiniZip&, containers::PrgsType type, const std::string& name, int64_t bytes,
+                                 bool& abort) {
+                EXPECT_EQ(type, containers::ptZipStart);
+                EXPECT_EQ(name, c.source);
+                reports.push_back(bytes);
+                abort = reports.size() == 1 || reports.size() == c.abortAt;
+            };
+            ASSERT_TRUE(zip.OpenArchive(archive, true));
+            EXPECT_FALSE(zip.AddEntry(c.source, "part", 0, c.size));
+            EXPECT_TRUE(zip.LastEntryAborted());
+            std::vector<int64_t> expected{c.size};
+            for (int64_t n = 65536; n <= held; n += 65536)
+                expected.push_back(n);
+            EXPECT_EQ(reports, expected);
+            EXPECT_EQ(zip.LastEntryBytes(), held);
+            ASSERT_TRUE(zip.CloseArchive());
+        }
         EXPECT_EQ(accepted(archive),
                   std::vector<Bytes>{slice(fixtures::readFile(c.source), 0, size_t(held))});
     }
@@ -448,8 +491,10 @@ TEST_F(ZipTest, NamesBeyondAsciiAreMarkedUtf8) {
     std::string listing;
     EXPECT_EQ(accepted(archive, &listing).size(), cases.size());
     EXPECT_EQ(listing.substr(0, listing.find("DRIVE_0P1")), donnees + "\t10\n" + wide + "\t10\n");
+#ifndef _WIN32 // unzip's own listing
     std::string unzipped;
     ASSERT_EQ(fixtures::shell("LC_ALL=C.UTF-8 unzip -l '" + archive + "'", &unzipped), 0);
     EXPECT_NE(unzipped.find(" " + donnees + "\n"), std::string::npos) << unzipped;
     EXPECT_NE(unzipped.find(" " + wide + "\n"), std::string::npos) << unzipped;
+#endif
 }
