@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <new>
+#include <optional>
+#include <vector>
 
 namespace bytemap {
 namespace {
@@ -147,22 +149,28 @@ private:
 };
 
 // Takes the drawing's bytes in order and turns every S x 512 of them into a pixel, from the
-// counts the source took of each sector. Pixels are set 4 at a time, as they were read: a group
-// that the data did not fill is not drawn.
+// counts the source took of each sector, or (without such a source) from the bytes it is handed,
+// counted here. Pixels are set 4 at a time, as they were read: a group that the data did not fill
+// is not drawn.
 class PixelSink final : public jobs::StreamAdapter {
 public:
-    PixelSink(const CountingSource& source, Image& image, Canvas& canvas, int sectorsPerPixel)
+    PixelSink(const CountingSource* source, Image& image, Canvas& canvas, int sectorsPerPixel)
         : source_(source), image_(image), canvas_(canvas), sectorsPerPixel_(sectorsPerPixel),
           pixelBytes_(pixelBytes(sectorsPerPixel)) {}
 
     int64_t pixelsDrawn() const { return pixel_; }
 
     // The engine hands on whole blocks, so `count` is whole sectors.
-    platform::Result<int64_t> write(const void*, int64_t count) override {
+    platform::Result<int64_t> write(const void* buffer, int64_t count) override {
         const int64_t firstPixel = pixel_;
-        for (int64_t sector = consumed_ / kSector, end = (consumed_ + count) / kSector; sector < end;
-             ++sector) {
-            const auto& counts = source_.sector(sector);
+        if (!source_) {
+            scratch_.resize(size_t(count / kSector));
+            inspect::countPieces(static_cast<const uint8_t*>(buffer), scratch_.size(), size_t(kSector),
+                                 scratch_.data());
+        }
+        const int64_t base = consumed_ / kSector;
+        for (int64_t sector = base, end = (consumed_ + count) / kSector; sector < end; ++sector) {
+            const auto& counts = source_ ? source_->sector(sector) : scratch_[size_t(sector - base)];
             text_ += counts.text;
             empty_ += counts.empty;
             if (++inPixel_ < sectorsPerPixel_) continue;
@@ -181,7 +189,8 @@ public:
     platform::Result<int64_t> position() override { return consumed_; }
 
 private:
-    const CountingSource& source_;
+    const CountingSource* source_;
+    std::vector<inspect::ByteCounts> scratch_; // the counts of a write's sectors, without a source
     Image& image_;
     Canvas& canvas_;
     int sectorsPerPixel_;
@@ -300,23 +309,31 @@ DrawReport Map::draw(Dialogs& dialogs, JobControl& job, Canvas& canvas, int sect
     plan.size = int64_t(report.rows) * kWidth * pixelBytes(s);
     plan.block = blockFor(s);
     plan.wholeBlocks = false;
-    // Large buffers, few of them: every hand-over between threads costs a wake-up, and each
-    // buffer is read and counted a MiB at a time, so its size costs no cache.
-    plan.buffer = std::max<int64_t>(4 * kMiB, plan.block);
-    plan.buffers = 3;
+    // A device read past the cache waits on the medium: it is read through two handles at once
+    // and counted as it comes, in large buffers, few of them (every hand-over between threads
+    // costs a wake-up; each buffer is read and counted a MiB at a time, so its size costs no
+    // cache). A file in the cache is a copy at memory speed: one thread reads while this one
+    // counts what came before, which keeps both cores on it. (A device answers the disk queries;
+    // the map always opens it past the cache.)
+    const bool device = stream->geometry().ok();
+    plan.buffer = std::max<int64_t>(device ? 4 * kMiB : kMiB, plan.block);
+    plan.buffers = device ? 3 : 4;
     plan.shortBlockEnds = true;
 
-    // A second handle, where the system gives one, reads half of every large read; without it the
-    // drawing reads through the first alone.
-    auto second = range.open(
-        file_, platform::OpenMode::Read, [](const platform::Error&) {}, true);
+    // The second handle, where the system gives one; without it the drawing reads through the
+    // first alone.
+    std::unique_ptr<platform::RawStream> second;
+    if (device)
+        second = range.open(
+            file_, platform::OpenMode::Read, [](const platform::Error&) {}, true);
     // The counts of every sector the block engine may hold in its buffers, twice over.
     const int64_t inFlight = int64_t(plan.buffers + 1) * std::max(plan.buffer, plan.block) / kSector * 2;
     blocks::Outcome moved;
     bool stopped = false;
     {
-        CountingSource source(*stream, second.get(), start, plan.block, inFlight);
-        PixelSink sink(source, image_, canvas, s);
+        std::optional<CountingSource> counting;
+        if (device) counting.emplace(*stream, second.get(), start, plan.block, inFlight);
+        PixelSink sink(counting ? &*counting : nullptr, image_, canvas, s);
         int64_t pumpedPixels = 0, pumpedBytes = 0;
         blocks::Callbacks callbacks;
         callbacks.afterBlock = [&](int64_t total) {
@@ -330,16 +347,17 @@ DrawReport Map::draw(Dialogs& dialogs, JobControl& job, Canvas& canvas, int sect
             job.progress({total, plan.size, jobs::percentOf(total, plan.size), ""});
             job.pump();
             stopped = job.stopRequested();
-            if (stopped) source.abandon();
+            if (stopped && counting) counting->abandon();
             return !stopped;
         };
         callbacks.waiting = [&] {
             job.pump();
             stopped = job.stopRequested();
-            if (stopped) source.abandon();
+            if (stopped && counting) counting->abandon();
             return !stopped;
         };
-        moved = blocks::run(source, sink, plan, callbacks);
+        moved = blocks::run(counting ? static_cast<platform::RawStream&>(*counting) : *stream, sink, plan,
+                            callbacks);
         report.pixels = sink.pixelsDrawn();
     } // the helper thread ends here, before the handles it reads close
     job.progress({moved.total, plan.size, jobs::percentOf(moved.total, plan.size), ""});
