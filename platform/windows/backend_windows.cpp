@@ -15,6 +15,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,35 @@
 namespace platform {
 namespace {
 
+// The engines tell a few failures apart by their errno number (a name taken, a file in use, a
+// drive gone...), as the system gives it on Linux: those get the same number here, with the
+// system's own text. Any other failure keeps the system's code.
+int portableCode(DWORD code) {
+    switch (code) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EAGAIN;
+    case ERROR_BUSY:
+        return EBUSY;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NOT_READY: // no medium: no further read can succeed
+        return ENODEV;
+    }
+    return int(code);
+}
+
 Error windowsError(DWORD code) {
     wchar_t text[512] = {};
     DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
@@ -32,8 +62,8 @@ Error windowsError(DWORD code) {
     // The system's texts end in CR/LF, which would break the message boxes that quote them.
     while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n'))
         --n;
-    if (n == 0) return Error{int(code), "Error " + std::to_string(code)};
-    return Error{int(code), windows::utf8(text, n)};
+    if (n == 0) return Error{portableCode(code), "Error " + std::to_string(code)};
+    return Error{portableCode(code), windows::utf8(text, n)};
 }
 
 // Must be called before anything else touches the thread's last error.

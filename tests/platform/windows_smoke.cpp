@@ -14,6 +14,7 @@
 #endif
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -93,7 +94,7 @@ void streams(Backend& os, const std::string& folder) {
         auto second = os.open(path, OpenMode::Write);
         check(!second.ok(), "second writer refused");
         if (!second) {
-            check(second.error().code == ERROR_SHARING_VIOLATION,
+            check(second.error().code == EAGAIN,
                   "refusal is a sharing violation, code " + std::to_string(second.error().code));
             check(cleanText(second.error()), "error text without CR/LF: \"" + second.error().text + "\"");
         }
@@ -175,7 +176,7 @@ void streams(Backend& os, const std::string& folder) {
     check(::DeleteFileA(path.c_str()) != 0, "delete the temp file");
 
     auto missing = os.open(path, OpenMode::Read);
-    check(!missing.ok() && missing.error().code == ERROR_FILE_NOT_FOUND, "opening a missing file fails");
+    check(!missing.ok() && missing.error().code == ENOENT, "opening a missing file fails");
     if (!missing) check(cleanText(missing.error()), "missing-file text: \"" + missing.error().text + "\"");
 }
 
