@@ -1,20 +1,20 @@
 #include "inspect/bytemap.h"
 
+#include "core/aligned_buffer.h"
 #include "core/selection.h"
 #include "inspect/byte_classes.h"
-#include "jobs/block_engine.h"
 #include "jobs/range_job.h"
-#include "jobs/side_thread.h"
-#include "jobs/stream_adapter.h"
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
+#include <bit>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <filesystem>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace bytemap {
@@ -34,10 +34,10 @@ std::string hex8(int64_t value) {
     return text;
 }
 
-// The block engine hands on the drawing's bytes in the loop's blocks: a block must divide a read
-// of 4 pixels, so that a short read ends the drawing where the 4-pixel reads would have ended it,
-// and stay small enough to keep the buffers in memory: 2048 x d bytes, d the largest divisor of S
-// up to 512 (1 MiB).
+// A short read ends the drawing where reads of 4 pixels would have ended it: the bytes are taken
+// in blocks that divide such a read, and a block that comes back short is not drawn. A block stays
+// small enough to be read again alone: 2048 x d bytes, d the largest divisor of S up to 512
+// (1 MiB).
 int64_t blockFor(int sectorsPerPixel) {
     int d = std::min(sectorsPerPixel, 512);
     while (sectorsPerPixel % d != 0)
@@ -45,157 +45,202 @@ int64_t blockFor(int sectorsPerPixel) {
     return int64_t(kGroup) * kSector * d;
 }
 
-// The drawing's source. It counts the classes of every sector it reads as soon as it has read it,
-// on the thread that read it and while the bytes are still in that core's cache, so the drawing
-// never goes over them again. With a second handle of the same selection, a read larger than
-// `single` bytes is read in two halves at once, the second half (read and counted) on a helper
-// thread: reading a cached file is a copy that takes a core at memory speed, and a device read
-// past the cache answers two requests sooner than one after the other. Reads of up to `single`
-// bytes (the drawing's own blocks, into which the block engine breaks a large read that came back
-// short) are the first handle's alone, so where a drawing ends is that handle's own answer.
-class CountingSource final : public jobs::StreamAdapter {
+// Reads the drawing's bytes on one thread per handle, each through its own handle, in pieces that
+// the threads take in turn, and counts every sector of a piece on the thread that read it, while
+// the bytes are still in that core's cache. The drawing then only adds up counts, in order, as
+// the pieces come. Reading a cached file is a copy at memory speed that takes a core; a device
+// read past the cache answers two requests sooner than one after the other: either way two
+// readers finish sooner, and no bytes travel between the threads, only their counts.
+class ParallelCounter {
 public:
-    // start: where the drawing begins; sectors: how many sectors' counts are kept, at least as
-    // many as the block engine has in flight.
-    CountingSource(platform::RawStream& first, platform::RawStream* second, int64_t start, int64_t single,
-                   int64_t sectors)
-        : first_(first), second_(second), start_(start), single_(single), counts_(size_t(sectors)),
-          helper_([this](const char* data, int64_t size) {
-              // The helper fills the buffer it is handed; the side thread passes it on as const.
-              const auto at = second_->seek(tailAt_, platform::SeekOrigin::Begin);
-              if (!at || *at != tailAt_)
-                  tail_ = at ? platform::errnoError(ESPIPE) : at.error();
-              else
-                  tail_ = readCounted(*second_, tailAt_, const_cast<char*>(data), size);
-          }) {}
+    struct Piece {
+        const inspect::ByteCounts* sectors; // the counts of each of its sectors
+        int64_t bytes;                      // whole blocks only
+        bool last;                          // nothing follows it: the end, or a short block
+    };
 
-    // The counts of the sector `index` (from the start), as it was read last.
-    const inspect::ByteCounts& sector(int64_t index) const { return counts_[size_t(index) % counts_.size()]; }
-
-    // Once the drawing stops, every read fails: the reading threads end after the piece they are
-    // on, not after a whole buffer.
-    void abandon() { abandoned_ = true; }
-
-    platform::Result<int64_t> read(void* buffer, int64_t count) override {
-        constexpr int64_t kPage = 4096; // keeps both halves aligned for a device read past the cache
-        const auto at = first_.position();
-        if (!at) return at.error();
-        auto* bytes = static_cast<char*>(buffer);
-        const int64_t half = count / 2 / kPage * kPage;
-        if (!second_ || count <= single_ || half == 0) return readCounted(first_, *at, bytes, count);
-        tailAt_ = *at + half;
-        helper_.post(bytes + half, count - half);
-        const auto head = readCounted(first_, *at, bytes, half);
-        helper_.wait();
-        if (!head || *head < half) return head;
-        // The second half counts once the first handle stands behind it; else the read ends short
-        // where the first handle stands.
-        const int64_t tail = tail_.valueOr(0);
-        const int64_t end = *at + half + tail;
-        if (tail <= 0 || first_.seek(end, platform::SeekOrigin::Begin).valueOr(-1) != end) return half;
-        return half + tail;
+    // Reads `size` bytes from `start` in pieces of `piece` bytes (whole blocks), up to `ahead`
+    // pieces ahead of the one the drawing takes.
+    ParallelCounter(const std::vector<platform::RawStream*>& handles, int64_t start, int64_t size,
+                    int64_t block, int64_t piece, int ahead)
+        : start_(start), size_(size), block_(block), piece_(piece),
+          slots_(size_t(ahead), Slot{std::vector<inspect::ByteCounts>(size_t(piece / kSector)), -1, 0}) {
+        readers_ = int(handles.size());
+        for (auto* handle : handles)
+            threads_.emplace_back([this, handle] { readPieces(*handle); });
     }
-    platform::Result<int64_t> seek(int64_t offset, platform::SeekOrigin origin) override {
-        return first_.seek(offset, origin);
+    ~ParallelCounter() {
+        abandon();
+        for (auto& thread : threads_)
+            thread.join();
     }
-    platform::Result<int64_t> position() override { return first_.position(); }
-    platform::Result<int64_t> length() override { return first_.length(); }
-    int64_t alignment() override { return first_.alignment(); }
+    ParallelCounter(const ParallelCounter&) = delete;
+    ParallelCounter& operator=(const ParallelCounter&) = delete;
+
+    // The next piece in order, once it is read and counted; nothing while it is not there after
+    // `wait`, nor after the last piece. It stays valid until release().
+    std::optional<Piece> next(std::chrono::milliseconds wait) {
+        std::unique_lock lock(mutex_);
+        const int64_t index = taken_;
+        auto& slot = slots_[size_t(index) % slots_.size()];
+        if (!changed_.wait_for(lock, wait, [&] { return slot.index == index || finishedLocked(); }) ||
+            slot.index != index)
+            return std::nullopt;
+        const bool last = slot.bytes < std::min(piece_, size_ - index * piece_) || index == lastIndex_ ||
+                          (index + 1) * piece_ >= size_;
+        return Piece{slot.sectors.data(), slot.bytes, last};
+    }
+    // No piece comes any more: the last was taken, or no reader is left.
+    bool finished() {
+        std::lock_guard lock(mutex_);
+        return finishedLocked();
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            ++taken_;
+        }
+        changed_.notify_all();
+    }
+
+    // Once the drawing stops, the readers end after the read they are in.
+    void abandon() {
+        {
+            std::lock_guard lock(mutex_);
+            abandoned_ = true;
+        }
+        changed_.notify_all();
+    }
 
 private:
-    // Reads `count` bytes from where `stream` stands (`at`) in pieces that stay in the cache until
-    // they are counted; like one read, it ends at the first piece that fails or comes back short.
-    platform::Result<int64_t> readCounted(platform::RawStream& stream, int64_t at, char* bytes,
-                                          int64_t count) {
-        constexpr int64_t kPiece = 1 << 20;
-        int64_t done = 0;
-        while (done < count) {
-            if (abandoned_)
-                return done > 0 ? platform::Result<int64_t>(done) : platform::errnoError(ECANCELED);
-            const int64_t want = std::min(kPiece, count - done);
-            const auto n = stream.read(bytes + done, want);
-            if (!n) return done > 0 ? platform::Result<int64_t>(done) : n;
-            this->count(at + done, bytes + done, *n);
-            done += *n;
-            if (*n < want) break;
+    struct Slot {
+        std::vector<inspect::ByteCounts> sectors;
+        int64_t index; // the piece it holds, once counted; -1 before
+        int64_t bytes;
+    };
+
+    bool finishedLocked() const {
+        const int64_t index = taken_;
+        return index * piece_ >= size_ || index > lastIndex_ ||
+               (readers_ == 0 && slots_[size_t(index) % slots_.size()].index != index);
+    }
+
+    void readPieces(platform::RawStream& stream) {
+        // However the reader ends, the drawing learns that one reader fewer is left.
+        struct Leave {
+            ParallelCounter& counter;
+            ~Leave() {
+                {
+                    std::lock_guard lock(counter.mutex_);
+                    --counter.readers_;
+                }
+                counter.changed_.notify_all();
+            }
+        } leave{*this};
+        aligned::Buffer<char> buffer;
+        try {
+            buffer = aligned::allocate(4096, size_t(piece_));
+        } catch (const std::bad_alloc&) {
+            return; // the other handle's reader goes on; with none, the drawing ends here
         }
+        for (;;) {
+            int64_t index = 0;
+            {
+                std::unique_lock lock(mutex_);
+                index = claimed_++;
+                // Its slot is free once the drawing took the piece `ahead` before it.
+                changed_.wait(lock, [&] {
+                    return abandoned_ || index > lastIndex_ || index - taken_ < int64_t(slots_.size());
+                });
+                if (abandoned_ || index * piece_ >= size_ || index > lastIndex_) return;
+            }
+            const int64_t at = index * piece_, want = std::min(piece_, size_ - at);
+            const int64_t bytes = readWholeBlocks(stream, at, buffer.get(), want);
+            auto& slot = slots_[size_t(index) % slots_.size()];
+            inspect::countPieces(reinterpret_cast<const uint8_t*>(buffer.get()), size_t(bytes / kSector),
+                                 size_t(kSector), slot.sectors.data());
+            {
+                std::lock_guard lock(mutex_);
+                slot.index = index;
+                slot.bytes = bytes;
+                if (bytes < want) lastIndex_ = std::min(lastIndex_, index);
+            }
+            changed_.notify_all();
+            if (bytes < want) return;
+        }
+    }
+
+    // Reads `want` bytes at `at` (from the start) in one request. One that comes back short or
+    // fails is read again block by block from the last whole block it gave, so the drawing ends
+    // at the block where reads of single blocks would have ended it. The whole blocks read.
+    int64_t readWholeBlocks(platform::RawStream& stream, int64_t at, char* buffer, int64_t want) {
+        const auto readAt = [&](int64_t from, int64_t count) -> int64_t {
+            const int64_t where = start_ + at + from;
+            if (stream.seek(where, platform::SeekOrigin::Begin).valueOr(-1) != where) return 0;
+            return stream.read(buffer + from, count).valueOr(0);
+        };
+        const int64_t n = readAt(0, want);
+        if (n == want) return n;
+        int64_t done = std::max<int64_t>(n, 0) / block_ * block_;
+        while (done < want && readAt(done, block_) == block_)
+            done += block_;
         return done;
     }
 
-    // The whole sectors of `size` bytes read at `at`. A read that does not begin on a sector of
-    // the drawing follows a short one, which ended the drawing: nothing of it is drawn.
-    void count(int64_t at, const char* data, int64_t size) {
-        if ((at - start_) % kSector != 0) return;
-        const int64_t first = (at - start_) / kSector;
-        for (int64_t done = 0; done < size / kSector;) {
-            // Up to the end of the ring of counts, then on from its start.
-            const auto slot = size_t(first + done) % counts_.size();
-            const int64_t n = std::min(size / kSector - done, int64_t(counts_.size() - slot));
-            inspect::countPieces(reinterpret_cast<const uint8_t*>(data) + done * kSector, size_t(n),
-                                 size_t(kSector), &counts_[slot]);
-            done += n;
-        }
-    }
-
-    platform::RawStream& first_;
-    platform::RawStream* second_;
-    int64_t start_;
-    int64_t single_;
-    std::vector<inspect::ByteCounts> counts_;
-    int64_t tailAt_ = 0;
-    platform::Result<int64_t> tail_ = int64_t(0);
-    std::atomic<bool> abandoned_ = false;
-    jobs::detail::SideThread helper_; // last: started once everything it uses exists
+    const int64_t start_, size_, block_, piece_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;
+    int64_t claimed_ = 0;           // the next piece a reader takes
+    int64_t taken_ = 0;             // the next piece the drawing takes
+    int64_t lastIndex_ = INT64_MAX; // the piece that came back short, after which none counts
+    bool abandoned_ = false;
+    int readers_ = 0;
+    std::vector<std::thread> threads_; // last: started once everything they use exists
 };
 
-// Takes the drawing's bytes in order and turns every S x 512 of them into a pixel, from the
-// counts the source took of each sector, or (without such a source) from the bytes it is handed,
-// counted here. Pixels are set 4 at a time, as they were read: a group that the data did not fill
-// is not drawn.
-class PixelSink final : public jobs::StreamAdapter {
+// Turns the sectors' counts, in order, into pixels of S sectors each. Pixels are set 4 at a time,
+// as they were read: a group that the data did not fill is not drawn.
+class PixelAssembler {
 public:
-    PixelSink(const CountingSource* source, Image& image, Canvas& canvas, int sectorsPerPixel)
-        : source_(source), image_(image), canvas_(canvas), sectorsPerPixel_(sectorsPerPixel),
-          pixelBytes_(pixelBytes(sectorsPerPixel)) {}
+    PixelAssembler(Image& image, int sectorsPerPixel)
+        : image_(image), sectorsPerPixel_(sectorsPerPixel), pixelBytes_(pixelBytes(sectorsPerPixel)),
+          shift_(std::has_single_bit(unsigned(sectorsPerPixel))
+                     ? std::countr_zero(unsigned(sectorsPerPixel)) + 1
+                     : -1) {}
 
     int64_t pixelsDrawn() const { return pixel_; }
+    int64_t sectorsTaken() const { return sectors_; }
 
-    // The engine hands on whole blocks, so `count` is whole sectors.
-    platform::Result<int64_t> write(const void* buffer, int64_t count) override {
-        const int64_t firstPixel = pixel_;
-        if (!source_) {
-            scratch_.resize(size_t(count / kSector));
-            inspect::countPieces(static_cast<const uint8_t*>(buffer), scratch_.size(), size_t(kSector),
-                                 scratch_.data());
-        }
-        const int64_t base = consumed_ / kSector;
-        for (int64_t sector = base, end = (consumed_ + count) / kSector; sector < end; ++sector) {
-            const auto& counts = source_ ? source_->sector(sector) : scratch_[size_t(sector - base)];
-            text_ += counts.text;
-            empty_ += counts.empty;
-            if (++inPixel_ < sectorsPerPixel_) continue;
-            group_[groupFill_++] =
-                colourOfCounts(text_, empty_, pixelBytes_ - text_ - empty_, sectorsPerPixel_);
-            inPixel_ = text_ = empty_ = 0;
-            if (groupFill_ < kGroup) continue;
-            for (int i = 0; i < kGroup; ++i, ++pixel_)
-                image_.set(int(pixel_ % kWidth), int(pixel_ / kWidth), group_[i]);
-            groupFill_ = 0;
-        }
-        consumed_ += count;
-        if (pixel_ > firstPixel) canvas_.drawn(int(firstPixel / kWidth), int((pixel_ - 1) / kWidth));
-        return count;
+    void add(const inspect::ByteCounts& counts) {
+        ++sectors_;
+        text_ += counts.text;
+        empty_ += counts.empty;
+        if (++inPixel_ < sectorsPerPixel_) return;
+        group_[groupFill_++] = colour();
+        inPixel_ = text_ = empty_ = 0;
+        if (groupFill_ < kGroup) return;
+        for (int i = 0; i < kGroup; ++i, ++pixel_)
+            image_.set(int(pixel_ % kWidth), int(pixel_ / kWidth), group_[i]);
+        groupFill_ = 0;
     }
-    platform::Result<int64_t> position() override { return consumed_; }
 
 private:
-    const CountingSource* source_;
-    std::vector<inspect::ByteCounts> scratch_; // the counts of a write's sectors, without a source
+    // colourOfCounts of the pixel just counted. At S = 1 this runs for every sector, where a
+    // division would cost about as much as the counting: a power of two divides by a shift.
+    Rgb colour() const {
+        if (shift_ < 0) return colourOfCounts(text_, empty_, pixelBytes_ - text_ - empty_, sectorsPerPixel_);
+        const auto scaled = [&](int64_t count) {
+            return uint8_t((count - (count == pixelBytes_)) >> shift_);
+        };
+        return Rgb{scaled(text_), scaled(pixelBytes_ - text_ - empty_), scaled(empty_)};
+    }
+
     Image& image_;
-    Canvas& canvas_;
-    int sectorsPerPixel_;
-    int64_t pixelBytes_;
-    int64_t consumed_ = 0;
+    const int sectorsPerPixel_;
+    const int64_t pixelBytes_;
+    const int shift_; // log2(2 x S) where S is a power of two, else -1
+    int64_t sectors_ = 0;
     int64_t pixel_ = 0;   // pixels drawn
     int64_t inPixel_ = 0; // sectors of the pixel being counted
     int64_t text_ = 0, empty_ = 0;
@@ -305,67 +350,69 @@ DrawReport Map::draw(Dialogs& dialogs, JobControl& job, Canvas& canvas, int sect
     canvas.drawingChanged();
 
     // Never past start offset + Size: the rows cover at most that much.
-    blocks::Plan plan;
-    plan.size = int64_t(report.rows) * kWidth * pixelBytes(s);
-    plan.block = blockFor(s);
-    plan.wholeBlocks = false;
-    // A device read past the cache waits on the medium: it is read through two handles at once
-    // and counted as it comes, in large buffers, few of them (every hand-over between threads
-    // costs a wake-up; each buffer is read and counted a MiB at a time, so its size costs no
-    // cache). A file in the cache is a copy at memory speed: one thread reads while this one
-    // counts what came before, which keeps both cores on it. (A device answers the disk queries;
-    // the map always opens it past the cache.)
+    const int64_t size = int64_t(report.rows) * kWidth * pixelBytes(s);
+    const int64_t block = blockFor(s);
+    // A cached file is read in pieces that stay in a core's cache until they are counted; a
+    // device read past the cache in larger requests, fewer of them. (A device answers the disk
+    // queries; the map always opens it past the cache.)
     const bool device = stream->geometry().ok();
-    plan.buffer = std::max<int64_t>(device ? 4 * kMiB : kMiB, plan.block);
-    plan.buffers = device ? 3 : 4;
-    plan.shortBlockEnds = true;
-
+    const int64_t piece =
+        (std::max<int64_t>(device ? 2 * kMiB : kMiB / 2, block) + block - 1) / block * block;
     // The second handle, where the system gives one; without it the drawing reads through the
     // first alone.
-    std::unique_ptr<platform::RawStream> second;
-    if (device)
-        second = range.open(
-            file_, platform::OpenMode::Read, [](const platform::Error&) {}, true);
-    // The counts of every sector the block engine may hold in its buffers, twice over.
-    const int64_t inFlight = int64_t(plan.buffers + 1) * std::max(plan.buffer, plan.block) / kSector * 2;
-    blocks::Outcome moved;
+    auto second = range.open(
+        file_, platform::OpenMode::Read, [](const platform::Error&) {}, true);
+    std::vector<platform::RawStream*> handles{stream.get()};
+    if (second) handles.push_back(second.get());
+
+    PixelAssembler pixels(image_, s);
+    int64_t total = 0;
     bool stopped = false;
     {
-        std::optional<CountingSource> counting;
-        if (device) counting.emplace(*stream, second.get(), start, plan.block, inFlight);
-        PixelSink sink(counting ? &*counting : nullptr, image_, canvas, s);
-        int64_t pumpedPixels = 0, pumpedBytes = 0;
-        blocks::Callbacks callbacks;
-        callbacks.afterBlock = [&](int64_t total) {
-            // Events run every 64 pixels, and at least every MiB where a pixel is larger than that;
-            // Stop is honoured at each of them, so a drawing at S = 65536 stops within a second.
-            const int64_t pixelsRead = total / pixelBytes(s);
-            if (pixelsRead / kPumpPixels == pumpedPixels / kPumpPixels && total - pumpedBytes < kMiB)
-                return true;
-            pumpedPixels = pixelsRead;
-            pumpedBytes = total;
-            job.progress({total, plan.size, jobs::percentOf(total, plan.size), ""});
+        ParallelCounter counter(handles, start, size, block, piece,
+                                int(std::max<int64_t>(8 * kMiB / piece, 4)));
+        // Events run every 64 pixels, and at least every MiB where a pixel is larger than that;
+        // Stop is honoured at each of them, so a drawing at S = 65536 stops within a second.
+        const int64_t pumpSectors = std::min<int64_t>(kPumpPixels * s, kMiB / kSector);
+        const auto pump = [&] {
+            job.progress({total, size, jobs::percentOf(total, size), ""});
             job.pump();
             stopped = job.stopRequested();
-            if (stopped && counting) counting->abandon();
+            if (stopped) counter.abandon();
             return !stopped;
         };
-        callbacks.waiting = [&] {
-            job.pump();
-            stopped = job.stopRequested();
-            if (stopped && counting) counting->abandon();
-            return !stopped;
-        };
-        moved = blocks::run(counting ? static_cast<platform::RawStream&>(*counting) : *stream, sink, plan,
-                            callbacks);
-        report.pixels = sink.pixelsDrawn();
-    } // the helper thread ends here, before the handles it reads close
-    job.progress({moved.total, plan.size, jobs::percentOf(moved.total, plan.size), ""});
+        int64_t untilPump = pumpSectors;
+        bool going = true;
+        while (going) {
+            // A slow device: events run while the readers are at it.
+            const auto next = counter.next(std::chrono::milliseconds(100));
+            if (!next) {
+                if (!counter.finished() && pump()) continue;
+                break;
+            }
+            const int64_t firstPixel = pixels.pixelsDrawn();
+            for (int64_t i = 0; i < next->bytes / kSector; ++i) {
+                pixels.add(next->sectors[i]);
+                if (--untilPump == 0) {
+                    untilPump = pumpSectors;
+                    total = pixels.sectorsTaken() * kSector;
+                    if (!pump()) break;
+                }
+            }
+            total = pixels.sectorsTaken() * kSector;
+            if (pixels.pixelsDrawn() > firstPixel)
+                canvas.drawn(int(firstPixel / kWidth), int((pixels.pixelsDrawn() - 1) / kWidth));
+            going = !stopped && !next->last;
+            counter.release();
+        }
+        report.pixels = pixels.pixelsDrawn();
+    } // the reading threads end here, before the handles they read close
+    job.progress({total, size, jobs::percentOf(total, size), ""});
     second.reset();
     stream.reset();
 
-    report.stopped = stopped || moved.stopped;
-    report.dataEnded = !report.stopped && moved.total < plan.size;
+    report.stopped = stopped;
+    report.dataEnded = !stopped && total < size;
     range.withdrawStop();
     drawing_ = false;
     canvas.drawingChanged();
