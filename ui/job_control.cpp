@@ -12,8 +12,7 @@ QtJobControl::QtJobControl(QProgressBar* bar, std::function<void(const QString&)
 
 void QtJobControl::progress(const Progress& p) {
     const auto now = std::chrono::steady_clock::now();
-    if (p.percent == lastPercent_ && now - lastUpdate_ < std::chrono::milliseconds(100) &&
-        p.bytes < p.total) {
+    if (lastPercent_ >= 0 && now - lastUpdate_ < std::chrono::milliseconds(100) && p.bytes < p.total) {
         held_ = p;
         return;
     }
