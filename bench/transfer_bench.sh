@@ -31,12 +31,17 @@ median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1
 # name, ours, dd[, other's name]: the two interleaved, each from a dropped cache, `rounds` times.
 # With timed_by_itself=1, ours prints the seconds its action took (the window's dump, from the
 # click: the window's start is not the action's cost), and that is its time.
+# `prepare`, when set, runs untimed before each of the two (removing an output file there, so
+# that both write a new one).
 timed_by_itself=0
+prepare=
 compare() {
     local name=$1 other=${4:-dd} a=() b=() peak=0 m t
     for _ in $(seq "$rounds"); do
+        [ -z "$prepare" ] || bash -c "$prepare"
         drop_caches; m=$(measure "$2"); [ "${m#* }" -gt "$peak" ] && peak=${m#* }
         if [ "$timed_by_itself" = 1 ]; then a+=("$(tail -1 "$work/stdout")"); else a+=("${m% *}"); fi
+        [ -z "$prepare" ] || bash -c "$prepare"
         drop_caches; t=$(measure "$3"); b+=("${t% *}")
     done
     local ma mb
@@ -73,14 +78,17 @@ compare "restore --verify vs restore + cmp" \
 if [ -x "$build/bin/gui_dump_bench" ]; then
     # The same dump started from the window's button: progress bar, status line and event pump,
     # timed from the click to its end, against dd and against the whole command line's run.
+    # Each writes a new file: the window's run has no replace question to answer.
     timed_by_itself=1
+    prepare="rm -f '$work/gui.raw' '$work/dd.raw' '$work/cli.raw'"
     compare "dump file from the window (the action)" \
-        "rm -f '$work/gui.raw'; '$(realpath "$build/bin/gui_dump_bench")' '$work/src.img' '$work/gui.raw'" \
+        "'$(realpath "$build/bin/gui_dump_bench")' '$work/src.img' '$work/gui.raw'" \
         "dd if='$work/src.img' of='$work/dd.raw' bs=1M conv=fsync"
     compare "dump file, the window's action vs the cli" \
-        "rm -f '$work/gui.raw'; '$(realpath "$build/bin/gui_dump_bench")' '$work/src.img' '$work/gui.raw'" \
-        "'$cli' dump '$work/src.img' '$work/out.raw' --replace" "cli"
+        "'$(realpath "$build/bin/gui_dump_bench")' '$work/src.img' '$work/gui.raw'" \
+        "'$cli' dump '$work/src.img' '$work/cli.raw'" "cli"
     timed_by_itself=0
+    prepare=
 fi
 
 if [ "$(id -u)" -ne 0 ] || ! losetup -f >/dev/null 2>&1; then
