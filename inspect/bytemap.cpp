@@ -14,6 +14,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -66,8 +67,15 @@ public:
         : start_(start), size_(size), block_(block), piece_(piece),
           slots_(size_t(ahead), Slot{std::vector<inspect::ByteCounts>(size_t(piece / kSector)), -1, 0}) {
         readers_ = int(handles.size());
-        for (auto* handle : handles)
-            threads_.emplace_back([this, handle] { readPieces(*handle); });
+        for (auto* handle : handles) {
+            try {
+                threads_.emplace_back([this, handle] { readPieces(*handle); });
+            } catch (const std::system_error&) {
+                // The readers that started read on; with none, nothing is drawn.
+                std::lock_guard lock(mutex_);
+                --readers_;
+            }
+        }
     }
     ~ParallelCounter() {
         abandon();
