@@ -123,6 +123,13 @@ public:
     enum class End { Done, Stopped, Failed };
 
     End run() {
+        // A run stopped while retrying goes on with the pass it was in, from where it stood: a
+        // failing drive is not read again where the passes before already tried it. (A finished
+        // map gets its retry passes anew: running it again is how one asks for more.)
+        const bool retrying =
+            map_.phase == Phase::Retrying && map_.pass >= 1 && map_.pass <= options_.retries;
+        const int firstRetry = retrying ? map_.pass : 1;
+        const int64_t retryFrom = retrying ? map_.position : 0;
         // The first pass goes on where a map written during it stood; a map of a later phase has
         // had its first pass.
         if (map_.phase == Phase::Copying && map_.pass == 1)
@@ -131,10 +138,12 @@ public:
         if (options_.split) {
             if (auto e = trim(); e != End::Done) return e;
             if (options_.scrape)
-                if (auto e = sectors(Phase::Scraping, 1, State::NotSplit); e != End::Done) return e;
+                if (auto e = sectors(Phase::Scraping, 1, State::NotSplit, 0); e != End::Done) return e;
         }
-        for (int pass = 1; pass <= options_.retries; ++pass)
-            if (auto e = sectors(Phase::Retrying, pass, State::Bad); e != End::Done) return e;
+        for (int pass = firstRetry; pass <= options_.retries; ++pass)
+            if (auto e = sectors(Phase::Retrying, pass, State::Bad, pass == firstRetry ? retryFrom : 0);
+                e != End::Done)
+                return e;
         if (!fill()) return End::Failed;
         map_.phase = Phase::Done;
         return End::Done;
@@ -218,6 +227,8 @@ private:
             map_.mark(at + n, count - n, failed);
             ++readErrors;
         }
+        // Read: a map written from here on goes on after it. (A read a stop interrupted is not.)
+        map_.position = at + count;
         if (!tick()) return Got::Fatal;
         return n == count ? Got::Good : Got::Error;
     }
@@ -247,9 +258,11 @@ private:
 
     static End endOf(Got got) { return got == Got::Stop ? End::Stopped : End::Failed; }
 
-    void enter(Phase phase, int pass) {
+    // `from`: where the phase's first read starts.
+    void enter(Phase phase, int pass, int64_t from) {
         map_.phase = phase;
         map_.pass = pass;
+        map_.position = from;
         report();
     }
 
@@ -257,7 +270,7 @@ private:
     // read error jumps ahead, one block at first and twice as far while errors repeat, so a bad
     // stretch costs a few reads here and is left for the next pass.
     End copyForward(int64_t from, bool skip) {
-        enter(Phase::Copying, skip ? 1 : 2);
+        enter(Phase::Copying, skip ? 1 : 2, from);
         int64_t jump = block_;
         for (int64_t pos = from; auto area = map_.next(pos, State::NotTried);) {
             const int64_t end =
@@ -279,7 +292,7 @@ private:
     // What the first pass skipped, block by block: forwards, or from its end backwards.
     End copySkipped() {
         if (!options_.reverse) return copyForward(0, false);
-        enter(Phase::Copying, 2);
+        enter(Phase::Copying, 2, map_.size());
         for (int64_t pos = map_.size(); auto area = map_.previous(pos, State::NotTried);) {
             const int64_t last = sel_.Offset + area->end() - 1;
             const int64_t begin = std::max(area->offset, last - last % block_ - sel_.Offset);
@@ -296,7 +309,7 @@ private:
     // failed read or two, and every good byte around it is saved before the long scrape. An edge
     // next to a Bad area was found by an earlier run and is not read again.
     End trim() {
-        enter(Phase::Trimming, 1);
+        enter(Phase::Trimming, 1, 0);
         for (int64_t pos = 0; auto area = map_.next(pos, State::Failed);) {
             int64_t begin = area->offset, end = area->end();
             const auto bad = [&](int64_t at) { return map_.stateAt(at) == State::Bad; };
@@ -324,11 +337,11 @@ private:
         return phaseDone();
     }
 
-    // The areas in `state`, one unit (aligned on the device) a read: what reads is Finished,
-    // what does not is Bad.
-    End sectors(Phase phase, int pass, State state) {
-        enter(phase, pass);
-        for (int64_t pos = 0; auto area = map_.next(pos, state);) {
+    // The areas in `state` from `from` on, one unit (aligned on the device) a read: what reads is
+    // Finished, what does not is Bad.
+    End sectors(Phase phase, int pass, State state, int64_t from) {
+        enter(phase, pass, from);
+        for (int64_t pos = from; auto area = map_.next(pos, state);) {
             const int64_t end =
                 std::min(area->end(), unitEnd(sel_.Offset + area->offset, unit_) - sel_.Offset);
             const Got got = read(area->offset, end - area->offset, State::Bad);

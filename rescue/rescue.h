@@ -72,7 +72,7 @@ public:
     // The state of byte `at`; nothing outside the map.
     std::optional<State> stateAt(int64_t at) const;
     Phase phase = Phase::Copying;
-    int64_t position = 0; // where the run was reading when the map was written
+    int64_t position = 0; // where the run stood when the map was written: its next read starts there
     int pass = 1;
     // What the map was made from, so that it is not continued from another source or place: the
     // source's name, the selection's first byte on it, and the drive's serial where it has one.

@@ -124,15 +124,18 @@ TEST_F(RescueTest, WithoutSplittingTheFailedBlocksStayFailedAndUnwritten) {
 }
 
 TEST_F(RescueTest, AStoppedRunContinuedEndsAsOneRunAndNeverRereadsWhatItRescued) {
-    const rescue::Options o{.retries = 1, .fill = {0xA5}};
+    const rescue::Options o{.retries = 2, .fill = {0xA5}};
     ScriptedUi whole;
+    reads_->clear();
     const auto one = run(whole, o, drive(), dir_.file("one.img"), dir_.file("one.map"));
+    const size_t oneRunsReads = reads_->size();
     using rescue::Phase;
     for (const auto& [phase, pass] : std::vector<std::pair<Phase, int>>{{Phase::Copying, 1},
                                                                         {Phase::Copying, 2},
                                                                         {Phase::Trimming, 1},
                                                                         {Phase::Scraping, 1},
-                                                                        {Phase::Retrying, 1}}) {
+                                                                        {Phase::Retrying, 1},
+                                                                        {Phase::Retrying, 2}}) {
         SCOPED_TRACE(char(phase) + std::to_string(pass));
         fs::remove(image_), fs::remove(map_);
         reads_->clear();
@@ -146,6 +149,7 @@ TEST_F(RescueTest, AStoppedRunContinuedEndsAsOneRunAndNeverRereadsWhatItRescued)
         EXPECT_TRUE(stopped.stopped && stopped.outcome == Outcome::Incomplete);
         EXPECT_EQ(stopped.map.phase, phase);
         EXPECT_EQ(rescue::parseMap(text(map_), kSize), stopped.map) << "the map is written at a stop";
+        const size_t stoppedRunsReads = reads_->size();
         reads_->clear();
         ScriptedUi second;
         const auto r = run(second, o);
@@ -154,6 +158,10 @@ TEST_F(RescueTest, AStoppedRunContinuedEndsAsOneRunAndNeverRereadsWhatItRescued)
         for (const auto& read : *reads_) {
             const auto rescued = stopped.map.next(read.offset(), State::Finished);
             ASSERT_FALSE(rescued && rescued->offset < read.end()) << read.offset();
+        }
+        // A retry pass goes on where it stopped: no bad sector is tried more often than in one run.
+        if (phase == Phase::Retrying) {
+            EXPECT_EQ(stoppedRunsReads + reads_->size(), oneRunsReads);
         }
     }
 }
