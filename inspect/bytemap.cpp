@@ -366,10 +366,11 @@ DrawReport Map::draw(Dialogs& dialogs, JobControl& job, Canvas& canvas, int sect
     const bool device = stream->geometry().ok();
     const int64_t piece =
         (std::max<int64_t>(device ? 2 * kMiB : kMiB / 2, block) + block - 1) / block * block;
-    // The second handle, where the system gives one; without it the drawing reads through the
-    // first alone.
+    // The second handle, where the system gives one and it is what the first is (the name may
+    // lead elsewhere by now); without it the drawing reads through the first alone.
     auto second = range.open(
         file_, platform::OpenMode::Read, [](const platform::Error&) {}, true);
+    if (second && second->fingerprint() != stream->fingerprint()) second.reset();
     std::vector<platform::RawStream*> handles{stream.get()};
     if (second) handles.push_back(second.get());
 
