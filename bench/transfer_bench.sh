@@ -25,13 +25,14 @@ measure() {
     /usr/bin/time -o "$work/time" -f '%e %M' bash -c "$1" >"$work/stdout" 2>/dev/null </dev/null || true
     tail -1 "$work/time"
 }
-drop_caches() { sync; echo 3 >/proc/sys/vm/drop_caches 2>/dev/null || true; }
+# Only the devices' own cached copies: dropping every cache frees gigabytes at once, and on a
+# virtual machine that hands freed memory back to its host, the next runs then pay for touching
+# memory again, for seconds and at random (one such run measured x5 where the figure is x1).
+drop_device_caches() { [ "${#loops[@]}" -eq 0 ] || blockdev --flushbufs "${loops[@]}" 2>/dev/null || true; }
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-# name, ours, dd[, other's name]: the two interleaved, `rounds` times; with cold=1 each from a
-# dropped cache (only where a device is read through the cache: dropping frees memory, which on a
-# virtual machine that hands freed memory back to its host makes the next runs' first touches of
-# memory slow, for seconds and at random).
+# name, ours, dd[, other's name]: the two interleaved, `rounds` times; with cold=1 each with the
+# loop devices' cached copies dropped first (where a device is read through the cache).
 # With timed_by_itself=1, ours prints the seconds its action took (the window's dump, from the
 # click: the window's start is not the action's cost), and that is its time.
 # `before_ours` and `before_theirs`, when set, run untimed before each run of the two: they remove
@@ -47,10 +48,10 @@ compare() {
     local name=$1 other=${4:-dd} a=() b=() peak=0 m t
     for _ in $(seq "$rounds"); do
         [ -z "$before_ours" ] || bash -c "$before_ours"
-        [ "$cold" = 1 ] && drop_caches; m=$(measure "$2"); [ "${m#* }" -gt "$peak" ] && peak=${m#* }
+        [ "$cold" = 1 ] && drop_device_caches; m=$(measure "$2"); [ "${m#* }" -gt "$peak" ] && peak=${m#* }
         if [ "$timed_by_itself" = 1 ]; then a+=("$(tail -1 "$work/stdout")"); else a+=("${m% *}"); fi
         [ -z "$before_theirs" ] || bash -c "$before_theirs"
-        [ "$cold" = 1 ] && drop_caches; t=$(measure "$3"); b+=("${t% *}")
+        [ "$cold" = 1 ] && drop_device_caches; t=$(measure "$3"); b+=("${t% *}")
     done
     local ma mb
     ma=$(median "${a[@]}"); mb=$(median "${b[@]}")

@@ -27,6 +27,10 @@ AlignedBuffer allocate(int64_t bytes) {
 // One buffer's worth of the source, and the small blocks the loop would have read it in.
 struct Chunk {
     AlignedBuffer data;
+    // Where the system can hold the bytes between source and sink itself; `inKernel` when this
+    // chunk's bytes are there rather than in `data`.
+    std::unique_ptr<platform::KernelBuffer> kernel;
+    bool inKernel = false;
     std::vector<int64_t> blocks;
     bool last = false; // nothing follows: the data ended, a read failed, or the plan is done
     std::optional<platform::Error> readError; // with last: the read that failed
@@ -49,6 +53,10 @@ public:
         chunk.blocks.clear();
         chunk.last = false;
         chunk.readError.reset();
+        chunk.inKernel = false;
+        // Bytes left behind in the system's buffer would be written with the next ones: a buffer
+        // that could not be emptied is not used again.
+        if (chunk.kernel && chunk.kernel->held() > 0) chunk.kernel.reset();
         if (!small_ && fillLarge(chunk)) return;
         fillSmall(chunk);
     }
@@ -69,12 +77,13 @@ private:
             chunk.last = true;
             return true;
         }
-        const auto n = source_.read(chunk.data.get(), want);
+        const auto n = chunk.kernel ? fillKernel(chunk, want) : source_.read(chunk.data.get(), want);
         if (n && *n == want) {
             for (int64_t at = 0; at < want; at += plan_.block)
                 chunk.blocks.push_back(std::min(plan_.block, want - at));
             read_ += want;
             chunk.last = finished();
+            chunk.inKernel = chunk.kernel != nullptr;
             return true;
         }
         if (seekable_ &&
@@ -90,6 +99,16 @@ private:
         read_ += got;
         chunk.last = true;
         return true;
+    }
+
+    // As a read into the chunk's memory, but the bytes stay with the system when they all came;
+    // a piece that came short is brought into memory, where the rest goes as after a read.
+    platform::Result<int64_t> fillKernel(Chunk& chunk, int64_t want) {
+        const auto n = chunk.kernel->fill(want);
+        if (n && *n == want) return n;
+        const auto held = chunk.kernel->take(chunk.data.get(), chunk.kernel->held());
+        if (!n) return n;
+        return held;
     }
 
     void fillSmall(Chunk& chunk) {
@@ -209,8 +228,16 @@ public:
         if (callbacks_.counted)
             callbacks_.counted(reinterpret_cast<const uint8_t*>(chunk.data.get()), counted);
         const int64_t chunkAt = out_.written;
-        const auto w = sink_.write(chunk.data.get(), counted);
+        const auto w = chunk.inKernel ? chunk.kernel->drain(counted) : sink_.write(chunk.data.get(), counted);
         int64_t took = w ? *w : 0;
+        // What the sink did not take, or the loop did not count, leaves the system's buffer for
+        // memory, where it was all along on the other path; lost, it cannot be written again.
+        bool lost = false;
+        if (chunk.inKernel && chunk.kernel->held() > 0) {
+            const int64_t rest = chunk.kernel->held();
+            const auto back = chunk.kernel->take(chunk.data.get() + took, rest);
+            lost = !back || *back != rest;
+        }
         if (took == counted) {
             out_.written += took;
             return go && !chunk.last;
@@ -218,8 +245,9 @@ public:
         std::optional<platform::Error> error = w ? platform::errnoError(ENOSPC) : w.error();
         // Written again from where it failed in the loop's own blocks, so the bytes that reach the
         // sink, and where they end, are the loop's even when a device refuses a whole large write.
-        if (start_ >= 0 && sink_.seek(start_ + chunkAt + took, platform::SeekOrigin::Begin).valueOr(-1) ==
-                               start_ + chunkAt + took) {
+        if (!lost && start_ >= 0 &&
+            sink_.seek(start_ + chunkAt + took, platform::SeekOrigin::Begin).valueOr(-1) ==
+                start_ + chunkAt + took) {
             int64_t blockStart = 0;
             for (size_t b = 0; b < blocks && took < counted; ++b) {
                 const int64_t blockEnd = blockStart + chunk.blocks[b];
@@ -276,6 +304,14 @@ Outcome run(platform::RawStream& source, platform::RawStream& sink, const Plan& 
     std::vector<Chunk> chunks(static_cast<size_t>(count));
     for (auto& c : chunks)
         c.data = allocate(capacity);
+    // Bytes nobody here looks at may go from source to sink inside the system, one copy fewer.
+    if (seekable && !callbacks.counted) {
+        for (auto& c : chunks)
+            if (!(c.kernel = platform::kernelBuffer(source, sink, capacity))) break;
+        if (!chunks.back().kernel)
+            for (auto& c : chunks)
+                c.kernel.reset();
+    }
 
     if (count == 1) {
         do {

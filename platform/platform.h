@@ -150,6 +150,32 @@ public:
     virtual std::optional<DriveIdentity> driveIdentity() { return std::nullopt; }
 };
 
+// Bytes on their way from one stream to another, held by the system instead of in this process:
+// moving them costs one copy (into the sink) instead of two (out of the source, then into the
+// sink). Bound to the two streams it was made for, which must outlive it.
+class KernelBuffer {
+public:
+    virtual ~KernelBuffer() = default;
+    KernelBuffer() = default;
+    KernelBuffer(const KernelBuffer&) = delete;
+    KernelBuffer& operator=(const KernelBuffer&) = delete;
+
+    // Takes up to `count` bytes (at most the capacity, less what is held) from the source at its
+    // position, which moves on; counts and errors as RawStream::read.
+    virtual Result<int64_t> fill(int64_t count) = 0;
+    // Gives up to `count` of the held bytes, oldest first, to the sink at its position, which
+    // moves on; counts and errors as RawStream::write.
+    virtual Result<int64_t> drain(int64_t count) = 0;
+    // Copies up to `count` of the held bytes, oldest first, into memory; they are no longer held.
+    virtual Result<int64_t> take(void* buffer, int64_t count) = 0;
+    virtual int64_t held() const = 0;
+};
+
+// A buffer of `capacity` bytes from `source` to `sink`, where the system can move them that way
+// and it pays: Linux, a file or device read through the cache, at a page-aligned position, into a
+// block device written through the cache. Else nothing, and the bytes go through memory.
+std::unique_ptr<KernelBuffer> kernelBuffer(RawStream& source, RawStream& sink, int64_t capacity);
+
 // What a name stands for in its folder, looked at without following it when it is a link.
 enum class NameKind { Missing, File, Link, Folder, Device, Pipe, Socket, Other };
 

@@ -752,6 +752,11 @@ Backend& systemBackend() {
     return backend;
 }
 
+// Windows has no way to move file data between two handles without a buffer of ours.
+std::unique_ptr<KernelBuffer> kernelBuffer(RawStream&, RawStream&, int64_t) {
+    return nullptr;
+}
+
 char decimalSeparator() {
     static const char separator = [] {
         wchar_t text[8] = {};

@@ -552,6 +552,41 @@ TEST(BlockDevices, WritersAreExclusiveAndAMountedFileSystemCannotBeOverwritten) 
     EXPECT_EQ(busy.error().code, EBUSY);
 }
 
+// Bytes the system holds between a file and a device leave it in the order they came, to the
+// device or back into memory, across the pipes a large buffer needs; emptied, it is whole again.
+TEST(KernelBuffers, KeepOrderAcrossTheirPipes) {
+    constexpr int64_t kCapacity = 1536 << 10; // two pipes of at most 1 MiB
+    fixtures::TempDir dir;
+    fixtures::writePatternFile(dir.file("src.img"), 4 << 20, 5);
+    fixtures::writePatternFile(dir.file("dev.img"), 4 << 20, 6);
+    fixtures::LoopDevice loop(dir.file("dev.img"));
+    if (!loop.available()) GTEST_SKIP() << loop.reason();
+    auto in = std::move(*systemBackend().open(dir.file("src.img"), OpenMode::Read));
+    auto device = std::move(*systemBackend().open(loop.node(), OpenMode::Write));
+    const auto buffer = kernelBuffer(*in, *device, kCapacity);
+    ASSERT_TRUE(buffer);
+    // Each round: fill, drain a part, take a part back into memory and write it, drain the rest;
+    // the first takes back across the two pipes, the second drains across them.
+    const std::vector<std::pair<int64_t, int64_t>> rounds{{12288, 1 << 20}, {(1 << 20) + 4096, 100000}};
+    int64_t at = 0;
+    for (const auto& [first, back] : rounds) {
+        EXPECT_EQ(buffer->fill(kCapacity).valueOr(-1), kCapacity);
+        EXPECT_EQ(buffer->drain(first).valueOr(-1), first);
+        std::vector<uint8_t> bytes(size_t(back), 0);
+        ASSERT_EQ(buffer->take(bytes.data(), back).valueOr(-1), back);
+        ASSERT_TRUE(device->write(bytes.data(), back).ok());
+        EXPECT_EQ(buffer->held(), kCapacity - first - back);
+        EXPECT_EQ(buffer->drain(kCapacity).valueOr(-1), kCapacity - first - back);
+        EXPECT_EQ(buffer->held(), 0);
+        at += kCapacity;
+    }
+    ASSERT_TRUE(device->flush().ok());
+    device.reset();
+    const auto bytes = fixtures::readFile(dir.file("dev.img"));
+    for (int64_t i = 0; i < 4 << 20; ++i)
+        ASSERT_EQ(bytes[size_t(i)], patternByte(i, i < at ? 5 : 6)) << i;
+}
+
 // --- Named pipes and interrupts: a pipe with nobody at the other end must not hold the program
 // once an interrupt is requested, and must be waited for patiently otherwise.
 
