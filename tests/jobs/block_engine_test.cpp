@@ -82,7 +82,9 @@ void expectSame(const Result& got, const Result& expected) {
     EXPECT_EQ(got.writeFailed, expected.writeFailed);
     EXPECT_EQ(got.stopped, expected.stopped);
     // The engine reports a block before writing it; so up to a failed write the reports agree.
-    if (!expected.writeFailed) EXPECT_EQ(got.totals, expected.totals);
+    if (!expected.writeFailed) {
+        EXPECT_EQ(got.totals, expected.totals);
+    }
 }
 
 struct Case {
