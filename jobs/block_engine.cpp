@@ -106,6 +106,12 @@ private:
     platform::Result<int64_t> fillKernel(Chunk& chunk, int64_t want) {
         const auto n = chunk.kernel->fill(want);
         if (n && *n == want) return n;
+        // Nothing moved: a source the system cannot splice from says so at once. The read through
+        // memory judges it, as it judges errors, and this chunk goes through memory from now on.
+        if (!n && chunk.kernel->held() == 0) {
+            chunk.kernel.reset();
+            return source_.read(chunk.data.get(), want);
+        }
         const auto held = chunk.kernel->take(chunk.data.get(), chunk.kernel->held());
         if (!n) return n;
         return held;
