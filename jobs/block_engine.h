@@ -48,7 +48,8 @@ struct Callbacks {
     // run. False stops.
     std::function<bool()> waiting;
     // The bytes of the blocks just counted, in order, before they are written: what the loop
-    // read, whatever the sink then does with them.
+    // read, whatever the sink then does with them. Without it the bytes may go from source to
+    // sink inside the system (platform::kernelBuffer), never through this process's memory.
     std::function<void(const uint8_t* data, int64_t size)> counted;
 };
 
