@@ -77,11 +77,19 @@ echo "built $exe (needs only system DLLs)"
 
 export WINEPREFIX=${WINEPREFIX:-/tmp/tarnwick-wine}
 export WINEDEBUG=-all
-# The first start makes the prefix (some seconds); a server kept running spares every test that.
-"$wine" cmd /c exit >/dev/null 2>&1 || true
+# A server kept running spares every test the start of its own. It is started before anything
+# else: one that a first command started ends a few seconds after it, refuses `-p` meanwhile, and
+# a test started while it ends fails at once. It needs the prefix's folder to exist.
 wineserver=$(dirname "$(readlink -f "$wine")")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || true)
-[ -n "$wineserver" ] && "$wineserver" -p 60 || true
+mkdir -p "$WINEPREFIX"
+if [ -n "$wineserver" ] && ! "$wineserver" -p 60 2>/dev/null; then
+    # Another one runs: let it end, then start ours.
+    "$wineserver" -w || true
+    "$wineserver" -p 60 || true
+fi
+# The first start makes the prefix (some seconds).
+"$wine" cmd /c exit >/dev/null 2>&1 || true
 
 (cd "$build" && ctest --output-on-failure -j "$(nproc)" --timeout 300)
 
