@@ -1169,38 +1169,27 @@ TEST(CliProgram, AnImageThroughGzipAndBack) {
 }
 
 TEST(CliProgram, AClosedOutputPipeEndsTheProgramQuietlyAndCleanly) {
-#ifdef _WIN32
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--demo", "hexdump", "0"}, {"--demo", "seek", "0"}}) {
         SCOPED_TRACE(args[1]);
         fixtures::TempDir dir;
         std::filesystem::create_directory(dir.file("tmp"));
+        // The reader is gone before the first line.
+#ifdef _WIN32
         HANDLE readEnd = nullptr, writeEnd = nullptr;
         ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 0));
-        ::CloseHandle(readEnd); // the reader is gone before the first line
+        ::CloseHandle(readEnd);
         const Handle writer(writeEnd);
         const auto started = SteadyClock::now();
         CliProcess cli(dir, args, writer.get());
-        ASSERT_TRUE(cli.started());
-        ASSERT_TRUE(cli.waitUntil(started + std::chrono::seconds(20))) << "still running";
-        EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(15))
-            << "the seek test (26 s) ran on unread";
-        EXPECT_EQ(cli.status(), "exit status 141");
-        EXPECT_EQ(cli.err(), "");
-        EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
-    }
 #else
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--demo", "hexdump", "0"}, {"--demo", "seek", "0"}}) {
-        SCOPED_TRACE(args[1]);
-        fixtures::TempDir dir;
-        std::filesystem::create_directory(dir.file("tmp"));
         int fds[2];
         ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-        ::close(fds[0]); // the reader is gone before the first line
+        ::close(fds[0]);
         const auto started = SteadyClock::now();
         CliProcess cli(dir, args, fds[1]);
         ::close(fds[1]);
+#endif
         ASSERT_TRUE(cli.started());
         ASSERT_TRUE(cli.waitUntil(started + std::chrono::seconds(20))) << "still running";
         EXPECT_LT(SteadyClock::now() - started, std::chrono::seconds(15))
@@ -1209,7 +1198,6 @@ TEST(CliProgram, AClosedOutputPipeEndsTheProgramQuietlyAndCleanly) {
         EXPECT_EQ(cli.err(), "");
         EXPECT_EQ(entries(dir.file("tmp")), 0u) << "the demo drive's folder is left behind";
     }
-#endif
 }
 
 // The same restore while its pipe has no writer at all: the open that waits for one gives up.
